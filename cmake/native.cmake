@@ -1,0 +1,24 @@
+# Native build: portable code, its unit tests and benchmarks.
+find_package(GTest REQUIRED)
+
+file(GLOB QB_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(qb_unit_tests ${QB_UNIT_TESTS})
+target_link_libraries(qb_unit_tests PRIVATE qb_portable GTest::gtest GTest::gtest_main)
+target_compile_definitions(qb_unit_tests PRIVATE
+  QB_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures")
+add_test(NAME unit COMMAND qb_unit_tests)
+
+option(QB_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
+if(QB_SANITIZE)
+  foreach(t qb_portable qb_unit_tests)
+    target_compile_options(${t} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(${t} PRIVATE -fsanitize=address,undefined)
+  endforeach()
+endif()
+
+find_package(benchmark QUIET)
+file(GLOB QB_BENCHES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+if(benchmark_FOUND AND QB_BENCHES)
+  add_executable(qb_bench ${QB_BENCHES})
+  target_link_libraries(qb_bench PRIVATE qb_portable benchmark::benchmark benchmark::benchmark_main)
+endif()

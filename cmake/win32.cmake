@@ -1,0 +1,70 @@
+# Windows build: the shipped binaries and the test programs that run under Wine.
+include(cmake/catalogue.cmake)
+
+# No runtime DLLs of our own: everything static, imports are system DLLs only.
+add_link_options(-static -static-libgcc -static-libstdc++)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
+
+set(QB_GEN ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${QB_GEN})
+
+# Type library and interface headers from the IDL.
+find_program(WIDL i686-w64-mingw32-widl REQUIRED)
+set(WINE_IDL_DIR /usr/include/wine/wine/windows)
+set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+add_custom_command(
+  OUTPUT ${QB_GEN}/quillbox.h ${QB_GEN}/quillbox_i.c ${CMAKE_BINARY_DIR}/Quillbox.tlb
+  COMMAND ${WIDL} --win32 -I${WINE_IDL_DIR} -L${WINE_TLB_DIR}
+          -h -H ${QB_GEN}/quillbox.h -u -U ${QB_GEN}/quillbox_i.c
+          -t -T ${CMAKE_BINARY_DIR}/Quillbox.tlb ${CMAKE_SOURCE_DIR}/idl/quillbox.idl
+  DEPENDS ${CMAKE_SOURCE_DIR}/idl/quillbox.idl
+  COMMENT "widl: Quillbox.tlb and interface headers")
+add_custom_target(quillbox_idl DEPENDS ${QB_GEN}/quillbox.h ${CMAKE_BINARY_DIR}/Quillbox.tlb)
+
+qb_generate_registry_scripts(${QB_GEN})
+
+# The imaging library and the import library that binds the server to it by name.
+add_subdirectory(rastrum)
+
+# Everything of the server but its entry points, so that the Windows test
+# program can reach internal routines directly.
+file(GLOB QB_SERVER_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/server/*.cpp
+  ${CMAKE_SOURCE_DIR}/core/*.cpp
+  ${CMAKE_SOURCE_DIR}/metadata/*.cpp
+  ${CMAKE_SOURCE_DIR}/modifiers/*.cpp
+  ${CMAKE_SOURCE_DIR}/output/*.cpp)
+list(REMOVE_ITEM QB_SERVER_SOURCES ${CMAKE_SOURCE_DIR}/server/dllmain.cpp)
+add_library(quillbox_server STATIC ${QB_SERVER_SOURCES} ${QB_GEN}/quillbox_i.c)
+add_dependencies(quillbox_server quillbox_idl)
+target_include_directories(quillbox_server PUBLIC ${CMAKE_SOURCE_DIR} ${QB_GEN})
+target_link_libraries(quillbox_server PUBLIC qb_portable rastrum_import
+  ole32 oleaut32 uuid user32 gdi32 advapi32 shlwapi)
+
+set(QB_RC ${CMAKE_SOURCE_DIR}/server/quillbox.rc)
+set_source_files_properties(${QB_RC} PROPERTIES
+  OBJECT_DEPENDS "${QB_GEN}/registry_scripts.rc")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${QB_GEN} -I${CMAKE_SOURCE_DIR}/server")
+
+add_library(Quillbox SHARED server/dllmain.cpp server/quillbox.def ${QB_RC})
+set_target_properties(Quillbox PROPERTIES PREFIX "" OUTPUT_NAME Quillbox
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(Quillbox PRIVATE quillbox_server)
+
+# Type-library registration tool used by the install script.
+add_executable(regtlb install/regtlb.cpp)
+target_link_libraries(regtlb PRIVATE ole32 oleaut32)
+set_target_properties(regtlb PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_options(regtlb PRIVATE -municode)
+
+# Windows test programs (GoogleTest, cross-built from Debian's sources).
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+file(GLOB QB_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+add_executable(quillbox_wintests ${QB_WIN_TESTS} ${QB_RC})
+target_link_libraries(quillbox_wintests PRIVATE quillbox_server gtest gmock)
+target_compile_definitions(quillbox_wintests PRIVATE
+  QB_BUILD_DIR="${CMAKE_BINARY_DIR}" QB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+set_target_properties(quillbox_wintests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_test(NAME wintests COMMAND quillbox_wintests)

@@ -1,0 +1,42 @@
+// Binding to the imaging library Rastrum.dll, imported by name.
+//
+// Handles are movable global blocks holding a packed DIB, passed as signed
+// 32-bit values: a positive value is a new block that belongs to the caller,
+// a negative value is one of the library's failure values (rastrum_errors.h).
+// Input handles stay the caller's; the library never frees them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Text drawing request for NimboAddText; valid for the duration of the call.
+#pragma pack(push, 4)
+struct AddTextRecord {
+  const wchar_t* text;  // UTF-16, NUL-terminated
+  LOGFONTW font;
+  COLORREF color;
+  int32_t reserved;  // always 0
+  int32_t x;
+  int32_t y;
+};
+#pragma pack(pop)
+static_assert(sizeof(AddTextRecord) == 112, "AddTextRecord is a 112-byte record");
+static_assert(offsetof(AddTextRecord, font) == 4);
+static_assert(offsetof(AddTextRecord, color) == 96);
+static_assert(offsetof(AddTextRecord, x) == 104);
+static_assert(offsetof(AddTextRecord, y) == 108);
+
+extern "C" {
+int32_t __stdcall NimboLoadFile(const char* path);
+int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path);
+int32_t __stdcall NimboFreeMemory(int32_t handle);
+int32_t __stdcall NimboResize(int32_t width, int32_t height, int32_t source, int32_t mode);
+int32_t __stdcall NimboRotate(int32_t angle, int32_t source);
+int32_t __stdcall NimboBlur(int32_t level, int32_t source);
+int32_t __stdcall NimboAddText(const AddTextRecord* record, int32_t source);
+int32_t __stdcall NimboAddFrame(int32_t source, int32_t frame1, int32_t frame2, int32_t reserved);
+int32_t __stdcall NimboAddPic(int32_t x, int32_t y, int32_t base, int32_t overlay, int32_t mask);
+int32_t __stdcall NimboTrueClr2Gray(int32_t mask);
+}

@@ -1,0 +1,19 @@
+// Failure values of the imaging library. Every function that yields a
+// handle returns either a positive block handle or one of these negative
+// values; 0 is never a block.
+#pragma once
+
+namespace rastrum {
+
+enum Failure : int {
+  kBadArgument = -1,    // null or negative handle, null path, bad size or level
+  kCannotOpen = -2,     // the file cannot be opened or read (missing, a directory)
+  kUnknownFormat = -3,  // no decoder recognises the content, or no encoder the extension
+  kCorruptData = -4,    // the file or block is malformed or truncated
+  kOutOfMemory = -5,    // an allocation failed
+  kTooLarge = -6,       // the picture's block would not fit in a 32-bit process
+  kCannotWrite = -7,    // the target cannot be written or replaced
+  kNotAvailable = -8,   // the operation is not provided by this build
+};
+
+}  // namespace rastrum
