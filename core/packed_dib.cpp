@@ -1,0 +1,110 @@
+#include "core/packed_dib.h"
+
+#include <cstring>
+
+namespace qb {
+namespace {
+
+constexpr UINT kMoveableZeroInit = GMEM_MOVEABLE | GMEM_ZEROINIT;  // 0x0042
+
+// The locked bytes of a block as a span over its whole allocation.
+std::span<const uint8_t> BlockBytes(int32_t h, const GlobalLockGuard& lock) {
+  if (!lock) return {};
+  return {lock.bytes(), GlobalSize(ToHGlobal(h))};
+}
+
+HGLOBAL LockableHandle(int32_t h) { return h > 0 ? ToHGlobal(h) : nullptr; }
+
+// SelectPalette/RealizePalette for the length of a scope; the palette that
+// was selected before goes back in as it came out, as a foreground palette.
+class SelectedPalette {
+ public:
+  SelectedPalette(HDC dc, HPALETTE palette) : dc_(dc) {
+    if (palette) {
+      previous_ = SelectPalette(dc_, palette, FALSE);
+      RealizePalette(dc_);
+    }
+  }
+  ~SelectedPalette() {
+    if (previous_) SelectPalette(dc_, previous_, FALSE);
+  }
+  SelectedPalette(const SelectedPalette&) = delete;
+  SelectedPalette& operator=(const SelectedPalette&) = delete;
+
+ private:
+  HDC dc_;
+  HPALETTE previous_ = nullptr;
+};
+
+}  // namespace
+
+LockedDib::LockedDib(int32_t handle, dib::DepthSet handled) : lock_(LockableHandle(handle)) {
+  if (!lock_) return;
+  size_ = GlobalSize(ToHGlobal(handle));
+  status_ = dib::Validate(std::span<const uint8_t>(lock_.bytes(), size_), handled, layout_);
+}
+
+int32_t DuplicateDib(int32_t h) {
+  const HGLOBAL source = LockableHandle(h);
+  if (!source) return 0;
+  const SIZE_T n = GlobalSize(source);
+  if (n == 0) return 0;
+  UniqueHGlobal copy(GlobalAlloc(kMoveableZeroInit, n));
+  if (!copy) return 0;
+  {
+    GlobalLockGuard to(copy.get());
+    GlobalLockGuard from(source);
+    if (!to || !from) return 0;
+    std::memcpy(to.get(), from.get(), n);
+  }
+  return FromHGlobal(copy.release());
+}
+
+int32_t DibWidth(int32_t h) {
+  GlobalLockGuard lock(LockableHandle(h));
+  return dib::WidthField(BlockBytes(h, lock));
+}
+
+int32_t DibHeight(int32_t h) {
+  GlobalLockGuard lock(LockableHandle(h));
+  return dib::HeightField(BlockBytes(h, lock));
+}
+
+uint8_t* DibBits(void* lockedBlock) {
+  auto* p = static_cast<uint8_t*>(lockedBlock);
+  return p + dib::LoadU32(p);
+}
+
+HBITMAP DibToBitmap(int32_t h, HPALETTE palette) {
+  // GDI reads the header, table and rows by the header's word, so the block
+  // is checked first; the rows are taken from after the colour table, which
+  // is straight after the header for the blocks the system builds.
+  LockedDib dib(h, dib::kAllDepths);
+  if (!dib.ok()) return nullptr;
+  WindowDc screen(nullptr);
+  if (!screen) return nullptr;
+  SelectedPalette selected(screen.get(), palette);
+  const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(dib.bytes());
+  return CreateDIBitmap(screen.get(), header, CBM_INIT, dib.bytes() + dib.layout().pixelOffset,
+                        reinterpret_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS);
+}
+
+int32_t ConvertDibTo24(int32_t h) {
+  LockedDib source(h, dib::kAllDepths);
+  if (!source.ok()) return 0;
+  const auto size = dib::Converted24Size(source.layout());
+  if (!size) return 0;
+  UniqueHGlobal converted(GlobalAlloc(kMoveableZeroInit, *size));
+  if (!converted) return 0;
+  {
+    GlobalLockGuard out(converted.get());
+    if (!out) return 0;
+    if (!dib::ConvertTo24(source.block(), source.layout(),
+                          std::span<uint8_t>(out.bytes(), *size))) {
+      return 0;
+    }
+  }
+  return FromHGlobal(converted.release());
+}
+
+}  // namespace qb

@@ -1,0 +1,87 @@
+// Helpers for PackedDib blocks: movable global memory blocks holding a packed
+// DIB (header, optional colour table, rows; layout in dib_format.h).
+//
+// Handles travel through every interface as signed 32-bit values: 0 is no
+// image, a positive value is a block, a negative value is a failure value
+// from the imaging library and is never locked, copied or drawn; every helper
+// here treats it like 0. Helpers that return a handle return a new block that
+// belongs to the caller (free it with GlobalFree or NimboFreeMemory), or 0.
+// A block is locked only for the length of one call.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/portable/dib_format.h"
+#include "core/resource_guards.h"
+
+namespace qb {
+
+inline HGLOBAL ToHGlobal(int32_t handle) {
+  return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(handle));
+}
+inline int32_t FromHGlobal(HGLOBAL block) {
+  return static_cast<int32_t>(reinterpret_cast<intptr_t>(block));
+}
+
+// A byte-exact copy of the whole allocation (GlobalSize bytes, slack
+// included) in a new GMEM_MOVEABLE | GMEM_ZEROINIT block; h is unchanged.
+// 0 for a handle that is not a block or when memory runs out.
+int32_t DuplicateDib(int32_t h);
+
+// Width and height as the header gives them: signed 32-bit values from an
+// info header (size 40, 108 or 124), the unsigned 16-bit values at offsets 4
+// and 6 from any other. 0 when h is not a block or is too short for the
+// field.
+int32_t DibWidth(int32_t h);
+int32_t DibHeight(int32_t h);
+
+// The first pixel row of a locked block whose rows follow the header
+// directly: p + biSize. Use LockedDib for blocks that may carry a table.
+uint8_t* DibBits(void* lockedBlock);
+
+// A device-dependent bitmap of the screen's format made from the block,
+// through `palette` (may be null) realised as the foreground palette. The
+// caller owns the bitmap. Null when h is not a sound block or GDI fails.
+HBITMAP DibToBitmap(int32_t h, HPALETTE palette);
+
+// A new bottom-up 24-bit block with a 40-byte header and no colour table
+// holding the picture of h (any depth the validator accepts, top-down
+// included), resolution copied. 0 when h is not a sound block or memory runs
+// out.
+int32_t ConvertDibTo24(int32_t h);
+
+// A block locked for one operation and checked against its GlobalSize for
+// the depths the operation handles. The lock is released when this goes out
+// of scope. A handle <= 0, or one that does not lock, is not locked and
+// reports kTooSmallForHeader (it has no readable bytes).
+class LockedDib {
+ public:
+  LockedDib(int32_t handle, dib::DepthSet handled);
+  LockedDib(const LockedDib&) = delete;
+  LockedDib& operator=(const LockedDib&) = delete;
+
+  bool locked() const { return static_cast<bool>(lock_); }
+  bool ok() const { return status_ == dib::DibStatus::kOk; }
+  dib::DibStatus status() const { return status_; }
+  // Meaningful only when ok().
+  const dib::DibLayout& layout() const { return layout_; }
+
+  // The whole block, GlobalSize bytes; empty when not locked.
+  std::span<uint8_t> block() const { return {lock_.bytes(), size_}; }
+  uint8_t* bytes() const { return lock_.bytes(); }
+  size_t size() const { return size_; }
+  // Rows of the picture; only when ok().
+  dib::ImageView pixels() const { return dib::PixelsOf(lock_.bytes(), layout_); }
+
+ private:
+  GlobalLockGuard lock_;
+  size_t size_ = 0;
+  dib::DibStatus status_ = dib::DibStatus::kTooSmallForHeader;
+  dib::DibLayout layout_;
+};
+
+}  // namespace qb

@@ -1,0 +1,317 @@
+#include "core/portable/dib_format.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <climits>
+#include <cstring>
+
+namespace qb::dib {
+namespace {
+
+// n bytes at offset lie inside a block of `size` bytes.
+constexpr bool Fits(std::uint64_t offset, std::uint64_t n, std::uint64_t size) {
+  return offset <= size && n <= size - offset;
+}
+
+constexpr bool IsInfoHeaderSize(std::uint32_t size) {
+  return size == kInfoHeaderSize || size == kV4HeaderSize || size == kV5HeaderSize;
+}
+
+// One channel of a 16- or 32-bit pixel: where its mask sits and how wide it is.
+class Channel {
+ public:
+  explicit Channel(std::uint32_t mask)
+      : mask_(mask),
+        shift_(mask ? std::countr_zero(mask) : 0),
+        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0) {}
+
+  // The channel scaled to 8 bits: narrower fields repeat their bits (so the
+  // largest value becomes 255), wider ones keep their top 8 bits.
+  std::uint8_t operator()(std::uint32_t pixel) const {
+    if (bits_ == 0) return 0;
+    const std::uint32_t v = (pixel & mask_) >> shift_;
+    if (bits_ >= 8) return static_cast<std::uint8_t>(v >> (bits_ - 8));
+    std::uint32_t wide = 0;
+    int filled = 0;
+    while (filled < 8) {
+      wide = (wide << bits_) | v;
+      filled += bits_;
+    }
+    return static_cast<std::uint8_t>(wide >> (filled - 8));
+  }
+
+ private:
+  std::uint32_t mask_;
+  int shift_;
+  int bits_;
+};
+
+struct Bgr {
+  std::uint8_t b = 0, g = 0, r = 0;
+};
+
+// The colour table as B,G,R triples; indices past the table stay black.
+std::array<Bgr, 256> PaletteOf(const std::uint8_t* block, const DibLayout& layout) {
+  std::array<Bgr, 256> palette{};
+  const std::uint32_t n = std::min<std::uint32_t>(layout.colorTableEntries, 256);
+  const std::uint8_t* entry = block + layout.colorTableOffset;
+  for (std::uint32_t i = 0; i < n; ++i, entry += layout.colorEntrySize) {
+    palette[i] = Bgr{entry[0], entry[1], entry[2]};
+  }
+  return palette;
+}
+
+void ConvertRow(const std::uint8_t* src, std::uint8_t* dst, const DibLayout& layout,
+                const std::array<Bgr, 256>& palette, const Channel& red, const Channel& green,
+                const Channel& blue) {
+  const std::int32_t width = layout.width;
+  switch (layout.bitCount) {
+    case 1:
+    case 4:
+    case 8: {
+      // Pixels are packed from the high bits of each byte down.
+      const unsigned bits = layout.bitCount;
+      const unsigned mask = (1u << bits) - 1;
+      for (std::int32_t x = 0; x < width; ++x, dst += 3) {
+        const std::uint64_t bitPos = static_cast<std::uint64_t>(x) * bits;
+        const unsigned shift = 8 - bits - static_cast<unsigned>(bitPos % 8);
+        const Bgr& c = palette[(src[bitPos / 8] >> shift) & mask];
+        dst[0] = c.b;
+        dst[1] = c.g;
+        dst[2] = c.r;
+      }
+      break;
+    }
+    case 16:
+      for (std::int32_t x = 0; x < width; ++x, src += 2, dst += 3) {
+        const std::uint32_t px = LoadU16(src);
+        dst[0] = blue(px);
+        dst[1] = green(px);
+        dst[2] = red(px);
+      }
+      break;
+    case 24:
+      std::memcpy(dst, src, static_cast<std::size_t>(width) * 3);
+      break;
+    case 32:
+      for (std::int32_t x = 0; x < width; ++x, src += 4, dst += 3) {
+        const std::uint32_t px = LoadU32(src);
+        dst[0] = blue(px);
+        dst[1] = green(px);
+        dst[2] = red(px);
+      }
+      break;
+  }
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> RowStride(std::uint32_t bitCount, std::int32_t width) {
+  if (width < 0) return std::nullopt;
+  const std::uint64_t bits = static_cast<std::uint64_t>(bitCount) * static_cast<std::uint64_t>(width) + 31;
+  if (bits > static_cast<std::uint64_t>(INT32_MAX)) return std::nullopt;
+  return static_cast<std::uint32_t>(bits / 32 * 4);
+}
+
+std::optional<std::uint32_t> PackedDibSize(std::int32_t width, std::int32_t height,
+                                           std::uint32_t bitCount, std::uint32_t prefixBytes) {
+  if (width <= 0 || height == 0 || height == INT32_MIN) return std::nullopt;
+  const auto stride = RowStride(bitCount, width);
+  if (!stride) return std::nullopt;
+  const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+  const std::uint64_t total = prefixBytes + *stride * rows;
+  if (total > kMaxBlockBytes) return std::nullopt;
+  return static_cast<std::uint32_t>(total);
+}
+
+std::int32_t WidthField(std::span<const std::uint8_t> block) {
+  if (block.size() < 4) return 0;
+  if (IsInfoHeaderSize(LoadU32(block.data()))) {
+    return block.size() < 8 ? 0 : LoadI32(block.data() + 4);
+  }
+  return block.size() < 6 ? 0 : LoadU16(block.data() + 4);
+}
+
+std::int32_t HeightField(std::span<const std::uint8_t> block) {
+  if (block.size() < 4) return 0;
+  if (IsInfoHeaderSize(LoadU32(block.data()))) {
+    return block.size() < 12 ? 0 : LoadI32(block.data() + 8);
+  }
+  return block.size() < 8 ? 0 : LoadU16(block.data() + 6);
+}
+
+std::uint16_t BitCountField(std::span<const std::uint8_t> block) {
+  return block.size() < 16 ? 0 : LoadU16(block.data() + 14);
+}
+
+const char* DibStatusName(DibStatus status) {
+  switch (status) {
+    case DibStatus::kOk: return "ok";
+    case DibStatus::kTooSmallForHeader: return "block too small for its header";
+    case DibStatus::kBadHeaderSize: return "unknown header size";
+    case DibStatus::kBadWidth: return "width not positive";
+    case DibStatus::kBadHeight: return "height zero or INT_MIN";
+    case DibStatus::kDepthNotHandled: return "bit depth not handled";
+    case DibStatus::kCompressionNotHandled: return "compression not handled";
+    case DibStatus::kStrideOverflow: return "row stride overflows";
+    case DibStatus::kTablePastBlock: return "colour table past the block";
+    case DibStatus::kRowsPastBlock: return "rows past the block";
+  }
+  return "?";
+}
+
+DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLayout& layout) {
+  const std::uint64_t size = block.size();
+  const std::uint8_t* p = block.data();
+  if (size < 4) return DibStatus::kTooSmallForHeader;
+
+  DibLayout l;
+  l.headerSize = LoadU32(p);
+  const bool core = l.headerSize == kCoreHeaderSize;
+  if (!core && !IsInfoHeaderSize(l.headerSize)) return DibStatus::kBadHeaderSize;
+  if (size < l.headerSize) return DibStatus::kTooSmallForHeader;
+
+  std::uint32_t colorsUsed = 0;
+  if (core) {
+    // Unsigned 16-bit sizes, always bottom-up, no compression, RGB triples.
+    l.width = LoadU16(p + 4);
+    l.height = LoadU16(p + 6);
+    l.bitCount = LoadU16(p + 10);
+    l.colorEntrySize = 3;
+    if (l.width == 0) return DibStatus::kBadWidth;
+    if (l.height == 0) return DibStatus::kBadHeight;
+  } else {
+    l.width = LoadI32(p + 4);
+    const std::int32_t height = LoadI32(p + 8);
+    l.bitCount = LoadU16(p + 14);
+    l.compression = LoadU32(p + 16);
+    colorsUsed = LoadU32(p + 32);
+    if (l.width <= 0) return DibStatus::kBadWidth;
+    if (height == 0 || height == INT32_MIN) return DibStatus::kBadHeight;
+    l.bottomUp = height > 0;
+    l.height = l.bottomUp ? height : -height;
+  }
+
+  const DepthSet flag = DepthFlag(l.bitCount);
+  if (flag == 0 || (handled & flag) == 0) return DibStatus::kDepthNotHandled;
+  if (core && (l.bitCount == 16 || l.bitCount == 32)) return DibStatus::kDepthNotHandled;
+
+  const bool bitfields = l.compression == kBiBitfields;
+  if (l.compression != kBiRgb && !(bitfields && (l.bitCount == 16 || l.bitCount == 32))) {
+    return DibStatus::kCompressionNotHandled;
+  }
+
+  const auto stride = RowStride(l.bitCount, l.width);
+  if (!stride) return DibStatus::kStrideOverflow;
+  l.stride = *stride;
+
+  // A 40-byte header keeps its three masks after it; V4/V5 hold them inside.
+  std::uint64_t tableOffset = l.headerSize;
+  if (bitfields && l.headerSize == kInfoHeaderSize) tableOffset += 12;
+  std::uint64_t entries = 0;
+  if (l.bitCount <= 8) {
+    const std::uint32_t full = 1u << l.bitCount;
+    entries = (colorsUsed != 0 && colorsUsed <= full) ? colorsUsed : full;
+  } else {
+    entries = colorsUsed;  // 0 for a core header
+  }
+  const std::uint64_t tableBytes = entries * l.colorEntrySize;
+  if (!Fits(0, tableOffset, size) || !Fits(tableOffset, tableBytes, size)) {
+    return DibStatus::kTablePastBlock;
+  }
+
+  const std::uint64_t pixelOffset = tableOffset + tableBytes;
+  const std::uint64_t imageBytes = static_cast<std::uint64_t>(l.stride) * static_cast<std::uint64_t>(l.height);
+  if (!Fits(pixelOffset, imageBytes, std::min<std::uint64_t>(size, kMaxBlockBytes))) {
+    return DibStatus::kRowsPastBlock;
+  }
+
+  l.colorTableOffset = static_cast<std::uint32_t>(tableOffset);
+  l.colorTableEntries = static_cast<std::uint32_t>(entries);
+  l.pixelOffset = static_cast<std::uint32_t>(pixelOffset);
+  l.imageBytes = static_cast<std::uint32_t>(imageBytes);
+  if (bitfields) {
+    l.redMask = LoadU32(p + 40);
+    l.greenMask = LoadU32(p + 44);
+    l.blueMask = LoadU32(p + 48);
+  } else if (l.bitCount == 16) {
+    l.redMask = 0x7C00;
+    l.greenMask = 0x03E0;
+    l.blueMask = 0x001F;
+  } else if (l.bitCount == 32) {
+    l.redMask = 0x00FF0000;
+    l.greenMask = 0x0000FF00;
+    l.blueMask = 0x000000FF;
+  }
+  layout = l;
+  return DibStatus::kOk;
+}
+
+bool IsPlain24(const DibLayout& layout) {
+  return layout.headerSize == kInfoHeaderSize && layout.bitCount == 24 &&
+         layout.compression == kBiRgb && layout.bottomUp && layout.pixelOffset == kInfoHeaderSize;
+}
+
+void WriteInfoHeader(std::span<std::uint8_t, kInfoHeaderSize> out, const InfoHeaderFields& fields) {
+  std::uint8_t* p = out.data();
+  std::memset(p, 0, kInfoHeaderSize);
+  StoreU32(p + 0, kInfoHeaderSize);
+  StoreI32(p + 4, fields.width);
+  StoreI32(p + 8, fields.height);
+  StoreU16(p + 12, 1);
+  StoreU16(p + 14, fields.bitCount);
+  StoreU32(p + 16, kBiRgb);
+  StoreU32(p + 20, fields.sizeImage);
+  StoreI32(p + 24, fields.xPelsPerMeter);
+  StoreI32(p + 28, fields.yPelsPerMeter);
+}
+
+std::optional<std::uint32_t> Converted24Size(const DibLayout& layout) {
+  return PackedDibSize(layout.width, layout.height, 24, kInfoHeaderSize);
+}
+
+bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
+                 std::span<std::uint8_t> out) {
+  const auto outSize = Converted24Size(layout);
+  if (!outSize || out.size() < *outSize) return false;
+  // The layout must describe this block; a stale one is refused, not trusted.
+  const auto stride = RowStride(layout.bitCount, layout.width);
+  if (DepthFlag(layout.bitCount) == 0 || !stride || *stride != layout.stride ||
+      static_cast<std::uint64_t>(layout.stride) * static_cast<std::uint64_t>(layout.height) != layout.imageBytes ||
+      layout.colorEntrySize > 4 ||
+      !Fits(layout.colorTableOffset,
+            static_cast<std::uint64_t>(layout.colorTableEntries) * layout.colorEntrySize, block.size()) ||
+      !Fits(layout.pixelOffset, layout.imageBytes, block.size())) {
+    return false;
+  }
+
+  const std::uint8_t* src = block.data();
+  std::uint8_t* dst = out.data();
+  const std::uint32_t outStride = *RowStride(24, layout.width);
+  std::memset(dst, 0, *outSize);
+
+  InfoHeaderFields fields;
+  fields.width = layout.width;
+  fields.height = layout.height;
+  fields.bitCount = 24;
+  fields.sizeImage = outStride * static_cast<std::uint32_t>(layout.height);
+  if (layout.headerSize >= kInfoHeaderSize) {
+    fields.xPelsPerMeter = LoadI32(src + 24);
+    fields.yPelsPerMeter = LoadI32(src + 28);
+  }
+  WriteInfoHeader(out.first<kInfoHeaderSize>(), fields);
+
+  std::array<Bgr, 256> palette{};
+  if (layout.bitCount <= 8) palette = PaletteOf(src, layout);
+  const Channel red(layout.redMask), green(layout.greenMask), blue(layout.blueMask);
+
+  const ConstImageView from = PixelsOf(src, layout);
+  const ImageView to(dst + kInfoHeaderSize, layout.width, layout.height, outStride, true);
+  for (std::int32_t y = 0; y < layout.height; ++y) {
+    ConvertRow(from.Row(y), to.Row(y), layout, palette, red, green, blue);
+  }
+  return true;
+}
+
+}  // namespace qb::dib

@@ -1,0 +1,240 @@
+// Packed device-independent bitmaps: header forms, row stride, colour-table
+// size, and the one check every pixel operation makes before it touches a
+// block. Portable: everything here works on the bytes of a locked block.
+//
+// Block layout (little-endian, from offset 0 of the locked block):
+//
+//   header        12 bytes (BITMAPCOREHEADER: u16 width at 4, u16 height at
+//                 6, u16 planes at 8, u16 bit count at 10), or 40, 108 or
+//                 124 bytes (BITMAPINFOHEADER and its V4/V5 extensions:
+//                 i32 width at 4, i32 height at 8, u16 bit count at 14,
+//                 u32 compression at 16, i32 resolution at 24 and 28,
+//                 u32 colours used at 32)
+//   bit masks     12 bytes (red, green, blue) after a 40-byte header with
+//                 BI_BITFIELDS; the V4/V5 headers hold them at the same
+//                 offsets 40..51 inside the header
+//   colour table  1/4/8 bits: `colours used` entries when that is nonzero
+//                 and at most 2^bits, else 2^bits; 16/24/32 bits: `colours
+//                 used` entries (an optional table that Windows places in
+//                 front of the rows). Entries are B,G,R,0 (4 bytes), or
+//                 B,G,R (3 bytes) after a core header, which always has
+//                 2^bits entries for 1/4/8 bits and none otherwise
+//   pixel rows    |height| rows of `stride` bytes; the first row in memory
+//                 is the bottom row unless the info header's height is
+//                 negative (top-down)
+//   slack         anything after the rows, up to the block's size
+//
+// Ownership: nothing here allocates or keeps a pointer. Views borrow the
+// caller's bytes and are valid while the block stays locked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <type_traits>
+
+namespace qb::dib {
+
+inline constexpr std::uint32_t kCoreHeaderSize = 12;
+inline constexpr std::uint32_t kInfoHeaderSize = 40;
+inline constexpr std::uint32_t kV4HeaderSize = 108;
+inline constexpr std::uint32_t kV5HeaderSize = 124;
+
+inline constexpr std::uint32_t kBiRgb = 0;
+inline constexpr std::uint32_t kBiBitfields = 3;
+
+// The largest block a 32-bit process can address, header included.
+inline constexpr std::uint32_t kMaxBlockBytes = 0x7FFFFFFF;
+
+// Bit depths an operation handles, as a set of flags.
+using DepthSet = std::uint32_t;
+inline constexpr DepthSet kDepth1 = 1u << 0;
+inline constexpr DepthSet kDepth4 = 1u << 1;
+inline constexpr DepthSet kDepth8 = 1u << 2;
+inline constexpr DepthSet kDepth16 = 1u << 3;
+inline constexpr DepthSet kDepth24 = 1u << 4;
+inline constexpr DepthSet kDepth32 = 1u << 5;
+inline constexpr DepthSet kPaletteDepths = kDepth1 | kDepth4 | kDepth8;
+inline constexpr DepthSet kAllDepths = kPaletteDepths | kDepth16 | kDepth24 | kDepth32;
+
+// The flag of a bit count, or 0 for a bit count that no DIB has.
+constexpr DepthSet DepthFlag(unsigned bitCount) {
+  switch (bitCount) {
+    case 1: return kDepth1;
+    case 4: return kDepth4;
+    case 8: return kDepth8;
+    case 16: return kDepth16;
+    case 24: return kDepth24;
+    case 32: return kDepth32;
+    default: return 0;
+  }
+}
+
+// Little-endian field access. The caller has checked that the bytes exist.
+inline std::uint16_t LoadU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t LoadU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::int32_t LoadI32(const std::uint8_t* p) {
+  return static_cast<std::int32_t>(LoadU32(p));
+}
+inline void StoreU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void StoreU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void StoreI32(std::uint8_t* p, std::int32_t v) { StoreU32(p, static_cast<std::uint32_t>(v)); }
+
+// Row stride ((bitCount * width + 31) / 32) * 4. nullopt for a negative width
+// or when the formula overflows in signed 32-bit arithmetic, which is how the
+// pixel code computes it.
+std::optional<std::uint32_t> RowStride(std::uint32_t bitCount, std::int32_t width);
+
+// Bytes of a packed DIB of width x |height| pixels at bitCount bits, with
+// prefixBytes of header and colour table in front of the rows. Every size
+// computed from a width, a height and a depth goes through here. nullopt when
+// the width is not positive, the height is 0 or INT_MIN, the stride
+// overflows, or the block would pass kMaxBlockBytes (at 24 bits a square
+// picture of about 26700 pixels a side).
+std::optional<std::uint32_t> PackedDibSize(std::int32_t width, std::int32_t height,
+                                           std::uint32_t bitCount,
+                                           std::uint32_t prefixBytes = kInfoHeaderSize);
+
+// Width, height and bit count as the picture object reports them, without
+// validating the block. An info header (size 40, 108 or 124) gives its signed
+// 32-bit width and height; any other header size is read as a core header,
+// whose width and height are the unsigned 16-bit values at 4 and 6. The bit
+// count is always the 16-bit value at 14. Each returns 0 when the block is
+// too short to hold the field.
+std::int32_t WidthField(std::span<const std::uint8_t> block);
+std::int32_t HeightField(std::span<const std::uint8_t> block);
+std::uint16_t BitCountField(std::span<const std::uint8_t> block);
+
+enum class DibStatus {
+  kOk,
+  kTooSmallForHeader,     // fewer bytes than the size field, or than the header it names
+  kBadHeaderSize,         // not 12, 40, 108 or 124
+  kBadWidth,              // zero or negative
+  kBadHeight,             // zero, or INT_MIN (which has no magnitude)
+  kDepthNotHandled,       // not a DIB bit count, or not in the operation's set
+  kCompressionNotHandled, // only BI_RGB, and BI_BITFIELDS at 16 and 32 bits
+  kStrideOverflow,        // bitCount * width + 31 passes INT32_MAX
+  kTablePastBlock,        // bit masks or colour table run past the block
+  kRowsPastBlock,         // the rows run past the block (or past kMaxBlockBytes)
+};
+
+// A short name for messages and debugger lines.
+const char* DibStatusName(DibStatus status);
+
+// Where everything lies in a sound block. All offsets are from the start of
+// the block and, with the sizes, lie inside it.
+struct DibLayout {
+  std::int32_t width = 0;
+  std::int32_t height = 0;  // absolute
+  bool bottomUp = true;
+  std::uint16_t bitCount = 0;
+  std::uint32_t compression = kBiRgb;
+  std::uint32_t headerSize = 0;
+  std::uint32_t colorTableOffset = 0;
+  std::uint32_t colorTableEntries = 0;
+  std::uint32_t colorEntrySize = 4;  // 3 after a core header
+  std::uint32_t pixelOffset = 0;     // header, masks and table
+  std::uint32_t stride = 0;
+  std::uint32_t imageBytes = 0;      // stride * height
+  // Channel masks of 16- and 32-bit pixels: the header's with BI_BITFIELDS,
+  // else 5-5-5 and 8-8-8. Zero at other depths.
+  std::uint32_t redMask = 0;
+  std::uint32_t greenMask = 0;
+  std::uint32_t blueMask = 0;
+};
+
+// Says whether the header, masks, colour table and every row of `block` lie
+// inside it and whether the operation handles the block's depth. On kOk it
+// fills `layout`; on any other result `layout` is left as it was. All
+// arithmetic is bounded: no header value can make it overflow.
+DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLayout& layout);
+
+// True for the blocks the system builds itself: 40-byte header, 24 bits,
+// BI_RGB, bottom-up, rows straight after the header. Pixel code that assumes
+// this form converts other blocks first (ConvertTo24).
+bool IsPlain24(const DibLayout& layout);
+
+// Rows of a picture in a locked block. Row(y) counts y from the top of the
+// picture whichever way the rows are stored.
+template <class Byte>
+class BasicImageView {
+ public:
+  BasicImageView() = default;
+  BasicImageView(Byte* firstRowInMemory, std::int32_t width, std::int32_t height,
+                 std::uint32_t stride, bool bottomUp)
+      : first_(firstRowInMemory), width_(width), height_(height), stride_(stride),
+        bottomUp_(bottomUp) {}
+
+  // A view of writable rows also reads as a view of read-only rows.
+  operator BasicImageView<const Byte>() const
+    requires(!std::is_const_v<Byte>)
+  {
+    return {first_, width_, height_, stride_, bottomUp_};
+  }
+
+  Byte* Row(std::int32_t y) const {
+    const std::int32_t inMemory = bottomUp_ ? height_ - 1 - y : y;
+    return first_ + static_cast<std::size_t>(inMemory) * stride_;
+  }
+  std::int32_t width() const { return width_; }
+  std::int32_t height() const { return height_; }
+  std::uint32_t stride() const { return stride_; }
+
+ private:
+  Byte* first_ = nullptr;
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  std::uint32_t stride_ = 0;
+  bool bottomUp_ = true;
+};
+using ImageView = BasicImageView<std::uint8_t>;
+using ConstImageView = BasicImageView<const std::uint8_t>;
+
+// The rows of a block that Validate accepted with this layout.
+inline ImageView PixelsOf(std::uint8_t* block, const DibLayout& layout) {
+  return ImageView(block + layout.pixelOffset, layout.width, layout.height, layout.stride,
+                   layout.bottomUp);
+}
+inline ConstImageView PixelsOf(const std::uint8_t* block, const DibLayout& layout) {
+  return ConstImageView(block + layout.pixelOffset, layout.width, layout.height, layout.stride,
+                        layout.bottomUp);
+}
+
+// The fields of a 40-byte header the system writes; planes is 1,
+// compression BI_RGB, colours used and important 0.
+struct InfoHeaderFields {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint16_t bitCount = 24;
+  std::uint32_t sizeImage = 0;
+  std::int32_t xPelsPerMeter = 0;
+  std::int32_t yPelsPerMeter = 0;
+};
+void WriteInfoHeader(std::span<std::uint8_t, kInfoHeaderSize> out, const InfoHeaderFields& fields);
+
+// Size of the block ConvertTo24 makes from a picture of this layout.
+std::optional<std::uint32_t> Converted24Size(const DibLayout& layout);
+
+// Writes to the front of `out` a bottom-up 24-bit BI_RGB block with a 40-byte
+// header and no colour table that holds the picture of `block`, which
+// Validate accepted with `layout`. Palette indices past the table give black;
+// 16- and 32-bit channels are scaled to 8 bits by bit replication; an alpha
+// or unused byte is dropped. Resolution is copied from an info header (0
+// from a core header); sizeImage is stride * height. Returns false, writing
+// nothing, when `out` is smaller than Converted24Size or the layout does not
+// fit `block`.
+bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
+                 std::span<std::uint8_t> out);
+
+}  // namespace qb::dib
