@@ -19,9 +19,10 @@ set(QB_LIBID ${CMAKE_MATCH_1})
 if(NOT QB_LIBID)
   message(FATAL_ERROR "no LIBID found in quillbox.idl")
 endif()
-string(REGEX MATCHALL "uuid\\([0-9A-Fa-f-]+\\)[^\n]*\n[ \t]*coclass [A-Za-z]+" _coclasses "${QB_IDL_TEXT}")
+# Each coclass carries its CLSID and the helpstring "<Class> Class".
+string(REGEX MATCHALL "uuid\\([0-9A-Fa-f-]+\\), helpstring\\(\"[A-Za-z]+ Class\"\\)" _coclasses "${QB_IDL_TEXT}")
 foreach(_c IN LISTS _coclasses)
-  string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\).*coclass ([A-Za-z]+)" _m "${_c}")
+  string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\), helpstring\\(\"([A-Za-z]+) Class" _m "${_c}")
   set(QB_CLSID_${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
 endforeach()
 

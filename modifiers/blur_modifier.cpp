@@ -1,0 +1,15 @@
+#include "modifiers/blur_modifier.h"
+
+#include "server/error_report.h"
+
+namespace qb {
+
+STDMETHODIMP BlurModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
+
+STDMETHODIMP BlurModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
+
+STDMETHODIMP BlurModifier::get_Level(LONG*) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
+
+STDMETHODIMP BlurModifier::put_Level(LONG) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
+
+}  // namespace qb

@@ -1,0 +1,13 @@
+#include "modifiers/mirror_modifier.h"
+
+#include "server/error_report.h"
+
+namespace qb {
+
+STDMETHODIMP MirrorModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
+
+STDMETHODIMP MirrorModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
+
+STDMETHODIMP MirrorModifier::put_Direction(LONG) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
+
+}  // namespace qb

@@ -1,0 +1,95 @@
+#include "server/com_object.h"
+
+#include <olectl.h>
+
+namespace qb {
+
+ObjectRoot::ObjectRoot(IUnknown* outer) {
+  inner_.owner = this;
+  outer_ = outer ? outer : &inner_;
+  ModuleLock();
+}
+
+ObjectRoot::~ObjectRoot() { ModuleUnlock(); }
+
+HRESULT ObjectRoot::InnerQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  void* found = riid == IID_IUnknown ? static_cast<IUnknown*>(&inner_) : FindInterface(riid);
+  if (!found) return E_NOINTERFACE;
+  static_cast<IUnknown*>(found)->AddRef();
+  *ppv = found;
+  return S_OK;
+}
+
+ULONG ObjectRoot::InnerAddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+
+ULONG ObjectRoot::InnerRelease() {
+  LONG n = InterlockedDecrement(&refs_);
+  if (n == 0) {
+    // Guard against the destructor's own AddRef/Release pairs re-entering.
+    refs_ = 1;
+    delete this;
+  }
+  return static_cast<ULONG>(n);
+}
+
+namespace {
+
+// The enumeration of an empty connection-point map.
+class EmptyConnectionPointEnum final : public IEnumConnectionPoints {
+ public:
+  EmptyConnectionPointEnum() { ModuleLock(); }
+  ~EmptyConnectionPointEnum() { ModuleUnlock(); }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IEnumConnectionPoints) return E_NOINTERFACE;
+    *ppv = static_cast<IEnumConnectionPoints*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG n = InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+  }
+
+  STDMETHODIMP Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
+    if (!points || (count != 1 && !fetched)) return E_POINTER;
+    if (fetched) *fetched = 0;
+    return count == 0 ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override { return count == 0 ? S_OK : S_FALSE; }
+  STDMETHODIMP Reset() override { return S_OK; }
+  STDMETHODIMP Clone(IEnumConnectionPoints** result) override {
+    if (!result) return E_POINTER;
+    *result = new (std::nothrow) EmptyConnectionPointEnum();
+    if (!*result) return E_OUTOFMEMORY;
+    (*result)->AddRef();
+    return S_OK;
+  }
+
+ private:
+  volatile LONG refs_ = 0;
+};
+
+}  // namespace
+
+STDMETHODIMP NoConnectionPoints::EnumConnectionPoints(IEnumConnectionPoints** result) {
+  if (!result) return E_POINTER;
+  *result = new (std::nothrow) EmptyConnectionPointEnum();
+  if (!*result) return E_OUTOFMEMORY;
+  (*result)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP NoConnectionPoints::FindConnectionPoint(REFIID, IConnectionPoint** result) {
+  if (!result) return E_POINTER;
+  *result = nullptr;
+  return CONNECT_E_NOCONNECTION;
+}
+
+}  // namespace qb

@@ -1,0 +1,31 @@
+// Entry points of Quillbox.dll.
+#include <windows.h>
+#include <objbase.h>
+
+#include "server/module.h"
+#include "server/object_map.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    qb::ModuleAttach(instance);
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    // At process termination (reserved non-null) other DLLs may already be
+    // gone; releasing COM objects then is unsafe, and the memory goes anyway.
+    if (!reserved) qb::ModuleDetach();
+  }
+  return TRUE;
+}
+
+extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  return qb::GetClassFactory(clsid, riid, ppv);
+}
+
+extern "C" HRESULT __stdcall DllCanUnloadNow() {
+  return qb::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+}
+
+extern "C" HRESULT __stdcall DllRegisterServer() { return qb::RegisterServer(); }
+
+extern "C" HRESULT __stdcall DllUnregisterServer() { return qb::UnregisterServer(); }

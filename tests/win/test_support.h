@@ -1,0 +1,62 @@
+// Shared helpers of the Windows test program. The program runs under Wine
+// in a prefix where the harness has registered Quillbox.dll and
+// Quillbox.tlb from the build directory.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "quillbox.h"
+
+namespace qbtest {
+
+using Microsoft::WRL::ComPtr;
+
+// Marker that proves a failing call left an out value alone.
+constexpr LONG kMarker = static_cast<LONG>(0xDEADBEEF);
+
+// A build-tree file as a Windows path (the build tree is a Linux path that
+// Wine maps onto drive Z:).
+inline std::wstring BuildFile(const wchar_t* name) {
+  std::wstring path = L"Z:";
+  for (const char* p = QB_BUILD_DIR; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
+  path += L'\\';
+  path += name;
+  return path;
+}
+
+// Quillbox.dll as loaded by COM from its registered path: the same module
+// instance that CoCreateInstance uses in this process.
+HMODULE ServerModule();
+
+template <class T>
+T ServerExport(const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(ServerModule(), name)));
+}
+
+inline ULONG RefCount(IUnknown* p) {
+  p->AddRef();
+  return p->Release();
+}
+
+// Reads a registry string value; empty optional-like result as a flag.
+bool ReadRegString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* out);
+bool KeyExists(HKEY root, const std::wstring& path);
+
+std::wstring GuidString(REFGUID guid);
+
+// The export names of a mapped module, and its imports: library name to the
+// functions imported by name ("#n" for one imported by ordinal).
+struct PeDirectories {
+  std::vector<std::string> exports;
+  std::map<std::string, std::vector<std::string>> imports;
+};
+PeDirectories ReadPeDirectories(HMODULE module);
+
+}  // namespace qbtest
