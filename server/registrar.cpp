@@ -1,0 +1,202 @@
+#include "server/registrar.h"
+
+#include <climits>
+#include <string_view>
+#include <vector>
+
+#include "core/resource_guards.h"
+#include "server/module.h"
+
+namespace qb {
+
+namespace {
+
+HKEY RootKey(reg::Root root) {
+  switch (root) {
+    case reg::Root::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case reg::Root::CurrentUser: return HKEY_CURRENT_USER;
+    case reg::Root::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case reg::Root::Users: return HKEY_USERS;
+    case reg::Root::PerformanceData: return HKEY_PERFORMANCE_DATA;
+    case reg::Root::DynData: return HKEY_DYN_DATA;
+    case reg::Root::CurrentConfig: return HKEY_CURRENT_CONFIG;
+  }
+  return nullptr;
+}
+
+// Text conversions through the wide form. Invalid input fails rather than
+// turning into replacement characters, so a name is never silently changed.
+bool ToWide(UINT codePage, std::string_view in, std::wstring& out) {
+  out.clear();
+  if (in.empty()) return true;
+  if (in.size() > static_cast<size_t>(INT_MAX)) return false;
+  const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+  const int n = MultiByteToWideChar(codePage, flags, in.data(), static_cast<int>(in.size()), nullptr, 0);
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
+  return MultiByteToWideChar(codePage, flags, in.data(), static_cast<int>(in.size()), out.data(), n) == n;
+}
+
+bool ToUtf8(std::wstring_view in, std::string& out) {
+  out.clear();
+  if (in.empty()) return true;
+  if (in.size() > static_cast<size_t>(INT_MAX)) return false;
+  const int len = static_cast<int>(in.size());
+  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, in.data(), len, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, in.data(), len, out.data(), n, nullptr, nullptr) == n;
+}
+
+constexpr reg::Status kBadText{ERROR_NO_UNICODE_TRANSLATION};
+
+reg::Status Open(reg::Root root, const std::string& path, REGSAM access, UniqueHKey& key) {
+  std::wstring wpath;
+  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  return reg::Status{static_cast<int>(RegOpenKeyExW(RootKey(root), wpath.c_str(), 0, access, key.put()))};
+}
+
+HRESULT HResultFromLastError() {
+  const DWORD e = GetLastError();
+  return e != ERROR_SUCCESS ? HRESULT_FROM_WIN32(e) : E_FAIL;
+}
+
+}  // namespace
+
+bool WinRegistryStore::KeyExists(reg::Root root, const std::string& path) {
+  UniqueHKey key;
+  const reg::Status s = Open(root, path, KEY_QUERY_VALUE, key);
+  // A key we may not read still exists.
+  return s.ok() || s.code == ERROR_ACCESS_DENIED;
+}
+
+reg::Status WinRegistryStore::CreateKey(reg::Root root, const std::string& path) {
+  std::wstring wpath;
+  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  UniqueHKey key;
+  return reg::Status{static_cast<int>(RegCreateKeyExW(RootKey(root), wpath.c_str(), 0, nullptr,
+                                                      REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr,
+                                                      key.put(), nullptr))};
+}
+
+reg::Status WinRegistryStore::SetValue(reg::Root root, const std::string& path, const std::string& name,
+                                       const reg::Value& value) {
+  std::wstring wname;
+  if (!ToWide(CP_UTF8, name, wname)) return kBadText;
+  UniqueHKey key;
+  if (reg::Status s = Open(root, path, KEY_SET_VALUE, key); !s.ok()) return s;
+  // An empty name is the key's default value.
+  const wchar_t* valueName = name.empty() ? nullptr : wname.c_str();
+
+  LONG rc = ERROR_SUCCESS;
+  switch (value.type) {
+    case reg::ValueType::String: {
+      std::wstring text;
+      if (!ToWide(CP_UTF8, value.text, text)) return kBadText;
+      const size_t bytes = (text.size() + 1) * sizeof(wchar_t);  // with the terminating NUL
+      if (bytes > MAXDWORD) return reg::Status{ERROR_INVALID_PARAMETER};
+      rc = RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(bytes));
+      break;
+    }
+    case reg::ValueType::Dword: {
+      const DWORD number = value.number;
+      rc = RegSetValueExW(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                          sizeof number);
+      break;
+    }
+    case reg::ValueType::Binary: {
+      if (value.bytes.size() > MAXDWORD) return reg::Status{ERROR_INVALID_PARAMETER};
+      static const BYTE kNone = 0;  // a valid pointer for an empty value
+      rc = RegSetValueExW(key.get(), valueName, 0, REG_BINARY,
+                          value.bytes.empty() ? &kNone : value.bytes.data(),
+                          static_cast<DWORD>(value.bytes.size()));
+      break;
+    }
+  }
+  return reg::Status{static_cast<int>(rc)};
+}
+
+reg::Status WinRegistryStore::DeleteValue(reg::Root root, const std::string& path, const std::string& name) {
+  std::wstring wname;
+  if (!ToWide(CP_UTF8, name, wname)) return kBadText;
+  UniqueHKey key;
+  if (reg::Status s = Open(root, path, KEY_SET_VALUE, key); !s.ok()) return s;
+  return reg::Status{static_cast<int>(RegDeleteValueW(key.get(), name.empty() ? nullptr : wname.c_str()))};
+}
+
+// The empty path is the root key itself, which is never deleted: for
+// RegDeleteTreeW an empty subkey would mean "everything under the root".
+reg::Status WinRegistryStore::DeleteTree(reg::Root root, const std::string& path) {
+  if (path.empty()) return reg::Status{ERROR_ACCESS_DENIED};
+  std::wstring wpath;
+  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  return reg::Status{static_cast<int>(RegDeleteTreeW(RootKey(root), wpath.c_str()))};
+}
+
+reg::Status WinRegistryStore::DeleteKey(reg::Root root, const std::string& path) {
+  if (path.empty()) return reg::Status{ERROR_ACCESS_DENIED};
+  std::wstring wpath;
+  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  // Fails with ERROR_ACCESS_DENIED while the key has subkeys.
+  return reg::Status{static_cast<int>(RegDeleteKeyW(RootKey(root), wpath.c_str()))};
+}
+
+bool WinRegistryStore::HasSubkeys(reg::Root root, const std::string& path) {
+  UniqueHKey key;
+  if (!Open(root, path, KEY_QUERY_VALUE, key).ok()) return false;
+  DWORD subkeys = 0;
+  const LONG rc = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr);
+  // When in doubt, report subkeys: the caller then keeps the key.
+  return rc != ERROR_SUCCESS || subkeys != 0;
+}
+
+HRESULT ScriptResultToHResult(const reg::Result& result) {
+  switch (result.failure) {
+    case reg::Failure::None: return S_OK;
+    case reg::Failure::Syntax: return DISP_E_EXCEPTION;
+    case reg::Failure::Store:
+      return result.code != 0 ? HRESULT_FROM_WIN32(static_cast<DWORD>(result.code)) : E_FAIL;
+  }
+  return E_FAIL;
+}
+
+HRESULT RunRegistryScriptText(const std::string& scriptUtf8, bool doRegister, const std::wstring& modulePath) {
+  std::string module;
+  if (!ToUtf8(modulePath, module)) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+  const reg::Variables variables = {{"MODULE", module}};
+  WinRegistryStore store;
+  const reg::Result result = reg::Run(scriptUtf8, variables, store, doRegister);
+  if (!result.ok()) {
+    std::wstring text;
+    const std::string line = "Quillbox registrar: registry script line " + std::to_string(result.line) + ": " +
+                             result.message + "\n";
+    if (ToWide(CP_UTF8, line, text)) OutputDebugStringW(text.c_str());
+  }
+  return ScriptResultToHResult(result);
+}
+
+HRESULT RunRegistryScript(UINT resourceId, bool doRegister) {
+  const HMODULE module = ModuleInstance();
+  const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"REGISTRY");
+  if (!resource) return HResultFromLastError();
+  const HGLOBAL loaded = LoadResource(module, resource);
+  const DWORD size = SizeofResource(module, resource);
+  const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (!data) return HResultFromLastError();
+
+  // A resource compiler may pad the text with NULs; the script ends at the first.
+  std::string_view ansi(data, size);
+  ansi = ansi.substr(0, ansi.find('\0'));
+  std::wstring wide;
+  std::string utf8;
+  if (!ToWide(CP_ACP, ansi, wide) || !ToUtf8(wide, utf8)) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+
+  // The longest path the wide file functions accept.
+  std::vector<wchar_t> path(32768);
+  if (!ModulePath(path.data(), static_cast<DWORD>(path.size()))) return HResultFromLastError();
+  return RunRegistryScriptText(utf8, doRegister, path.data());
+}
+
+}  // namespace qb
