@@ -68,3 +68,8 @@ target_compile_definitions(quillbox_wintests PRIVATE
   QB_BUILD_DIR="${CMAKE_BINARY_DIR}" QB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_target_properties(quillbox_wintests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_test(NAME wintests COMMAND quillbox_wintests)
+
+# The install scripts sit beside the binaries, where a user runs them.
+foreach(_script install.cmd uninstall.cmd)
+  configure_file(${CMAKE_SOURCE_DIR}/install/${_script} ${CMAKE_BINARY_DIR}/${_script} COPYONLY)
+endforeach()

@@ -1,0 +1,83 @@
+// Every class of the catalogue as a JScript client meets it: created by
+// ProgID through IDispatch, late-bound calls and the errors they raise.
+var passed = 0, failed = 0;
+
+function check(condition, what) {
+  if (condition) {
+    passed++;
+  } else {
+    failed++;
+    WScript.Echo("FAIL " + what);
+  }
+}
+
+function hex(n) {
+  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
+}
+
+// Returns the error number of calling f, 0 when it succeeds.
+function errorOf(f) {
+  try {
+    f();
+    return 0;
+  } catch (e) {
+    return e.number;
+  }
+}
+
+var classes = ["VuPicture", "SharpModifier", "BlurModifier", "Zoom", "ImageRender",
+  "InputSource", "Contrast", "Bright", "Crop", "AddText", "Frame", "AddPic", "FolderInput",
+  "ImageCollection", "ImageFinder", "ImageInputService", "ImageInputSource",
+  "ImageInputSourceCollection", "ImageOutputService", "ImageOutputTarget",
+  "ImageOutputTargetCollection", "RotateModifier", "FileInfoArray", "ImageFile", "RedEye",
+  "ExportToCard", "MirrorModifier", "AdjustColorModifier", "WallPaper"];
+
+try {
+  check(classes.length == 29, "the catalogue has 29 classes");
+  for (var i = 0; i < classes.length; i++) {
+    var progIds = ["Quillbox." + classes[i] + ".1", "Quillbox." + classes[i]];
+    for (var j = 0; j < progIds.length; j++) {
+      var obj = null;
+      var code = errorOf(function () { obj = new ActiveXObject(progIds[j]); });
+      if (classes[i] == "FileInfoArray") {
+        check(code != 0 && obj === null, progIds[j] + " is not an automation object");
+      } else {
+        check(code == 0 && obj !== null, "create " + progIds[j] + " (error " + hex(code) + ")");
+      }
+    }
+  }
+
+  check(errorOf(function () { new ActiveXObject("Quillbox.PictureModifier.1"); }) != 0,
+        "Quillbox.PictureModifier.1 cannot be created");
+  check(errorOf(function () { new ActiveXObject("Quillbox.FileInfo"); }) != 0,
+        "Quillbox.FileInfo cannot be created");
+
+  var card = new ActiveXObject("Quillbox.ExportToCard.1");
+  check(errorOf(function () { card.Prepare(); }) == 0, "ExportToCard.Prepare");
+  var wallpaper = new ActiveXObject("Quillbox.WallPaper");
+  check(errorOf(function () { wallpaper.Execute(-1); }) == 0, "WallPaper.Execute");
+  var service = new ActiveXObject("Quillbox.ImageOutputService");
+  check(errorOf(function () { service.Prepare(); }) == 0, "ImageOutputService.Prepare");
+
+  var picture = new ActiveXObject("Quillbox.VuPicture.1");
+  var description = "";
+  var code = 0;
+  try {
+    picture.LoadFile("C:\\no\\such\\photo.jpg");
+  } catch (e) {
+    code = e.number;
+    description = e.description;
+  }
+  check(hex(code) == "80004001", "LoadFile is not available yet (got " + hex(code) + ")");
+  check(description.length > 0, "the error carries a description");
+
+  var zoom = new ActiveXObject("Quillbox.Zoom.1");
+  check(hex(errorOf(function () { zoom.Apply(picture); })) == "80004001",
+        "Zoom.Apply through the inherited interface");
+} catch (e) {
+  failed++;
+  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+}
+
+WScript.Echo(passed + " passed, " + failed + " failed");
+WScript.Quit(failed);

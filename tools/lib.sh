@@ -1,0 +1,73 @@
+# Shared steps of the set-up scripts: packages, the two builds, the private
+# Wine prefix and registration. Source it; it expects QB_ROOT to be set.
+
+QB_BUILD="${QB_BUILD:-$QB_ROOT/build}"
+QB_NATIVE="$QB_BUILD/native"
+QB_WIN32="$QB_BUILD/win32"
+export WINEPREFIX="$QB_WIN32/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+
+qb_log() { printf '== %s\n' "$*" >&2; }
+
+# Installs whatever of the packages is missing (Debian 12, as root).
+qb_install_packages() {
+  local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 mingw-w64-tools
+    fonts-wine nasm libz-mingw-w64-dev cmake g++ make libgtest-dev libgmock-dev
+    libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libimage-exiftool-perl
+    libjpeg-turbo-progs xvfb xauth)
+  local missing=() p
+  for p in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  qb_log "installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo dpkg --add-architecture i386
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+qb_build_native() {
+  qb_log "native build"
+  cmake -S "$QB_ROOT" -B "$QB_NATIVE" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build "$QB_NATIVE" -j"$(nproc)"
+}
+
+qb_build_win32() {
+  qb_log "win32 build"
+  cmake -S "$QB_ROOT" -B "$QB_WIN32" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$QB_ROOT/cmake/toolchain-i686-mingw.cmake" >/dev/null &&
+    cmake --build "$QB_WIN32" -j"$(nproc)" "$@"
+}
+
+# The private prefix of this build tree, with Wine's fonts installed so that
+# named faces resolve to themselves.
+qb_make_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    qb_log "creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp -n /usr/share/wine/fonts/* "$fonts/" 2>/dev/null || true
+}
+
+qb_stop_prefix() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
+# Windows path of a Linux path.
+qb_winpath() { winepath -w "$1" 2>/dev/null; }
+
+# Registers the type library and the server as a Windows user would, with
+# the install script beside the binaries.
+qb_install_into_prefix() {
+  qb_log "installing Quillbox into the prefix"
+  (cd "$QB_WIN32" && wine cmd /c install.cmd) || return 1
+  wineserver -w
+}

@@ -1,0 +1,93 @@
+#!/bin/bash
+# Builds both trees, installs Quillbox into the private Wine prefix and runs
+# every test: native unit tests, the Windows test program under Wine, and
+# the VBScript and JScript tests through cscript. Ends with one line
+# "N passed, N failed" for the whole run; exits non-zero on any failure, a
+# failed build, or a test program or script that did not report.
+set -u
+QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$QB_ROOT/tools/lib.sh"
+
+passed=0
+failed=0
+problems=()
+
+fail_run() {  # a program that did not report counts as one failure
+  failed=$((failed + 1))
+  problems+=("$1")
+}
+
+# Adds the counts of a GoogleTest run from its output.
+count_gtest() {
+  local name="$1" out="$2" rc="$3" p f
+  p=$(grep -E '^\[  PASSED  \] [0-9]+ test' "$out" | tail -1 | grep -oE '[0-9]+' | head -1)
+  f=$(grep -E '^\[  FAILED  \] [0-9]+ test' "$out" | tail -1 | grep -oE '[0-9]+' | head -1)
+  if [ -z "$p" ]; then
+    fail_run "$name: no summary (exit $rc)"
+    tail -20 "$out" >&2
+    return
+  fi
+  passed=$((passed + p))
+  failed=$((failed + ${f:-0}))
+  if [ "${f:-0}" -gt 0 ] || [ "$rc" -ne 0 ]; then
+    problems+=("$name: ${f:-0} failed (exit $rc)")
+    grep -E '^\[  FAILED  \] [A-Za-z]' "$out" >&2
+    [ "${f:-0}" -eq 0 ] && failed=$((failed + 1))
+  fi
+}
+
+# Runs one script through cscript; it must end with "N passed, N failed"
+# and exit with its failure count.
+run_script() {
+  local script="$1" name out rc line p f
+  name="$(basename "$script")"
+  out="$QB_BUILD/logs/$name.log"
+  wine cscript //nologo "$(qb_winpath "$script")" >"$out" 2>&1 </dev/null
+  rc=$?
+  tr -d '\r' <"$out" >"$out.txt"
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out.txt" | tail -1)
+  if [ -z "$line" ]; then
+    fail_run "$name: did not report (exit $rc)"
+    tail -20 "$out.txt" >&2
+    return
+  fi
+  p=${line%% passed*}
+  f=${line#*, }
+  f=${f%% failed}
+  passed=$((passed + p))
+  failed=$((failed + f))
+  if [ "$f" -ne 0 ] || [ "$rc" -ne "$f" ]; then
+    problems+=("$name: $f failed (exit $rc)")
+    grep -E '^FAIL' "$out.txt" >&2
+    [ "$f" -eq 0 ] && failed=$((failed + 1))
+  fi
+}
+
+qb_install_packages || { echo "0 passed, 1 failed"; exit 1; }
+mkdir -p "$QB_BUILD/logs"
+if ! qb_build_native; then echo "0 passed, 1 failed"; exit 1; fi
+if ! qb_build_win32; then echo "0 passed, 1 failed"; exit 1; fi
+
+qb_log "native unit tests"
+"$QB_NATIVE/qb_unit_tests" >"$QB_BUILD/logs/unit.log" 2>&1
+count_gtest unit "$QB_BUILD/logs/unit.log" $?
+
+qb_stop_prefix
+qb_make_prefix
+if ! qb_install_into_prefix; then
+  fail_run "install into the prefix"
+else
+  qb_log "Windows test program under Wine"
+  (cd "$QB_WIN32" && wine quillbox_wintests.exe) >"$QB_BUILD/logs/wintests.log" 2>&1 </dev/null
+  count_gtest wintests "$QB_BUILD/logs/wintests.log" $?
+
+  qb_log "script tests"
+  for script in "$QB_ROOT"/tests/scripts/*.vbs "$QB_ROOT"/tests/scripts/*.js; do
+    [ -e "$script" ] && run_script "$script"
+  done
+fi
+qb_stop_prefix
+
+for p in "${problems[@]}"; do echo "problem: $p" >&2; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
