@@ -55,7 +55,9 @@ PeDirectories ReadPeDirectories(HMODULE module) {
     for (auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + lookup);
          thunk->u1.AddressOfData != 0; ++thunk) {
       if (thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG32) {
-        functions.push_back("#" + std::to_string(thunk->u1.Ordinal & 0xFFFF));
+        std::string ordinal = "#";
+        ordinal += std::to_string(thunk->u1.Ordinal & 0xFFFF);
+        functions.push_back(ordinal);
       } else {
         auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
         functions.push_back(reinterpret_cast<const char*>(byName->Name));
