@@ -10,31 +10,14 @@ namespace {
 // Enumerates the items of one collection as VARIANTs. It shares the
 // collection's list and holds a reference to the collection, so the list
 // lives as long as any enumerator on it.
-class FileInfoEnum final : public IEnumVARIANT {
+class FileInfoEnum final : public StandaloneObject<IEnumVARIANT> {
  public:
   FileInfoEnum(FileInfoArray* owner, const std::vector<IImageFile*>* items, size_t position)
       : owner_(owner), items_(items), position_(position) {
-    ModuleLock();
     if (owner_) owner_->InnerUnknown()->AddRef();
   }
-  ~FileInfoEnum() {
+  ~FileInfoEnum() override {
     if (owner_) owner_->InnerUnknown()->Release();
-    ModuleUnlock();
-  }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IEnumVARIANT) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumVARIANT*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
   }
 
   STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) override {
@@ -94,7 +77,6 @@ class FileInfoEnum final : public IEnumVARIANT {
   }
 
  private:
-  volatile LONG refs_ = 0;
   FileInfoArray* owner_;
   const std::vector<IImageFile*>* items_;
   size_t position_;

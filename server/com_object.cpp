@@ -37,26 +37,8 @@ ULONG ObjectRoot::InnerRelease() {
 namespace {
 
 // The enumeration of an empty connection-point map.
-class EmptyConnectionPointEnum final : public IEnumConnectionPoints {
+class EmptyConnectionPointEnum final : public StandaloneObject<IEnumConnectionPoints> {
  public:
-  EmptyConnectionPointEnum() { ModuleLock(); }
-  ~EmptyConnectionPointEnum() { ModuleUnlock(); }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IEnumConnectionPoints) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumConnectionPoints*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return static_cast<ULONG>(n);
-  }
-
   STDMETHODIMP Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
     if (!points || (count != 1 && !fetched)) return E_POINTER;
     if (fetched) *fetched = 0;
@@ -71,9 +53,6 @@ class EmptyConnectionPointEnum final : public IEnumConnectionPoints {
     (*result)->AddRef();
     return S_OK;
   }
-
- private:
-  volatile LONG refs_ = 0;
 };
 
 }  // namespace

@@ -150,6 +150,35 @@ class ComObject : public ObjectRoot, public DispatchImpl<Primary>, public Extra.
   }
 };
 
+// An object of the module with a single interface I that is never
+// aggregated (enumerators): its own reference count and a module lock.
+template <class I>
+class StandaloneObject : public I {
+ public:
+  StandaloneObject() { ModuleLock(); }
+  virtual ~StandaloneObject() { ModuleUnlock(); }
+  StandaloneObject(const StandaloneObject&) = delete;
+  StandaloneObject& operator=(const StandaloneObject&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != __uuidof(I)) return E_NOINTERFACE;
+    *ppv = static_cast<I*>(this);
+    this->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG n = InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+  }
+
+ private:
+  volatile LONG refs_ = 0;
+};
+
 // Builds one object of class T, runs its construction step and asks it for
 // riid. A failure at any step destroys the object. outer is the controlling
 // unknown of an aggregate (the class factory has already checked that only

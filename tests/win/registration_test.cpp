@@ -15,7 +15,8 @@ namespace {
 
 using EntryFn = HRESULT(__stdcall*)();
 
-std::set<std::wstring> Subkeys(const std::wstring& path) {
+// Names of the subkeys (or of the values) of a key under HKCR.
+std::set<std::wstring> Names(const std::wstring& path, bool values) {
   std::set<std::wstring> names;
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -23,29 +24,17 @@ std::set<std::wstring> Subkeys(const std::wstring& path) {
   wchar_t name[256];
   for (DWORD i = 0;; ++i) {
     DWORD length = 256;
-    if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
+    LONG rc = values ? RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                     : RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) break;
     names.insert(name);
   }
   RegCloseKey(key);
   return names;
 }
 
-std::set<std::wstring> ValueNames(const std::wstring& path) {
-  std::set<std::wstring> names;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return names;
-  wchar_t name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = 256;
-    if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    names.insert(name);
-  }
-  RegCloseKey(key);
-  return names;
-}
+std::set<std::wstring> Subkeys(const std::wstring& path) { return Names(path, false); }
+std::set<std::wstring> ValueNames(const std::wstring& path) { return Names(path, true); }
 
 std::wstring Default(const std::wstring& path) {
   std::wstring value;
