@@ -23,9 +23,6 @@ add_custom_target(quillbox_idl DEPENDS ${QB_GEN}/quillbox.h ${CMAKE_BINARY_DIR}/
 
 qb_generate_registry_scripts(${QB_GEN})
 
-# The imaging library and the import library that binds the server to it by name.
-add_subdirectory(rastrum)
-
 # Everything of the server but its entry points, so that the Windows test
 # program can reach internal routines directly.
 file(GLOB QB_SERVER_SOURCES CONFIGURE_DEPENDS

@@ -1,0 +1,101 @@
+#include "rastrum/portable/block_io.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace rastrum {
+
+namespace dib = qb::dib;
+
+uint8_t* VectorAllocator::Allocate(size_t bytes) {
+  try {
+    block.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  } catch (const std::length_error&) {
+    return nullptr;
+  }
+  return block.data();
+}
+
+namespace {
+
+int MakeBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_t bitCount,
+              std::span<const uint8_t> table, int32_t xPelsPerMeter, int32_t yPelsPerMeter,
+              NewBlock& result) {
+  if (width < 1 || height < 1) return kBadArgument;
+  const uint32_t tableBytes = static_cast<uint32_t>(table.size() & ~size_t{3});
+  auto stride = dib::RowStride(bitCount, width);
+  auto total = dib::PackedDibSize(width, height, bitCount, dib::kInfoHeaderSize + tableBytes);
+  if (!stride || !total) return kTooLarge;
+  uint8_t* block = out.Allocate(*total);
+  if (!block) return kOutOfMemory;
+  dib::InfoHeaderFields fields;
+  fields.width = width;
+  fields.height = height;
+  fields.bitCount = bitCount;
+  fields.sizeImage = *stride * static_cast<uint32_t>(height);
+  fields.xPelsPerMeter = xPelsPerMeter;
+  fields.yPelsPerMeter = yPelsPerMeter;
+  dib::WriteInfoHeader(std::span<uint8_t, dib::kInfoHeaderSize>(block, dib::kInfoHeaderSize), fields);
+  if (tableBytes) {
+    dib::StoreU32(block + 32, tableBytes / 4);  // biClrUsed
+    std::memcpy(block + dib::kInfoHeaderSize, table.data(), tableBytes);
+  }
+  uint8_t* rows = block + dib::kInfoHeaderSize + tableBytes;
+  // Padding bytes are part of the file a caller may save: keep them zero.
+  const uint32_t used = (static_cast<uint32_t>(width) * bitCount + 7) / 8;
+  if (used < *stride) {
+    for (int32_t y = 0; y < height; ++y)
+      std::memset(rows + static_cast<size_t>(y) * *stride + used, 0, *stride - used);
+  }
+  result.block = block;
+  result.pixels = dib::ImageView(rows, width, height, *stride, true);
+  return kOk;
+}
+
+}  // namespace
+
+int MakeBlock24(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
+                int32_t yPelsPerMeter, NewBlock& result) {
+  return MakeBlock(out, width, height, 24, {}, xPelsPerMeter, yPelsPerMeter, result);
+}
+
+int MakePaletteBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_t bitCount,
+                     std::span<const uint8_t> table, int32_t xPelsPerMeter, int32_t yPelsPerMeter,
+                     NewBlock& result) {
+  if (bitCount != 1 && bitCount != 4 && bitCount != 8) return kBadArgument;
+  if (table.size() / 4 > (size_t{1} << bitCount)) return kBadArgument;
+  return MakeBlock(out, width, height, bitCount, table, xPelsPerMeter, yPelsPerMeter, result);
+}
+
+int Source24::Open(std::span<const uint8_t> block) {
+  if (block.empty()) return kBadArgument;
+  dib::DibLayout layout;
+  if (dib::Validate(block, dib::kAllDepths, layout) != dib::DibStatus::kOk) return kCorruptData;
+  xPelsPerMeter_ = yPelsPerMeter_ = 0;
+  if (layout.headerSize >= dib::kInfoHeaderSize) {
+    xPelsPerMeter_ = dib::LoadI32(block.data() + 24);
+    yPelsPerMeter_ = dib::LoadI32(block.data() + 28);
+  }
+  if (layout.bitCount == 24 && layout.compression == dib::kBiRgb && layout.colorTableEntries == 0) {
+    converted_.clear();
+    pixels_ = dib::PixelsOf(block.data(), layout);
+    return kOk;
+  }
+  auto size = dib::Converted24Size(layout);
+  if (!size) return kTooLarge;
+  try {
+    converted_.resize(*size);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
+  if (!dib::ConvertTo24(block, layout, converted_)) return kCorruptData;
+  dib::DibLayout plain;
+  if (dib::Validate(converted_, dib::DepthFlag(24), plain) != dib::DibStatus::kOk) return kCorruptData;
+  pixels_ = dib::PixelsOf(converted_.data(), plain);
+  return kOk;
+}
+
+}  // namespace rastrum

@@ -1,0 +1,54 @@
+// Making new blocks and reading source blocks as 24-bit rows: the two ends
+// every operation of the imaging library shares.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/portable/dib_format.h"
+#include "rastrum/portable/raster.h"
+
+namespace rastrum {
+
+// A block just allocated: its start and its rows (Row(0) is the top row).
+struct NewBlock {
+  uint8_t* block = nullptr;
+  qb::dib::ImageView pixels;
+};
+
+// Allocates a bottom-up 24-bit block with a 40-byte header (sizeImage =
+// stride x height) and writes the header. kTooLarge when it would not fit a
+// 32-bit process, kBadArgument for a width or height below 1, kOutOfMemory.
+int MakeBlock24(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
+                int32_t yPelsPerMeter, NewBlock& result);
+
+// The same for a 1-, 4- or 8-bit palette block; `table` holds the colour
+// table as blue, green, red, reserved entries (its length / 4 entries, at
+// most 1 << bitCount), written after the header with biClrUsed set.
+int MakePaletteBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_t bitCount,
+                     std::span<const uint8_t> table, int32_t xPelsPerMeter, int32_t yPelsPerMeter,
+                     NewBlock& result);
+
+// A source block read as 24-bit rows: the block's own rows when it already
+// is 24-bit BI_RGB without a table, otherwise a converted copy.
+class Source24 {
+ public:
+  // kOk; kBadArgument for an empty span; kCorruptData for a block that the
+  // validator refuses; kOutOfMemory.
+  int Open(std::span<const uint8_t> block);
+
+  const qb::dib::ConstImageView& pixels() const { return pixels_; }
+  int32_t width() const { return pixels_.width(); }
+  int32_t height() const { return pixels_.height(); }
+  int32_t xPelsPerMeter() const { return xPelsPerMeter_; }
+  int32_t yPelsPerMeter() const { return yPelsPerMeter_; }
+
+ private:
+  std::vector<uint8_t> converted_;
+  qb::dib::ConstImageView pixels_;
+  int32_t xPelsPerMeter_ = 0;
+  int32_t yPelsPerMeter_ = 0;
+};
+
+}  // namespace rastrum
