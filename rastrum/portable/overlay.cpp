@@ -1,0 +1,239 @@
+// AddFrame and AddPic: pictures laid over a copy of another.
+//
+// A frame picture is stretched over the whole photo. Its centre pixel names
+// the colour that lets the photo through (a frame is drawn around a hole of
+// one flat colour). Whether a photo pixel shows through is decided by the
+// frame pixel nearest to it, so the hole keeps sharp edges at any
+// stretch; the frame's own colours are interpolated bilinearly from the
+// frame pixels around, leaving out those of the hole's colour so that it
+// does not bleed into the frame's edge.
+//
+// AddPic blends a picture into a rectangle of the base by a grey mask:
+// out = (overlay * m + base * (255 - m) + 127) / 255 for mask level m,
+// clipped to the base.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "rastrum/portable/block_io.h"
+#include "rastrum/portable/raster.h"
+
+namespace rastrum {
+
+namespace dib = qb::dib;
+
+namespace {
+
+// Opens an optional picture: an empty span is none.
+int OpenOptional(std::span<const uint8_t> block, Source24& source, bool& present) {
+  present = !block.empty();
+  return present ? source.Open(block) : kOk;
+}
+
+void CopyPixels(const dib::ConstImageView& src, const dib::ImageView& dst) {
+  for (int32_t y = 0; y < src.height(); ++y) {
+    std::memcpy(dst.Row(y), src.Row(y), static_cast<size_t>(src.width()) * 3);
+  }
+}
+
+// The source pixel whose area holds the centre of destination pixel i when
+// `from` pixels are stretched over `to`.
+int32_t NearestIndex(int64_t i, int64_t from, int64_t to) {
+  return static_cast<int32_t>((2 * i + 1) * from / (2 * to));
+}
+
+// Where destination pixel i's centre falls between two source pixels when
+// `from` pixels are stretched over `to`: the two pixels, the weight of the
+// second in 1/256, and which of the two is nearest.
+struct Taps {
+  int32_t first = 0;
+  int32_t second = 0;
+  uint32_t fraction = 0;
+  int32_t nearest = 0;
+};
+
+std::vector<Taps> StretchTaps(int32_t from, int32_t to) {
+  std::vector<Taps> taps(static_cast<size_t>(to));
+  // Positions in units of 1/(2 to) source pixels, pixel j's centre at j.
+  const int64_t unit = 2 * static_cast<int64_t>(to);
+  for (int32_t i = 0; i < to; ++i) {
+    const int64_t position = (2 * static_cast<int64_t>(i) + 1) * from - to;
+    Taps& t = taps[static_cast<size_t>(i)];
+    bool secondNearer = false;
+    if (position > 0) {  // before the first centre: the first pixel alone
+      const int64_t past = position % unit;
+      t.first = static_cast<int32_t>(position / unit);
+      t.fraction = static_cast<uint32_t>(past * 256 / unit);
+      secondNearer = past >= to;  // half a source pixel or more
+    }
+    t.second = std::min(t.first + 1, from - 1);
+    t.nearest = secondNearer ? t.second : t.first;
+  }
+  return taps;
+}
+
+struct Bgr {
+  uint8_t b = 0, g = 0, r = 0;
+  bool operator==(const Bgr&) const = default;
+};
+
+Bgr PixelAt(const dib::ConstImageView& v, int32_t x, int32_t y) {
+  const uint8_t* p = v.Row(y) + static_cast<size_t>(x) * 3;
+  return {p[0], p[1], p[2]};
+}
+
+// A frame picture ready to lay over a photo of a given size.
+struct FrameLayer {
+  dib::ConstImageView frame;
+  Bgr hole;
+  std::vector<Taps> columns;
+  std::vector<Taps> rows;
+};
+
+FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t height) {
+  return {frame, PixelAt(frame, frame.width() / 2, frame.height() / 2), StretchTaps(frame.width(), width),
+          StretchTaps(frame.height(), height)};
+}
+
+void LayFrame(const FrameLayer& layer, const dib::ImageView& dst) {
+  const dib::ConstImageView& frame = layer.frame;
+  for (int32_t y = 0; y < dst.height(); ++y) {
+    const Taps& ty = layer.rows[static_cast<size_t>(y)];
+    uint8_t* out = dst.Row(y);
+    for (int32_t x = 0; x < dst.width(); ++x, out += 3) {
+      const Taps& tx = layer.columns[static_cast<size_t>(x)];
+      if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) continue;
+      const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
+                             PixelAt(frame, tx.first, ty.second), PixelAt(frame, tx.second, ty.second)};
+      const uint32_t weight[4] = {(256 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256 - ty.fraction),
+                                  (256 - tx.fraction) * ty.fraction, tx.fraction * ty.fraction};
+      uint32_t total = 0, b = 0, g = 0, r = 0;
+      for (int k = 0; k < 4; ++k) {
+        if (corner[k] == layer.hole) continue;
+        total += weight[k];
+        b += weight[k] * corner[k].b;
+        g += weight[k] * corner[k].g;
+        r += weight[k] * corner[k].r;
+      }
+      // The nearest pixel is not the hole's colour and always has weight.
+      out[0] = static_cast<uint8_t>((b + total / 2) / total);
+      out[1] = static_cast<uint8_t>((g + total / 2) / total);
+      out[2] = static_cast<uint8_t>((r + total / 2) / total);
+    }
+  }
+}
+
+}  // namespace
+
+int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
+             std::span<const uint8_t> frame2, BlockAllocator& out) {
+  try {
+    Source24 photo, frames[2];
+    const std::span<const uint8_t> blocks[2] = {frame1, frame2};
+    if (int rc = photo.Open(source); rc != kOk) return rc;
+    std::vector<FrameLayer> layers;
+    for (int i = 0; i < 2; ++i) {
+      bool present = false;
+      if (int rc = OpenOptional(blocks[i], frames[i], present); rc != kOk) return rc;
+      if (present) layers.push_back(PrepareFrame(frames[i].pixels(), photo.width(), photo.height()));
+    }
+
+    NewBlock result;
+    if (int rc = MakeBlock24(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
+                             photo.yPelsPerMeter(), result);
+        rc != kOk) {
+      return rc;
+    }
+    CopyPixels(photo.pixels(), result.pixels);
+    for (const FrameLayer& layer : layers) LayFrame(layer, result.pixels);  // frame2 over frame1
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;
+  }
+}
+
+int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const uint8_t> overlay,
+           std::span<const uint8_t> mask, BlockAllocator& out) {
+  try {
+    Source24 under, over, stencil;
+    bool hasOverlay = false, hasMask = false;
+    if (int rc = under.Open(base); rc != kOk) return rc;
+    if (int rc = OpenOptional(overlay, over, hasOverlay); rc != kOk) return rc;
+    if (hasOverlay) {
+      if (int rc = OpenOptional(mask, stencil, hasMask); rc != kOk) return rc;
+    }
+
+    // The rectangle of the overlay that lands on the base, in base coordinates;
+    // 64-bit because x + width may pass INT32_MAX.
+    int64_t left = 0, top = 0, right = 0, bottom = 0;
+    if (hasOverlay) {
+      left = std::max<int64_t>(x, 0);
+      top = std::max<int64_t>(y, 0);
+      right = std::min<int64_t>(static_cast<int64_t>(x) + over.width(), under.width());
+      bottom = std::min<int64_t>(static_cast<int64_t>(y) + over.height(), under.height());
+    }
+    const bool visible = left < right && top < bottom;
+
+    // The mask over the visible rectangle, stretched to the overlay's size by
+    // nearest pixel and turned grey by ToGray: its blue channel is m.
+    VectorAllocator greyStore;
+    dib::ConstImageView grey;
+    if (visible && hasMask) {
+      NewBlock g;
+      const auto w = static_cast<int32_t>(right - left), h = static_cast<int32_t>(bottom - top);
+      if (int rc = MakeBlock24(greyStore, w, h, 0, 0, g); rc != kOk) return rc;
+      const dib::ConstImageView& m = stencil.pixels();
+      for (int32_t j = 0; j < h; ++j) {
+        const int32_t my = NearestIndex(top - y + j, m.height(), over.height());
+        const uint8_t* in = m.Row(my);
+        uint8_t* row = g.pixels.Row(j);
+        for (int32_t i = 0; i < w; ++i, row += 3) {
+          const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * 3;
+          row[0] = p[0];
+          row[1] = p[1];
+          row[2] = p[2];
+        }
+      }
+      if (int rc = ToGray(greyStore.block); rc != kOk) return rc;
+      grey = g.pixels;
+    }
+
+    NewBlock result;
+    if (int rc = MakeBlock24(out, under.width(), under.height(), under.xPelsPerMeter(),
+                             under.yPelsPerMeter(), result);
+        rc != kOk) {
+      return rc;
+    }
+    CopyPixels(under.pixels(), result.pixels);
+    if (!visible) return kOk;
+
+    const auto w = static_cast<size_t>(right - left);
+    for (int64_t by = top; by < bottom; ++by) {
+      const auto row = static_cast<int32_t>(by);
+      uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * 3;
+      const uint8_t* src = over.pixels().Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 3;
+      const uint8_t* m = hasMask ? grey.Row(static_cast<int32_t>(by - top)) : nullptr;
+      for (size_t i = 0; i < w; ++i) {
+        const uint32_t level = m ? m[i * 3] : 255;  // blue of a grey pixel
+        for (int c = 0; c < 3; ++c) {
+          const size_t k = i * 3 + c;
+          dst[k] = static_cast<uint8_t>((src[k] * level + dst[k] * (255 - level) + 127) / 255);
+        }
+      }
+    }
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;
+  }
+}
+
+}  // namespace rastrum
