@@ -1,0 +1,374 @@
+// BMP files: a 14-byte file header in front of a DIB whose header, masks,
+// colour table and rows may be spread out by the file header's pixel offset.
+//
+// File layout (little-endian):
+//   0   "BM"
+//   2   u32 file size (not trusted: writers get it wrong)
+//   6   two reserved u16
+//   10  u32 offset of the pixel data from the start of the file
+//   14  the info header: 12 (core), 40, 52, 56 (the 40-byte form with its
+//       masks inside), 108 (V4) or 124 (V5) bytes
+//   ..  with BI_BITFIELDS after a 40-byte header: three u32 masks (four
+//       with BI_ALPHABITFIELDS), then the colour table, then, at the pixel
+//       offset, the rows or the RLE stream
+//
+// Decoded blocks are bottom-up with a 40-byte header: 1/4/8-bit files and
+// RLE files keep their indices and their colour table; 16-, 24- and 32-bit
+// files become 24 bits. Nothing is allocated before the file is known to
+// hold what its header claims.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "core/portable/dib_format.h"
+#include "rastrum/portable/block_io.h"
+#include "rastrum/portable/codecs.h"
+
+namespace rastrum {
+namespace {
+
+namespace dib = qb::dib;
+
+constexpr uint32_t kFileHeaderSize = 14;
+
+// Values of biCompression.
+constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiRle8 = 1;
+constexpr uint32_t kBiRle4 = 2;
+constexpr uint32_t kBiBitfields = 3;
+constexpr uint32_t kBiJpeg = 4;
+constexpr uint32_t kBiPng = 5;
+constexpr uint32_t kBiAlphaBitfields = 6;
+constexpr uint32_t kBiCmyk = 11;
+constexpr uint32_t kBiCmykRle4 = 13;
+
+// n bytes at offset lie inside `size` bytes.
+constexpr bool Fits(uint64_t offset, uint64_t n, uint64_t size) {
+  return offset <= size && n <= size - offset;
+}
+
+bool IsKnownHeaderSize(uint32_t size) {
+  switch (size) {
+    case 12: case 40: case 52: case 56: case 108: case 124: return true;
+    default: return false;
+  }
+}
+
+// Everything the decoder needs from the headers, every offset checked
+// against the file.
+struct BmpInfo {
+  int32_t width = 0;
+  int32_t height = 0;  // absolute
+  bool bottomUp = true;
+  uint16_t bitCount = 0;
+  uint32_t compression = kBiRgb;
+  int32_t xPelsPerMeter = 0;
+  int32_t yPelsPerMeter = 0;
+  uint32_t redMask = 0, greenMask = 0, blueMask = 0;
+  uint32_t tableOffset = 0;
+  uint32_t tableEntries = 0;  // palette depths only
+  uint32_t entrySize = 4;     // 3 after a core header
+  uint32_t pixelOffset = 0;
+};
+
+// Which compressions go with which depths. The embedded JPEG/PNG and CMYK
+// forms are BMPs that we do not decode (printer formats); everything else
+// outside this table is malformed.
+int CheckForm(const BmpInfo& info, bool core) {
+  const uint32_t c = info.compression;
+  if (c == kBiJpeg || c == kBiPng || (c >= kBiCmyk && c <= kBiCmykRle4)) return kUnknownFormat;
+  switch (info.bitCount) {
+    case 1: return c == kBiRgb ? kOk : kCorruptData;
+    case 4: return c == kBiRgb || c == kBiRle4 ? kOk : kCorruptData;
+    case 8: return c == kBiRgb || c == kBiRle8 ? kOk : kCorruptData;
+    case 24: return c == kBiRgb ? kOk : kCorruptData;
+    case 16:
+    case 32:
+      if (core) return kCorruptData;
+      return c == kBiRgb || c == kBiBitfields || c == kBiAlphaBitfields ? kOk : kCorruptData;
+    default: return kCorruptData;
+  }
+}
+
+int ReadInfo(std::span<const uint8_t> file, BmpInfo& info) {
+  const uint8_t* p = file.data();
+  const uint64_t size = file.size();
+  if (size < 2 || p[0] != 'B' || p[1] != 'M') return kUnknownFormat;
+  if (!Fits(0, kFileHeaderSize + 4, size)) return kCorruptData;
+  const uint32_t offBits = dib::LoadU32(p + 10);
+  const uint8_t* h = p + kFileHeaderSize;
+  const uint32_t headerSize = dib::LoadU32(h);
+  if (!IsKnownHeaderSize(headerSize) || !Fits(kFileHeaderSize, headerSize, size)) return kCorruptData;
+
+  const bool core = headerSize == dib::kCoreHeaderSize;
+  BmpInfo i;
+  if (core) {
+    // Unsigned 16-bit sizes, always bottom-up, 3-byte table entries.
+    i.width = dib::LoadU16(h + 4);
+    i.height = dib::LoadU16(h + 6);
+    i.bitCount = dib::LoadU16(h + 10);
+    i.entrySize = 3;
+  } else {
+    i.width = dib::LoadI32(h + 4);
+    const int32_t height = dib::LoadI32(h + 8);
+    if (height == INT32_MIN) return kCorruptData;
+    i.bottomUp = height > 0;
+    i.height = height < 0 ? -height : height;
+    i.bitCount = dib::LoadU16(h + 14);
+    i.compression = dib::LoadU32(h + 16);
+    i.xPelsPerMeter = dib::LoadI32(h + 24);
+    i.yPelsPerMeter = dib::LoadI32(h + 28);
+  }
+  if (i.width <= 0 || i.height <= 0) return kCorruptData;
+  if (const int form = CheckForm(i, core); form != kOk) return form;
+
+  uint64_t tableOffset = kFileHeaderSize + headerSize;
+  if (i.compression == kBiBitfields || i.compression == kBiAlphaBitfields) {
+    // The 40-byte header keeps its masks after it; the longer forms hold
+    // them at the same place inside.
+    if (headerSize == dib::kInfoHeaderSize) {
+      tableOffset += i.compression == kBiAlphaBitfields ? 16 : 12;
+      if (!Fits(0, tableOffset, size)) return kCorruptData;
+    }
+    i.redMask = dib::LoadU32(h + 40);
+    i.greenMask = dib::LoadU32(h + 44);
+    i.blueMask = dib::LoadU32(h + 48);
+  } else if (i.bitCount == 16) {
+    i.redMask = 0x7C00;
+    i.greenMask = 0x03E0;
+    i.blueMask = 0x001F;
+  } else if (i.bitCount == 32) {
+    i.redMask = 0x00FF0000;
+    i.greenMask = 0x0000FF00;
+    i.blueMask = 0x000000FF;
+  }
+
+  // The pixels may not start inside the headers, nor past the end.
+  if (offBits < tableOffset || offBits > size) return kCorruptData;
+
+  if (i.bitCount <= 8) {
+    const uint32_t full = 1u << i.bitCount;
+    const uint32_t used = core ? 0 : dib::LoadU32(h + 32);
+    uint64_t entries = (used != 0 && used <= full) ? used : full;
+    // Writers that store a shorter table say so by where the pixels start.
+    entries = std::min<uint64_t>(entries, (offBits - tableOffset) / i.entrySize);
+    if (entries == 0) return kCorruptData;
+    i.tableEntries = static_cast<uint32_t>(entries);
+  }
+  i.tableOffset = static_cast<uint32_t>(tableOffset);
+  i.pixelOffset = offBits;
+  info = i;
+  return kOk;
+}
+
+// One channel of a 16- or 32-bit pixel scaled to 8 bits the way the DIB
+// conversion does it: narrow fields repeat their bits, so that the largest
+// value becomes 255; wide ones keep their top 8 bits.
+class Channel {
+ public:
+  explicit Channel(uint32_t mask)
+      : mask_(mask),
+        shift_(mask ? std::countr_zero(mask) : 0),
+        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0) {}
+
+  uint8_t operator()(uint32_t pixel) const {
+    if (bits_ == 0) return 0;
+    const uint32_t v = (pixel & mask_) >> shift_;
+    if (bits_ >= 8) return static_cast<uint8_t>(v >> (bits_ - 8));
+    uint32_t wide = 0;
+    int filled = 0;
+    while (filled < 8) {
+      wide = (wide << bits_) | v;
+      filled += bits_;
+    }
+    return static_cast<uint8_t>(wide >> (filled - 8));
+  }
+
+ private:
+  uint32_t mask_;
+  int shift_;
+  int bits_;
+};
+
+std::vector<uint8_t> ReadTable(const uint8_t* file, const BmpInfo& info) {
+  std::vector<uint8_t> table(static_cast<size_t>(info.tableEntries) * 4);
+  const uint8_t* entry = file + info.tableOffset;
+  for (uint32_t n = 0; n < info.tableEntries; ++n, entry += info.entrySize) {
+    // Blue, green, red; the fourth byte of a DIB entry is reserved and
+    // must be zero, whatever the file kept there.
+    table[4 * n] = entry[0];
+    table[4 * n + 1] = entry[1];
+    table[4 * n + 2] = entry[2];
+  }
+  return table;
+}
+
+// The row of the picture that the file stores as its `stored`-th row.
+int32_t PictureRow(const BmpInfo& info, uint64_t stored) {
+  const auto r = static_cast<int32_t>(stored);
+  return info.bottomUp ? info.height - 1 - r : r;
+}
+
+int DecodeRows(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocator& out) {
+  const uint64_t stride = (static_cast<uint64_t>(info.bitCount) * static_cast<uint64_t>(info.width) + 31) / 32 * 4;
+  // The file must hold every row it claims before anything is allocated.
+  if (static_cast<uint64_t>(info.height) > (file.size() - info.pixelOffset) / stride) return kCorruptData;
+  const uint8_t* rows = file.data() + info.pixelOffset;
+
+  NewBlock made;
+  if (info.bitCount <= 8) {
+    const std::vector<uint8_t> table = ReadTable(file.data(), info);
+    const int rc = MakePaletteBlock(out, info.width, info.height, info.bitCount, table,
+                                    info.xPelsPerMeter, info.yPelsPerMeter, made);
+    if (rc != kOk) return rc;
+    // Indices stay as they are; the block's own padding stays zero.
+    const size_t used = (static_cast<size_t>(info.width) * info.bitCount + 7) / 8;
+    for (uint64_t r = 0; r < static_cast<uint64_t>(info.height); ++r) {
+      std::memcpy(made.pixels.Row(PictureRow(info, r)), rows + r * stride, used);
+    }
+    return kOk;
+  }
+
+  const int rc = MakeBlock24(out, info.width, info.height, info.xPelsPerMeter, info.yPelsPerMeter, made);
+  if (rc != kOk) return rc;
+  const Channel red(info.redMask), green(info.greenMask), blue(info.blueMask);
+  for (uint64_t r = 0; r < static_cast<uint64_t>(info.height); ++r) {
+    const uint8_t* src = rows + r * stride;
+    uint8_t* dst = made.pixels.Row(PictureRow(info, r));
+    if (info.bitCount == 24) {
+      std::memcpy(dst, src, static_cast<size_t>(info.width) * 3);
+      continue;
+    }
+    const unsigned bytes = info.bitCount / 8;
+    for (int32_t x = 0; x < info.width; ++x, src += bytes, dst += 3) {
+      const uint32_t px = bytes == 2 ? dib::LoadU16(src) : dib::LoadU32(src);
+      dst[0] = blue(px);
+      dst[1] = green(px);
+      dst[2] = red(px);
+    }
+  }
+  return kOk;
+}
+
+// Walks an RLE8 or RLE4 stream. With `pixels` null it only proves that the
+// stream is whole and stays inside the picture; otherwise it also writes the
+// indices. Pairs are (count, value): a count above 0 repeats value (RLE4:
+// its two nibbles in turn); a count of 0 is an escape: 0 end of line, 1 end
+// of bitmap, 2 a delta (right, up) in the next two bytes, 3..255 that many
+// literal indices, padded to an even number of bytes. A run or delta that
+// leaves the picture, and a stream without its end-of-bitmap, are corrupt.
+int WalkRle(std::span<const uint8_t> data, const BmpInfo& info, const dib::ImageView* pixels) {
+  const bool rle4 = info.compression == kBiRle4;
+  const uint64_t width = static_cast<uint64_t>(info.width);
+  const uint64_t height = static_cast<uint64_t>(info.height);
+  const uint8_t* d = data.data();
+  const uint64_t size = data.size();
+  uint64_t pos = 0, x = 0, line = 0;
+
+  auto put = [&](uint8_t* row, uint64_t at, uint8_t index) {
+    if (!rle4) {
+      row[at] = index;
+    } else if (at % 2 == 0) {
+      row[at / 2] = static_cast<uint8_t>((row[at / 2] & 0x0F) | (index << 4));
+    } else {
+      row[at / 2] = static_cast<uint8_t>((row[at / 2] & 0xF0) | index);
+    }
+  };
+
+  for (;;) {
+    if (!Fits(pos, 2, size)) return kCorruptData;
+    const uint8_t count = d[pos];
+    const uint8_t value = d[pos + 1];
+    pos += 2;
+    if (count > 0) {
+      if (line >= height || count > width - x) return kCorruptData;
+      if (pixels) {
+        uint8_t* row = pixels->Row(PictureRow(info, line));
+        for (unsigned n = 0; n < count; ++n) {
+          put(row, x + n, rle4 ? static_cast<uint8_t>(n % 2 ? value & 0x0F : value >> 4) : value);
+        }
+      }
+      x += count;
+      continue;
+    }
+    switch (value) {
+      case 0:  // end of line
+        x = 0;
+        if (++line > height) return kCorruptData;
+        break;
+      case 1:  // end of bitmap
+        return kOk;
+      case 2: {  // delta
+        if (!Fits(pos, 2, size)) return kCorruptData;
+        x += d[pos];
+        line += d[pos + 1];
+        pos += 2;
+        if (x > width || line > height) return kCorruptData;
+        break;
+      }
+      default: {  // literal indices
+        const uint64_t bytes = rle4 ? (value + 1u) / 2 : value;
+        const uint64_t padded = (bytes + 1) & ~uint64_t{1};
+        if (!Fits(pos, padded, size)) return kCorruptData;
+        if (line >= height || value > width - x) return kCorruptData;
+        if (pixels) {
+          uint8_t* row = pixels->Row(PictureRow(info, line));
+          for (unsigned n = 0; n < value; ++n) {
+            const uint8_t byte = d[pos + (rle4 ? n / 2 : n)];
+            put(row, x + n, rle4 ? static_cast<uint8_t>(n % 2 ? byte & 0x0F : byte >> 4) : byte);
+          }
+        }
+        x += value;
+        pos += padded;
+        break;
+      }
+    }
+  }
+}
+
+int DecodeRle(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocator& out) {
+  const std::span<const uint8_t> data = file.subspan(info.pixelOffset);
+  if (const int rc = WalkRle(data, info, nullptr); rc != kOk) return rc;
+  const std::vector<uint8_t> table = ReadTable(file.data(), info);
+  NewBlock made;
+  const int rc = MakePaletteBlock(out, info.width, info.height, info.bitCount, table,
+                                  info.xPelsPerMeter, info.yPelsPerMeter, made);
+  if (rc != kOk) return rc;
+  // Pixels the stream skips (deltas, short lines) are index 0.
+  for (int32_t y = 0; y < info.height; ++y) std::memset(made.pixels.Row(y), 0, made.pixels.stride());
+  return WalkRle(data, info, &made.pixels);
+}
+
+}  // namespace
+
+int DecodeBmp(std::span<const uint8_t> file, BlockAllocator& out) {
+  BmpInfo info;
+  if (const int rc = ReadInfo(file, info); rc != kOk) return rc;
+  if (info.compression == kBiRle8 || info.compression == kBiRle4) return DecodeRle(file, info, out);
+  return DecodeRows(file, info, out);
+}
+
+int EncodeBmp(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
+  if (block.empty()) return kBadArgument;
+  dib::DibLayout layout;
+  if (dib::Validate(block, dib::kAllDepths, layout) != dib::DibStatus::kOk) return kCorruptData;
+  // Every form the validator accepts is one a BMP file carries as it is:
+  // header, masks and table up to pixelOffset, then the rows; slack after
+  // the rows is left behind.
+  const uint32_t dibBytes = layout.pixelOffset + layout.imageBytes;
+  uint8_t header[kFileHeaderSize] = {'B', 'M'};
+  dib::StoreU32(header + 2, kFileHeaderSize + dibBytes);
+  dib::StoreU32(header + 10, kFileHeaderSize + layout.pixelOffset);
+  try {
+    file.reserve(file.size() + kFileHeaderSize + dibBytes);
+    file.insert(file.end(), header, header + kFileHeaderSize);
+    file.insert(file.end(), block.begin(), block.begin() + dibBytes);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
+  return kOk;
+}
+
+}  // namespace rastrum

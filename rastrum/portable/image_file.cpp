@@ -1,0 +1,129 @@
+// Choosing a codec: by content when reading, by file name when writing.
+#include <cstring>
+#include <string_view>
+
+#include "core/portable/dib_format.h"
+#include "rastrum/portable/codecs.h"
+#include "rastrum/portable/raster.h"
+
+namespace rastrum {
+namespace {
+
+namespace dib = qb::dib;
+
+bool StartsWith(std::span<const uint8_t> file, std::string_view prefix) {
+  return file.size() >= prefix.size() && std::memcmp(file.data(), prefix.data(), prefix.size()) == 0;
+}
+
+bool IsPnmSpace(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// TGA has no signature, so a file is taken for one only when its 18-byte
+// header reads as a sensible picture: a colour map present or not, a known
+// image type, the depth that type allows, a size, no interleaving bits in
+// the descriptor, and room for the id and colour map.
+bool IsPlausibleTga(std::span<const uint8_t> file) {
+  if (file.size() < 18) return false;
+  const uint8_t* p = file.data();
+  const uint8_t mapType = p[1], imageType = p[2], mapBits = p[7], bits = p[16], descriptor = p[17];
+  if (mapType > 1 || (descriptor & 0xC0) != 0) return false;
+  if (dib::LoadU16(p + 12) == 0 || dib::LoadU16(p + 14) == 0) return false;
+  switch (imageType & ~8u) {  // 1, 2, 3 and their run-length forms 9, 10, 11
+    case 1:  // colour-mapped: 8- or 16-bit indices into a map that is there
+      if (mapType != 1 || (bits != 8 && bits != 16)) return false;
+      break;
+    case 2:  // true colour
+      if (bits != 15 && bits != 16 && bits != 24 && bits != 32) return false;
+      break;
+    case 3:  // grey, possibly with alpha
+      if (bits != 8 && bits != 16) return false;
+      break;
+    default:
+      return false;
+  }
+  uint64_t mapBytes = 0;
+  if (mapType == 1) {
+    if (mapBits != 8 && mapBits != 15 && mapBits != 16 && mapBits != 24 && mapBits != 32) return false;
+    mapBytes = uint64_t{dib::LoadU16(p + 5)} * ((mapBits + 7u) / 8);
+  }
+  return 18u + p[0] + mapBytes <= file.size();
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+FileFormat DetectFormat(std::span<const uint8_t> file) {
+  static constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  const uint8_t* p = file.data();
+  const size_t size = file.size();
+  if (size >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF) return FileFormat::kJpeg;
+  if (size >= sizeof kPngSignature && std::memcmp(p, kPngSignature, sizeof kPngSignature) == 0) {
+    return FileFormat::kPng;
+  }
+  if (StartsWith(file, "BM")) return FileFormat::kBmp;
+  if (StartsWith(file, "GIF87a") || StartsWith(file, "GIF89a")) return FileFormat::kGif;
+  if (size >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6' && IsPnmSpace(p[2])) return FileFormat::kPnm;
+  // Last: without a signature, a TGA header could match almost anything.
+  if (IsPlausibleTga(file)) return FileFormat::kTga;
+  return FileFormat::kUnknown;
+}
+
+FileFormat FormatForSaving(std::string_view path) {
+  // The extension belongs to the last path component; a dot in a folder's
+  // name says nothing about the file.
+  const size_t separator = path.find_last_of("/\\");
+  const std::string_view name = separator == std::string_view::npos ? path : path.substr(separator + 1);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return FileFormat::kUnknown;
+  const std::string_view ext = name.substr(dot + 1);
+  for (std::string_view jpeg : {"jpg", "jpeg", "jpe", "jfif"}) {
+    if (EqualsNoCase(ext, jpeg)) return FileFormat::kJpeg;
+  }
+  if (EqualsNoCase(ext, "png")) return FileFormat::kPng;
+  if (EqualsNoCase(ext, "bmp")) return FileFormat::kBmp;
+  if (EqualsNoCase(ext, "tga")) return FileFormat::kTga;
+  return FileFormat::kUnknown;
+}
+
+int DecodeImage(std::span<const uint8_t> file, BlockAllocator& out) {
+  if (file.empty()) return kCorruptData;
+  switch (DetectFormat(file)) {
+    case FileFormat::kJpeg: return DecodeJpeg(file, out);
+    case FileFormat::kPng: return DecodePng(file, out);
+    case FileFormat::kBmp: return DecodeBmp(file, out);
+    case FileFormat::kGif: return DecodeGif(file, out);
+    case FileFormat::kTga: return DecodeTga(file, out);
+    case FileFormat::kPnm: return DecodePnm(file, out);
+    case FileFormat::kUnknown: break;
+  }
+  return kUnknownFormat;
+}
+
+int EncodeImage(std::span<const uint8_t> block, FileFormat format, std::vector<uint8_t>& file) {
+  if (!file.empty()) return kBadArgument;
+  int rc = kUnknownFormat;
+  switch (format) {
+    case FileFormat::kJpeg: rc = EncodeJpeg(block, 90, file); break;
+    case FileFormat::kPng: rc = EncodePng(block, file); break;
+    case FileFormat::kBmp: rc = EncodeBmp(block, file); break;
+    case FileFormat::kTga: rc = EncodeTga(block, file); break;
+    case FileFormat::kGif:
+    case FileFormat::kPnm:
+    case FileFormat::kUnknown: break;
+  }
+  // A failed encoder may have begun the file: leave nothing behind.
+  if (rc != kOk) file.clear();
+  return rc;
+}
+
+}  // namespace rastrum
