@@ -1,0 +1,340 @@
+// JPEG decoding and encoding on libjpeg-turbo's libjpeg interface.
+//
+// libjpeg reports a failure by calling error_exit, which must not return.
+// Ours jumps back (longjmp) to the entry point that started the work, where
+// jpeg_destroy_* frees everything libjpeg allocated. The code between the
+// setjmp and any jump therefore holds no object with a destructor: the
+// C++ objects an operation needs (the source rows, the output vector) live
+// in the caller's frame, and libjpeg's own memory comes from its pools.
+//
+// libjpeg-turbo only warns when data is missing or garbled (a truncated
+// file is padded with grey), so the warnings that mean the picture is not
+// the file's picture end the decode as corrupt data too.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "core/portable/dib_format.h"
+#include "rastrum/portable/block_io.h"
+#include "rastrum/portable/codecs.h"
+
+namespace rastrum {
+
+namespace {
+
+namespace dib = qb::dib;
+
+// Rows handed to libjpeg per call: enough for a whole iMCU row at the
+// largest sampling factor, so that libjpeg writes straight into the rows.
+constexpr JDIMENSION kRowsPerCall = 16;
+
+// A progressive file can declare any number of scans, each a pass over the
+// whole coefficient buffer; past this many the file is treated as hostile.
+constexpr int kMaxScans = 1000;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;  // first member: libjpeg sees only this part
+  std::jmp_buf jump;
+  volatile int failure;
+};
+
+[[noreturn]] void Fail(j_common_ptr cinfo, int failure) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  err->failure = failure;
+  std::longjmp(err->jump, 1);
+}
+
+void ErrorExit(j_common_ptr cinfo) {
+  switch (cinfo->err->msg_code) {
+    case JERR_OUT_OF_MEMORY: Fail(cinfo, kOutOfMemory);
+    case JERR_IMAGE_TOO_BIG:  // a side past libjpeg's 65500 pixels
+    case JERR_WIDTH_OVERFLOW: Fail(cinfo, kTooLarge);
+    default: Fail(cinfo, kCorruptData);
+  }
+}
+
+// Warnings (level -1) that mean pixels were made up; the rest (extraneous
+// bytes between markers, unknown JFIF or Adobe versions, odd progression
+// parameters) leave the picture intact. Trace messages are dropped.
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:    // the data ends before the picture does
+    case JWRN_HIT_MARKER:  // a scan's data ends early
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:  // a restart marker is missing: rows are lost
+      Fail(cinfo, kCorruptData);
+    default: ++cinfo->err->num_warnings;
+  }
+}
+
+void OutputMessage(j_common_ptr) {}
+
+jpeg_error_mgr* SetUpErrors(ErrorManager& err) {
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = ErrorExit;
+  err.pub.emit_message = EmitMessage;
+  err.pub.output_message = OutputMessage;
+  err.failure = kCorruptData;
+  return &err.pub;
+}
+
+void LimitScans(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    Fail(cinfo, kCorruptData);
+}
+
+// JFIF density in pixels per metre: per inch (unit 1) rounded to the
+// nearest integer (10000 d / 254 is never exactly half-way), per cm
+// (unit 2) times 100, and nothing for a bare aspect ratio (unit 0).
+int32_t PelsPerMeter(UINT8 unit, UINT16 density) {
+  switch (unit) {
+    case 1: return static_cast<int32_t>((density * 10000 + 127) / 254);
+    case 2: return static_cast<int32_t>(density) * 100;
+    default: return 0;
+  }
+}
+
+// Pixels per metre as dots per inch for a JFIF header, rounded; 0 when the
+// value has no meaning as a density.
+UINT16 DotsPerInch(int32_t pelsPerMeter) {
+  if (pelsPerMeter <= 0) return 0;
+  const int64_t dpi = (static_cast<int64_t>(pelsPerMeter) * 254 + 5000) / 10000;
+  return static_cast<UINT16>(std::min<int64_t>(dpi, 65535));
+}
+
+// One 8-bit product of two 8-bit factors, rounded.
+inline uint8_t Scale255(unsigned a, unsigned b) {
+  const unsigned p = a * b + 128;
+  return static_cast<uint8_t>((p + (p >> 8)) >> 8);
+}
+
+// CMYK from libjpeg (YCCK already turned into CMYK) to blue, green, red.
+// Adobe's applications store the inks inverted (255 = no ink), and mark
+// their files with an APP14 segment; other writers store them plainly.
+void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted) {
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+    unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    bgr[0] = Scale255(y, k);
+    bgr[1] = Scale255(m, k);
+    bgr[2] = Scale255(c, k);
+  }
+}
+
+// Everything one decode shares with its error path. No member has a
+// destructor.
+struct Decompressor {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  jpeg_progress_mgr progress;
+  uint8_t* volatile block;  // the block once allocated, to spoil on failure
+};
+
+// The decode proper; any libjpeg failure jumps out of it to DecodeJpeg.
+int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& out) {
+  j_decompress_ptr cinfo = &d.cinfo;
+  d.progress.progress_monitor = LimitScans;
+  cinfo->progress = &d.progress;
+  jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(cinfo, TRUE);
+
+  const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  if (cinfo->image_width > static_cast<JDIMENSION>(std::numeric_limits<int32_t>::max()) ||
+      cinfo->image_height > static_cast<JDIMENSION>(std::numeric_limits<int32_t>::max()))
+    return kTooLarge;
+  const auto width = static_cast<int32_t>(cinfo->image_width);
+  const auto height = static_cast<int32_t>(cinfo->image_height);
+  if (!dib::PackedDibSize(width, height, 24)) return kTooLarge;
+  const int32_t xPelsPerMeter = PelsPerMeter(cinfo->density_unit, cinfo->X_density);
+  const int32_t yPelsPerMeter = PelsPerMeter(cinfo->density_unit, cinfo->Y_density);
+
+  // A progressive file is read whole here, before the block is allocated:
+  // a file cut short fails without costing the picture's memory.
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_width != cinfo->image_width || cinfo->output_height != cinfo->image_height)
+    return kCorruptData;
+
+  NewBlock block;
+  if (const int made = MakeBlock24(out, width, height, xPelsPerMeter, yPelsPerMeter, block);
+      made != kOk)
+    return made;
+  d.block = block.block;
+
+  JSAMPROW rows[kRowsPerCall];
+  if (!cmyk) {
+    // Top scanline first into Row(0): the rows of the bottom-up block.
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION first = cinfo->output_scanline;
+      const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+      for (JDIMENSION i = 0; i < count; ++i)
+        rows[i] = block.pixels.Row(static_cast<int32_t>(first + i));
+      if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+    }
+  } else {
+    const bool inverted = cinfo->saw_Adobe_marker;
+    JSAMPARRAY buffer = (*cinfo->mem->alloc_sarray)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, cinfo->output_width * 4, kRowsPerCall);
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION first = cinfo->output_scanline;
+      const JDIMENSION got = jpeg_read_scanlines(cinfo, buffer, kRowsPerCall);
+      if (got == 0) return kCorruptData;
+      for (JDIMENSION i = 0; i < got; ++i)
+        CmykRowToBgr(buffer[i], block.pixels.Row(static_cast<int32_t>(first + i)),
+                     cinfo->output_width, inverted);
+    }
+  }
+  jpeg_finish_decompress(cinfo);
+  return kOk;
+}
+
+// Where the encoder's bytes go: the caller's vector, grown as libjpeg asks.
+struct VectorDestination {
+  jpeg_destination_mgr pub;  // first member: libjpeg sees only this part
+  std::vector<uint8_t>* file;
+  size_t initialBytes;
+};
+
+void GrowDestination(j_compress_ptr cinfo, size_t newSize) {
+  auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  const size_t used = dest->file->size();
+  bool grown = true;
+  try {
+    dest->file->resize(newSize);
+  } catch (const std::bad_alloc&) {
+    grown = false;
+  } catch (const std::length_error&) {
+    grown = false;
+  }
+  // The jump happens outside the handlers, with no exception in flight.
+  if (!grown) Fail(reinterpret_cast<j_common_ptr>(cinfo), kOutOfMemory);
+  dest->pub.next_output_byte = dest->file->data() + used;
+  dest->pub.free_in_buffer = newSize - used;
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  GrowDestination(cinfo, dest->file->size() + dest->initialBytes);
+}
+
+// Called when the whole buffer handed out so far is full.
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  const size_t size = dest->file->size();
+  if (size > dest->file->max_size() / 2) Fail(reinterpret_cast<j_common_ptr>(cinfo), kOutOfMemory);
+  GrowDestination(cinfo, size * 2);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  dest->file->resize(dest->file->size() - dest->pub.free_in_buffer);
+}
+
+// Everything one encode shares with its error path. No member has a
+// destructor.
+struct Compressor {
+  jpeg_compress_struct cinfo;
+  ErrorManager err;
+  VectorDestination dest;
+};
+
+int EncodeFrom(Compressor& c, const dib::ConstImageView& pixels, int32_t xPelsPerMeter,
+               int32_t yPelsPerMeter, int quality) {
+  j_compress_ptr cinfo = &c.cinfo;
+  c.dest.pub.init_destination = InitDestination;
+  c.dest.pub.empty_output_buffer = EmptyOutputBuffer;
+  c.dest.pub.term_destination = TermDestination;
+  cinfo->dest = &c.dest.pub;
+
+  cinfo->image_width = static_cast<JDIMENSION>(pixels.width());
+  cinfo->image_height = static_cast<JDIMENSION>(pixels.height());
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_EXT_BGR;  // before the defaults, which follow it
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, quality, TRUE);
+  const UINT16 xDpi = DotsPerInch(xPelsPerMeter);
+  const UINT16 yDpi = DotsPerInch(yPelsPerMeter);
+  if (xDpi && yDpi) {
+    cinfo->density_unit = 1;
+    cinfo->X_density = xDpi;
+    cinfo->Y_density = yDpi;
+  }
+  jpeg_start_compress(cinfo, TRUE);
+
+  // libjpeg takes non-const rows but only reads them.
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->next_scanline < cinfo->image_height) {
+    const JDIMENSION first = cinfo->next_scanline;
+    const JDIMENSION count = std::min(kRowsPerCall, cinfo->image_height - first);
+    for (JDIMENSION i = 0; i < count; ++i)
+      rows[i] = const_cast<JSAMPROW>(pixels.Row(static_cast<int32_t>(first + i)));
+    if (jpeg_write_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+  }
+  jpeg_finish_compress(cinfo);
+  return kOk;
+}
+
+}  // namespace
+
+int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
+  if (file.empty()) return kCorruptData;
+  if (file.size() > std::numeric_limits<unsigned long>::max()) return kTooLarge;
+  Decompressor d;
+  d.block = nullptr;
+  d.cinfo.err = SetUpErrors(d.err);
+  int result;
+  if (setjmp(d.err.jump)) {
+    result = d.err.failure;
+  } else {
+    jpeg_create_decompress(&d.cinfo);
+    result = DecodeInto(d, file, out);
+  }
+  jpeg_destroy_decompress(&d.cinfo);
+  // A block that did not get its whole picture must not pass for one.
+  if (result != kOk && d.block) std::fill_n(d.block, dib::kInfoHeaderSize, uint8_t{0});
+  return result;
+}
+
+int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file) {
+  if (quality < 1 || quality > 100) return kBadArgument;
+  Source24 source;
+  if (const int opened = source.Open(block); opened != kOk) return opened;
+  const size_t start = file.size();
+
+  Compressor c;
+  c.cinfo.err = SetUpErrors(c.err);
+  c.dest.file = &file;
+  // About what quality 90 makes of a photograph, so that growing is rare.
+  c.dest.initialBytes =
+      std::max<size_t>(size_t{1} << 16, static_cast<size_t>(source.width()) *
+                                            static_cast<size_t>(source.height()) / 2);
+  int result;
+  if (setjmp(c.err.jump)) {
+    result = c.err.failure;
+  } else {
+    jpeg_create_compress(&c.cinfo);
+    result =
+        EncodeFrom(c, source.pixels(), source.xPelsPerMeter(), source.yPelsPerMeter(), quality);
+  }
+  jpeg_destroy_compress(&c.cinfo);
+  if (result != kOk) file.resize(start);
+  return result;
+}
+
+}  // namespace rastrum

@@ -1,0 +1,228 @@
+// PNG decoding and encoding on libpng.
+//
+// libpng reports a failure through its error function, ours jumps back
+// (longjmp) to the entry point that started the work, where
+// png_destroy_*_struct frees what libpng allocated. The code between the
+// setjmp and any jump holds no object with a destructor: the C++ objects an
+// operation needs live in the caller's frame.
+//
+// libpng's defaults stay as they are where they decide what is corrupt: a
+// bad CRC on a critical chunk is an error, on an ancillary chunk a warning
+// that drops the chunk.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include <png.h>
+
+#include "core/portable/dib_format.h"
+#include "rastrum/portable/block_io.h"
+#include "rastrum/portable/codecs.h"
+
+namespace rastrum {
+
+namespace {
+
+namespace dib = qb::dib;
+
+constexpr size_t kSignatureBytes = 8;
+
+// What one decode or encode shares with libpng's callbacks and its own
+// error path. No member has a destructor.
+struct PngContext {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  // Decoding: the file and how far libpng has read it.
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t offset = 0;
+  // Encoding: where the file's bytes go.
+  std::vector<uint8_t>* file = nullptr;
+  // Set by the allocator when memory ran out, so that the error that follows
+  // is reported as such.
+  volatile bool outOfMemory = false;
+  uint8_t* volatile block = nullptr;  // the decoded block once allocated
+};
+
+PngContext& ContextOf(png_structp png, bool io) {
+  return *static_cast<PngContext*>(io ? png_get_io_ptr(png) : png_get_mem_ptr(png));
+}
+
+// libpng's messages are for a console; a library has none.
+[[noreturn]] void ErrorFn(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void WarningFn(png_structp, png_const_charp) {}
+
+png_voidp MallocFn(png_structp png, png_alloc_size_t bytes) {
+  void* p = std::malloc(bytes);
+  if (!p) ContextOf(png, false).outOfMemory = true;
+  return p;
+}
+void FreeFn(png_structp, png_voidp p) { std::free(p); }
+
+void ReadFn(png_structp png, png_bytep out, size_t bytes) {
+  PngContext& ctx = ContextOf(png, true);
+  if (bytes > ctx.size - ctx.offset) png_error(png, "file cut short");
+  std::memcpy(out, ctx.data + ctx.offset, bytes);
+  ctx.offset += bytes;
+}
+
+void WriteFn(png_structp png, png_bytep bytes, size_t count) {
+  PngContext& ctx = ContextOf(png, true);
+  bool written = true;
+  try {
+    ctx.file->insert(ctx.file->end(), bytes, bytes + count);
+  } catch (const std::bad_alloc&) {
+    written = false;
+  } catch (const std::length_error&) {
+    written = false;
+  }
+  // The jump happens outside the handlers, with no exception in flight.
+  if (!written) {
+    ctx.outOfMemory = true;
+    png_error(png, "out of memory");
+  }
+}
+
+void FlushFn(png_structp) {}
+
+int32_t ClampPels(png_uint_32 pelsPerMeter) {
+  return static_cast<int32_t>(
+      std::min<png_uint_32>(pelsPerMeter, std::numeric_limits<int32_t>::max()));
+}
+
+// The decode proper; any libpng failure jumps out of it to DecodePng.
+int DecodeInto(PngContext& ctx, BlockAllocator& out) {
+  png_structp png = ctx.png;
+  png_infop info = ctx.info;
+  png_set_read_fn(png, &ctx, ReadFn);
+  // The block's own limit decides what is too large, not libpng's default
+  // of a million pixels a side.
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_read_info(png, info);
+
+  png_uint_32 width = 0, height = 0;
+  int depth = 0, colorType = 0;
+  png_get_IHDR(png, info, &width, &height, &depth, &colorType, nullptr, nullptr, nullptr);
+  if (!dib::PackedDibSize(static_cast<int32_t>(width), static_cast<int32_t>(height), 24))
+    return kTooLarge;  // PNG sides are at most 2^31 - 1: the casts keep them
+
+  int32_t xPelsPerMeter = 0, yPelsPerMeter = 0;
+  png_uint_32 xRes = 0, yRes = 0;
+  int unit = PNG_RESOLUTION_UNKNOWN;
+  if (png_get_pHYs(png, info, &xRes, &yRes, &unit) && unit == PNG_RESOLUTION_METER) {
+    xPelsPerMeter = ClampPels(xRes);
+    yPelsPerMeter = ClampPels(yRes);
+  }
+
+  // Every colour type and depth becomes 8-bit blue, green, red. Palette
+  // expansion turns tRNS into alpha, which is then dropped like any alpha;
+  // tRNS of grey and RGB pictures is never expanded.
+  if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (depth == 16) png_set_strip_16(png);
+  png_set_strip_alpha(png);
+  if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+  png_set_bgr(png);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
+      png_get_rowbytes(png, info) != static_cast<size_t>(width) * 3)
+    return kCorruptData;
+
+  NewBlock block;
+  if (const int made = MakeBlock24(out, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                                   xPelsPerMeter, yPelsPerMeter, block);
+      made != kOk)
+    return made;
+  ctx.block = block.block;
+
+  // Row(0) is the top row. An interlaced picture is read once per pass, each
+  // pass filling in its own pixels of the rows.
+  for (int pass = 0; pass < passes; ++pass)
+    for (int32_t y = 0; y < block.pixels.height(); ++y)
+      png_read_row(png, block.pixels.Row(y), nullptr);
+  png_read_end(png, nullptr);
+  return kOk;
+}
+
+int EncodeFrom(PngContext& ctx, const dib::ConstImageView& pixels, int32_t xPelsPerMeter,
+               int32_t yPelsPerMeter) {
+  png_structp png = ctx.png;
+  png_infop info = ctx.info;
+  png_set_write_fn(png, &ctx, WriteFn, FlushFn);
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(pixels.width()),
+               static_cast<png_uint_32>(pixels.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (xPelsPerMeter > 0 && yPelsPerMeter > 0)
+    png_set_pHYs(png, info, static_cast<png_uint_32>(xPelsPerMeter),
+                 static_cast<png_uint_32>(yPelsPerMeter), PNG_RESOLUTION_METER);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  // libpng takes non-const rows but only reads them.
+  for (int32_t y = 0; y < pixels.height(); ++y)
+    png_write_row(png, const_cast<png_bytep>(pixels.Row(y)));
+  png_write_end(png, info);
+  return kOk;
+}
+
+}  // namespace
+
+int DecodePng(std::span<const uint8_t> file, BlockAllocator& out) {
+  if (file.size() < kSignatureBytes || png_sig_cmp(file.data(), 0, kSignatureBytes) != 0)
+    return kCorruptData;
+  PngContext ctx;
+  ctx.data = file.data();
+  ctx.size = file.size();
+  ctx.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &ctx, ErrorFn, WarningFn, &ctx,
+                                     MallocFn, FreeFn);
+  if (!ctx.png) return kOutOfMemory;
+  ctx.info = png_create_info_struct(ctx.png);
+  if (!ctx.info) {
+    png_destroy_read_struct(&ctx.png, nullptr, nullptr);
+    return kOutOfMemory;
+  }
+  int result;
+  if (setjmp(png_jmpbuf(ctx.png))) {
+    result = ctx.outOfMemory ? kOutOfMemory : kCorruptData;
+  } else {
+    result = DecodeInto(ctx, out);
+  }
+  png_destroy_read_struct(&ctx.png, &ctx.info, nullptr);
+  // A block that did not get its whole picture must not pass for one.
+  if (result != kOk && ctx.block) std::fill_n(ctx.block, dib::kInfoHeaderSize, uint8_t{0});
+  return result;
+}
+
+int EncodePng(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
+  Source24 source;
+  if (const int opened = source.Open(block); opened != kOk) return opened;
+  const size_t start = file.size();
+
+  PngContext ctx;
+  ctx.file = &file;
+  ctx.png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &ctx, ErrorFn, WarningFn, &ctx,
+                                      MallocFn, FreeFn);
+  if (!ctx.png) return kOutOfMemory;
+  ctx.info = png_create_info_struct(ctx.png);
+  if (!ctx.info) {
+    png_destroy_write_struct(&ctx.png, nullptr);
+    return kOutOfMemory;
+  }
+  int result;
+  if (setjmp(png_jmpbuf(ctx.png))) {
+    result = ctx.outOfMemory ? kOutOfMemory : kCorruptData;
+  } else {
+    result = EncodeFrom(ctx, source.pixels(), source.xPelsPerMeter(), source.yPelsPerMeter());
+  }
+  png_destroy_write_struct(&ctx.png, &ctx.info);
+  if (result != kOk) file.resize(start);
+  return result;
+}
+
+}  // namespace rastrum

@@ -1,0 +1,73 @@
+#!/bin/bash
+# Fetches the upstream tarballs of Debian's libjpeg-turbo and libpng1.6
+# source packages into DIR, for the Windows build to cross-compile.
+#
+#   fetch-codec-sources.sh DIR
+#
+# Idempotent: when both tarballs are already in DIR it does nothing. The
+# source entries are derived from the machine's own Debian entries at run
+# time (same archives, same suites, Types: deb-src), so the tarballs are the
+# ones of the packages this machine runs. Only the upstream tarballs
+# (*.orig.tar.*) are needed; the Debian parts may fail to download (a
+# security suite can lack them) without stopping anything.
+set -u
+
+dir="${1:?usage: fetch-codec-sources.sh DIR}"
+packages=(libjpeg-turbo libpng1.6)
+
+log() { printf '== %s\n' "$*" >&2; }
+
+have_tarball() { compgen -G "$dir/$1_*.orig.tar.*" >/dev/null; }
+
+have_all() {
+  local p
+  for p in "${packages[@]}"; do have_tarball "$p" || return 1; done
+}
+
+mkdir -p "$dir" || exit 1
+have_all && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+
+# The source entries: a deb822 copy of debian.sources with every stanza's
+# Types set to deb-src, or the one-line entries of sources.list turned into
+# deb-src lines.
+deb822=/etc/apt/sources.list.d/debian.sources
+oneline=/etc/apt/sources.list
+if [ -f "$deb822" ]; then
+  target=/etc/apt/sources.list.d/quillbox-src.sources
+  entries="$(sed -E 's/^Types:.*$/Types: deb-src/' "$deb822")"
+elif [ -f "$oneline" ]; then
+  target=/etc/apt/sources.list.d/quillbox-src.list
+  entries="$(sed -nE 's/^[[:space:]]*deb[[:space:]]+/deb-src /p' "$oneline")"
+else
+  log "no Debian package sources found (looked for $deb822 and $oneline)"
+  exit 1
+fi
+if [ -z "$entries" ]; then
+  log "no usable entries in the Debian package sources"
+  exit 1
+fi
+if [ ! -f "$target" ] || [ "$(cat "$target")" != "$entries" ]; then
+  log "writing $target"
+  printf '%s\n' "$entries" | $sudo tee "$target" >/dev/null || exit 1
+fi
+
+log "apt-get update (source indexes)"
+$sudo apt-get update -qq || log "apt-get update reported errors; trying the download anyway"
+
+# apt-get downloads into the current directory. Its status is not what
+# decides: a missing Debian part makes it fail although the tarball came.
+log "downloading sources of ${packages[*]}"
+(cd "$dir" && apt-get source --download-only -qq "${packages[@]}") ||
+  log "apt-get source reported errors; checking for the tarballs"
+
+status=0
+for p in "${packages[@]}"; do
+  if ! have_tarball "$p"; then
+    log "missing upstream tarball of $p in $dir"
+    status=1
+  fi
+done
+exit "$status"
