@@ -1,10 +1,6 @@
 # Windows build: the shipped binaries and the test programs that run under Wine.
 include(cmake/catalogue.cmake)
 
-# No runtime DLLs of our own: everything static, imports are system DLLs only.
-add_link_options(-static -static-libgcc -static-libstdc++)
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
-
 set(QB_GEN ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${QB_GEN})
 

@@ -1,9 +1,16 @@
 // A photograph held in memory as a packed DIB, with its file name and the
 // camera data of its JPEG source.
+//
+// The picture owns its block (m_handle) and releases it through the
+// imaging library. get_Handle lends the block without copying; whoever
+// changes pixels copies it first. AttachImage takes ownership of the block
+// it is given. Width, height and bit count are plain values set from the
+// header by LoadFile and AttachImage, and otherwise only by their setters.
 #pragma once
 
 #include <cstdint>
 
+#include "core/resource_guards.h"
 #include "quillbox.h"
 #include "server/com_object.h"
 
@@ -36,7 +43,7 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
   STDMETHODIMP get_FlashUsed(BSTR* value) override;
   STDMETHODIMP get_SpareText(BSTR* value) override;
   STDMETHODIMP get_ExifVersion(BSTR* value) override;
-  STDMETHODIMP get_ExposureTime(float* value) override;
+  STDMETHODIMP get_ExposureTime(FLOAT* value) override;
   STDMETHODIMP SetFile(BSTR path) override;
   STDMETHODIMP DrawFile(LONG hdc) override;
   STDMETHODIMP CreateThumbnail(LONG height, LONG width, LONG* bitmap) override;
@@ -44,15 +51,26 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
   STDMETHODIMP SaveAs(BSTR basePath, BSTR extension) override;
   STDMETHODIMP ReadExif(BSTR path) override;
   STDMETHODIMP get_FocalLength(LONG* value) override;
-  STDMETHODIMP get_XResolution(float* value) override;
-  STDMETHODIMP get_YResolution(float* value) override;
-  STDMETHODIMP get_BrightnessValue(float* value) override;
+  STDMETHODIMP get_XResolution(FLOAT* value) override;
+  STDMETHODIMP get_YResolution(FLOAT* value) override;
+  STDMETHODIMP get_BrightnessValue(FLOAT* value) override;
   STDMETHODIMP get_Aperture(LONG* value) override;
   STDMETHODIMP Save() override;
   STDMETHODIMP get_HasImage(LONG* value) override;
 
  private:
+  HRESULT LoadFailed();
+
+  int32_t m_bitCount = 0;
+  int32_t m_width = 0;
+  int32_t m_height = 0;
   int32_t m_handle = 0;  // the held image; 0 = none, negative = invalid
+  UniqueBstr m_fileName;  // null means empty
+  HBITMAP m_bitmap = nullptr;
 };
+
+// Makes a new picture for a modifier's result, without a reference (the
+// caller adds the first). E_OUTOFMEMORY and null when it cannot be made.
+HRESULT CreatePicture(IVuPicture** picture);
 
 }  // namespace qb

@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP AddPic::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
 
-STDMETHODIMP AddPic::get_PreHnd(LONG*) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
-
 STDMETHODIMP AddPic::get_X(LONG*) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
 
 STDMETHODIMP AddPic::put_X(LONG) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }

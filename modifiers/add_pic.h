@@ -11,7 +11,6 @@ class AddPic final : public Modifier<IAddPic> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_X(LONG* value) override;
   STDMETHODIMP put_X(LONG value) override;
   STDMETHODIMP get_MaskHandle(LONG* value) override;

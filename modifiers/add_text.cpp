@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP AddText::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_AddText, IID_IAddText); }
 
-STDMETHODIMP AddText::get_PreHnd(LONG*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
-
 STDMETHODIMP AddText::get_Text(BSTR*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
 
 STDMETHODIMP AddText::put_Text(BSTR) { return NotAvailable(CLSID_AddText, IID_IAddText); }

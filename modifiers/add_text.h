@@ -11,7 +11,6 @@ class AddText final : public Modifier<IAddText> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_Text(BSTR* value) override;
   STDMETHODIMP put_Text(BSTR value) override;
   STDMETHODIMP get_ForeColor(OLE_COLOR* value) override;

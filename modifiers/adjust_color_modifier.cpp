@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP AdjustColorModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_AdjustColorModifier, IID_IAdjustColorModifier); }
 
-STDMETHODIMP AdjustColorModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_AdjustColorModifier, IID_IAdjustColorModifier); }
-
 STDMETHODIMP AdjustColorModifier::put_Hue(LONG) { return NotAvailable(CLSID_AdjustColorModifier, IID_IAdjustColorModifier); }
 
 STDMETHODIMP AdjustColorModifier::put_Lightness(LONG) { return NotAvailable(CLSID_AdjustColorModifier, IID_IAdjustColorModifier); }

@@ -11,7 +11,6 @@ class AdjustColorModifier final : public Modifier<IAdjustColorModifier> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP put_Hue(LONG value) override;
   STDMETHODIMP put_Lightness(LONG value) override;
   STDMETHODIMP put_Saturation(LONG value) override;

@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP BlurModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
 
-STDMETHODIMP BlurModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
-
 STDMETHODIMP BlurModifier::get_Level(LONG*) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }
 
 STDMETHODIMP BlurModifier::put_Level(LONG) { return NotAvailable(CLSID_BlurModifier, IID_IBlurModifier); }

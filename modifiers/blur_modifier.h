@@ -11,7 +11,6 @@ class BlurModifier final : public Modifier<IBlurModifier> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_Level(LONG* value) override;
   STDMETHODIMP put_Level(LONG value) override;
 };

@@ -1,8 +1,9 @@
-// Brightens or darkens a picture.
+// Brightens or darkens a picture: adds an offset of -50..50 to every
+// channel of every pixel, clamped to 0..255.
 #pragma once
 
-#include "quillbox.h"
 #include "modifiers/modifier.h"
+#include "quillbox.h"
 
 namespace qb {
 
@@ -11,9 +12,11 @@ class Bright final : public Modifier<IBright> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_Brightness(LONG* value) override;
   STDMETHODIMP put_Brightness(LONG value) override;
+
+ private:
+  int32_t m_brightnessOffset = 0;
 };
 
 }  // namespace qb

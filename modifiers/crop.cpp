@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP Crop::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_Crop, IID_ICrop); }
 
-STDMETHODIMP Crop::get_PreHnd(LONG*) { return NotAvailable(CLSID_Crop, IID_ICrop); }
-
 STDMETHODIMP Crop::get_RectWidth(LONG*) { return NotAvailable(CLSID_Crop, IID_ICrop); }
 
 STDMETHODIMP Crop::put_RectWidth(LONG) { return NotAvailable(CLSID_Crop, IID_ICrop); }

@@ -11,7 +11,6 @@ class Crop final : public Modifier<ICrop> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_RectWidth(LONG* value) override;
   STDMETHODIMP put_RectWidth(LONG value) override;
   STDMETHODIMP get_RectHeight(LONG* value) override;

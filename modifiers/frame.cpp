@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP Frame::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_Frame, IID_IFrame); }
 
-STDMETHODIMP Frame::get_PreHnd(LONG*) { return NotAvailable(CLSID_Frame, IID_IFrame); }
-
 STDMETHODIMP Frame::get_FrameHandle(LONG*) { return NotAvailable(CLSID_Frame, IID_IFrame); }
 
 STDMETHODIMP Frame::put_FrameHandle(LONG) { return NotAvailable(CLSID_Frame, IID_IFrame); }

@@ -11,7 +11,6 @@ class Frame final : public Modifier<IFrame> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_FrameHandle(LONG* value) override;
   STDMETHODIMP put_FrameHandle(LONG value) override;
   STDMETHODIMP get_FrameHandle2(LONG* value) override;

@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP MirrorModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
 
-STDMETHODIMP MirrorModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
-
 STDMETHODIMP MirrorModifier::put_Direction(LONG) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
 
 }  // namespace qb

@@ -11,7 +11,6 @@ class MirrorModifier final : public Modifier<IMirrorModifier> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP put_Direction(LONG value) override;
 };
 

@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP RedEye::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
 
-STDMETHODIMP RedEye::get_PreHnd(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
 STDMETHODIMP RedEye::get_RectLeft(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
 
 STDMETHODIMP RedEye::put_RectLeft(LONG) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }

@@ -11,7 +11,6 @@ class RedEye final : public Modifier<IRedEye> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_RectLeft(LONG* value) override;
   STDMETHODIMP put_RectLeft(LONG value) override;
   STDMETHODIMP get_RectTop(LONG* value) override;

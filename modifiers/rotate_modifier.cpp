@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP RotateModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_RotateModifier, IID_IRotateModifier); }
 
-STDMETHODIMP RotateModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_RotateModifier, IID_IRotateModifier); }
-
 STDMETHODIMP RotateModifier::get_Angle(LONG*) { return NotAvailable(CLSID_RotateModifier, IID_IRotateModifier); }
 
 STDMETHODIMP RotateModifier::put_Angle(LONG) { return NotAvailable(CLSID_RotateModifier, IID_IRotateModifier); }

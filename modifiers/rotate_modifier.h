@@ -11,7 +11,6 @@ class RotateModifier final : public Modifier<IRotateModifier> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_Angle(LONG* value) override;
   STDMETHODIMP put_Angle(LONG value) override;
 };

@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP SharpModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_SharpModifier, IID_ISharpModifier); }
 
-STDMETHODIMP SharpModifier::get_PreHnd(LONG*) { return NotAvailable(CLSID_SharpModifier, IID_ISharpModifier); }
-
 STDMETHODIMP SharpModifier::get_Level(LONG*) { return NotAvailable(CLSID_SharpModifier, IID_ISharpModifier); }
 
 STDMETHODIMP SharpModifier::put_Level(LONG) { return NotAvailable(CLSID_SharpModifier, IID_ISharpModifier); }

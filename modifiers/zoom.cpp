@@ -6,8 +6,6 @@ namespace qb {
 
 STDMETHODIMP Zoom::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
 
-STDMETHODIMP Zoom::get_PreHnd(LONG*) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
-
 STDMETHODIMP Zoom::get_Reserved(LONG*) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
 
 STDMETHODIMP Zoom::put_Reserved(LONG) { return NotAvailable(CLSID_Zoom, IID_IZoom); }

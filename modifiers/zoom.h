@@ -11,7 +11,6 @@ class Zoom final : public Modifier<IZoom, SupportErrorInfoFor<IZoom>> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_PreHnd(LONG* handle) override;
   STDMETHODIMP get_Reserved(LONG* value) override;
   STDMETHODIMP put_Reserved(LONG value) override;
   STDMETHODIMP get_Height(LONG* value) override;

@@ -1,52 +1,350 @@
-// Rastrum.dll entry points. The codecs and pixel operations are not part of
-// this build yet: every operation answers kNotAvailable, and the memory
-// functions do their real work so that callers can hand blocks back.
+// Rastrum.dll: the imaging library's entry points. A thin shell: it moves
+// movable global blocks in and out of the portable core, reads and writes
+// files, and draws text with GDI. Every handle it returns is a new
+// GMEM_MOVEABLE block that belongs to the caller; input blocks are never
+// changed or freed (NimboTrueClr2Gray alone works in place).
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
 #include "core/imaging_library.h"
+#include "rastrum/portable/block_io.h"
+#include "rastrum/portable/raster.h"
 #include "rastrum/rastrum_errors.h"
 
+namespace {
+
 using rastrum::kBadArgument;
-using rastrum::kNotAvailable;
+using rastrum::kCannotOpen;
+using rastrum::kCannotWrite;
+using rastrum::kCorruptData;
+using rastrum::kOk;
+using rastrum::kOutOfMemory;
+using rastrum::kTooLarge;
+
+// Files larger than this are not images a 32-bit process can decode.
+constexpr LONGLONG kMaxFileBytes = 1LL << 30;
+
+HGLOBAL ToHandle(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
+int32_t FromHandle(HGLOBAL h) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(h)); }
+
+// The new block of an operation: allocated movable and locked while the
+// core writes it; Release hands it over unlocked, otherwise it is freed.
+class GlobalBlock final : public rastrum::BlockAllocator {
+ public:
+  GlobalBlock() = default;
+  GlobalBlock(const GlobalBlock&) = delete;
+  GlobalBlock& operator=(const GlobalBlock&) = delete;
+  ~GlobalBlock() override {
+    if (!handle_) return;
+    if (bytes_) GlobalUnlock(handle_);
+    GlobalFree(handle_);
+  }
+
+  uint8_t* Allocate(size_t bytes) override {
+    if (handle_ || bytes == 0 || bytes > 0x7FFFFFFF) return nullptr;
+    handle_ = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!handle_) return nullptr;
+    bytes_ = static_cast<uint8_t*>(GlobalLock(handle_));
+    if (!bytes_) {
+      GlobalFree(handle_);
+      handle_ = nullptr;
+    }
+    return bytes_;
+  }
+
+  // The handle for a status of the core: the block on success, the failure
+  // value otherwise. A handle that does not fit a positive 32-bit value
+  // cannot be passed on and counts as out of memory.
+  int32_t Finish(int status) {
+    if (status != kOk) return status;
+    if (!handle_) return kOutOfMemory;
+    GlobalUnlock(handle_);
+    bytes_ = nullptr;
+    HGLOBAL h = handle_;
+    int32_t value = FromHandle(h);
+    if (value <= 0) return kOutOfMemory;  // freed by the destructor
+    handle_ = nullptr;
+    return value;
+  }
+
+ private:
+  HGLOBAL handle_ = nullptr;
+  uint8_t* bytes_ = nullptr;
+};
+
+// A caller's block, locked for the length of one call. A handle of 0 or
+// below is no block.
+class InputBlock {
+ public:
+  explicit InputBlock(int32_t h) {
+    if (h <= 0) return;
+    handle_ = ToHandle(h);
+    size_ = GlobalSize(handle_);
+    if (size_ == 0) return;
+    bytes_ = static_cast<uint8_t*>(GlobalLock(handle_));
+  }
+  ~InputBlock() {
+    if (bytes_) GlobalUnlock(handle_);
+  }
+  InputBlock(const InputBlock&) = delete;
+  InputBlock& operator=(const InputBlock&) = delete;
+
+  bool ok() const { return bytes_ != nullptr; }
+  std::span<uint8_t> span() const { return bytes_ ? std::span<uint8_t>(bytes_, size_) : std::span<uint8_t>(); }
+
+ private:
+  HGLOBAL handle_ = nullptr;
+  uint8_t* bytes_ = nullptr;
+  SIZE_T size_ = 0;
+};
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE h) : h_(h) {}
+  ~FileHandle() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE get() const { return h_; }
+  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  void close() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+int ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
+  FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.ok()) return kCannotOpen;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file.get(), &size)) return kCannotOpen;
+  if (size.QuadPart == 0) return kCorruptData;
+  if (size.QuadPart > kMaxFileBytes) return kTooLarge;
+  try {
+    data.resize(static_cast<size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  }
+  size_t done = 0;
+  while (done < data.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 24));
+    DWORD got = 0;
+    if (!ReadFile(file.get(), data.data() + done, chunk, &got, nullptr)) return kCannotOpen;
+    if (got == 0) break;  // the file shrank while we read it
+    done += got;
+  }
+  data.resize(done);
+  return kOk;
+}
+
+// Writes the whole file beside the target, then puts it in the target's
+// place: a save that fails leaves the file that was there untouched.
+int ReplaceFileWith(const char* path, const std::vector<uint8_t>& bytes) {
+  // A read-only file is not replaced, as Windows refuses to replace it.
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    return kCannotWrite;
+  std::string directory(path);
+  size_t slash = directory.find_last_of("\\/");
+  directory = slash == std::string::npos ? std::string(".") : directory.substr(0, slash + 1);
+  if (directory.empty()) directory = ".";
+  char temp[MAX_PATH];
+  if (!GetTempFileNameA(directory.c_str(), "rst", 0, temp)) return kCannotWrite;
+  {
+    FileHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool written = file.ok();
+    size_t done = 0;
+    while (written && done < bytes.size()) {
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+      DWORD wrote = 0;
+      written = WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr) && wrote == chunk;
+      done += wrote;
+    }
+    written = written && FlushFileBuffers(file.get());
+    file.close();
+    if (!written) {
+      DeleteFileA(temp);
+      return kCannotWrite;
+    }
+  }
+  if (!MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileA(temp);
+    return kCannotWrite;
+  }
+  return kOk;
+}
+
+// An unchanged copy of a block, slack included.
+int32_t CopyBlock(int32_t source) {
+  InputBlock in(source);
+  if (!in.ok()) return kBadArgument;
+  GlobalBlock out;
+  uint8_t* p = out.Allocate(in.span().size());
+  if (!p) return kOutOfMemory;
+  std::memcpy(p, in.span().data(), in.span().size());
+  return out.Finish(kOk);
+}
+
+// Draws a text record onto a 24-bit copy of the picture with GDI, through a
+// top-down DIB section so that (x, y) count from the picture's top-left.
+int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, GlobalBlock& out) {
+  rastrum::Source24 picture;
+  int status = picture.Open(source);
+  if (status != kOk) return status;
+  const int32_t w = picture.width();
+  const int32_t h = picture.height();
+
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!section) return kOutOfMemory;
+  const uint32_t stride = (static_cast<uint32_t>(w) * 3 + 3) & ~3u;
+  auto* rows = static_cast<uint8_t*>(bits);
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(rows + static_cast<size_t>(y) * stride, picture.pixels().Row(y), static_cast<size_t>(w) * 3);
+
+  status = kOutOfMemory;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HFONT font = CreateFontIndirectW(&record.font);
+  if (dc && font) {
+    HGDIOBJ oldBitmap = SelectObject(dc, section);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, record.color & 0x00FFFFFF);
+    SetTextAlign(dc, TA_LEFT | TA_TOP | TA_NOUPDATECP);
+    RECT box = {record.x, record.y, record.x, record.y};
+    DrawTextW(dc, record.text, -1, &box, DT_LEFT | DT_TOP | DT_NOCLIP | DT_NOPREFIX | DT_EXPANDTABS);
+    GdiFlush();
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    rastrum::NewBlock result;
+    status = rastrum::MakeBlock24(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result);
+    if (status == kOk) {
+      for (int32_t y = 0; y < h; ++y)
+        std::memcpy(result.pixels.Row(y), rows + static_cast<size_t>(y) * stride, static_cast<size_t>(w) * 3);
+    }
+  }
+  if (font) DeleteObject(font);
+  if (dc) DeleteDC(dc);
+  DeleteObject(section);
+  return status;
+}
+
+}  // namespace
 
 extern "C" {
 
-int32_t __stdcall NimboLoadFile(const char* path) { return path ? kNotAvailable : kBadArgument; }
-
-int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
-  return (handle > 0 && path) ? kNotAvailable : kBadArgument;
+int32_t __stdcall NimboLoadFile(const char* path) {
+  if (!path || !*path) return kBadArgument;
+  std::vector<uint8_t> data;
+  int status = ReadWholeFile(path, data);
+  if (status != kOk) return status;
+  GlobalBlock out;
+  return out.Finish(rastrum::DecodeImage(data, out));
 }
 
-// Frees any movable global block, whoever allocated it. 0 and failure values
-// are ignored, so a field holding the result of a failed load can be passed.
+// 1 when the whole file was written, a failure value otherwise.
+int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
+  if (!path || !*path) return kBadArgument;
+  rastrum::FileFormat format = rastrum::FormatForSaving(path);
+  if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
+  InputBlock in(handle);
+  if (!in.ok()) return kBadArgument;
+  std::vector<uint8_t> bytes;
+  int status;
+  try {
+    status = rastrum::EncodeImage(in.span(), format, bytes);
+  } catch (const std::bad_alloc&) {
+    status = kOutOfMemory;
+  }
+  if (status != kOk) return status;
+  status = ReplaceFileWith(path, bytes);
+  return status == kOk ? 1 : status;
+}
+
+// Frees any movable global block, whoever allocated it. 0 and failure
+// values are ignored, so a field holding the result of a failed load can be
+// passed.
 int32_t __stdcall NimboFreeMemory(int32_t handle) {
   if (handle <= 0) return 0;
-  return GlobalFree(reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(handle))) == nullptr ? 1 : kBadArgument;
+  return GlobalFree(ToHandle(handle)) == nullptr ? 1 : kBadArgument;
 }
 
-int32_t __stdcall NimboResize(int32_t, int32_t, int32_t source, int32_t) {
-  return source > 0 ? kNotAvailable : kBadArgument;
+int32_t __stdcall NimboResize(int32_t width, int32_t height, int32_t source, int32_t mode) {
+  InputBlock in(source);
+  if (!in.ok()) return kBadArgument;
+  GlobalBlock out;
+  return out.Finish(rastrum::Resize(in.span(), width, height, mode, out));
 }
 
-int32_t __stdcall NimboRotate(int32_t, int32_t source) { return source > 0 ? kNotAvailable : kBadArgument; }
-
-int32_t __stdcall NimboBlur(int32_t, int32_t source) { return source > 0 ? kNotAvailable : kBadArgument; }
-
-int32_t __stdcall NimboAddText(const AddTextRecord*, int32_t source) {
-  return source > 0 ? kNotAvailable : kBadArgument;
+int32_t __stdcall NimboRotate(int32_t angle, int32_t source) {
+  InputBlock in(source);
+  if (!in.ok()) return kBadArgument;
+  GlobalBlock out;
+  return out.Finish(rastrum::Rotate(in.span(), angle, out));
 }
 
-int32_t __stdcall NimboAddFrame(int32_t source, int32_t, int32_t, int32_t) {
-  return source > 0 ? kNotAvailable : kBadArgument;
+int32_t __stdcall NimboBlur(int32_t level, int32_t source) {
+  InputBlock in(source);
+  if (!in.ok()) return kBadArgument;
+  GlobalBlock out;
+  return out.Finish(rastrum::Blur(in.span(), level, out));
 }
 
-int32_t __stdcall NimboAddPic(int32_t, int32_t, int32_t base, int32_t, int32_t) {
-  return base > 0 ? kNotAvailable : kBadArgument;
+int32_t __stdcall NimboAddText(const AddTextRecord* record, int32_t source) {
+  if (source <= 0) return kBadArgument;
+  if (!record || !record->text || !record->text[0]) return CopyBlock(source);
+  InputBlock in(source);
+  if (!in.ok()) return kBadArgument;
+  GlobalBlock out;
+  return out.Finish(DrawText24(*record, in.span(), out));
 }
 
+// Frames of 0, or the failure value a frame loader left, are no frame.
+int32_t __stdcall NimboAddFrame(int32_t source, int32_t frame1, int32_t frame2, int32_t) {
+  InputBlock in(source);
+  if (!in.ok()) return kBadArgument;
+  InputBlock first(frame1), second(frame2);
+  if ((frame1 > 0 && !first.ok()) || (frame2 > 0 && !second.ok())) return kBadArgument;
+  GlobalBlock out;
+  return out.Finish(rastrum::AddFrame(in.span(), first.span(), second.span(), out));
+}
+
+int32_t __stdcall NimboAddPic(int32_t x, int32_t y, int32_t base, int32_t overlay, int32_t mask) {
+  InputBlock in(base);
+  if (!in.ok()) return kBadArgument;
+  InputBlock over(overlay), alpha(mask);
+  if ((overlay > 0 && !over.ok()) || (mask > 0 && !alpha.ok())) return kBadArgument;
+  GlobalBlock out;
+  return out.Finish(rastrum::AddPic(x, y, in.span(), over.span(), alpha.span(), out));
+}
+
+// Turns the block grey in place: 1 on success, 0 for no block, a failure
+// value for a block that cannot be read.
 int32_t __stdcall NimboTrueClr2Gray(int32_t mask) {
   if (mask == 0) return 0;
-  return mask > 0 ? kNotAvailable : kBadArgument;
+  InputBlock in(mask);
+  if (!in.ok()) return kBadArgument;
+  int status = rastrum::ToGray(in.span());
+  return status == kOk ? 1 : status;
 }
 
 }  // extern "C"

@@ -61,8 +61,8 @@ qb_stop_prefix() {
   wineserver -w 2>/dev/null || true
 }
 
-# Windows path of a Linux path.
-qb_winpath() { winepath -w "$1" 2>/dev/null; }
+# Windows path of an absolute Linux path: Wine maps / onto drive Z:.
+qb_winpath() { local p="$1"; printf 'Z:%s\n' "${p//\//\\}"; }
 
 # Registers the type library and the server as a Windows user would, with
 # the install script beside the binaries.
@@ -70,4 +70,19 @@ qb_install_into_prefix() {
   qb_log "installing Quillbox into the prefix"
   (cd "$QB_WIN32" && wine cmd /c install.cmd) || return 1
   wineserver -w
+}
+
+# Real camera files: the JPEGs of Debian's BSD-licensed package
+# golang-github-rwcarlsen-goexif-dev, unpacked into the build tree (the
+# package is downloaded, not installed). sample1.jpg is a whole photo.
+QB_SAMPLES="$QB_BUILD/samples"
+QB_GOEXIF="$QB_SAMPLES/usr/share/gocode/src/github.com/rwcarlsen/goexif/exif"
+qb_fetch_samples() {
+  [ -f "$QB_GOEXIF/sample1.jpg" ] && return 0
+  qb_log "fetching sample photos"
+  mkdir -p "$QB_SAMPLES/download"
+  (cd "$QB_SAMPLES/download" && apt-get download golang-github-rwcarlsen-goexif-dev >/dev/null 2>&1) ||
+    { apt-get update -qq && (cd "$QB_SAMPLES/download" && apt-get download golang-github-rwcarlsen-goexif-dev >/dev/null 2>&1); }
+  dpkg -x "$QB_SAMPLES"/download/golang-github-rwcarlsen-goexif-dev_*.deb "$QB_SAMPLES" &&
+    [ -f "$QB_GOEXIF/sample1.jpg" ]
 }

@@ -1,17 +1,21 @@
 #!/bin/bash
 # The main job: builds Quillbox for Windows, installs it into the private
-# Wine prefix of the build tree and runs the example script.
+# Wine prefix of the build tree and runs the example script on the bundled
+# photo (sample1.jpg, a Nikon D2H photo from Debian's BSD-licensed package
+# golang-github-rwcarlsen-goexif-dev).
 set -eu
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$QB_ROOT/tools/lib.sh"
 
 qb_install_packages
+qb_fetch_samples
 qb_build_win32 --target Quillbox Rastrum regtlb
 qb_stop_prefix
 qb_make_prefix
 qb_install_into_prefix
-qb_log "example: examples/catalogue.vbs"
-wine cscript //nologo "$(qb_winpath "$QB_ROOT/examples/catalogue.vbs")" </dev/null | tr -d '\r'
+qb_log "example: examples/road.vbs on the bundled photo"
+wine cscript //nologo "$(qb_winpath "$QB_ROOT/examples/road.vbs")" \
+  "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" </dev/null | tr -d '\r'
 status=${PIPESTATUS[0]}
 qb_stop_prefix
 exit "$status"

@@ -42,7 +42,8 @@ run_script() {
   local script="$1" name out rc line p f
   name="$(basename "$script")"
   out="$QB_BUILD/logs/$name.log"
-  wine cscript //nologo "$(qb_winpath "$script")" >"$out" 2>&1 </dev/null
+  wine cscript //nologo "$(qb_winpath "$script")" "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" \
+    >"$out" 2>&1 </dev/null
   rc=$?
   tr -d '\r' <"$out" >"$out.txt"
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out.txt" | tail -1)
@@ -64,6 +65,9 @@ run_script() {
 }
 
 qb_install_packages || { echo "0 passed, 1 failed"; exit 1; }
+qb_fetch_samples || { echo "0 passed, 1 failed"; exit 1; }
+# The Windows test program finds the photos through this variable.
+export QB_SAMPLES_WIN="$(qb_winpath "$QB_GOEXIF")"
 mkdir -p "$QB_BUILD/logs"
 if ! qb_build_native; then echo "0 passed, 1 failed"; exit 1; fi
 if ! qb_build_win32; then echo "0 passed, 1 failed"; exit 1; fi

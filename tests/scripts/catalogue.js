@@ -68,7 +68,7 @@ try {
     code = e.number;
     description = e.description;
   }
-  check(hex(code) == "80004001", "LoadFile is not available yet (got " + hex(code) + ")");
+  check(hex(code) == "80020009", "a failed load raises an exception (got " + hex(code) + ")");
   check(description.length > 0, "the error carries a description");
 
   var zoom = new ActiveXObject("Quillbox.Zoom.1");

@@ -74,7 +74,7 @@ Dim picture
 Set picture = CreateObject("Quillbox.VuPicture.1")
 Err.Clear
 picture.LoadFile "C:\no\such\photo.jpg"
-Check Err.Number = &H80004001, "LoadFile is not available yet (error " & Hex(Err.Number) & ")"
+Check Err.Number = &H80020009, "a failed load raises an exception (error " & Hex(Err.Number) & ")"
 Check Err.Source = "Quillbox.VuPicture.1", "error source is the ProgID, got '" & Err.Source & "'"
 Check Len(Err.Description) > 0, "error has a description"
 
@@ -84,12 +84,12 @@ picture.NoSuchMethod
 Check Err.Number = 438, "unknown member gives error 438 (got " & Err.Number & ")"
 
 ' A modifier's Apply is reached through the inherited interface.
-Dim bright, result
-Set bright = CreateObject("Quillbox.Bright.1")
+Dim rotate, result
+Set rotate = CreateObject("Quillbox.RotateModifier.1")
 Err.Clear
-Set result = bright.Apply(picture)
-Check Err.Number = &H80004001, "Bright.Apply is not available yet (error " & Hex(Err.Number) & ")"
-Check Err.Source = "Quillbox.Bright.1", "Apply error source, got '" & Err.Source & "'"
+Set result = rotate.Apply(picture)
+Check Err.Number = &H80004001, "RotateModifier.Apply is not available yet (error " & Hex(Err.Number) & ")"
+Check Err.Source = "Quillbox.RotateModifier.1", "Apply error source, got '" & Err.Source & "'"
 
 On Error GoTo 0
 WScript.Echo passed & " passed, " & failed & " failed"

@@ -404,9 +404,9 @@ TEST(Dispatch, MethodsStillToBeBuiltReportNotImplemented) {
   ComPtr<IVuPicture> picture;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
                                    reinterpret_cast<void**>(picture.GetAddressOf())));
-  BSTR path = SysAllocString(L"C:\\missing.jpg");
+  BSTR path = SysAllocString(L"C:\\out.jpg");
   SetErrorInfo(0, nullptr);
-  EXPECT_EQ(E_NOTIMPL, picture->LoadFile(path));
+  EXPECT_EQ(E_NOTIMPL, picture->SaveFile(path, 1));
   SysFreeString(path);
   ComPtr<IErrorInfo> error;
   ASSERT_EQ(S_OK, GetErrorInfo(0, error.GetAddressOf()));
@@ -419,7 +419,7 @@ TEST(Dispatch, MethodsStillToBeBuiltReportNotImplemented) {
   EXPECT_EQ(IID_IVuPicture, guid);
 
   for (const ClassInfo& c : kClasses) {
-    if (!IsModifier(c)) continue;
+    if (!IsModifier(c) || *c.clsid == CLSID_Bright || *c.clsid == CLSID_Contrast) continue;
     ComPtr<IPictureModifier> modifier;
     ASSERT_EQ(S_OK, Create(c)->QueryInterface(IID_IPictureModifier,
                                               reinterpret_cast<void**>(modifier.GetAddressOf())));

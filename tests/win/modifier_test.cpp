@@ -1,0 +1,238 @@
+// The modifier contract and the two tone modifiers, through their COM
+// interfaces as a client uses them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "test_blocks.h"
+#include "test_support.h"
+
+using namespace qbtest;
+
+namespace {
+
+template <class I>
+ComPtr<I> Make(REFCLSID clsid) {
+  ComPtr<I> p;
+  EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
+                                   reinterpret_cast<void**>(p.GetAddressOf())));
+  return p;
+}
+
+ComPtr<IVuPicture> PictureOf(int32_t block, const wchar_t* name = nullptr) {
+  ComPtr<IVuPicture> p = Make<IVuPicture>(CLSID_VuPicture);
+  EXPECT_EQ(S_OK, p->AttachImage(block));
+  if (name) {
+    BSTR b = SysAllocString(name);
+    p->put_FileName(b);
+    SysFreeString(b);
+  }
+  return p;
+}
+
+int32_t HandleOf(IVuPicture* p) {
+  LONG h = 0;
+  p->get_Handle(&h);
+  return h;
+}
+
+int32_t OnePixel(uint32_t rgb) {
+  return MakeBlock(1, 1, [rgb](int32_t, int32_t) { return rgb; });
+}
+
+// A 256 x 1 picture whose pixel x has every channel equal to x.
+int32_t Ramp() {
+  return MakeBlock(256, 1, [](int32_t x, int32_t) { return static_cast<uint32_t>(x) * 0x010101u; });
+}
+
+Pixels Brighten(int32_t block, LONG level) {
+  ComPtr<IBright> b = Make<IBright>(CLSID_Bright);
+  b->put_Brightness(level);
+  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> out;
+  EXPECT_EQ(S_OK, b->Apply(src.Get(), out.GetAddressOf()));
+  return out ? Read(HandleOf(out.Get())) : Pixels();
+}
+
+Pixels Stretch(int32_t block, LONG level) {
+  ComPtr<IContrast> c = Make<IContrast>(CLSID_Contrast);
+  c->put_Contrast(level);
+  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> out;
+  EXPECT_EQ(S_OK, c->Apply(src.Get(), out.GetAddressOf()));
+  return out ? Read(HandleOf(out.Get())) : Pixels();
+}
+
+}  // namespace
+
+TEST(Tone, BrightnessExamples) {
+  Pixels up = Brighten(OnePixel(0xFAE60A), 50);  // (B,G,R) = (10,230,250)
+  EXPECT_EQ(60, up.At(0, 0)[0]);
+  EXPECT_EQ(255, up.At(0, 0)[1]);
+  EXPECT_EQ(255, up.At(0, 0)[2]);
+  Pixels down = Brighten(OnePixel(0xFF3C1E), -50);  // (30,60,255)
+  EXPECT_EQ(0, down.At(0, 0)[0]);
+  EXPECT_EQ(10, down.At(0, 0)[1]);
+  EXPECT_EQ(205, down.At(0, 0)[2]);
+  Pixels clamped = Brighten(OnePixel(0xFAE60A), 80);
+  EXPECT_EQ(60, clamped.At(0, 0)[0]) << "80 acts as 50";
+}
+
+TEST(Tone, ContrastExamples) {
+  Pixels more = Stretch(Ramp(), 50);
+  for (int ch : {0, 25, 50}) EXPECT_EQ(0, more.At(ch, 0)[0]) << ch;
+  for (int ch : {205, 230, 255}) EXPECT_EQ(255, more.At(ch, 0)[1]) << ch;
+  EXPECT_EQ(128, more.At(128, 0)[2]);
+  EXPECT_EQ(82, more.At(100, 0)[0]);
+  EXPECT_EQ(50, more.At(81, 0)[0]);
+  Pixels less = Stretch(Ramp(), -200);  // acts as -50
+  EXPECT_EQ(50, less.At(0, 0)[0]);
+  EXPECT_EQ(205, less.At(255, 0)[0]);
+  EXPECT_EQ(127, less.At(128, 0)[0]);
+  EXPECT_EQ(206, Stretch(Ramp(), -48).At(255, 0)[2]);
+}
+
+TEST(Tone, GettersReportTheClampedValue) {
+  ComPtr<IBright> b = Make<IBright>(CLSID_Bright);
+  ComPtr<IContrast> c = Make<IContrast>(CLSID_Contrast);
+  LONG v = kMarker;
+  b->put_Brightness(80);
+  EXPECT_EQ(S_OK, b->get_Brightness(&v));
+  EXPECT_EQ(50, v);
+  c->put_Contrast(-200);
+  EXPECT_EQ(S_OK, c->get_Contrast(&v));
+  EXPECT_EQ(-50, v);
+}
+
+TEST(Tone, PaddingBytesAreUntouched) {
+  const int32_t block = MakeBlock(5, 3, [](int32_t x, int32_t y) { return 0x102030u * (x + y); }, 0xA5);
+  ComPtr<IBright> b = Make<IBright>(CLSID_Bright);
+  b->put_Brightness(40);
+  ComPtr<IVuPicture> src = PictureOf(block), out;
+  ASSERT_EQ(S_OK, b->Apply(src.Get(), out.GetAddressOf()));
+  std::vector<uint8_t> bytes = Bytes(HandleOf(out.Get()));
+  for (int row = 0; row < 3; ++row) EXPECT_EQ(0xA5, bytes[40 + row * 16 + 15]);
+}
+
+TEST(ModifierContract, EmptySourceGivesUnexpectedAndNoPicture) {
+  ComPtr<IVuPicture> empty = Make<IVuPicture>(CLSID_VuPicture);
+  for (REFCLSID clsid : {CLSID_Bright, CLSID_Contrast}) {
+    ComPtr<IPictureModifier> m = Make<IPictureModifier>(clsid);
+    IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
+    EXPECT_EQ(E_UNEXPECTED, m->Apply(empty.Get(), &result));
+    EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+    EXPECT_EQ(E_UNEXPECTED, m->Apply(nullptr, &result));
+    EXPECT_EQ(E_POINTER, m->Apply(empty.Get(), nullptr));
+  }
+}
+
+TEST(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
+  const int32_t block = PhotoLike(9, 5);
+  ComPtr<IVuPicture> src = PictureOf(block, L"C:\\photos\\a.jpg");
+  ComPtr<IBright> b = Make<IBright>(CLSID_Bright);
+  b->put_Brightness(10);
+  IVuPicture* first = nullptr;
+  ASSERT_EQ(S_OK, b->Apply(src.Get(), &first));
+  const std::vector<uint8_t> firstBytes = Bytes(HandleOf(first));
+  EXPECT_NE(block, HandleOf(first));
+  BSTR name = nullptr;
+  first->get_FileName(&name);
+  EXPECT_STREQ(L"C:\\photos\\a.jpg", name);
+  SysFreeString(name);
+
+  b->put_Brightness(-30);
+  ComPtr<IVuPicture> second;
+  ASSERT_EQ(S_OK, b->Apply(src.Get(), second.GetAddressOf()));
+  src.Reset();  // releases the source's block too
+  EXPECT_EQ(firstBytes, Bytes(HandleOf(first))) << "an earlier result does not change";
+  EXPECT_EQ(0u, first->Release()) << "the result is handed out with exactly one reference";
+}
+
+TEST(ModifierContract, PreHndWritesNothingWithoutAWorkingCopy) {
+  const CLSID* modifiers[] = {&CLSID_SharpModifier, &CLSID_BlurModifier, &CLSID_Zoom,
+                              &CLSID_Contrast,      &CLSID_Bright,       &CLSID_Crop,
+                              &CLSID_AddText,       &CLSID_Frame,        &CLSID_AddPic,
+                              &CLSID_RotateModifier, &CLSID_RedEye,      &CLSID_MirrorModifier,
+                              &CLSID_AdjustColorModifier};
+  for (const CLSID* clsid : modifiers) {
+    ComPtr<IPictureModifier> m = Make<IPictureModifier>(*clsid);
+    LONG handle = kMarker;
+    EXPECT_EQ(S_OK, m->get_PreHnd(&handle));
+    EXPECT_EQ(kMarker, handle);
+  }
+  // Applying Bright stores no working copy either.
+  ComPtr<IBright> b = Make<IBright>(CLSID_Bright);
+  ComPtr<IVuPicture> src = PictureOf(PhotoLike(3, 3)), out;
+  ASSERT_EQ(S_OK, b->Apply(src.Get(), out.GetAddressOf()));
+  LONG handle = kMarker;
+  EXPECT_EQ(S_OK, b->get_PreHnd(&handle));
+  EXPECT_EQ(kMarker, handle);
+}
+
+TEST(ModifierContract, EmptyFileNamesAreNotPassedByToneModifiers) {
+  ComPtr<IVuPicture> src = PictureOf(PhotoLike(3, 3)), out;
+  ComPtr<IContrast> c = Make<IContrast>(CLSID_Contrast);
+  ASSERT_EQ(S_OK, c->Apply(src.Get(), out.GetAddressOf()));
+  BSTR name = reinterpret_cast<BSTR>(1);
+  EXPECT_EQ(S_OK, out->get_FileName(&name));
+  EXPECT_EQ(nullptr, name);
+}
+
+TEST(Tone, HeaderClaimingMoreRowsThanTheBlockHoldsIsRefused) {
+  const int32_t block = PhotoLike(8, 8);
+  HGLOBAL g = AsHGlobal(block);
+  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(g));
+  header->biHeight = 4000;
+  GlobalUnlock(g);
+  const std::vector<uint8_t> before = Bytes(block);
+  ComPtr<IVuPicture> src = PictureOf(block);
+  for (REFCLSID clsid : {CLSID_Bright, CLSID_Contrast}) {
+    ComPtr<IPictureModifier> m = Make<IPictureModifier>(clsid);
+    IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
+    EXPECT_EQ(E_UNEXPECTED, m->Apply(src.Get(), &result));
+    EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+  }
+  EXPECT_EQ(before, Bytes(block));
+}
+
+TEST(Tone, PaletteAndThirtyTwoBitPicturesComeOutAsTwentyFourBits) {
+  // 8-bit: 2 x 1, indices 0 and 1 into a table of two colours.
+  HGLOBAL pal = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 256 * 4 + 4);
+  auto* p = static_cast<uint8_t*>(GlobalLock(pal));
+  auto* h = reinterpret_cast<BITMAPINFOHEADER*>(p);
+  h->biSize = 40;
+  h->biWidth = 2;
+  h->biHeight = 1;
+  h->biPlanes = 1;
+  h->biBitCount = 8;
+  const uint8_t table[2][4] = {{10, 20, 30, 0}, {200, 210, 220, 0}};
+  std::memcpy(p + 40, table, sizeof(table));
+  p[40 + 1024 + 1] = 1;
+  GlobalUnlock(pal);
+  Pixels fromPalette = Brighten(AsHandle(pal), 40);
+  ASSERT_EQ(24, fromPalette.bits);
+  EXPECT_EQ(50, fromPalette.At(0, 0)[0]);
+  EXPECT_EQ(70, fromPalette.At(0, 0)[2]);
+  EXPECT_EQ(240, fromPalette.At(1, 0)[0]);
+  EXPECT_EQ(255, fromPalette.At(1, 0)[2]);
+
+  // 32-bit: one pixel B,G,R,X = 1,2,3,99.
+  HGLOBAL wide = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 44);
+  auto* q = static_cast<uint8_t*>(GlobalLock(wide));
+  auto* w = reinterpret_cast<BITMAPINFOHEADER*>(q);
+  w->biSize = 40;
+  w->biWidth = 1;
+  w->biHeight = 1;
+  w->biPlanes = 1;
+  w->biBitCount = 32;
+  q[40] = 1;
+  q[41] = 2;
+  q[42] = 3;
+  q[43] = 99;
+  GlobalUnlock(wide);
+  Pixels fromWide = Brighten(AsHandle(wide), 10);
+  ASSERT_EQ(24, fromWide.bits);
+  EXPECT_EQ(11, fromWide.At(0, 0)[0]);
+  EXPECT_EQ(12, fromWide.At(0, 0)[1]);
+  EXPECT_EQ(13, fromWide.At(0, 0)[2]);
+}

@@ -1,0 +1,314 @@
+// Rastrum.dll as the server calls it: through the import library, with
+// global blocks, real files in a scratch folder and GDI text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/imaging_library.h"
+#include "rastrum/rastrum_errors.h"
+#include "test_blocks.h"
+#include "test_support.h"
+
+using namespace qbtest;
+
+namespace {
+
+double MeanAbsoluteDifference(const Pixels& a, const Pixels& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.bgr.size(); ++i) sum += std::abs(int(a.bgr[i]) - int(b.bgr[i]));
+  return sum / a.bgr.size();
+}
+
+// A scratch folder in the prefix's temporary directory, emptied at the end.
+class Scratch {
+ public:
+  Scratch() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    dir_ = std::string(temp) + "rastrum-test-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(dir_.c_str(), nullptr);
+  }
+  ~Scratch() {
+    for (const std::string& f : Files()) {
+      std::string p = dir_ + "\\" + f;
+      SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(p.c_str());
+    }
+    RemoveDirectoryA(dir_.c_str());
+  }
+  std::string Path(const char* name) const { return dir_ + "\\" + name; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir_ + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+  }
+  void Write(const char* name, const std::vector<uint8_t>& bytes) const {
+    HANDLE f = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+    CloseHandle(f);
+  }
+  std::vector<uint8_t> ReadFile(const char* name) const {
+    std::vector<uint8_t> bytes;
+    HANDLE f = CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return bytes;
+    bytes.resize(GetFileSize(f, nullptr));
+    DWORD n = 0;
+    ::ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+    CloseHandle(f);
+    return bytes;
+  }
+
+ private:
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST(Rastrum, EveryWrittenFormatDecodesBack) {
+  Scratch scratch;
+  const int32_t source = PhotoLike(61, 37);
+  const Pixels original = Read(source);
+  struct Case {
+    const char* name;
+    bool exact;
+  } cases[] = {{"a.bmp", true}, {"b.PNG", true}, {"c.tga", true}, {"d.jpg", false},
+               {"e.JPEG", false}, {"f.jpe", false}, {"g.jfif", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch.Path(c.name);
+    ASSERT_GT(NimboSaveAsFile(source, path.c_str()), 0);
+    int32_t loaded = NimboLoadFile(path.c_str());
+    ASSERT_GT(loaded, 0);
+    Pixels back = Read(loaded);
+    EXPECT_EQ(24, back.bits);
+    EXPECT_EQ(original.w, back.w);
+    EXPECT_EQ(original.h, back.h);
+    if (c.exact)
+      EXPECT_EQ(original.bgr, back.bgr);
+    else
+      EXPECT_LT(MeanAbsoluteDifference(original, back), 3.0);
+    NimboFreeMemory(loaded);
+  }
+  EXPECT_EQ(7u, scratch.Files().size()) << "no temporary file is left beside the targets";
+  NimboFreeMemory(source);
+}
+
+TEST(Rastrum, BlocksAreNewMovableBlocksAndInputsStayUntouched) {
+  const int32_t source = PhotoLike(40, 30);
+  const std::vector<uint8_t> before = Bytes(source);
+  AddTextRecord record = {};
+  record.text = L"x";
+  record.font.lfHeight = -12;
+  lstrcpyW(record.font.lfFaceName, L"Tahoma");
+  const int32_t results[] = {NimboResize(20, 10, source, 0), NimboResize(80, 60, source, 1),
+                             NimboRotate(90, source),        NimboRotate(30, source),
+                             NimboBlur(10, source),          NimboAddText(&record, source),
+                             NimboAddFrame(source, 0, 0, 0), NimboAddPic(3, 4, source, source, 0)};
+  for (int32_t r : results) {
+    ASSERT_GT(r, 0);
+    EXPECT_NE(source, r);
+    HGLOBAL g = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(r));
+    void* p = GlobalLock(g);
+    EXPECT_NE(static_cast<void*>(g), p) << "a movable block's handle is not its address";
+    EXPECT_EQ(g, GlobalHandle(p));
+    GlobalUnlock(g);
+    EXPECT_EQ(24, Read(r).bits);
+  }
+  EXPECT_EQ(20, Read(results[0]).w);
+  EXPECT_EQ(10, Read(results[0]).h);
+  EXPECT_EQ(30, Read(results[2]).w);
+  EXPECT_EQ(40, Read(results[2]).h);
+  for (int32_t r : results) NimboFreeMemory(r);
+  EXPECT_EQ(before, Bytes(source));
+  NimboFreeMemory(source);
+}
+
+TEST(Rastrum, LoadFailuresHaveTheirValues) {
+  Scratch scratch;
+  EXPECT_EQ(rastrum::kBadArgument, NimboLoadFile(nullptr));
+  EXPECT_EQ(rastrum::kCannotOpen, NimboLoadFile(scratch.Path("missing.jpg").c_str()));
+  CreateDirectoryA(scratch.Path("folder.png").c_str(), nullptr);
+  EXPECT_EQ(rastrum::kCannotOpen, NimboLoadFile(scratch.Path("folder.png").c_str()));
+  RemoveDirectoryA(scratch.Path("folder.png").c_str());
+  scratch.Write("empty.jpg", {});
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.Path("empty.jpg").c_str()));
+  scratch.Write("text.png", std::vector<uint8_t>(100, 'a'));
+  EXPECT_LT(NimboLoadFile(scratch.Path("text.png").c_str()), 0);
+
+  // A JPEG cut in half.
+  const int32_t source = PhotoLike(64, 64);
+  ASSERT_GT(NimboSaveAsFile(source, scratch.Path("whole.jpg").c_str()), 0);
+  std::vector<uint8_t> jpeg = scratch.ReadFile("whole.jpg");
+  jpeg.resize(jpeg.size() / 2);
+  scratch.Write("half.jpg", jpeg);
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.Path("half.jpg").c_str()));
+
+  // A PNG whose first chunk fails its CRC.
+  ASSERT_GT(NimboSaveAsFile(source, scratch.Path("whole.png").c_str()), 0);
+  std::vector<uint8_t> png = scratch.ReadFile("whole.png");
+  png[29] ^= 0xFF;  // inside IHDR's CRC
+  scratch.Write("crc.png", png);
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.Path("crc.png").c_str()));
+
+  // A BMP whose header claims 60000 x 60000 pixels.
+  ASSERT_GT(NimboSaveAsFile(source, scratch.Path("whole.bmp").c_str()), 0);
+  std::vector<uint8_t> bmp = scratch.ReadFile("whole.bmp");
+  for (int offset : {18, 22}) {
+    bmp[offset] = 0x60;
+    bmp[offset + 1] = 0xEA;
+    bmp[offset + 2] = 0;
+    bmp[offset + 3] = 0;
+  }
+  scratch.Write("huge.bmp", bmp);
+  int32_t huge = NimboLoadFile(scratch.Path("huge.bmp").c_str());
+  EXPECT_TRUE(huge == rastrum::kCorruptData || huge == rastrum::kTooLarge) << huge;
+  NimboFreeMemory(source);
+}
+
+TEST(Rastrum, AFailedSaveLeavesTheFileThatWasThere) {
+  Scratch scratch;
+  const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
+  const int32_t source = PhotoLike(16, 16);
+
+  scratch.Write("keep.gif", old);
+  EXPECT_EQ(rastrum::kUnknownFormat, NimboSaveAsFile(source, scratch.Path("keep.gif").c_str()));
+  EXPECT_EQ(old, scratch.ReadFile("keep.gif"));
+
+  scratch.Write("locked.png", old);
+  SetFileAttributesA(scratch.Path("locked.png").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_LT(NimboSaveAsFile(source, scratch.Path("locked.png").c_str()), 0);
+  EXPECT_EQ(old, scratch.ReadFile("locked.png"));
+
+  scratch.Write("bad.bmp", old);
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsFile(0, scratch.Path("bad.bmp").c_str()));
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsFile(-2, scratch.Path("bad.bmp").c_str()));
+  EXPECT_EQ(old, scratch.ReadFile("bad.bmp"));
+
+  EXPECT_EQ(rastrum::kCannotWrite,
+            NimboSaveAsFile(source, scratch.Path("no\\such\\folder\\x.png").c_str()));
+  EXPECT_EQ(3u, scratch.Files().size()) << "no temporary file is left behind";
+  NimboFreeMemory(source);
+}
+
+TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
+  Scratch scratch;
+  // An 8-bit block: 5 x 3, four colours.
+  const uint32_t stride = 8;
+  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 256 * 4 + stride * 3);
+  auto* p = static_cast<uint8_t*>(GlobalLock(g));
+  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(p);
+  header->biSize = 40;
+  header->biWidth = 5;
+  header->biHeight = 3;
+  header->biPlanes = 1;
+  header->biBitCount = 8;
+  const uint8_t table[4][4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {10, 20, 30, 0}};
+  std::memcpy(p + 40, table, sizeof(table));
+  for (int i = 0; i < 15; ++i) p[40 + 1024 + (i / 5) * stride + i % 5] = static_cast<uint8_t>(i % 4);
+  GlobalUnlock(g);
+  const int32_t block = static_cast<int32_t>(reinterpret_cast<intptr_t>(g));
+
+  ASSERT_GT(NimboSaveAsFile(block, scratch.Path("p.bmp").c_str()), 0);
+  const int32_t loaded = NimboLoadFile(scratch.Path("p.bmp").c_str());
+  ASSERT_GT(loaded, 0);
+  std::vector<uint8_t> back = Bytes(loaded);
+  auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(back.data());
+  EXPECT_EQ(8, h->biBitCount);
+  EXPECT_EQ(0, std::memcmp(back.data() + 40, table, sizeof(table)));
+  const uint32_t tableBytes = 4 * (h->biClrUsed ? h->biClrUsed : 256);
+  for (int i = 0; i < 15; ++i)
+    EXPECT_EQ(i % 4, back[40 + tableBytes + (i / 5) * stride + i % 5]) << "pixel " << i;
+
+  // Formats that need 24 bits get the palette's colours.
+  ASSERT_GT(NimboSaveAsFile(block, scratch.Path("p.png").c_str()), 0);
+  const int32_t png = NimboLoadFile(scratch.Path("p.png").c_str());
+  Pixels px = Read(png);
+  ASSERT_EQ(24, px.bits);
+  // Memory row r holds indices 5r..5r+4 and is the picture's row 2 - r.
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x)
+      for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(table[((2 - y) * 5 + x) % 4][c], px.At(x, y)[c]) << x << "," << y;
+  NimboFreeMemory(png);
+  NimboFreeMemory(loaded);
+  NimboFreeMemory(block);
+}
+
+TEST(Rastrum, TextIsDrawnInsideItsBoxInItsColour) {
+  const int32_t w = 160, h = 60;
+  const int32_t source = MakeBlock(w, h, [](int32_t, int32_t) { return 0x000000u; });
+  AddTextRecord record = {};
+  record.text = L"Quill";
+  record.font.lfHeight = -24;
+  record.font.lfWeight = FW_BOLD;
+  lstrcpyW(record.font.lfFaceName, L"Tahoma");
+  record.color = RGB(255, 255, 0);
+  record.x = 12;
+  record.y = 7;
+  const int32_t drawn = NimboAddText(&record, source);
+  ASSERT_GT(drawn, 0);
+
+  // The box the text occupies, measured with the same font.
+  HDC dc = CreateCompatibleDC(nullptr);
+  HFONT font = CreateFontIndirectW(&record.font);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE extent;
+  GetTextExtentPoint32W(dc, record.text, 5, &extent);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  DeleteDC(dc);
+
+  Pixels px = Read(drawn);
+  int changed = 0, full = 0;
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const uint8_t* c = &px.bgr[(y * w + x) * 3];
+      if (c[0] == 0 && c[1] == 0 && c[2] == 0) continue;
+      ++changed;
+      EXPECT_TRUE(x >= record.x && x < record.x + extent.cx && y >= record.y && y < record.y + extent.cy)
+          << "pixel changed outside the text box at " << x << "," << y;
+      EXPECT_EQ(0, c[0]) << "a yellow text over black has no blue";
+      EXPECT_EQ(c[1], c[2]) << "and equal red and green";
+      if (c[1] == 255) ++full;
+    }
+  }
+  EXPECT_GT(changed, 50);
+  EXPECT_GT(full, 10) << "the text takes its colour";
+
+  // No text: an unchanged copy.
+  record.text = L"";
+  const int32_t copy = NimboAddText(&record, source);
+  EXPECT_EQ(Bytes(source), Bytes(copy));
+  const int32_t copy2 = NimboAddText(nullptr, source);
+  EXPECT_EQ(Bytes(source), Bytes(copy2));
+  for (int32_t r : {drawn, copy, copy2, source}) NimboFreeMemory(r);
+}
+
+TEST(Rastrum, GreyInPlaceAndOverlayThroughAMask) {
+  const int32_t base = MakeBlock(8, 8, [](int32_t, int32_t) { return 0x000000u; });
+  const int32_t overlay = MakeBlock(4, 4, [](int32_t, int32_t) { return 0xFFFFFFu; });
+  const int32_t mask = MakeBlock(4, 4, [](int32_t x, int32_t) { return x < 2 ? 0xFF0000u : 0x0000FFu; });
+  EXPECT_EQ(1, NimboTrueClr2Gray(mask));
+  Pixels grey = Read(mask);
+  EXPECT_EQ(76, grey.bgr[0]) << "BT.601 luma of pure red";
+  EXPECT_EQ(29, grey.bgr[3 * 3]) << "and of pure blue";
+  const int32_t result = NimboAddPic(6, -2, base, overlay, mask);
+  ASSERT_GT(result, 0);
+  Pixels px = Read(result);
+  // Only the overlay's first two columns and bottom two rows land inside.
+  EXPECT_EQ(76, px.bgr[(0 * 8 + 6) * 3]);
+  EXPECT_EQ(76, px.bgr[(1 * 8 + 7) * 3]);
+  EXPECT_EQ(0, px.bgr[(2 * 8 + 6) * 3]);
+  EXPECT_EQ(0, px.bgr[(0 * 8 + 5) * 3]);
+  for (int32_t r : {base, overlay, mask, result}) NimboFreeMemory(r);
+}
