@@ -57,10 +57,10 @@ For Each m In Array(b, c)
 Next
 
 ' An empty picture gives no result.
-Dim empty
-Set empty = CreateObject("Quillbox.VuPicture.1")
+Dim blank
+Set blank = CreateObject("Quillbox.VuPicture.1")
 Err.Clear
-Set r = b.Apply(empty)
+Set r = b.Apply(blank)
 Check Err.Number = &H8000FFFF, "an empty source gives E_UNEXPECTED, got " & Hex(Err.Number)
 
 ' A missing file raises the picture's error.
