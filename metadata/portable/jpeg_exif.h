@@ -1,0 +1,227 @@
+// JPEG sections and the EXIF reader: walks the marker segments at the head of
+// a JPEG file up to the start of the compressed image data, parses the EXIF
+// block (a TIFF structure inside an APP1 segment) and the first comment
+// segment into an ExifInfo record, and turns that record into the picture's
+// camera data. Portable: the reader works on a byte stream and never decodes
+// pixels.
+//
+// Segment layout (big-endian length, counting its own two bytes):
+//
+//   FF..FF code   up to six FF padding bytes, then the marker code; the code
+//                 needs no FF in front of it
+//   len_hi len_lo segment length L >= 2
+//   L - 2 bytes   payload
+//
+// EXIF APP1 payload: "Exif" 0 0, then a TIFF block of L - 8 bytes: "II"
+// (little-endian) or "MM" (big-endian), 42, the 32-bit offset of the first
+// directory. A directory is a 16-bit entry count, 12-byte entries (tag,
+// format, component count, four value bytes or the 32-bit offset of the
+// value) and the 32-bit offset of the next directory. Every offset counts
+// from the start of the TIFF block.
+//
+// Safety: every read of an EXIF block goes through ExifBytes, which checks
+// each offset against the block; no directory is followed twice and
+// directories nest at most kMaxIfdDepth deep; no segment is larger than its
+// 16-bit length field allows. A hostile file ends in a failure text or a
+// skipped directory.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qb::exif {
+
+// A source of bytes read front to back.
+class ByteStream {
+ public:
+  virtual ~ByteStream() = default;
+  // The next byte (0..255), or -1 at the end of the stream.
+  virtual int ReadByte() = 0;
+  // Reads up to n bytes into out; returns how many were read (fewer only at
+  // the end of the stream).
+  virtual std::size_t Read(std::uint8_t* out, std::size_t n) = 0;
+};
+
+// A stdio stream opened for binary reading. The caller owns the FILE and
+// closes it; the reader only takes bytes from it, through stdio's buffer.
+class FileStream final : public ByteStream {
+ public:
+  explicit FileStream(std::FILE* file) : file_(file) {}
+  int ReadByte() override;
+  std::size_t Read(std::uint8_t* out, std::size_t n) override;
+
+ private:
+  std::FILE* file_;
+};
+
+// Bytes in memory. The bytes must outlive the stream.
+class MemoryStream final : public ByteStream {
+ public:
+  explicit MemoryStream(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  int ReadByte() override;
+  std::size_t Read(std::uint8_t* out, std::size_t n) override;
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+};
+
+// What one read of a file gathers. Value-initialised (ExifInfo info{}; or
+// just ExifInfo info;) it is all zero, as each read starts.
+struct ExifInfo {
+  char version[5] = {};       // ExifVersion, four characters
+  char make[32] = {};         // at most 31 characters
+  char model[40] = {};        // at most 39 characters
+  char dateTime[20] = {};     // DateTimeOriginal, at most 19 characters
+  int flashFired = 0;         // 1 when the flash fired
+  float focalLength = 0;      // millimetres
+  float exposureTime = 0;     // seconds
+  float fNumber = 0;
+  float sensorWidth = 0;      // millimetres, from the focal-plane resolution
+  float focalPlaneXResolution = 0;
+  float focalPlaneUnitFactor = 0;  // FocalPlaneResolutionUnit as a fraction of an inch
+  float xResolution = 0;
+  float yResolution = 0;
+  float resolutionUnitFactor = 0;  // ResolutionUnit as a fraction of an inch
+  float brightness = 0;
+  char comment[1000] = {};
+  bool valid = false;         // the last EXIF block of the file parsed
+};
+
+// The picture's camera data. Texts are narrow strings in the ANSI code page;
+// the COM side widens them. Every member keeps its value until a read of a
+// file that supplies it.
+struct CameraData {
+  std::string comment;
+  std::string dateTime;
+  std::string cameraMake;
+  std::string cameraModel;
+  std::string flashUsed;    // "Yes" or "No" after the first EXIF read
+  std::string exifVersion;
+  float exposureTime = 0;   // seconds, or the shutter-speed denominator (125 for 1/125 s)
+  float focalLength = 0;    // millimetres, or a whole 35-mm equivalent
+  float xResolution = 0;    // dots per inch
+  float yResolution = 0;
+  float brightness = 0;
+  float aperture = 0;       // F-number
+};
+
+// Copies the values a read found into the camera data; values the file did
+// not supply leave their members as they were.
+void ApplyCameraData(const ExifInfo& info, CameraData& data);
+
+// FocalPlaneResolutionUnit and ResolutionUnit as the fraction of an inch one
+// unit is (1 and 2 are inches, 3 centimetres, 4 millimetres, 5
+// micrometres). nullopt for any other value, which leaves the factor as it
+// was.
+std::optional<float> UnitFactor(int unit);
+
+// A bounds-checked window on the bytes of an EXIF TIFF block, with the
+// block's byte order. Every read of the block goes through here: a read
+// that does not lie wholly inside the window yields nullopt (or an empty
+// window) and touches nothing.
+class ExifBytes {
+ public:
+  ExifBytes() = default;
+  ExifBytes(std::span<std::uint8_t> bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
+
+  std::size_t size() const { return bytes_.size(); }
+  bool bigEndian() const { return bigEndian_; }
+  // True when n bytes from offset lie inside the window.
+  bool Holds(std::uint64_t offset, std::uint64_t n) const {
+    return offset <= bytes_.size() && n <= bytes_.size() - offset;
+  }
+  // n bytes from offset as a window of their own, or nullopt.
+  std::optional<ExifBytes> Sub(std::uint64_t offset, std::uint64_t n) const;
+
+  std::optional<std::uint8_t> U8(std::uint64_t offset) const;
+  std::optional<std::uint16_t> U16(std::uint64_t offset) const;
+  std::optional<std::uint32_t> U32(std::uint64_t offset) const;
+  // n raw bytes in file order (no byte-order swap).
+  bool Copy(std::uint64_t offset, void* out, std::size_t n) const;
+  // Writes one byte in place; false outside the window.
+  bool Put(std::uint64_t offset, std::uint8_t value) const;
+
+ private:
+  std::span<std::uint8_t> bytes_;
+  bool bigEndian_ = false;
+};
+
+// One segment kept during a walk: the bytes from the length field on.
+struct JpegSegment {
+  std::vector<std::uint8_t> data;
+  int marker = 0;  // the marker code byte
+  int size = 0;    // the segment length field
+};
+
+// The reader state of one picture: the segments of the last walk, the EXIF
+// segment of the last file that had one, and the text of the last failure.
+class JpegExifReader {
+ public:
+  enum class WalkResult { kReachedImage, kFailed };
+
+  static constexpr int kMaxSegments = 20;
+  static constexpr int kMaxIfdDepth = 8;
+
+  JpegExifReader();
+  virtual ~JpegExifReader() = default;
+  JpegExifReader(const JpegExifReader&) = delete;
+  JpegExifReader& operator=(const JpegExifReader&) = delete;
+
+  // Releases the segments of the previous walk, then walks the stream's
+  // segments up to the start of scan, filling `info` (which the caller
+  // creates zero-filled and applies afterwards when info.valid is set).
+  // kReachedImage when the start of scan was reached, whatever became of the
+  // EXIF parse.
+  WalkResult Read(ByteStream& stream, ExifInfo& info);
+
+  // Where the two standard-output lines go ("too many padding unsigned
+  // chars\n", "No image in jpeg!\n"); fputs to stdout unless replaced.
+  void SetConsole(std::function<void(const char*)> console) { m_console = std::move(console); }
+
+  // The last EXIF APP1 segment met (its length bytes and payload, without
+  // the FF E1 marker), across reads; empty when no file had one.
+  const std::vector<std::uint8_t>& exifBlock() const { return m_exifBlock; }
+  int exifBlockSize() const { return m_exifBlockSize; }
+  // The text of the last failure; empty until one happens.
+  const std::string& exifError() const { return m_exifError; }
+  int segmentCount() const { return m_jpegSegmentCount; }
+  const JpegSegment& segment(int index) const { return m_jpegSegments.at(static_cast<std::size_t>(index)); }
+
+ protected:
+  // Sizes a segment buffer; false when the memory cannot be had.
+  virtual bool AllocateSegment(std::vector<std::uint8_t>& buffer, std::size_t size);
+
+ private:
+  // Directories of one block already entered, with their result so far.
+  using VisitedIfds = std::map<std::uint32_t, bool>;
+
+  bool WalkJpegSegments(ByteStream& stream, ExifInfo& info);
+  void TakeJpegComment(const JpegSegment& segment, int length, ExifInfo& info);
+  bool ParseExifBlock(std::span<std::uint8_t> payload, int length, ExifInfo& info);
+  bool ParseIfd(std::uint32_t dirStart, const ExifBytes& tiff, ExifInfo& info,
+                VisitedIfds& visited, int depth);
+  void HandleTag(std::uint16_t tag, int format, const ExifBytes& value, ExifInfo& info);
+  double EntryValueAsDouble(const ExifBytes& value, int format) const;
+  bool Fail(const char* text);
+  void ReleaseSegments();
+
+  std::array<JpegSegment, kMaxSegments> m_jpegSegments;
+  int m_jpegSegmentCount = 0;
+  int m_exifBigEndian = 0;
+  int m_exifPixelDimension = 0;
+  std::string m_exifError;
+  std::vector<std::uint8_t> m_exifBlock;
+  int m_exifBlockSize = 0;
+  std::function<void(const char*)> m_console;
+};
+
+}  // namespace qb::exif
