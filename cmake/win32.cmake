@@ -32,7 +32,7 @@ add_library(quillbox_server STATIC ${QB_SERVER_SOURCES} ${QB_GEN}/quillbox_i.c)
 add_dependencies(quillbox_server quillbox_idl)
 target_include_directories(quillbox_server PUBLIC ${CMAKE_SOURCE_DIR} ${QB_GEN})
 target_link_libraries(quillbox_server PUBLIC qb_portable rastrum_import
-  ole32 oleaut32 uuid user32 gdi32 advapi32 shlwapi)
+  ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi)
 
 set(QB_RC ${CMAKE_SOURCE_DIR}/server/quillbox.rc)
 set_source_files_properties(${QB_RC} PROPERTIES

@@ -143,6 +143,24 @@ class UniqueGdi {
   T h_{};
 };
 
+// A file handle from CreateFile, closed with CloseHandle.
+class UniqueFile {
+ public:
+  explicit UniqueFile(HANDLE h) : h_(h) {}
+  ~UniqueFile() { close(); }
+  UniqueFile(const UniqueFile&) = delete;
+  UniqueFile& operator=(const UniqueFile&) = delete;
+  HANDLE get() const { return h_; }
+  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  void close() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
 // A device context from GetDC, given back with ReleaseDC.
 class WindowDc {
  public:

@@ -202,48 +202,4 @@ STDMETHODIMP VuPicture::get_HasImage(LONG* value) {
   return S_OK;
 }
 
-STDMETHODIMP VuPicture::CopyToClipboard() { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::PasteFromClipboard() { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::SaveFile(BSTR, LONG) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_Comment(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_DateTime(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_CameraMake(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_CameraModel(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_FlashUsed(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_SpareText(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_ExifVersion(BSTR*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_ExposureTime(float*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::DrawFile(LONG) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::CreateThumbnail(LONG, LONG, LONG*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_Bitmap(LONG*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::SaveAs(BSTR, BSTR) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::ReadExif(BSTR) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_FocalLength(LONG*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_XResolution(float*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_YResolution(float*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_BrightnessValue(float*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::get_Aperture(LONG*) { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
-STDMETHODIMP VuPicture::Save() { return NotAvailable(CLSID_VuPicture, IID_IVuPicture); }
-
 }  // namespace qb

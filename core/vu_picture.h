@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/resource_guards.h"
+#include "metadata/portable/jpeg_exif.h"
 #include "quillbox.h"
 #include "server/com_object.h"
 
@@ -60,6 +62,9 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
 
  private:
   HRESULT LoadFailed();
+  HRESULT SavePlainly(const std::wstring& path);
+  HRESULT SaveSpliced(const std::wstring& path);
+  void RefreshExifFromSource();
 
   int32_t m_bitCount = 0;
   int32_t m_width = 0;
@@ -67,6 +72,10 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
   int32_t m_handle = 0;  // the held image; 0 = none, negative = invalid
   UniqueBstr m_fileName;  // null means empty
   HBITMAP m_bitmap = nullptr;
+  // The JPEG reader's state (kept segments, the last EXIF segment met, the
+  // last failure text) and the camera data it filled.
+  exif::JpegExifReader m_exif;
+  exif::CameraData m_camera;
 };
 
 // Makes a new picture for a modifier's result, without a reference (the

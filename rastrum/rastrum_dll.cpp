@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "core/imaging_library.h"
+#include "core/resource_guards.h"
+#include "core/replace_file.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 #include "rastrum/rastrum_errors.h"
@@ -103,27 +105,8 @@ class InputBlock {
   SIZE_T size_ = 0;
 };
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return h_; }
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-  void close() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE h_;
-};
-
 int ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
-  FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  qb::UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.ok()) return kCannotOpen;
   LARGE_INTEGER size;
@@ -144,45 +127,6 @@ int ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
     done += got;
   }
   data.resize(done);
-  return kOk;
-}
-
-// Writes the whole file beside the target, then puts it in the target's
-// place: a save that fails leaves the file that was there untouched.
-int ReplaceFileWith(const char* path, const std::vector<uint8_t>& bytes) {
-  // A read-only file is not replaced, as Windows refuses to replace it.
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-    return kCannotWrite;
-  std::string directory(path);
-  size_t slash = directory.find_last_of("\\/");
-  directory = slash == std::string::npos ? std::string(".") : directory.substr(0, slash + 1);
-  if (directory.empty()) directory = ".";
-  char temp[MAX_PATH];
-  if (!GetTempFileNameA(directory.c_str(), "rst", 0, temp)) return kCannotWrite;
-  {
-    FileHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool written = file.ok();
-    size_t done = 0;
-    while (written && done < bytes.size()) {
-      DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-      DWORD wrote = 0;
-      written = WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr) && wrote == chunk;
-      done += wrote;
-    }
-    written = written && FlushFileBuffers(file.get());
-    file.close();
-    if (!written) {
-      DeleteFileA(temp);
-      return kCannotWrite;
-    }
-  }
-  if (!MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp);
-    return kCannotWrite;
-  }
   return kOk;
 }
 
@@ -276,8 +220,7 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
     status = kOutOfMemory;
   }
   if (status != kOk) return status;
-  status = ReplaceFileWith(path, bytes);
-  return status == kOk ? 1 : status;
+  return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
 }
 
 // Frees any movable global block, whoever allocated it. 0 and failure

@@ -14,8 +14,9 @@ qb_stop_prefix
 qb_make_prefix
 qb_install_into_prefix
 qb_log "example: examples/road.vbs on the bundled photo"
+mkdir -p "$QB_BUILD/out"
 wine cscript //nologo "$(qb_winpath "$QB_ROOT/examples/road.vbs")" \
-  "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" </dev/null | tr -d '\r'
+  "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" "$(qb_winpath "$QB_BUILD/out")" </dev/null | tr -d '\r'
 status=${PIPESTATUS[0]}
 qb_stop_prefix
 exit "$status"

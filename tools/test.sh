@@ -36,14 +36,19 @@ count_gtest() {
   fi
 }
 
-# Runs one script through cscript; it must end with "N passed, N failed"
-# and exit with its failure count.
+# Runs one script (VBScript or JScript through cscript, shell scripts with
+# bash); it must end with "N passed, N failed" and exit with its failure
+# count. Script tests get the sample photo's Windows path as argument.
 run_script() {
   local script="$1" name out rc line p f
   name="$(basename "$script")"
   out="$QB_BUILD/logs/$name.log"
-  wine cscript //nologo "$(qb_winpath "$script")" "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" \
-    >"$out" 2>&1 </dev/null
+  if [ "${script##*.}" = sh ]; then
+    QB_ROOT="$QB_ROOT" QB_BUILD="$QB_BUILD" QB_GOEXIF="$QB_GOEXIF" bash "$script" >"$out" 2>&1 </dev/null
+  else
+    wine cscript //nologo "$(qb_winpath "$script")" "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" \
+      >"$out" 2>&1 </dev/null
+  fi
   rc=$?
   tr -d '\r' <"$out" >"$out.txt"
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out.txt" | tail -1)
@@ -66,7 +71,8 @@ run_script() {
 
 qb_install_packages || { echo "0 passed, 1 failed"; exit 1; }
 qb_fetch_samples || { echo "0 passed, 1 failed"; exit 1; }
-# The Windows test program finds the photos through this variable.
+# The native tests and the Windows test program find the photos here.
+export QB_GOEXIF_DIR="$QB_GOEXIF"
 export QB_SAMPLES_WIN="$(qb_winpath "$QB_GOEXIF")"
 mkdir -p "$QB_BUILD/logs"
 if ! qb_build_native; then echo "0 passed, 1 failed"; exit 1; fi
@@ -86,7 +92,7 @@ else
   count_gtest wintests "$QB_BUILD/logs/wintests.log" $?
 
   qb_log "script tests"
-  for script in "$QB_ROOT"/tests/scripts/*.vbs "$QB_ROOT"/tests/scripts/*.js; do
+  for script in "$QB_ROOT"/tests/scripts/*.vbs "$QB_ROOT"/tests/scripts/*.js "$QB_ROOT"/tests/scripts/*.sh; do
     [ -e "$script" ] && run_script "$script"
   done
 fi

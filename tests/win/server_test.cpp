@@ -401,23 +401,26 @@ TEST(Dispatch, LateBoundCallsReachTheVtable) {
 }
 
 TEST(Dispatch, MethodsStillToBeBuiltReportNotImplemented) {
-  ComPtr<IVuPicture> picture;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                                   reinterpret_cast<void**>(picture.GetAddressOf())));
-  BSTR path = SysAllocString(L"C:\\out.jpg");
+  ComPtr<IExportToCard> card;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ExportToCard, nullptr, CLSCTX_INPROC_SERVER, IID_IExportToCard,
+                                   reinterpret_cast<void**>(card.GetAddressOf())));
+  BSTR path = SysAllocString(L"C:\\card.exe");
   SetErrorInfo(0, nullptr);
-  EXPECT_EQ(E_NOTIMPL, picture->SaveFile(path, 1));
+  EXPECT_EQ(E_NOTIMPL, card->UnpackCard(path));
   SysFreeString(path);
   ComPtr<IErrorInfo> error;
   ASSERT_EQ(S_OK, GetErrorInfo(0, error.GetAddressOf()));
   BSTR source = nullptr;
   ASSERT_EQ(S_OK, error->GetSource(&source));
-  EXPECT_STREQ(L"Quillbox.VuPicture.1", source);
+  EXPECT_STREQ(L"Quillbox.ExportToCard.1", source);
   SysFreeString(source);
   GUID guid;
   ASSERT_EQ(S_OK, error->GetGUID(&guid));
-  EXPECT_EQ(IID_IVuPicture, guid);
+  EXPECT_EQ(IID_IExportToCard, guid);
 
+  ComPtr<IVuPicture> picture;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
+                                   reinterpret_cast<void**>(picture.GetAddressOf())));
   for (const ClassInfo& c : kClasses) {
     if (!IsModifier(c) || *c.clsid == CLSID_Bright || *c.clsid == CLSID_Contrast) continue;
     ComPtr<IPictureModifier> modifier;

@@ -1,0 +1,153 @@
+// The picture's camera data through its properties: empty on a new
+// picture, read from a real camera file, kept across reads and saves.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "test_blocks.h"
+#include "test_support.h"
+
+using namespace qbtest;
+
+namespace {
+
+ComPtr<IVuPicture> NewPicture() {
+  ComPtr<IVuPicture> p;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
+                                   reinterpret_cast<void**>(p.GetAddressOf())));
+  return p;
+}
+
+std::wstring Text(IVuPicture* p, HRESULT (STDMETHODCALLTYPE IVuPicture::*get)(BSTR*)) {
+  BSTR value = reinterpret_cast<BSTR>(1);
+  EXPECT_EQ(S_OK, (p->*get)(&value));
+  std::wstring out = value ? value : L"";
+  SysFreeString(value);
+  return out;
+}
+
+std::wstring Sample(const wchar_t* name) {
+  const char* dir = std::getenv("QB_SAMPLES_WIN");
+  if (!dir) return {};
+  std::wstring path(dir, dir + strlen(dir));
+  path += L"\\";
+  path += name;
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? std::wstring() : path;
+}
+
+HRESULT ReadExif(IVuPicture* p, const std::wstring& path) {
+  BSTR b = SysAllocString(path.c_str());
+  HRESULT hr = p->ReadExif(b);
+  SysFreeString(b);
+  return hr;
+}
+
+}  // namespace
+
+TEST(CameraData, ANewPictureHasNone) {
+  ComPtr<IVuPicture> p = NewPicture();
+  for (auto get : {&IVuPicture::get_Comment, &IVuPicture::get_DateTime, &IVuPicture::get_CameraMake,
+                   &IVuPicture::get_CameraModel, &IVuPicture::get_FlashUsed, &IVuPicture::get_SpareText,
+                   &IVuPicture::get_ExifVersion})
+    EXPECT_EQ(L"", Text(p.Get(), get));
+  FLOAT f = 1;
+  LONG l = kMarker;
+  EXPECT_EQ(S_OK, p->get_ExposureTime(&f));
+  EXPECT_EQ(0.0f, f);
+  EXPECT_EQ(S_OK, p->get_BrightnessValue(&f));
+  EXPECT_EQ(0.0f, f);
+  EXPECT_EQ(S_OK, p->get_XResolution(&f));
+  EXPECT_EQ(0.0f, f);
+  EXPECT_EQ(S_OK, p->get_FocalLength(&l));
+  EXPECT_EQ(0, l);
+  EXPECT_EQ(S_OK, p->get_Aperture(&l));
+  EXPECT_EQ(0, l);
+}
+
+TEST(CameraData, ReadFromARealCameraFile) {
+  const std::wstring photo = Sample(L"sample1.jpg");
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  ComPtr<IVuPicture> p = NewPicture();
+  ASSERT_EQ(S_OK, ReadExif(p.Get(), photo));
+  // The values an independent reader reports for this Nikon D2H photo.
+  EXPECT_EQ(L"NIKON CORPORATION", Text(p.Get(), &IVuPicture::get_CameraMake));
+  EXPECT_EQ(L"NIKON D2H", Text(p.Get(), &IVuPicture::get_CameraModel));
+  EXPECT_EQ(L"2003:11:23 18:07:37", Text(p.Get(), &IVuPicture::get_DateTime));
+  EXPECT_EQ(L"0220", Text(p.Get(), &IVuPicture::get_ExifVersion));
+  EXPECT_EQ(L"No", Text(p.Get(), &IVuPicture::get_FlashUsed));
+  // Its UserComment has an undefined (all-zero) character-code prefix, so
+  // the text copied from the first value byte is empty.
+  EXPECT_EQ(L"", Text(p.Get(), &IVuPicture::get_Comment));
+  EXPECT_EQ(L"", Text(p.Get(), &IVuPicture::get_SpareText));
+  FLOAT f = 0;
+  LONG l = 0;
+  p->get_ExposureTime(&f);
+  EXPECT_EQ(125.0f, f) << "1/125 s gives its denominator";
+  p->get_Aperture(&l);
+  EXPECT_EQ(4, l) << "f/4.5 truncated";
+  p->get_FocalLength(&l);
+  EXPECT_EQ(23, l);
+  // The thumbnail's directory comes after the main one, and its 72 dpi is
+  // the last XResolution met.
+  p->get_XResolution(&f);
+  EXPECT_EQ(72.0f, f);
+
+  // Freeing a returned string leaves the picture's own.
+  EXPECT_EQ(L"NIKON CORPORATION", Text(p.Get(), &IVuPicture::get_CameraMake));
+
+  // A second file without EXIF keeps the first file's data.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring plain = std::wstring(temp) + L"quillbox-no-exif.jpg";
+  ComPtr<IVuPicture> writer = NewPicture();
+  writer->AttachImage(PhotoLike(8, 8));
+  BSTR target = SysAllocString(plain.c_str());
+  ASSERT_EQ(S_OK, writer->SaveFile(target, 0));
+  SysFreeString(target);
+  EXPECT_EQ(S_OK, ReadExif(p.Get(), plain));
+  EXPECT_EQ(L"NIKON CORPORATION", Text(p.Get(), &IVuPicture::get_CameraMake));
+  p->get_ExposureTime(&f);
+  EXPECT_EQ(125.0f, f);
+  DeleteFileW(plain.c_str());
+}
+
+TEST(CameraData, AModifiersResultHasNoneUntilItIsSaved) {
+  const std::wstring photo = Sample(L"sample1.jpg");
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  ComPtr<IVuPicture> source = NewPicture();
+  BSTR path = SysAllocString(photo.c_str());
+  ASSERT_EQ(S_OK, source->LoadFile(path));
+  SysFreeString(path);
+  EXPECT_EQ(L"", Text(source.Get(), &IVuPicture::get_CameraMake)) << "loading reads no camera data";
+  ComPtr<IBright> bright;
+  CoCreateInstance(CLSID_Bright, nullptr, CLSCTX_INPROC_SERVER, IID_IBright,
+                   reinterpret_cast<void**>(bright.GetAddressOf()));
+  ComPtr<IVuPicture> result;
+  ASSERT_EQ(S_OK, bright->Apply(source.Get(), result.GetAddressOf()));
+  EXPECT_EQ(L"", Text(result.Get(), &IVuPicture::get_CameraModel));
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  BSTR base = SysAllocString((std::wstring(temp) + L"quillbox-result").c_str());
+  BSTR ext = SysAllocString(L".png");
+  ASSERT_EQ(S_OK, result->SaveAs(base, ext));
+  EXPECT_EQ(L"NIKON D2H", Text(result.Get(), &IVuPicture::get_CameraModel)) << "a save reads its source";
+  DeleteFileW((std::wstring(temp) + L"quillbox-result.png").c_str());
+  SysFreeString(base);
+  SysFreeString(ext);
+}
+
+TEST(CameraData, UnreadableFilesRaiseTheirErrorAndChangeNothing) {
+  ComPtr<IVuPicture> p = NewPicture();
+  SetErrorInfo(0, nullptr);
+  BSTR missing = SysAllocString(L"Z:\\no\\such\\photo.jpg");
+  EXPECT_EQ(DISP_E_EXCEPTION, p->ReadExif(missing));
+  SysFreeString(missing);
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(S_OK, GetErrorInfo(0, info.GetAddressOf()));
+  BSTR text = nullptr;
+  info->GetDescription(&text);
+  EXPECT_STREQ(L"\u6587\u4EF6\u635F\u574F\uFF01", text);
+  SysFreeString(text);
+  EXPECT_EQ(L"", Text(p.Get(), &IVuPicture::get_CameraMake));
+}

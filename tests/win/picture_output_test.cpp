@@ -1,0 +1,304 @@
+// The picture's ways out: files (with the source's EXIF segment carried
+// into JPEG output), the clipboard, a device context and thumbnails.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_blocks.h"
+#include "test_support.h"
+
+using namespace qbtest;
+
+namespace {
+
+ComPtr<IVuPicture> NewPicture() {
+  ComPtr<IVuPicture> p;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
+                                   reinterpret_cast<void**>(p.GetAddressOf())));
+  return p;
+}
+
+class Bstr {
+ public:
+  explicit Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+  ~Bstr() { SysFreeString(b_); }
+  operator BSTR() const { return b_; }
+
+ private:
+  BSTR b_;
+};
+
+std::vector<uint8_t> FileBytes(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(f, nullptr));
+  DWORD n = 0;
+  ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  CloseHandle(f);
+  return bytes;
+}
+
+// The folder of the real camera photos, from the harness.
+std::wstring SamplePhoto() {
+  const char* dir = std::getenv("QB_SAMPLES_WIN");
+  if (!dir) return {};
+  std::wstring path(dir, dir + strlen(dir));
+  path += L"\\sample1.jpg";
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? std::wstring() : path;
+}
+
+// A scratch folder in the temporary directory, removed with its files.
+class Scratch {
+ public:
+  Scratch() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"quillbox-out-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(dir_.c_str(), nullptr);
+  }
+  ~Scratch() {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir_ + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((dir_ + L"\\" + data.cFileName).c_str());
+      } while (FindNextFileW(find, &data));
+      FindClose(find);
+    }
+    RemoveDirectoryW(dir_.c_str());
+  }
+  std::wstring Path(const std::wstring& name) const { return dir_ + L"\\" + name; }
+
+ private:
+  std::wstring dir_;
+};
+
+// Counts the APP1 segments that begin with "Exif" before the scan.
+int ExifSegments(const std::vector<uint8_t>& jpeg) {
+  int count = 0;
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+    const size_t length = (jpeg[at + 2] << 8) | jpeg[at + 3];
+    if (jpeg[at + 1] == 0xE1 && at + 8 <= jpeg.size() && std::memcmp(&jpeg[at + 4], "Exif", 4) == 0) ++count;
+    at += 2 + length;
+  }
+  return count;
+}
+
+bool StartsSpliced(const std::vector<uint8_t>& bytes) {
+  return bytes.size() > 10 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF && bytes[3] == 0xE1 &&
+         std::memcmp(&bytes[6], "Exif", 4) == 0;
+}
+
+// A picture loaded from the sample photo, brightened (so it carries the
+// photo's file name but holds a new block).
+ComPtr<IVuPicture> EditedSample(const std::wstring& photo) {
+  ComPtr<IVuPicture> source = NewPicture();
+  EXPECT_EQ(S_OK, source->LoadFile(Bstr(photo)));
+  ComPtr<IBright> bright;
+  CoCreateInstance(CLSID_Bright, nullptr, CLSCTX_INPROC_SERVER, IID_IBright,
+                   reinterpret_cast<void**>(bright.GetAddressOf()));
+  bright->put_Brightness(20);
+  ComPtr<IVuPicture> result;
+  EXPECT_EQ(S_OK, bright->Apply(source.Get(), result.GetAddressOf()));
+  return result;
+}
+
+}  // namespace
+
+TEST(Clipboard, CopiedImageOutlivesThePicture) {
+  const int32_t block = PhotoLike(12, 7);
+  const std::vector<uint8_t> expected = Bytes(block);
+  {
+    ComPtr<IVuPicture> p = NewPicture();
+    p->AttachImage(block);
+    ASSERT_EQ(S_OK, p->CopyToClipboard());
+  }
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE data = GetClipboardData(CF_DIB);
+  ASSERT_NE(nullptr, data);
+  EXPECT_EQ(expected, Bytes(AsHandle(data)));
+  CloseClipboard();
+}
+
+TEST(Clipboard, PastedImageOutlivesTheClipboard) {
+  ComPtr<IVuPicture> source = NewPicture();
+  source->AttachImage(PhotoLike(9, 4));
+  ASSERT_EQ(S_OK, source->CopyToClipboard());
+  ComPtr<IVuPicture> p = NewPicture();
+  const int32_t old = PhotoLike(3, 3);
+  p->AttachImage(old);
+  ASSERT_EQ(S_OK, p->PasteFromClipboard());
+  EXPECT_EQ(0u, GlobalSize(AsHGlobal(old))) << "the block held before is released, not leaked";
+  LONG handle = 0, width = 0, height = 0;
+  p->get_Handle(&handle);
+  p->get_Width(&width);
+  p->get_Height(&height);
+  EXPECT_EQ(9, width);
+  EXPECT_EQ(4, height);
+  const std::vector<uint8_t> pasted = Bytes(handle);
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  CloseClipboard();
+  EXPECT_EQ(pasted, Bytes(handle));
+  LONG sourceHandle = 0;
+  source->get_Handle(&sourceHandle);
+  EXPECT_EQ(Bytes(sourceHandle), pasted);
+}
+
+TEST(Clipboard, PasteWithoutAnImageFailsAndChangesNothing) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  CloseClipboard();
+  ComPtr<IVuPicture> p = NewPicture();
+  const int32_t block = PhotoLike(5, 5);
+  p->AttachImage(block);
+  EXPECT_EQ(E_FAIL, p->PasteFromClipboard());
+  LONG handle = 0;
+  p->get_Handle(&handle);
+  EXPECT_EQ(block, handle);
+  // An empty picture copies nothing but still empties the clipboard.
+  ComPtr<IVuPicture> empty = NewPicture();
+  EXPECT_EQ(S_OK, empty->CopyToClipboard());
+  EXPECT_FALSE(IsClipboardFormatAvailable(CF_DIB));
+}
+
+TEST(Thumbnail, WidthAndHeightReachTheLibraryInItsOrder) {
+  ComPtr<IVuPicture> p = NewPicture();
+  p->AttachImage(PhotoLike(400, 300));
+  LONG bitmap = kMarker;
+  ASSERT_EQ(S_OK, p->CreateThumbnail(100, 200, &bitmap));
+  ASSERT_NE(0, bitmap);
+  BITMAP info = {};
+  ASSERT_NE(0, GetObjectW(reinterpret_cast<HBITMAP>(static_cast<intptr_t>(bitmap)), sizeof(info), &info));
+  EXPECT_EQ(200, info.bmWidth);
+  EXPECT_EQ(100, info.bmHeight);
+  DeleteObject(reinterpret_cast<HBITMAP>(static_cast<intptr_t>(bitmap)));
+
+  ComPtr<IVuPicture> empty = NewPicture();
+  bitmap = kMarker;
+  EXPECT_EQ(E_OUTOFMEMORY, empty->CreateThumbnail(10, 10, &bitmap));
+  EXPECT_EQ(kMarker, bitmap);
+  LONG none = kMarker;
+  EXPECT_EQ(S_OK, p->get_Bitmap(&none));
+  EXPECT_EQ(0, none);
+}
+
+TEST(DrawFile, DrawsTheSourceFileAtSixtyTen) {
+  Scratch scratch;
+  // A red 20 x 10 picture at 96 dots per inch, so GDI+ draws it 1:1.
+  const int32_t block = MakeBlock(20, 10, [](int32_t, int32_t) { return 0xFF0000u; });
+  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(AsHGlobal(block)));
+  header->biXPelsPerMeter = header->biYPelsPerMeter = 3780;
+  GlobalUnlock(AsHGlobal(block));
+  const std::wstring file = scratch.Path(L"red.bmp");
+  ComPtr<IVuPicture> writer = NewPicture();
+  writer->AttachImage(block);
+  ASSERT_EQ(S_OK, writer->SaveFile(Bstr(file), 0));
+
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = 120;
+  info.bmiHeader.biHeight = -40;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, section);
+  std::memset(bits, 0xFF, 120 * 40 * 4);
+
+  ComPtr<IVuPicture> p = NewPicture();
+  p->SetFile(Bstr(file));
+  EXPECT_EQ(S_OK, p->DrawFile(static_cast<LONG>(reinterpret_cast<intptr_t>(dc))));
+  GdiFlush();
+  auto pixel = [&](int x, int y) { return static_cast<uint32_t*>(bits)[y * 120 + x] & 0xFFFFFF; };
+  // GDI+ may blend the outermost pixels a little; the inside is the file's.
+  auto reddish = [](uint32_t c) { return (c >> 16) > 0xE0 && ((c >> 8) & 0xFF) < 0x20 && (c & 0xFF) < 0x20; };
+  EXPECT_TRUE(reddish(pixel(60, 10))) << std::hex << pixel(60, 10);
+  EXPECT_TRUE(reddish(pixel(79, 19))) << std::hex << pixel(79, 19);
+  EXPECT_EQ(0xFF0000u, pixel(70, 15));
+  EXPECT_EQ(0xFFFFFFu, pixel(59, 10));
+  EXPECT_EQ(0xFFFFFFu, pixel(60, 9));
+  EXPECT_EQ(0xFFFFFFu, pixel(80, 20));
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(section);
+}
+
+TEST(Saving, SaveAsSplicesJpegExtensionsAndSavesOthersPlainly) {
+  const std::wstring photo = SamplePhoto();
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  Scratch scratch;
+  ComPtr<IVuPicture> p = EditedSample(photo);
+  const std::wstring base = scratch.Path(L"base");
+  ASSERT_EQ(S_OK, p->SaveAs(Bstr(base), Bstr(L".jpg")));
+  ASSERT_EQ(S_OK, p->SaveAs(Bstr(base), Bstr(L"JPG")));
+  ASSERT_EQ(S_OK, p->SaveAs(Bstr(base), Bstr(L".bmp")));
+  const std::vector<uint8_t> source = FileBytes(photo);
+  for (const wchar_t* name : {L"base.jpg", L"baseJPG"}) {
+    const std::vector<uint8_t> spliced = FileBytes(scratch.Path(name));
+    ASSERT_TRUE(StartsSpliced(spliced)) << "spliced file";
+    EXPECT_EQ(1, ExifSegments(spliced));
+    // The kept segment is the source's own APP1 segment, byte for byte.
+    const size_t length = (spliced[4] << 8) | spliced[5];
+    bool found = false;
+    for (size_t i = 0; i + 4 + length <= source.size() && !found; ++i)
+      found = source[i] == 0xFF && source[i + 1] == 0xE1 &&
+              std::memcmp(&source[i + 2], &spliced[4], length) == 0;
+    EXPECT_TRUE(found);
+    ComPtr<IVuPicture> back = NewPicture();
+    EXPECT_EQ(S_OK, back->LoadFile(Bstr(scratch.Path(name)))) << "the spliced file decodes";
+    LONG width = 0;
+    back->get_Width(&width);
+    EXPECT_EQ(500, width);
+  }
+  const std::vector<uint8_t> bmp = FileBytes(scratch.Path(L"base.bmp"));
+  ASSERT_GT(bmp.size(), 2u);
+  EXPECT_EQ('B', bmp[0]);
+  EXPECT_EQ('M', bmp[1]);
+}
+
+TEST(Saving, SaveFileSplicesOnlyWhenAskedToKeepTheSegment) {
+  const std::wstring photo = SamplePhoto();
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  Scratch scratch;
+  ComPtr<IVuPicture> p = EditedSample(photo);
+  ASSERT_EQ(S_OK, p->SaveFile(Bstr(scratch.Path(L"plain.jpg")), 0));
+  ASSERT_EQ(S_OK, p->SaveFile(Bstr(scratch.Path(L"kept.jpg")), 1));
+  ASSERT_EQ(S_OK, p->SaveFile(Bstr(scratch.Path(L"kept.bmp")), 1));
+  EXPECT_EQ(0, ExifSegments(FileBytes(scratch.Path(L"plain.jpg"))));
+  EXPECT_TRUE(StartsSpliced(FileBytes(scratch.Path(L"kept.jpg"))));
+  EXPECT_TRUE(StartsSpliced(FileBytes(scratch.Path(L"kept.bmp")))) << "the extension is not examined";
+  EXPECT_EQ(E_FAIL, p->SaveFile(Bstr(scratch.Path(L"no\\such\\dir\\x.jpg")), 1));
+}
+
+TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
+  const std::wstring photo = SamplePhoto();
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  Scratch scratch;
+  const std::wstring copy = scratch.Path(L"own.jpg");
+  ASSERT_TRUE(CopyFileW(photo.c_str(), copy.c_str(), FALSE));
+  ComPtr<IVuPicture> p = NewPicture();
+  ASSERT_EQ(S_OK, p->LoadFile(Bstr(copy)));
+  ASSERT_EQ(S_OK, p->Save());
+  const std::vector<uint8_t> saved = FileBytes(copy);
+  EXPECT_TRUE(StartsSpliced(saved));
+  EXPECT_EQ(1, ExifSegments(saved));
+
+  // A picture without an image still answers S_OK: the library's failure is
+  // not passed on, and the file stays as it was.
+  ComPtr<IVuPicture> empty = NewPicture();
+  empty->SetFile(Bstr(copy));
+  EXPECT_EQ(S_OK, empty->Save());
+  EXPECT_EQ(saved, FileBytes(copy));
+
+  ComPtr<IVuPicture> invalid = NewPicture();
+  invalid->put_Handle(-1);
+  EXPECT_EQ(E_UNEXPECTED, invalid->Save());
+  invalid->put_Handle(-1);
+  EXPECT_EQ(E_UNEXPECTED, invalid->SaveAs(Bstr(scratch.Path(L"x")), Bstr(L".jpg")));
+}
