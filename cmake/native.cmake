@@ -18,7 +18,7 @@ endif()
 
 find_package(benchmark QUIET)
 file(GLOB QB_BENCHES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
-if(benchmark_FOUND AND QB_BENCHES)
+if(benchmark_FOUND AND QB_BENCHES AND NOT QB_SANITIZE)
   add_executable(qb_bench ${QB_BENCHES})
   target_link_libraries(qb_bench PRIVATE qb_portable rastrum_core benchmark::benchmark benchmark::benchmark_main)
 endif()

@@ -82,6 +82,19 @@ qb_log "native unit tests"
 "$QB_NATIVE/qb_unit_tests" >"$QB_BUILD/logs/unit.log" 2>&1
 count_gtest unit "$QB_BUILD/logs/unit.log" $?
 
+# The same tests once more under AddressSanitizer and UBSan: the parsers of
+# outside bytes must not read or write outside their buffers.
+qb_log "native unit tests under ASan and UBSan"
+if cmake -S "$QB_ROOT" -B "$QB_BUILD/asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_SANITIZE=ON >/dev/null &&
+  cmake --build "$QB_BUILD/asan" -j"$(nproc)" >"$QB_BUILD/logs/asan-build.log" 2>&1; then
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 "$QB_BUILD/asan/qb_unit_tests" \
+    >"$QB_BUILD/logs/unit-asan.log" 2>&1
+  count_gtest unit-asan "$QB_BUILD/logs/unit-asan.log" $?
+else
+  fail_run "sanitizer build"
+  tail -20 "$QB_BUILD/logs/asan-build.log" >&2
+fi
+
 qb_stop_prefix
 qb_make_prefix
 if ! qb_install_into_prefix; then

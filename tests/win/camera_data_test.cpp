@@ -151,3 +151,52 @@ TEST(CameraData, UnreadableFilesRaiseTheirErrorAndChangeNothing) {
   SysFreeString(text);
   EXPECT_EQ(L"", Text(p.Get(), &IVuPicture::get_CameraMake));
 }
+
+// Every real camera file, damaged ones included, and files built to
+// mislead the reader: each read ends with S_OK or S_FALSE, never a crash.
+TEST(CameraData, DamagedAndHostileFilesEndWithoutCrashing) {
+  const std::wstring photo = Sample(L"sample1.jpg");
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  const std::wstring folder = photo.substr(0, photo.size() - wcslen(L"sample1.jpg"));
+  int files = 0;
+  for (const wchar_t* sub : {L"samples\\", L"corrupt\\", L""}) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + sub + L"*.jpg").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      ComPtr<IVuPicture> p = NewPicture();
+      const HRESULT hr = ReadExif(p.Get(), folder + sub + data.cFileName);
+      EXPECT_TRUE(hr == S_OK || hr == S_FALSE) << std::hex << hr;
+      ++files;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  EXPECT_GT(files, 50);
+
+  // An EXIF block whose first directory's next-directory link points back
+  // at itself, and one whose entry count runs past the block.
+  const unsigned char selfLink[] = {
+      0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+      1, 0, 0x0F, 0x01, 2, 0, 2, 0, 0, 0, 'A', 0, 0, 0, 8, 0, 0, 0, 0xFF, 0xDA, 0x00, 0x02};
+  const unsigned char longCount[] = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x12, 'E', 'x', 'i', 'f', 0, 0,
+                                     'M', 'M', 0, 42, 0, 0, 0, 8, 0xFF, 0xFF, 0xFF, 0xDA, 0x00, 0x02};
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  struct Case {
+    std::basic_string<unsigned char> bytes;
+    const wchar_t* make;  // the self-linked block is sound; the other is refused whole
+  } cases[] = {{std::basic_string<unsigned char>(selfLink, sizeof(selfLink)), L"A"},
+               {std::basic_string<unsigned char>(longCount, sizeof(longCount)), L""}};
+  for (const Case& c : cases) {
+    const auto& bytes = c.bytes;
+    const std::wstring path = std::wstring(temp) + L"quillbox-hostile.jpg";
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+    CloseHandle(f);
+    ComPtr<IVuPicture> p = NewPicture();
+    EXPECT_EQ(S_OK, ReadExif(p.Get(), path)) << "the walk reaches the scan whatever the block holds";
+    EXPECT_EQ(c.make, Text(p.Get(), &IVuPicture::get_CameraMake));
+    DeleteFileW(path.c_str());
+  }
+}
