@@ -12,13 +12,6 @@ using namespace qbtest;
 
 namespace {
 
-ComPtr<IVuPicture> NewPicture() {
-  ComPtr<IVuPicture> p;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                                   reinterpret_cast<void**>(p.GetAddressOf())));
-  return p;
-}
-
 std::wstring Text(IVuPicture* p, HRESULT (STDMETHODCALLTYPE IVuPicture::*get)(BSTR*)) {
   BSTR value = reinterpret_cast<BSTR>(1);
   EXPECT_EQ(S_OK, (p->*get)(&value));

@@ -11,14 +11,6 @@ using namespace qbtest;
 
 namespace {
 
-template <class I>
-ComPtr<I> Make(REFCLSID clsid) {
-  ComPtr<I> p;
-  EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
-                                   reinterpret_cast<void**>(p.GetAddressOf())));
-  return p;
-}
-
 ComPtr<IVuPicture> PictureOf(int32_t block, const wchar_t* name = nullptr) {
   ComPtr<IVuPicture> p = Make<IVuPicture>(CLSID_VuPicture);
   EXPECT_EQ(S_OK, p->AttachImage(block));

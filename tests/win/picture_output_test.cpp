@@ -13,23 +13,6 @@ using namespace qbtest;
 
 namespace {
 
-ComPtr<IVuPicture> NewPicture() {
-  ComPtr<IVuPicture> p;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                                   reinterpret_cast<void**>(p.GetAddressOf())));
-  return p;
-}
-
-class Bstr {
- public:
-  explicit Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-  ~Bstr() { SysFreeString(b_); }
-  operator BSTR() const { return b_; }
-
- private:
-  BSTR b_;
-};
-
 std::vector<uint8_t> FileBytes(const std::wstring& path) {
   std::vector<uint8_t> bytes;
   HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -12,13 +12,6 @@ using namespace qbtest;
 
 namespace {
 
-ComPtr<IVuPicture> NewPicture() {
-  ComPtr<IVuPicture> p;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                                   reinterpret_cast<void**>(p.GetAddressOf())));
-  return p;
-}
-
 struct Props {
   HRESULT bitsHr, heightHr, widthHr;
   LONG bits = kMarker, height = kMarker, width = kMarker;

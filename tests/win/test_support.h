@@ -3,6 +3,7 @@
 // Quillbox.tlb from the build directory.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -39,6 +40,31 @@ template <class T>
 T ServerExport(const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(ServerModule(), name)));
 }
+
+// A new object of the class through COM, asked for interface I.
+template <class I>
+ComPtr<I> Make(REFCLSID clsid) {
+  ComPtr<I> p;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I),
+                                reinterpret_cast<void**>(p.GetAddressOf()));
+  EXPECT_EQ(S_OK, hr) << "creating an object of the class";
+  return p;
+}
+
+inline ComPtr<IVuPicture> NewPicture() { return Make<IVuPicture>(CLSID_VuPicture); }
+
+// A BSTR for the length of a call.
+class Bstr {
+ public:
+  explicit Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+  ~Bstr() { SysFreeString(b_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  operator BSTR() const { return b_; }
+
+ private:
+  BSTR b_;
+};
 
 inline ULONG RefCount(IUnknown* p) {
   p->AddRef();
