@@ -66,3 +66,10 @@ add_test(NAME wintests COMMAND quillbox_wintests)
 foreach(_script install.cmd uninstall.cmd)
   configure_file(${CMAKE_SOURCE_DIR}/install/${_script} ${CMAKE_BINARY_DIR}/${_script} COPYONLY)
 endforeach()
+
+# Benchmarks that run under Wine against the registered server.
+add_executable(apply_bench bench/win/apply_bench.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(apply_bench quillbox_idl)
+target_include_directories(apply_bench PRIVATE ${QB_GEN})
+target_link_libraries(apply_bench PRIVATE ole32 oleaut32 uuid)
+set_target_properties(apply_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
