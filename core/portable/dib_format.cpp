@@ -18,34 +18,7 @@ constexpr bool IsInfoHeaderSize(std::uint32_t size) {
   return size == kInfoHeaderSize || size == kV4HeaderSize || size == kV5HeaderSize;
 }
 
-// One channel of a 16- or 32-bit pixel: where its mask sits and how wide it is.
-class Channel {
- public:
-  explicit Channel(std::uint32_t mask)
-      : mask_(mask),
-        shift_(mask ? std::countr_zero(mask) : 0),
-        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0) {}
-
-  // The channel scaled to 8 bits: narrower fields repeat their bits (so the
-  // largest value becomes 255), wider ones keep their top 8 bits.
-  std::uint8_t operator()(std::uint32_t pixel) const {
-    if (bits_ == 0) return 0;
-    const std::uint32_t v = (pixel & mask_) >> shift_;
-    if (bits_ >= 8) return static_cast<std::uint8_t>(v >> (bits_ - 8));
-    std::uint32_t wide = 0;
-    int filled = 0;
-    while (filled < 8) {
-      wide = (wide << bits_) | v;
-      filled += bits_;
-    }
-    return static_cast<std::uint8_t>(wide >> (filled - 8));
-  }
-
- private:
-  std::uint32_t mask_;
-  int shift_;
-  int bits_;
-};
+using Channel = MaskedChannel;
 
 struct Bgr {
   std::uint8_t b = 0, g = 0, r = 0;

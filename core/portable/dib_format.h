@@ -28,6 +28,7 @@
 // caller's bytes and are valid while the block stays locked.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -159,6 +160,45 @@ struct DibLayout {
 // fills `layout`; on any other result `layout` is left as it was. All
 // arithmetic is bounded: no header value can make it overflow.
 DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLayout& layout);
+
+// One channel of a 16- or 32-bit pixel: where its mask sits and how wide it
+// is. Read scales the channel to 8 bits (narrower fields repeat their bits,
+// so the largest value becomes 255; wider ones keep their top 8 bits);
+// Write puts an 8-bit level back at the field's width, rounded.
+class MaskedChannel {
+ public:
+  explicit MaskedChannel(std::uint32_t mask)
+      : mask_(mask),
+        shift_(mask ? std::countr_zero(mask) : 0),
+        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0),
+        max_(bits_ >= 32 ? 0xFFFFFFFFu : (1u << bits_) - 1) {}
+
+  std::uint8_t Read(std::uint32_t pixel) const {
+    if (bits_ == 0) return 0;
+    const std::uint32_t v = (pixel & mask_) >> shift_;
+    if (bits_ >= 8) return static_cast<std::uint8_t>(v >> (bits_ - 8));
+    std::uint32_t wide = 0;
+    int filled = 0;
+    while (filled < 8) {
+      wide = (wide << bits_) | v;
+      filled += bits_;
+    }
+    return static_cast<std::uint8_t>(wide >> (filled - 8));
+  }
+  std::uint8_t operator()(std::uint32_t pixel) const { return Read(pixel); }
+
+  std::uint32_t Write(std::uint32_t pixel, std::uint8_t level) const {
+    if (bits_ == 0) return pixel;
+    const std::uint64_t v = (static_cast<std::uint64_t>(level) * max_ + 127) / 255;
+    return (pixel & ~mask_) | ((static_cast<std::uint32_t>(v) << shift_) & mask_);
+  }
+
+ private:
+  std::uint32_t mask_;
+  int shift_;
+  int bits_;
+  std::uint32_t max_;
+};
 
 // True for the blocks the system builds itself: 40-byte header, 24 bits,
 // BI_RGB, bottom-up, rows straight after the header. Pixel code that assumes

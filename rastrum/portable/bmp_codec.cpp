@@ -163,34 +163,7 @@ int ReadInfo(std::span<const uint8_t> file, BmpInfo& info) {
   return kOk;
 }
 
-// One channel of a 16- or 32-bit pixel scaled to 8 bits the way the DIB
-// conversion does it: narrow fields repeat their bits, so that the largest
-// value becomes 255; wide ones keep their top 8 bits.
-class Channel {
- public:
-  explicit Channel(uint32_t mask)
-      : mask_(mask),
-        shift_(mask ? std::countr_zero(mask) : 0),
-        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0) {}
-
-  uint8_t operator()(uint32_t pixel) const {
-    if (bits_ == 0) return 0;
-    const uint32_t v = (pixel & mask_) >> shift_;
-    if (bits_ >= 8) return static_cast<uint8_t>(v >> (bits_ - 8));
-    uint32_t wide = 0;
-    int filled = 0;
-    while (filled < 8) {
-      wide = (wide << bits_) | v;
-      filled += bits_;
-    }
-    return static_cast<uint8_t>(wide >> (filled - 8));
-  }
-
- private:
-  uint32_t mask_;
-  int shift_;
-  int bits_;
-};
+using Channel = qb::dib::MaskedChannel;
 
 std::vector<uint8_t> ReadTable(const uint8_t* file, const BmpInfo& info) {
   std::vector<uint8_t> table(static_cast<size_t>(info.tableEntries) * 4);

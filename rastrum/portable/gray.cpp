@@ -24,45 +24,7 @@ uint8_t Luma(uint32_t r, uint32_t g, uint32_t b) {
   return static_cast<uint8_t>((299 * r + 587 * g + 114 * b + 500) / 1000);
 }
 
-// One channel of a 16- or 32-bit pixel, read as 8 bits and written back from
-// 8 bits at the mask's width.
-class Channel {
- public:
-  explicit Channel(uint32_t mask)
-      : mask_(mask),
-        shift_(mask ? std::countr_zero(mask) : 0),
-        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0),
-        max_(bits_ >= 32 ? 0xFFFFFFFFu : (1u << bits_) - 1) {}
-
-  // Narrower fields repeat their bits so that the largest value reads 255,
-  // the way the 24-bit conversion reads them; wider fields keep the top 8.
-  uint8_t Read(uint32_t pixel) const {
-    if (bits_ == 0) return 0;
-    const uint32_t v = (pixel & mask_) >> shift_;
-    if (bits_ >= 8) return static_cast<uint8_t>(v >> (bits_ - 8));
-    uint32_t wide = 0;
-    int filled = 0;
-    while (filled < 8) {
-      wide = (wide << bits_) | v;
-      filled += bits_;
-    }
-    return static_cast<uint8_t>(wide >> (filled - 8));
-  }
-
-  // The 8-bit level scaled to the field's range, rounded, in place of the
-  // field's old bits.
-  uint32_t Write(uint32_t pixel, uint8_t level) const {
-    if (bits_ == 0) return pixel;
-    const uint64_t v = (static_cast<uint64_t>(level) * max_ + 127) / 255;
-    return (pixel & ~mask_) | ((static_cast<uint32_t>(v) << shift_) & mask_);
-  }
-
- private:
-  uint32_t mask_;
-  int shift_;
-  int bits_;
-  uint32_t max_;
-};
+using Channel = dib::MaskedChannel;
 
 void GreyTable(uint8_t* block, const dib::DibLayout& layout) {
   uint8_t* entry = block + layout.colorTableOffset;
