@@ -10,7 +10,7 @@ add_test(NAME unit COMMAND qb_unit_tests)
 
 option(QB_SANITIZE "Build with AddressSanitizer and UBSan" OFF)
 if(QB_SANITIZE)
-  foreach(t qb_portable rastrum_core qb_unit_tests)
+  foreach(t qb_base qb_portable rastrum_core qb_unit_tests)
     target_compile_options(${t} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
     target_link_options(${t} PRIVATE -fsanitize=address,undefined)
   endforeach()

@@ -22,22 +22,23 @@ qb_generate_registry_scripts(${QB_GEN})
 # Everything of the server but its entry points, so that the Windows test
 # program can reach internal routines directly.
 file(GLOB QB_SERVER_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/server/*.cpp
+  ${CMAKE_SOURCE_DIR}/com/*.cpp
   ${CMAKE_SOURCE_DIR}/core/*.cpp
-  ${CMAKE_SOURCE_DIR}/metadata/*.cpp
+  ${CMAKE_SOURCE_DIR}/collections/*.cpp
+  ${CMAKE_SOURCE_DIR}/server/*.cpp
   ${CMAKE_SOURCE_DIR}/modifiers/*.cpp
   ${CMAKE_SOURCE_DIR}/output/*.cpp)
 list(REMOVE_ITEM QB_SERVER_SOURCES ${CMAKE_SOURCE_DIR}/server/dllmain.cpp)
 add_library(quillbox_server STATIC ${QB_SERVER_SOURCES} ${QB_GEN}/quillbox_i.c)
 add_dependencies(quillbox_server quillbox_idl)
 target_include_directories(quillbox_server PUBLIC ${CMAKE_SOURCE_DIR} ${QB_GEN})
-target_link_libraries(quillbox_server PUBLIC qb_portable rastrum_import
+target_link_libraries(quillbox_server PUBLIC qb_portable qb_base_win rastrum_import
   ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi)
 
 set(QB_RC ${CMAKE_SOURCE_DIR}/server/quillbox.rc)
 set_source_files_properties(${QB_RC} PROPERTIES
   OBJECT_DEPENDS "${QB_GEN}/registry_scripts.rc")
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${QB_GEN} -I${CMAKE_SOURCE_DIR}/server")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${QB_GEN} -I${CMAKE_SOURCE_DIR}")
 
 add_library(Quillbox SHARED server/dllmain.cpp server/quillbox.def ${QB_RC})
 set_target_properties(Quillbox PROPERTIES PREFIX "" OUTPUT_NAME Quillbox

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <span>
 
-#include "core/portable/dib_format.h"
-#include "core/resource_guards.h"
+#include "base/portable/dib_format.h"
+#include "base/resource_guards.h"
 
 namespace qb {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/vu_picture.h"
-#include "server/error_report.h"
+#include "com/error_report.h"
 
 namespace qb {
 namespace {

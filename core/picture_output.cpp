@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/imaging_library.h"
+#include "rastrum/rastrum.h"
 #include "core/packed_dib.h"
-#include "core/replace_file.h"
+#include "base/files.h"
 #include "core/vu_picture.h"
 #include "metadata/portable/jpeg_splice.h"
 #include "modifiers/modifier.h"

@@ -4,10 +4,10 @@
 #include <string>
 #include <utility>
 
-#include "core/imaging_library.h"
+#include "rastrum/rastrum.h"
 #include "core/packed_dib.h"
-#include "core/portable/dib_format.h"
-#include "server/error_report.h"
+#include "base/portable/dib_format.h"
+#include "com/error_report.h"
 
 namespace qb {
 

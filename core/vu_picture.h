@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <string>
 
-#include "core/resource_guards.h"
+#include "base/resource_guards.h"
 #include "metadata/portable/jpeg_exif.h"
 #include "quillbox.h"
-#include "server/com_object.h"
+#include "com/com_object.h"
 
 namespace qb {
 

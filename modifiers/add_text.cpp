@@ -1,6 +1,6 @@
 #include "modifiers/add_text.h"
 
-#include "server/error_report.h"
+#include "com/error_report.h"
 
 namespace qb {
 

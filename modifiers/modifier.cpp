@@ -1,9 +1,9 @@
 #include "modifiers/modifier.h"
 
-#include "core/imaging_library.h"
-#include "core/resource_guards.h"
+#include "rastrum/rastrum.h"
+#include "base/resource_guards.h"
 #include "core/vu_picture.h"
-#include "server/error_report.h"
+#include "com/error_report.h"
 
 namespace qb {
 

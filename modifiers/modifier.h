@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "quillbox.h"
-#include "server/com_object.h"
+#include "com/com_object.h"
 
 namespace qb {
 

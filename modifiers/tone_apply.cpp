@@ -1,6 +1,6 @@
 #include "modifiers/tone_apply.h"
 
-#include "core/imaging_library.h"
+#include "rastrum/rastrum.h"
 #include "core/packed_dib.h"
 #include "modifiers/modifier.h"
 

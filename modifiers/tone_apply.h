@@ -3,7 +3,7 @@
 // the class's curve.
 #pragma once
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "quillbox.h"
 
 namespace qb {

@@ -1,6 +1,6 @@
 #include "output/export_to_card.h"
 
-#include "server/error_report.h"
+#include "com/error_report.h"
 
 namespace qb {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "quillbox.h"
-#include "server/com_object.h"
+#include "com/com_object.h"
 
 namespace qb {
 

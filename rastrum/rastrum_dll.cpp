@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/imaging_library.h"
-#include "core/resource_guards.h"
-#include "core/replace_file.h"
+#include "rastrum/rastrum.h"
+#include "base/resource_guards.h"
+#include "base/files.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 #include "rastrum/rastrum_errors.h"

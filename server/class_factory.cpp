@@ -1,6 +1,6 @@
 #include "server/class_factory.h"
 
-#include "server/module.h"
+#include "com/module.h"
 
 namespace qb {
 

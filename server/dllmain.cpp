@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "server/module.h"
+#include "com/module.h"
 #include "server/object_map.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -12,7 +12,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   } else if (reason == DLL_PROCESS_DETACH) {
     // At process termination (reserved non-null) other DLLs may already be
     // gone; releasing COM objects then is unsafe, and the memory goes anyway.
-    if (!reserved) qb::ModuleDetach();
+    if (!reserved) {
+      qb::ReleaseClassFactories();
+      qb::ModuleDetach();
+    }
   }
   return TRUE;
 }

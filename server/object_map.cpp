@@ -3,7 +3,7 @@
 #include <new>
 
 #include "core/vu_picture.h"
-#include "metadata/file_info_array.h"
+#include "collections/file_info_array.h"
 #include "modifiers/add_pic.h"
 #include "modifiers/add_text.h"
 #include "modifiers/adjust_color_modifier.h"
@@ -20,7 +20,7 @@
 #include "output/export_to_card.h"
 #include "output/image_render.h"
 #include "server/class_factory.h"
-#include "server/module.h"
+#include "com/module.h"
 #include "server/plain_classes.h"
 #include "server/registrar.h"
 

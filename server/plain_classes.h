@@ -5,7 +5,8 @@
 #pragma once
 
 #include "quillbox.h"
-#include "server/com_object.h"
+#include "collections/file_info_array.h"
+#include "com/com_object.h"
 
 namespace qb {
 
@@ -58,11 +59,6 @@ class ImageOutputTarget final : public ComObject<IImageOutputTarget, NoConnectio
 
 class ImageOutputTargetCollection final
     : public ComObject<IImageOutputTargetCollection, NoConnectionPoints> {
- public:
-  using ComObject::ComObject;
-};
-
-class ImageFile final : public ComObject<IImageFile> {
  public:
   using ComObject::ComObject;
 };

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/resource_guards.h"
-#include "server/module.h"
+#include "base/resource_guards.h"
+#include "com/module.h"
 
 namespace qb {
 

@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 
 namespace qb::tone {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/raster.h"
 
 namespace rastrum {

@@ -22,7 +22,7 @@
 #include <new>
 #include <vector>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/raster.h"
 
 namespace rastrum {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/codecs.h"
 #include "rastrum/portable/raster.h"
 

@@ -21,7 +21,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 

@@ -20,7 +20,7 @@
 
 #include <png.h>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 

@@ -5,7 +5,7 @@
 // A packed DIB here is what the server calls a block: a BITMAPINFOHEADER,
 // the colour table if any, then the pixel rows (bottom-up unless the height
 // is negative), each row padded to 4 bytes. Input blocks are read through
-// the validator of core/portable/dib_format.h against the span's size, so a
+// the validator of base/portable/dib_format.h against the span's size, so a
 // header that claims more than the span holds is refused, never overread.
 //
 // Every function that makes a picture writes one new block into a

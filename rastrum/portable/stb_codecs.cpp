@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 

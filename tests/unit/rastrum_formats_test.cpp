@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 #include "rastrum/portable/raster.h"

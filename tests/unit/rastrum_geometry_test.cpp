@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 

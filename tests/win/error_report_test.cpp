@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "server/error_report.h"
-#include "server/resource.h"
+#include "com/error_report.h"
+#include "com/resource.h"
 #include "test_support.h"
 
 using namespace qbtest;

@@ -2,8 +2,8 @@
 // module (clients get only IUnknown and ISupportErrorInfo).
 #include <gtest/gtest.h>
 
-#include "metadata/file_info_array.h"
-#include "server/module.h"
+#include "collections/file_info_array.h"
+#include "com/module.h"
 #include "test_support.h"
 
 using namespace qbtest;

@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "core/imaging_library.h"
+#include "rastrum/rastrum.h"
 #include "test_support.h"
 
 using namespace qbtest;

@@ -4,7 +4,8 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "server/module.h"
+#include "com/module.h"
+#include "server/object_map.h"
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int rc = RUN_ALL_TESTS();
   CoUninitialize();
+  qb::ReleaseClassFactories();
   qb::ModuleDetach();
   return rc;
 }

@@ -2,7 +2,7 @@
 // no object and no module lock behind.
 #include <gtest/gtest.h>
 
-#include "server/module.h"
+#include "com/module.h"
 #include "server/plain_classes.h"
 #include "test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/imaging_library.h"
+#include "rastrum/rastrum.h"
 #include "test_blocks.h"
 #include "test_support.h"
 

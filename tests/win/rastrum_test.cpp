@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/imaging_library.h"
+#include "rastrum/rastrum.h"
 #include "rastrum/rastrum_errors.h"
 #include "test_blocks.h"
 #include "test_support.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/resource_guards.h"
-#include "server/module.h"
+#include "base/resource_guards.h"
+#include "com/module.h"
 #include "server/registrar.h"
 
 namespace {

@@ -1,8 +1,6 @@
-#include "metadata/file_info_array.h"
+#include "collections/file_info_array.h"
 
 #include <new>
-
-#include "server/plain_classes.h"
 
 namespace qb {
 namespace {

@@ -1,11 +1,11 @@
-#include "server/error_report.h"
+#include "com/error_report.h"
 
 #include <oleauto.h>
 
 #include <string>
 
-#include "server/module.h"
-#include "server/resource.h"
+#include "com/module.h"
+#include "com/resource.h"
 
 namespace qb {
 

@@ -1,4 +1,4 @@
-#include "core/portable/dib_format.h"
+#include "base/portable/dib_format.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "server/com_object.h"
+#include "com/com_object.h"
 
 #include <olectl.h>
 

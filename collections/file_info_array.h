@@ -9,9 +9,16 @@
 #include <vector>
 
 #include "quillbox.h"
-#include "server/com_object.h"
+#include "com/com_object.h"
 
 namespace qb {
+
+// One item of the collection: a file-information object without behaviour
+// of its own.
+class ImageFile final : public ComObject<IImageFile> {
+ public:
+  using ComObject::ComObject;
+};
 
 class FileInfoArray final : public ObjectRoot,
                             public DispatchImpl<IFileInfoArray>,

@@ -1,7 +1,7 @@
-#include "server/type_info_cache.h"
+#include "com/type_info_cache.h"
 
 #include "quillbox.h"
-#include "server/module.h"
+#include "com/module.h"
 
 namespace qb {
 namespace {

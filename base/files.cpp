@@ -1,8 +1,8 @@
-#include "core/replace_file.h"
+#include "base/files.h"
 
 #include <windows.h>
 
-#include "core/resource_guards.h"
+#include "base/resource_guards.h"
 
 #include <algorithm>
 #include <string>

@@ -10,7 +10,7 @@ namespace qb {
 // Called on process attach and detach (DllMain), or by a test program that
 // links the server statically.
 void ModuleAttach(HINSTANCE instance);
-void ModuleDetach();
+void ModuleDetach();  // after the server has released its class factories
 
 HINSTANCE ModuleInstance();
 

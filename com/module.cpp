@@ -1,7 +1,6 @@
-#include "server/module.h"
+#include "com/module.h"
 
-#include "server/object_map.h"
-#include "server/type_info_cache.h"
+#include "com/type_info_cache.h"
 
 namespace qb {
 namespace {
@@ -20,7 +19,6 @@ void ModuleAttach(HINSTANCE instance) {
 }
 
 void ModuleDetach() {
-  ReleaseClassFactories();
   ReleaseTypeInfoCache();
   DeleteCriticalSection(&g_typeInfoLock);
   DeleteCriticalSection(&g_factoryLock);

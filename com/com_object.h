@@ -15,8 +15,8 @@
 
 #include <new>
 
-#include "server/module.h"
-#include "server/type_info_cache.h"
+#include "com/module.h"
+#include "com/type_info_cache.h"
 
 namespace qb {
 
