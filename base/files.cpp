@@ -2,16 +2,17 @@
 
 #include <windows.h>
 
-#include "base/resource_guards.h"
-
 #include <algorithm>
+#include <new>
 #include <string>
+
+#include "base/resource_guards.h"
 
 namespace qb {
 namespace {
 
 bool WriteAll(const char* path, std::span<const uint8_t> bytes) {
-  qb::UniqueFile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -24,6 +25,35 @@ bool WriteAll(const char* path, std::span<const uint8_t> bytes) {
 }
 
 }  // namespace
+
+ReadResult ReadWholeFile(const char* path, std::vector<uint8_t>& data, uint64_t maxBytes) {
+  data.clear();
+  UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.ok()) return ReadResult::kCannotOpen;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file.get(), &size)) return ReadResult::kCannotOpen;
+  if (static_cast<uint64_t>(size.QuadPart) > maxBytes || size.QuadPart > 0x7FFFFFFF)
+    return ReadResult::kTooLarge;
+  try {
+    data.resize(static_cast<size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return ReadResult::kOutOfMemory;
+  }
+  size_t done = 0;
+  while (done < data.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 24));
+    DWORD got = 0;
+    if (!ReadFile(file.get(), data.data() + done, chunk, &got, nullptr)) {
+      data.clear();
+      return ReadResult::kCannotOpen;
+    }
+    if (got == 0) break;  // the file shrank while it was read
+    done += got;
+  }
+  data.resize(done);
+  return ReadResult::kRead;
+}
 
 ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes) {
   if (!path || !*path) return ReplaceResult::kCannotWrite;

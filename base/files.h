@@ -1,12 +1,23 @@
-// Writing a whole file so that a failure never destroys the file that was
-// there: the new bytes go to a temporary file beside the target, which
-// then takes the target's place.
+// Whole files in and out.
+//
+// Reading takes the whole file into memory, up to a limit. Writing never
+// destroys the file that was there when it fails: the new bytes go to a
+// temporary file beside the target, which then takes the target's place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace qb {
+
+enum class ReadResult { kRead, kCannotOpen, kTooLarge, kOutOfMemory };
+
+// Reads the file at path (system ANSI code page) into data, which is
+// resized to what was read (a file that shrinks while it is read gives its
+// remaining bytes). A file larger than maxBytes is not read.
+ReadResult ReadWholeFile(const char* path, std::vector<uint8_t>& data, uint64_t maxBytes);
 
 enum class ReplaceResult { kWritten, kCannotWrite, kReadOnlyTarget };
 

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <utility>
 
 namespace qb {
@@ -106,19 +107,6 @@ class UniqueBstr {
   BSTR s_ = nullptr;
 };
 
-class UniqueVariant {
- public:
-  UniqueVariant() { VariantInit(&v_); }
-  ~UniqueVariant() { VariantClear(&v_); }
-  UniqueVariant(const UniqueVariant&) = delete;
-  UniqueVariant& operator=(const UniqueVariant&) = delete;
-  VARIANT* get() { return &v_; }
-  VARIANT* operator->() { return &v_; }
-
- private:
-  VARIANT v_;
-};
-
 // A GDI object (bitmap, font, brush, palette) deleted with DeleteObject.
 template <class T>
 class UniqueGdi {
@@ -178,20 +166,53 @@ class WindowDc {
   HDC dc_;
 };
 
-// A memory device context from CreateCompatibleDC, deleted with DeleteDC.
-class MemoryDc {
+// The clipboard, opened for the length of a scope (no owner window).
+class OpenedClipboard {
  public:
-  explicit MemoryDc(HDC like) : dc_(CreateCompatibleDC(like)) {}
-  ~MemoryDc() {
-    if (dc_) DeleteDC(dc_);
+  OpenedClipboard() : open_(OpenClipboard(nullptr) != 0) {}
+  ~OpenedClipboard() {
+    if (open_) CloseClipboard();
   }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
+  OpenedClipboard(const OpenedClipboard&) = delete;
+  OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+  explicit operator bool() const { return open_; }
 
  private:
-  HDC dc_;
+  bool open_;
+};
+
+// A C run-time file stream, closed with fclose.
+class UniqueStdFile {
+ public:
+  explicit UniqueStdFile(std::FILE* f) : f_(f) {}
+  ~UniqueStdFile() {
+    if (f_) std::fclose(f_);
+  }
+  UniqueStdFile(const UniqueStdFile&) = delete;
+  UniqueStdFile& operator=(const UniqueStdFile&) = delete;
+  std::FILE* get() const { return f_; }
+  explicit operator bool() const { return f_ != nullptr; }
+
+ private:
+  std::FILE* f_;
+};
+
+// The wait cursor for a long pixel operation. Finish (or the end of the
+// scope) sets the arrow; the cursor shown before is not restored.
+class WaitCursor {
+ public:
+  WaitCursor() { SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT))); }
+  ~WaitCursor() { Finish(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+  void Finish() {
+    if (done_) return;
+    done_ = true;
+    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
+  }
+
+ private:
+  bool done_ = false;
 };
 
 }  // namespace qb

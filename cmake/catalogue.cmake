@@ -1,17 +1,27 @@
-# The class catalogue: registry script number per class, in object-map order,
-# plus the two scripts (105, 128) that the module carries but never runs.
-# CLSIDs and the LIBID are read from the IDL, the one place they are written.
-set(QB_CATALOGUE
-  VuPicture:101 SharpModifier:103 BlurModifier:106 Zoom:107 ImageRender:108
-  InputSource:109 Contrast:110 Bright:111 Crop:112 AddText:113 Frame:114
-  AddPic:115 FolderInput:116 ImageCollection:117 ImageFinder:118
-  ImageInputService:119 ImageInputSource:120 ImageInputSourceCollection:121
-  ImageOutputService:122 ImageOutputTarget:123 ImageOutputTargetCollection:124
-  RotateModifier:125 FileInfoArray:127 ImageFile:129 RedEye:130
-  ExportToCard:131 MirrorModifier:132 AdjustColorModifier:133 WallPaper:134)
-set(QB_UNSERVED_CATALOGUE PictureModifier:105 FileInfo:128)
-set(QB_CLSID_PictureModifier 78D01E0A-8C55-493F-A584-370547EA907A)
-set(QB_CLSID_FileInfo EFBC1543-07F8-4553-AE62-A4C07857D697)
+# The class catalogue, read from server/catalogue.h (the one list of the
+# classes, which the object map includes too): registry script number per
+# class in object-map order, plus the scripts the module carries but never
+# runs, whose CLSIDs are written there. The other CLSIDs and the LIBID are
+# read from the IDL, the one place they are written.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/server/catalogue.h ${CMAKE_SOURCE_DIR}/idl/quillbox.idl)
+file(STRINGS ${CMAKE_SOURCE_DIR}/server/catalogue.h _qb_catalogue_lines REGEX "^QB_")
+set(QB_CATALOGUE)
+set(QB_UNSERVED_CATALOGUE)
+foreach(_line IN LISTS _qb_catalogue_lines)
+  if(_line MATCHES "^QB_CLASS\\(([A-Za-z]+), ([0-9]+)\\)$")
+    list(APPEND QB_CATALOGUE ${CMAKE_MATCH_1}:${CMAKE_MATCH_2})
+  elseif(_line MATCHES "^QB_UNSERVED_CLASS\\(([A-Za-z]+), ([0-9]+), ([0-9A-Fa-f-]+)\\)$")
+    list(APPEND QB_UNSERVED_CATALOGUE ${CMAKE_MATCH_1}:${CMAKE_MATCH_2})
+    set(QB_CLSID_${CMAKE_MATCH_1} ${CMAKE_MATCH_3})
+  else()
+    message(FATAL_ERROR "server/catalogue.h: cannot read \"${_line}\"")
+  endif()
+endforeach()
+list(LENGTH QB_CATALOGUE _qb_count)
+if(NOT _qb_count EQUAL 29)
+  message(FATAL_ERROR "server/catalogue.h lists ${_qb_count} classes, not 29")
+endif()
 
 file(READ ${CMAKE_SOURCE_DIR}/idl/quillbox.idl QB_IDL_TEXT)
 string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\)[^\n]*\n[ \t]*library QuillboxLib" _m "${QB_IDL_TEXT}")

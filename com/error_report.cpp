@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "com/module.h"
 #include "com/resource.h"
 
@@ -38,10 +39,7 @@ HRESULT ReportError(REFCLSID clsid, LPCOLESTR description, REFIID iid, HRESULT h
 }
 
 HRESULT ReportErrorAnsi(REFCLSID clsid, const char* description, REFIID iid, HRESULT hr) {
-  if (!description) return ReportError(clsid, L"", iid, hr);
-  int n = MultiByteToWideChar(CP_ACP, 0, description, -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n : 1, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, description, -1, wide.data(), n);
+  const std::wstring wide = description ? FromAnsi(description) : std::wstring();
   return ReportError(clsid, wide.c_str(), iid, hr);
 }
 

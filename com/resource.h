@@ -1,5 +1,10 @@
-// Resource identifiers of the server module.
+// Resource identifiers of the server module. The texts of the string table
+// are the messages a user sees, in one place (server/quillbox.rc).
 #pragma once
 
 #define IDS_PROJNAME 100
 #define IDS_NOT_AVAILABLE 101
+// "Could not open the image file!" (VuPicture.LoadFile)
+#define IDS_OPEN_IMAGE_FAILED 102
+// "The file is damaged!" (VuPicture.ReadExif: the file cannot be opened)
+#define IDS_FILE_DAMAGED 103

@@ -5,7 +5,7 @@
 // image, a positive value is a block, a negative value is a failure value
 // from the imaging library and is never locked, copied or drawn; every helper
 // here treats it like 0. Helpers that return a handle return a new block that
-// belongs to the caller (free it with GlobalFree or NimboFreeMemory), or 0.
+// belongs to the caller (hold it in a PictureBlock), or 0.
 // A block is locked only for the length of one call.
 #pragma once
 

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <string>
 
-#include "core/vu_picture.h"
+#include "base/resource_guards.h"
+#include "base/text.h"
 #include "com/error_report.h"
+#include "com/resource.h"
+#include "core/vu_picture.h"
 
 namespace qb {
 namespace {
@@ -13,13 +16,10 @@ namespace {
 HRESULT Widen(const std::string& text, BSTR* out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (text.empty()) return S_OK;
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return S_OK;
-  *out = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-  if (!*out) return E_OUTOFMEMORY;
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), *out, n);
-  return S_OK;
+  const std::wstring wide = FromAnsi(text);
+  if (wide.empty()) return S_OK;
+  *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT Put(float value, FLOAT* out) {
@@ -40,19 +40,14 @@ HRESULT PutWhole(float value, LONG* out) {
 // Walks the file's segments up to its image data, keeps its EXIF segment
 // and takes its camera data over when the EXIF block is sound.
 STDMETHODIMP VuPicture::ReadExif(BSTR path) {
-  int n = path ? WideCharToMultiByte(CP_ACP, 0, path, static_cast<int>(SysStringLen(path)), nullptr, 0,
-                                     nullptr, nullptr)
-               : 0;
-  std::string narrow(n > 0 ? n : 0, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_ACP, 0, path, static_cast<int>(SysStringLen(path)), narrow.data(), n, nullptr,
-                        nullptr);
-  std::FILE* file = narrow.empty() ? nullptr : std::fopen(narrow.c_str(), "rb");
-  if (!file) return ReportError(CLSID_VuPicture, L"\x6587\x4EF6\x635F\x574F\xFF01", IID_IVuPicture);
+  const std::string narrow = ToAnsi(path);
+  UniqueStdFile file(narrow.empty() ? nullptr : std::fopen(narrow.c_str(), "rb"));
+  if (!file)
+    return ReportError(CLSID_VuPicture, MAKEINTRESOURCEW(IDS_FILE_DAMAGED), IID_IVuPicture,
+                       DISP_E_EXCEPTION);
   exif::ExifInfo info{};
-  exif::FileStream stream(file);
+  exif::FileStream stream(file.get());
   const exif::JpegExifReader::WalkResult walk = m_exif.Read(stream, info);
-  std::fclose(file);
   if (walk != exif::JpegExifReader::WalkResult::kReachedImage) return S_FALSE;
   if (info.valid) exif::ApplyCameraData(info, m_camera);
   return S_OK;

@@ -4,28 +4,16 @@
 #include <string>
 #include <utility>
 
-#include "rastrum/rastrum.h"
-#include "core/packed_dib.h"
 #include "base/portable/dib_format.h"
+#include "base/text.h"
 #include "com/error_report.h"
+#include "com/resource.h"
+#include "core/packed_dib.h"
+#include "rastrum/rastrum.h"
 
 namespace qb {
 
 namespace {
-
-// The path as the imaging library takes it: in the system ANSI code page;
-// null for a null path.
-std::string ToAnsi(BSTR path, bool* isNull) {
-  *isNull = path == nullptr;
-  if (!path) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, path, static_cast<int>(SysStringLen(path)), nullptr, 0,
-                              nullptr, nullptr);
-  std::string narrow(n > 0 ? n : 0, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_ACP, 0, path, static_cast<int>(SysStringLen(path)), narrow.data(), n,
-                        nullptr, nullptr);
-  return narrow;
-}
 
 // A copy of a string member for a caller (null when empty).
 HRESULT CopyOut(const UniqueBstr& member, BSTR* out) {
@@ -52,14 +40,7 @@ bool CopyIn(BSTR value, UniqueBstr& member) {
 
 // The picture gives its block back to the imaging library, which frees
 // blocks of its own and of the module alike.
-VuPicture::~VuPicture() {
-  if (m_handle > 0) NimboFreeMemory(m_handle);
-  m_handle = 0;
-  if (m_bitmap) DeleteObject(m_bitmap);
-  m_bitmap = nullptr;
-  m_fileName.reset();
-  m_bitCount = m_height = m_width = 0;
-}
+VuPicture::~VuPicture() = default;
 
 HRESULT CreatePicture(IVuPicture** picture) {
   if (!picture) return E_POINTER;
@@ -72,7 +53,7 @@ HRESULT CreatePicture(IVuPicture** picture) {
 // invalid picture, reported once and then forgotten by get_Handle.
 STDMETHODIMP VuPicture::get_BitCount(LONG* value) {
   if (!value) return E_POINTER;
-  if (m_handle < 0) {
+  if (m_handle.get() < 0) {
     m_bitCount = 0;
     *value = 0;
     return E_FAIL;
@@ -88,25 +69,26 @@ STDMETHODIMP VuPicture::put_BitCount(LONG value) {
 
 STDMETHODIMP VuPicture::get_Handle(LONG* value) {
   if (!value) return E_POINTER;
-  if (m_handle <= 0) {
-    m_handle = 0;
+  if (m_handle.get() <= 0) {
+    m_handle.reset();
     *value = 0;
     return E_FAIL;
   }
-  *value = m_handle;
+  *value = m_handle.get();
   return S_OK;
 }
 
 // Stores the value as it is: the block is neither read nor is the one held
 // before released; whoever replaces a block this way answers for the old one.
 STDMETHODIMP VuPicture::put_Handle(LONG value) {
-  m_handle = value;
+  m_handle.release();
+  m_handle.reset(value);
   return S_OK;
 }
 
 STDMETHODIMP VuPicture::get_Height(LONG* value) {
   if (!value) return E_POINTER;
-  if (m_handle < 0) {
+  if (m_handle.get() < 0) {
     m_height = 0;
     *value = 0;
     return E_FAIL;
@@ -122,7 +104,7 @@ STDMETHODIMP VuPicture::put_Height(LONG value) {
 
 STDMETHODIMP VuPicture::get_Width(LONG* value) {
   if (!value) return E_POINTER;
-  if (m_handle < 0) {
+  if (m_handle.get() < 0) {
     *value = 0;
     return E_FAIL;
   }
@@ -136,25 +118,22 @@ STDMETHODIMP VuPicture::put_Width(LONG value) {
 }
 
 HRESULT VuPicture::LoadFailed() {
-  return ReportError(CLSID_VuPicture, L"\x6253\x5F00\x56FE\x50CF\x6587\x4EF6\x5931\x8D25\xFF01",
-                     IID_IVuPicture);
+  return ReportError(CLSID_VuPicture, MAKEINTRESOURCEW(IDS_OPEN_IMAGE_FAILED), IID_IVuPicture,
+                     DISP_E_EXCEPTION);
 }
 
 STDMETHODIMP VuPicture::LoadFile(BSTR path) {
-  if (m_handle > 0) NimboFreeMemory(m_handle);
-  m_handle = 0;
-  bool isNull = false;
-  std::string narrow = ToAnsi(path, &isNull);
-  int32_t loaded = NimboLoadFile(isNull ? nullptr : narrow.c_str());
-  if (loaded <= 0) return LoadFailed();
+  m_handle.reset();
+  const std::string narrow = ToAnsi(path);
   // The picture never holds the library's own block.
-  int32_t copy = DuplicateDib(loaded);
-  NimboFreeMemory(loaded);
-  if (copy <= 0) return LoadFailed();
-  m_handle = copy;
+  const PictureBlock loaded(NimboLoadFile(path ? narrow.c_str() : nullptr));
+  if (!loaded) return LoadFailed();
+  PictureBlock copy = PictureBlock::CopyOf(loaded.get());
+  if (!copy) return LoadFailed();
+  m_handle = std::move(copy);
   {
-    GlobalLockGuard lock(ToHGlobal(m_handle));
-    if (lock && GlobalSize(ToHGlobal(m_handle)) >= dib::kInfoHeaderSize) {
+    GlobalLockGuard lock(ToHGlobal(m_handle.get()));
+    if (lock && GlobalSize(ToHGlobal(m_handle.get())) >= dib::kInfoHeaderSize) {
       m_width = dib::LoadI32(lock.bytes() + 4);
       m_height = dib::LoadI32(lock.bytes() + 8);
       m_bitCount = dib::LoadU16(lock.bytes() + 14);
@@ -167,24 +146,27 @@ STDMETHODIMP VuPicture::LoadFile(BSTR path) {
 
 STDMETHODIMP VuPicture::get_FileName(BSTR* value) {
   if (!value) return E_POINTER;
-  if (m_handle < 0) return E_FAIL;
+  if (m_handle.get() < 0) return E_FAIL;
   return CopyOut(m_fileName, value);
 }
 
 STDMETHODIMP VuPicture::put_FileName(BSTR value) {
-  if (m_handle < 0) return E_FAIL;
+  if (m_handle.get() < 0) return E_FAIL;
   return CopyIn(value, m_fileName) ? S_OK : E_OUTOFMEMORY;
 }
 
+// Takes the block over; the block held before is left to whoever replaces
+// it this way.
 STDMETHODIMP VuPicture::AttachImage(LONG handle) {
   if (handle < 0) return E_FAIL;
+  m_handle.release();
   if (handle == 0) {
-    m_handle = m_width = m_height = m_bitCount = 0;
+    m_width = m_height = m_bitCount = 0;
     return S_OK;
   }
   m_height = DibHeight(handle);
   m_width = DibWidth(handle);
-  m_handle = handle;
+  m_handle.reset(handle);
   GlobalLockGuard lock(ToHGlobal(handle));
   if (lock && GlobalSize(ToHGlobal(handle)) >= 16) m_bitCount = dib::LoadU16(lock.bytes() + 14);
   return S_OK;
@@ -198,7 +180,7 @@ STDMETHODIMP VuPicture::SetFile(BSTR path) {
 
 STDMETHODIMP VuPicture::get_HasImage(LONG* value) {
   if (!value) return E_POINTER;
-  *value = m_handle > 0 ? 1 : 0;
+  *value = m_handle ? 1 : 0;
   return S_OK;
 }
 

@@ -2,7 +2,7 @@
 // camera data of its JPEG source.
 //
 // The picture owns its block (m_handle) and releases it through the
-// imaging library. get_Handle lends the block without copying; whoever
+// imaging library (PictureBlock). get_Handle lends the block without copying; whoever
 // changes pixels copies it first. AttachImage takes ownership of the block
 // it is given. Width, height and bit count are plain values set from the
 // header by LoadFile and AttachImage, and otherwise only by their setters.
@@ -12,9 +12,10 @@
 #include <string>
 
 #include "base/resource_guards.h"
+#include "com/com_object.h"
+#include "core/picture_block.h"
 #include "metadata/portable/jpeg_exif.h"
 #include "quillbox.h"
-#include "com/com_object.h"
 
 namespace qb {
 
@@ -69,9 +70,9 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
   int32_t m_bitCount = 0;
   int32_t m_width = 0;
   int32_t m_height = 0;
-  int32_t m_handle = 0;  // the held image; 0 = none, negative = invalid
+  PictureBlock m_handle;  // the held image; 0 = none, negative = invalid
   UniqueBstr m_fileName;  // null means empty
-  HBITMAP m_bitmap = nullptr;
+  UniqueGdi<HBITMAP> m_bitmap;
   // The JPEG reader's state (kept segments, the last EXIF segment met, the
   // last failure text) and the camera data it filled.
   exif::JpegExifReader m_exif;

@@ -1,12 +1,18 @@
 #include "modifiers/bright.h"
 
 #include "modifiers/portable/tone.h"
-#include "modifiers/tone_apply.h"
 
 namespace qb {
 
+// A 24-bit copy walked by the curve; the file name passed on only when it is
+// not empty.
+constexpr CopySteps kSteps{.names = NamePolicy::kWhenNonEmpty};
+
 STDMETHODIMP Bright::Apply(IVuPicture* source, IVuPicture** result) {
-  return ApplyTone(source, &tone::ShiftChannels, m_brightnessOffset, result);
+  return ApplyToCopy(source, kSteps, result, [&](LockedDib& work) {
+    tone::ShiftChannels(work.pixels(), m_brightnessOffset);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP Bright::get_Brightness(LONG* value) {

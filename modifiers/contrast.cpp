@@ -1,12 +1,17 @@
 #include "modifiers/contrast.h"
 
 #include "modifiers/portable/tone.h"
-#include "modifiers/tone_apply.h"
 
 namespace qb {
 
+// As Bright: a 24-bit copy, the file name passed on only when not empty.
+constexpr CopySteps kSteps{.names = NamePolicy::kWhenNonEmpty};
+
 STDMETHODIMP Contrast::Apply(IVuPicture* source, IVuPicture** result) {
-  return ApplyTone(source, &tone::StretchChannels, m_contrast, result);
+  return ApplyToCopy(source, kSteps, result, [&](LockedDib& work) {
+    tone::StretchChannels(work.pixels(), m_contrast);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP Contrast::get_Contrast(LONG* value) {

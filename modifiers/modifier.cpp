@@ -1,11 +1,13 @@
 #include "modifiers/modifier.h"
 
-#include "rastrum/rastrum.h"
-#include "base/resource_guards.h"
-#include "core/vu_picture.h"
+#include <wrl/client.h>
+
 #include "com/error_report.h"
+#include "core/vu_picture.h"
 
 namespace qb {
+
+using Microsoft::WRL::ComPtr;
 
 int32_t ReadSourceHandle(IVuPicture* source) {
   LONG handle = 0;
@@ -13,19 +15,44 @@ int32_t ReadSourceHandle(IVuPicture* source) {
   return handle;
 }
 
-HRESULT FinishApply(IVuPicture* source, int32_t block, NamePolicy names, IVuPicture** result) {
-  IVuPicture* picture = nullptr;
-  if (FAILED(CreatePicture(&picture)) || !picture) {
-    if (block > 0) NimboFreeMemory(block);
-    return E_FAIL;
-  }
-  picture->AddRef();
-  picture->AttachImage(block);
+HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result) {
+  IVuPicture* created = nullptr;  // made without a reference
+  if (FAILED(CreatePicture(&created)) || !created) return E_FAIL;
+  ComPtr<IVuPicture> picture(created);
+  picture->AttachImage(block.release());
   UniqueBstr name;
   if (source) source->get_FileName(name.put());
   if (names == NamePolicy::kAlways || name.length() > 0) picture->put_FileName(name.get());
-  *result = picture;
+  *result = picture.Detach();
   return S_OK;
+}
+
+PictureBlock WorkingCopy(int32_t h, dib::DepthSet handled) {
+  PictureBlock copy = PictureBlock::CopyOf(h);
+  if (!copy) return {};
+  {
+    LockedDib check(copy.get(), dib::kAllDepths);
+    if (!check.ok()) return {};
+    const dib::DibLayout& l = check.layout();
+    const bool plain24 = l.bitCount == 24 && l.compression == dib::kBiRgb && l.colorTableEntries == 0;
+    if ((dib::DepthFlag(l.bitCount) & handled) && (l.bitCount != 24 || plain24)) return copy;
+  }
+  return PictureBlock(ConvertDibTo24(copy.get()));
+}
+
+HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
+                           LibraryBlock use, NamePolicy names, IVuPicture** result) {
+  if (!result) return E_POINTER;
+  PictureBlock block;
+  if (produced > 0 && produced == sourceHandle) {
+    block = PictureBlock::CopyOf(produced);
+  } else if (use == LibraryBlock::kCopied) {
+    const PictureBlock library(produced);
+    block = PictureBlock::CopyOf(library.get());
+  } else {
+    block.reset(produced);
+  }
+  return FinishApply(source, std::move(block), names, result);
 }
 
 HRESULT ReportPreHnd(int32_t preHnd, LONG* handle) {

@@ -5,18 +5,29 @@
 //
 //   1. read the source's handle (ReadSourceHandle);
 //   2. the class's own checks;
-//   3. the result block: a copy transformed in place, or the imaging
-//      library's work;
+//   3. the result block, made in one of two ways:
+//      - ApplyToCopy: a copy of the source transformed in place by the
+//        class's kernel;
+//      - FinishLibraryApply: the imaging library's block, copied or as it
+//        is;
 //   4-7. a new picture that takes the block, the file name passed on, the
 //      picture handed out with one reference (FinishApply).
+//
+// A class is then its parameters, its checks and its kernel.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 
-#include "quillbox.h"
+#include "base/portable/dib_format.h"
+#include "base/resource_guards.h"
 #include "com/com_object.h"
+#include "core/packed_dib.h"
+#include "core/picture_block.h"
+#include "quillbox.h"
 
 namespace qb {
 
@@ -34,41 +45,77 @@ enum class NamePolicy {
 // owns it from then on), passes the source's file name on and stores the
 // picture in *result with one reference. E_FAIL when no picture can be made;
 // the block is then freed and *result left as it was.
-HRESULT FinishApply(IVuPicture* source, int32_t block, NamePolicy names, IVuPicture** result);
+HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result);
+
+// How a class that transforms a copy of its source runs the shared steps.
+struct CopySteps {
+  // Depths the kernel takes as they are; a sound block of any other depth
+  // is converted to a bottom-up 24-bit copy first.
+  dib::DepthSet handled = dib::kDepth24;
+  // The result for a source without an image, when the class checks for
+  // one; otherwise such a source fails like a block that is not sound.
+  std::optional<HRESULT> emptySource = E_UNEXPECTED;
+  // The result when the copy cannot be made, converted or locked, or its
+  // header claims more than the block holds.
+  HRESULT unsoundBlock = E_UNEXPECTED;
+  bool waitCursor = true;
+  NamePolicy names = NamePolicy::kAlways;
+};
+
+// A copy of the block h in a form the kernel takes (see CopySteps::handled),
+// owned; empty when h is not a sound block or memory runs out.
+PictureBlock WorkingCopy(int32_t h, dib::DepthSet handled);
+
+// Steps 1 and 3 to 7 for a class that transforms a copy of its source in
+// place: `kernel(LockedDib& work)` runs on the locked, validated copy (under
+// the wait cursor when the steps ask for it) and returns S_OK, or a failure
+// that Apply returns without making a picture.
+template <class Kernel>
+HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** result, Kernel&& kernel) {
+  if (!result) return E_POINTER;
+  const int32_t handle = ReadSourceHandle(source);
+  if (handle == 0 && steps.emptySource) return *steps.emptySource;
+  PictureBlock copy = WorkingCopy(handle, steps.handled);
+  if (!copy) return steps.unsoundBlock;
+  {
+    LockedDib work(copy.get(), steps.handled);
+    if (!work.ok()) return steps.unsoundBlock;
+    std::optional<WaitCursor> wait;
+    if (steps.waitCursor) wait.emplace();
+    const HRESULT hr = std::forward<Kernel>(kernel)(work);
+    if (FAILED(hr)) return hr;
+  }
+  return FinishApply(source, std::move(copy), steps.names, result);
+}
+
+// How the result block is taken from the imaging library.
+enum class LibraryBlock {
+  kCopied,   // copied with DuplicateDib, the library's block freed at once
+  kAsItIs,   // the library's block itself becomes the result
+};
+
+// Steps 3 to 7 for a class whose work the imaging library does: `produced`
+// is what the library returned for the source block `sourceHandle`. Should
+// the library ever hand back the source block itself, the result holds a
+// copy of it and the source keeps its own.
+HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
+                           LibraryBlock use, NamePolicy names, IVuPicture** result);
 
 // get_PreHnd: writes the handle only when it is a block; otherwise leaves
 // the caller's variable as it was and traces why.
 HRESULT ReportPreHnd(int32_t preHnd, LONG* handle);
-
-// The wait cursor for a long pixel operation. Finish (or the end of the
-// scope) sets the arrow; the cursor shown before is not restored.
-class WaitCursor {
- public:
-  WaitCursor() { SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT))); }
-  ~WaitCursor() { Finish(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-  void Finish() {
-    if (done_) return;
-    done_ = true;
-    SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
-  }
-
- private:
-  bool done_ = false;
-};
 
 template <class Iface, class... Extra>
 class Modifier : public ComObject<Iface, Extra...> {
  public:
   using ComObject<Iface, Extra...>::ComObject;
 
-  STDMETHODIMP get_PreHnd(LONG* handle) override { return ReportPreHnd(m_preHnd, handle); }
+  STDMETHODIMP get_PreHnd(LONG* handle) override { return ReportPreHnd(m_preHnd.get(), handle); }
 
  protected:
   bool AlsoPrimary(REFIID riid) const override { return riid == __uuidof(IPictureModifier); }
 
-  int32_t m_preHnd = 0;
+  PictureBlock m_preHnd;
 };
 
 }  // namespace qb

@@ -29,7 +29,7 @@ using rastrum::kOutOfMemory;
 using rastrum::kTooLarge;
 
 // Files larger than this are not images a 32-bit process can decode.
-constexpr LONGLONG kMaxFileBytes = 1LL << 30;
+constexpr uint64_t kMaxFileBytes = 1ULL << 30;
 
 HGLOBAL ToHandle(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
 int32_t FromHandle(HGLOBAL h) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(h)); }
@@ -105,29 +105,14 @@ class InputBlock {
   SIZE_T size_ = 0;
 };
 
-int ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
-  qb::UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.ok()) return kCannotOpen;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) return kCannotOpen;
-  if (size.QuadPart == 0) return kCorruptData;
-  if (size.QuadPart > kMaxFileBytes) return kTooLarge;
-  try {
-    data.resize(static_cast<size_t>(size.QuadPart));
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
+int ReadImageFile(const char* path, std::vector<uint8_t>& data) {
+  switch (qb::ReadWholeFile(path, data, kMaxFileBytes)) {
+    case qb::ReadResult::kRead: return data.empty() ? kCorruptData : kOk;
+    case qb::ReadResult::kTooLarge: return kTooLarge;
+    case qb::ReadResult::kOutOfMemory: return kOutOfMemory;
+    case qb::ReadResult::kCannotOpen: break;
   }
-  size_t done = 0;
-  while (done < data.size()) {
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 24));
-    DWORD got = 0;
-    if (!ReadFile(file.get(), data.data() + done, chunk, &got, nullptr)) return kCannotOpen;
-    if (got == 0) break;  // the file shrank while we read it
-    done += got;
-  }
-  data.resize(done);
-  return kOk;
+  return kCannotOpen;
 }
 
 // An unchanged copy of a block, slack included.
@@ -199,7 +184,7 @@ extern "C" {
 int32_t __stdcall NimboLoadFile(const char* path) {
   if (!path || !*path) return kBadArgument;
   std::vector<uint8_t> data;
-  int status = ReadWholeFile(path, data);
+  int status = ReadImageFile(path, data);
   if (status != kOk) return status;
   GlobalBlock out;
   return out.Finish(rastrum::DecodeImage(data, out));

@@ -27,39 +27,25 @@
 namespace qb {
 namespace {
 
+// The creator of a class: the object core's, unless the class brings its own.
+template <class T>
+HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
+  return CreateObject<T>(outer, riid, ppv);
+}
+template <>
+HRESULT Create<FileInfoArray>(IUnknown* outer, REFIID riid, void** ppv) {
+  return FileInfoArray::Create(outer, riid, ppv);
+}
+
+#define QB_WIDE_TEXT(text) L##text
+#define QB_WIDE(text) QB_WIDE_TEXT(text)
+#define QB_CLASS(name, script) {&CLSID_##name, QB_WIDE(#name), script, &Create<name>},
+#define QB_UNSERVED_CLASS(name, script, clsid)
 const ObjectMapEntry kObjectMap[] = {
-    {&CLSID_VuPicture, L"VuPicture", 101, &CreateObject<VuPicture>},
-    {&CLSID_SharpModifier, L"SharpModifier", 103, &CreateObject<SharpModifier>},
-    {&CLSID_BlurModifier, L"BlurModifier", 106, &CreateObject<BlurModifier>},
-    {&CLSID_Zoom, L"Zoom", 107, &CreateObject<Zoom>},
-    {&CLSID_ImageRender, L"ImageRender", 108, &CreateObject<ImageRender>},
-    {&CLSID_InputSource, L"InputSource", 109, &CreateObject<InputSource>},
-    {&CLSID_Contrast, L"Contrast", 110, &CreateObject<Contrast>},
-    {&CLSID_Bright, L"Bright", 111, &CreateObject<Bright>},
-    {&CLSID_Crop, L"Crop", 112, &CreateObject<Crop>},
-    {&CLSID_AddText, L"AddText", 113, &CreateObject<AddText>},
-    {&CLSID_Frame, L"Frame", 114, &CreateObject<Frame>},
-    {&CLSID_AddPic, L"AddPic", 115, &CreateObject<AddPic>},
-    {&CLSID_FolderInput, L"FolderInput", 116, &CreateObject<FolderInput>},
-    {&CLSID_ImageCollection, L"ImageCollection", 117, &CreateObject<ImageCollection>},
-    {&CLSID_ImageFinder, L"ImageFinder", 118, &CreateObject<ImageFinder>},
-    {&CLSID_ImageInputService, L"ImageInputService", 119, &CreateObject<ImageInputService>},
-    {&CLSID_ImageInputSource, L"ImageInputSource", 120, &CreateObject<ImageInputSource>},
-    {&CLSID_ImageInputSourceCollection, L"ImageInputSourceCollection", 121,
-     &CreateObject<ImageInputSourceCollection>},
-    {&CLSID_ImageOutputService, L"ImageOutputService", 122, &CreateObject<ImageOutputService>},
-    {&CLSID_ImageOutputTarget, L"ImageOutputTarget", 123, &CreateObject<ImageOutputTarget>},
-    {&CLSID_ImageOutputTargetCollection, L"ImageOutputTargetCollection", 124,
-     &CreateObject<ImageOutputTargetCollection>},
-    {&CLSID_RotateModifier, L"RotateModifier", 125, &CreateObject<RotateModifier>},
-    {&CLSID_FileInfoArray, L"FileInfoArray", 127, &FileInfoArray::Create},
-    {&CLSID_ImageFile, L"ImageFile", 129, &CreateObject<ImageFile>},
-    {&CLSID_RedEye, L"RedEye", 130, &CreateObject<RedEye>},
-    {&CLSID_ExportToCard, L"ExportToCard", 131, &CreateObject<ExportToCard>},
-    {&CLSID_MirrorModifier, L"MirrorModifier", 132, &CreateObject<MirrorModifier>},
-    {&CLSID_AdjustColorModifier, L"AdjustColorModifier", 133, &CreateObject<AdjustColorModifier>},
-    {&CLSID_WallPaper, L"WallPaper", 134, &CreateObject<WallPaper>},
+#include "server/catalogue.h"
 };
+#undef QB_CLASS
+#undef QB_UNSERVED_CLASS
 constexpr size_t kClassCount = sizeof(kObjectMap) / sizeof(kObjectMap[0]);
 static_assert(kClassCount == 29, "the catalogue has 29 classes");
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/resource_guards.h"
+#include "base/text.h"
 #include "com/module.h"
 
 namespace qb {
@@ -24,35 +25,16 @@ HKEY RootKey(reg::Root root) {
   return nullptr;
 }
 
-// Text conversions through the wide form. Invalid input fails rather than
-// turning into replacement characters, so a name is never silently changed.
-bool ToWide(UINT codePage, std::string_view in, std::wstring& out) {
-  out.clear();
-  if (in.empty()) return true;
-  if (in.size() > static_cast<size_t>(INT_MAX)) return false;
-  const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-  const int n = MultiByteToWideChar(codePage, flags, in.data(), static_cast<int>(in.size()), nullptr, 0);
-  if (n <= 0) return false;
-  out.resize(static_cast<size_t>(n));
-  return MultiByteToWideChar(codePage, flags, in.data(), static_cast<int>(in.size()), out.data(), n) == n;
-}
-
-bool ToUtf8(std::wstring_view in, std::string& out) {
-  out.clear();
-  if (in.empty()) return true;
-  if (in.size() > static_cast<size_t>(INT_MAX)) return false;
-  const int len = static_cast<int>(in.size());
-  const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, in.data(), len, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return false;
-  out.resize(static_cast<size_t>(n));
-  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, in.data(), len, out.data(), n, nullptr, nullptr) == n;
-}
+// Registry texts are UTF-8, converted strictly so that a name is never
+// silently changed.
+bool Utf8ToWide(std::string_view in, std::wstring& out) { return ToWide(CP_UTF8, in, out, true); }
+bool ToUtf8(std::wstring_view in, std::string& out) { return ToNarrow(CP_UTF8, in, out, true); }
 
 constexpr reg::Status kBadText{ERROR_NO_UNICODE_TRANSLATION};
 
 reg::Status Open(reg::Root root, const std::string& path, REGSAM access, UniqueHKey& key) {
   std::wstring wpath;
-  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  if (!Utf8ToWide(path, wpath)) return kBadText;
   return reg::Status{static_cast<int>(RegOpenKeyExW(RootKey(root), wpath.c_str(), 0, access, key.put()))};
 }
 
@@ -72,7 +54,7 @@ bool WinRegistryStore::KeyExists(reg::Root root, const std::string& path) {
 
 reg::Status WinRegistryStore::CreateKey(reg::Root root, const std::string& path) {
   std::wstring wpath;
-  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  if (!Utf8ToWide(path, wpath)) return kBadText;
   UniqueHKey key;
   return reg::Status{static_cast<int>(RegCreateKeyExW(RootKey(root), wpath.c_str(), 0, nullptr,
                                                       REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE, nullptr,
@@ -82,7 +64,7 @@ reg::Status WinRegistryStore::CreateKey(reg::Root root, const std::string& path)
 reg::Status WinRegistryStore::SetValue(reg::Root root, const std::string& path, const std::string& name,
                                        const reg::Value& value) {
   std::wstring wname;
-  if (!ToWide(CP_UTF8, name, wname)) return kBadText;
+  if (!Utf8ToWide(name, wname)) return kBadText;
   UniqueHKey key;
   if (reg::Status s = Open(root, path, KEY_SET_VALUE, key); !s.ok()) return s;
   // An empty name is the key's default value.
@@ -92,7 +74,7 @@ reg::Status WinRegistryStore::SetValue(reg::Root root, const std::string& path, 
   switch (value.type) {
     case reg::ValueType::String: {
       std::wstring text;
-      if (!ToWide(CP_UTF8, value.text, text)) return kBadText;
+      if (!Utf8ToWide(value.text, text)) return kBadText;
       const size_t bytes = (text.size() + 1) * sizeof(wchar_t);  // with the terminating NUL
       if (bytes > MAXDWORD) return reg::Status{ERROR_INVALID_PARAMETER};
       rc = RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
@@ -119,7 +101,7 @@ reg::Status WinRegistryStore::SetValue(reg::Root root, const std::string& path, 
 
 reg::Status WinRegistryStore::DeleteValue(reg::Root root, const std::string& path, const std::string& name) {
   std::wstring wname;
-  if (!ToWide(CP_UTF8, name, wname)) return kBadText;
+  if (!Utf8ToWide(name, wname)) return kBadText;
   UniqueHKey key;
   if (reg::Status s = Open(root, path, KEY_SET_VALUE, key); !s.ok()) return s;
   return reg::Status{static_cast<int>(RegDeleteValueW(key.get(), name.empty() ? nullptr : wname.c_str()))};
@@ -130,14 +112,14 @@ reg::Status WinRegistryStore::DeleteValue(reg::Root root, const std::string& pat
 reg::Status WinRegistryStore::DeleteTree(reg::Root root, const std::string& path) {
   if (path.empty()) return reg::Status{ERROR_ACCESS_DENIED};
   std::wstring wpath;
-  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  if (!Utf8ToWide(path, wpath)) return kBadText;
   return reg::Status{static_cast<int>(RegDeleteTreeW(RootKey(root), wpath.c_str()))};
 }
 
 reg::Status WinRegistryStore::DeleteKey(reg::Root root, const std::string& path) {
   if (path.empty()) return reg::Status{ERROR_ACCESS_DENIED};
   std::wstring wpath;
-  if (!ToWide(CP_UTF8, path, wpath)) return kBadText;
+  if (!Utf8ToWide(path, wpath)) return kBadText;
   // Fails with ERROR_ACCESS_DENIED while the key has subkeys.
   return reg::Status{static_cast<int>(RegDeleteKeyW(RootKey(root), wpath.c_str()))};
 }
@@ -172,7 +154,7 @@ HRESULT RunRegistryScriptText(const std::string& scriptUtf8, bool doRegister, co
     std::wstring text;
     const std::string line = "Quillbox registrar: registry script line " + std::to_string(result.line) + ": " +
                              result.message + "\n";
-    if (ToWide(CP_UTF8, line, text)) OutputDebugStringW(text.c_str());
+    if (Utf8ToWide(line, text)) OutputDebugStringW(text.c_str());
   }
   return ScriptResultToHResult(result);
 }

@@ -208,14 +208,11 @@ DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLay
     l.redMask = LoadU32(p + 40);
     l.greenMask = LoadU32(p + 44);
     l.blueMask = LoadU32(p + 48);
-  } else if (l.bitCount == 16) {
-    l.redMask = 0x7C00;
-    l.greenMask = 0x03E0;
-    l.blueMask = 0x001F;
-  } else if (l.bitCount == 32) {
-    l.redMask = 0x00FF0000;
-    l.greenMask = 0x0000FF00;
-    l.blueMask = 0x000000FF;
+  } else {
+    const ChannelMasks masks = DefaultMasks(l.bitCount);
+    l.redMask = masks.red;
+    l.greenMask = masks.green;
+    l.blueMask = masks.blue;
   }
   layout = l;
   return DibStatus::kOk;

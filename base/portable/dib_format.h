@@ -133,6 +133,21 @@ enum class DibStatus {
 // A short name for messages and debugger lines.
 const char* DibStatusName(DibStatus status);
 
+// Red, green and blue masks of 16- and 32-bit pixels.
+struct ChannelMasks {
+  std::uint32_t red = 0;
+  std::uint32_t green = 0;
+  std::uint32_t blue = 0;
+};
+
+// The masks a BI_RGB pixel of that depth has: 5-5-5 for 16 bits, 8-8-8 for
+// 32 bits; all zero at other depths.
+constexpr ChannelMasks DefaultMasks(unsigned bitCount) {
+  if (bitCount == 16) return {0x7C00, 0x03E0, 0x001F};
+  if (bitCount == 32) return {0x00FF0000, 0x0000FF00, 0x000000FF};
+  return {};
+}
+
 // Where everything lies in a sound block. All offsets are from the start of
 // the block and, with the sizes, lie inside it.
 struct DibLayout {

@@ -135,14 +135,11 @@ int ReadInfo(std::span<const uint8_t> file, BmpInfo& info) {
     i.redMask = dib::LoadU32(h + 40);
     i.greenMask = dib::LoadU32(h + 44);
     i.blueMask = dib::LoadU32(h + 48);
-  } else if (i.bitCount == 16) {
-    i.redMask = 0x7C00;
-    i.greenMask = 0x03E0;
-    i.blueMask = 0x001F;
-  } else if (i.bitCount == 32) {
-    i.redMask = 0x00FF0000;
-    i.greenMask = 0x0000FF00;
-    i.blueMask = 0x000000FF;
+  } else {
+    const dib::ChannelMasks masks = dib::DefaultMasks(i.bitCount);
+    i.redMask = masks.red;
+    i.greenMask = masks.green;
+    i.blueMask = masks.blue;
   }
 
   // The pixels may not start inside the headers, nor past the end.

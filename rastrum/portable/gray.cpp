@@ -72,8 +72,9 @@ int ToGray(std::span<uint8_t> block) {
 
   const dib::ImageView pixels = dib::PixelsOf(block.data(), layout);
   const Channel red(layout.redMask), green(layout.greenMask), blue(layout.blueMask);
-  const bool plain32 = layout.bitCount == 32 && layout.redMask == 0x00FF0000 &&
-                       layout.greenMask == 0x0000FF00 && layout.blueMask == 0x000000FF;
+  constexpr dib::ChannelMasks kPlain32 = dib::DefaultMasks(32);
+  const bool plain32 = layout.bitCount == 32 && layout.redMask == kPlain32.red &&
+                       layout.greenMask == kPlain32.green && layout.blueMask == kPlain32.blue;
   for (int32_t y = 0; y < pixels.height(); ++y) {
     uint8_t* row = pixels.Row(y);
     switch (layout.bitCount) {
