@@ -26,9 +26,13 @@ class PictureBlock {
   // Takes the handle over.
   explicit PictureBlock(int32_t handle);
   ~PictureBlock() { reset(); }
-  PictureBlock(PictureBlock&& other) noexcept : m_handle(other.release()) {}
+  // A move hands the claim on as it is.
+  PictureBlock(PictureBlock&& other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
   PictureBlock& operator=(PictureBlock&& other) noexcept {
-    if (this != &other) reset(other.release());
+    if (this != &other) {
+      reset();
+      m_handle = std::exchange(other.m_handle, 0);
+    }
     return *this;
   }
   PictureBlock(const PictureBlock&) = delete;

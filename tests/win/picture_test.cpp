@@ -218,7 +218,7 @@ TEST(Picture, LoadFileCopiesTheLibrarysBlock) {
   EXPECT_NE(library, handle);
   EXPECT_EQ(Bytes(library), Bytes(handle)) << "the picture holds a byte copy";
   EXPECT_EQ(Read(block).bgr, Read(handle).bgr);
-  NimboFreeMemory(library);
+  FreeBlocks({library});
 
   // A second load replaces the first block; a failed one leaves the
   // picture empty with the error raised.

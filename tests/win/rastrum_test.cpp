@@ -97,10 +97,10 @@ TEST(Rastrum, EveryWrittenFormatDecodesBack) {
       EXPECT_EQ(original.bgr, back.bgr);
     else
       EXPECT_LT(MeanAbsoluteDifference(original, back), 3.0);
-    NimboFreeMemory(loaded);
+    FreeBlocks({loaded});
   }
   EXPECT_EQ(7u, scratch.Files().size()) << "no temporary file is left beside the targets";
-  NimboFreeMemory(source);
+  FreeBlocks({source});
 }
 
 TEST(Rastrum, BlocksAreNewMovableBlocksAndInputsStayUntouched) {
@@ -128,9 +128,9 @@ TEST(Rastrum, BlocksAreNewMovableBlocksAndInputsStayUntouched) {
   EXPECT_EQ(10, Read(results[0]).h);
   EXPECT_EQ(30, Read(results[2]).w);
   EXPECT_EQ(40, Read(results[2]).h);
-  for (int32_t r : results) NimboFreeMemory(r);
+  for (int32_t r : results) FreeBlocks({r});
   EXPECT_EQ(before, Bytes(source));
-  NimboFreeMemory(source);
+  FreeBlocks({source});
 }
 
 TEST(Rastrum, LoadFailuresHaveTheirValues) {
@@ -172,7 +172,7 @@ TEST(Rastrum, LoadFailuresHaveTheirValues) {
   scratch.Write("huge.bmp", bmp);
   int32_t huge = NimboLoadFile(scratch.Path("huge.bmp").c_str());
   EXPECT_TRUE(huge == rastrum::kCorruptData || huge == rastrum::kTooLarge) << huge;
-  NimboFreeMemory(source);
+  FreeBlocks({source});
 }
 
 TEST(Rastrum, AFailedSaveLeavesTheFileThatWasThere) {
@@ -197,7 +197,7 @@ TEST(Rastrum, AFailedSaveLeavesTheFileThatWasThere) {
   EXPECT_EQ(rastrum::kCannotWrite,
             NimboSaveAsFile(source, scratch.Path("no\\such\\folder\\x.png").c_str()));
   EXPECT_EQ(3u, scratch.Files().size()) << "no temporary file is left behind";
-  NimboFreeMemory(source);
+  FreeBlocks({source});
 }
 
 TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
@@ -239,9 +239,9 @@ TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
     for (int x = 0; x < 5; ++x)
       for (int c = 0; c < 3; ++c)
         EXPECT_EQ(table[((2 - y) * 5 + x) % 4][c], px.At(x, y)[c]) << x << "," << y;
-  NimboFreeMemory(png);
-  NimboFreeMemory(loaded);
-  NimboFreeMemory(block);
+  FreeBlocks({png});
+  FreeBlocks({loaded});
+  FreeBlocks({block});
 }
 
 TEST(Rastrum, TextIsDrawnInsideItsBoxInItsColour) {
@@ -291,7 +291,7 @@ TEST(Rastrum, TextIsDrawnInsideItsBoxInItsColour) {
   EXPECT_EQ(Bytes(source), Bytes(copy));
   const int32_t copy2 = NimboAddText(nullptr, source);
   EXPECT_EQ(Bytes(source), Bytes(copy2));
-  for (int32_t r : {drawn, copy, copy2, source}) NimboFreeMemory(r);
+  FreeBlocks({drawn, copy, copy2, source});
 }
 
 TEST(Rastrum, GreyInPlaceAndOverlayThroughAMask) {
@@ -310,5 +310,5 @@ TEST(Rastrum, GreyInPlaceAndOverlayThroughAMask) {
   EXPECT_EQ(76, px.bgr[(1 * 8 + 7) * 3]);
   EXPECT_EQ(0, px.bgr[(2 * 8 + 6) * 3]);
   EXPECT_EQ(0, px.bgr[(0 * 8 + 5) * 3]);
-  for (int32_t r : {base, overlay, mask, result}) NimboFreeMemory(r);
+  FreeBlocks({base, overlay, mask, result});
 }

@@ -7,9 +7,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
+#include "core/picture_block.h"
+
 namespace qbtest {
+
+// Frees blocks the test holds, through their owner type.
+inline void FreeBlocks(std::initializer_list<int32_t> blocks) {
+  for (int32_t h : blocks) qb::PictureBlock(h).reset();
+}
 
 inline HGLOBAL AsHGlobal(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
 inline int32_t AsHandle(HGLOBAL g) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(g)); }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "quillbox.h"
+#include "server/object_map.h"
 
 namespace qbtest {
 
@@ -52,6 +53,19 @@ ComPtr<I> Make(REFCLSID clsid) {
 }
 
 inline ComPtr<IVuPicture> NewPicture() { return Make<IVuPicture>(CLSID_VuPicture); }
+
+// A new object of the class made by the server code linked into this
+// program (not the registered DLL), so that the module-wide state it
+// touches is the one the test can read.
+template <class I>
+ComPtr<I> MakeLinked(REFCLSID clsid) {
+  ComPtr<IClassFactory> factory;
+  ComPtr<I> p;
+  HRESULT hr = qb::GetClassFactory(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()));
+  if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(p.GetAddressOf()));
+  EXPECT_EQ(S_OK, hr) << "creating an object of the linked class";
+  return p;
+}
 
 // A BSTR for the length of a call.
 class Bstr {
