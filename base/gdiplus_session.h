@@ -11,18 +11,18 @@ class GdiplusSession {
  public:
   GdiplusSession() {
     Gdiplus::GdiplusStartupInput input;
-    ok_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+    m_ok = Gdiplus::GdiplusStartup(&m_token, &input, nullptr) == Gdiplus::Ok;
   }
   ~GdiplusSession() {
-    if (ok_) Gdiplus::GdiplusShutdown(token_);
+    if (m_ok) Gdiplus::GdiplusShutdown(m_token);
   }
   GdiplusSession(const GdiplusSession&) = delete;
   GdiplusSession& operator=(const GdiplusSession&) = delete;
-  explicit operator bool() const { return ok_; }
+  explicit operator bool() const { return m_ok; }
 
  private:
-  ULONG_PTR token_ = 0;
-  bool ok_ = false;
+  ULONG_PTR m_token = 0;
+  bool m_ok = false;
 };
 
 }  // namespace qb

@@ -15,96 +15,96 @@ namespace qb {
 // leaves get() null and unlocks nothing.
 class GlobalLockGuard {
  public:
-  explicit GlobalLockGuard(HGLOBAL h) : h_(h), p_(h ? GlobalLock(h) : nullptr) {}
+  explicit GlobalLockGuard(HGLOBAL h) : m_h(h), m_p(h ? GlobalLock(h) : nullptr) {}
   ~GlobalLockGuard() {
-    if (p_) GlobalUnlock(h_);
+    if (m_p) GlobalUnlock(m_h);
   }
   GlobalLockGuard(const GlobalLockGuard&) = delete;
   GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
 
-  void* get() const { return p_; }
-  unsigned char* bytes() const { return static_cast<unsigned char*>(p_); }
-  explicit operator bool() const { return p_ != nullptr; }
+  void* get() const { return m_p; }
+  unsigned char* bytes() const { return static_cast<unsigned char*>(m_p); }
+  explicit operator bool() const { return m_p != nullptr; }
 
  private:
-  HGLOBAL h_;
-  void* p_;
+  HGLOBAL m_h;
+  void* m_p;
 };
 
 // Owns a global block until released; frees it with GlobalFree.
 class UniqueHGlobal {
  public:
   UniqueHGlobal() = default;
-  explicit UniqueHGlobal(HGLOBAL h) : h_(h) {}
+  explicit UniqueHGlobal(HGLOBAL h) : m_h(h) {}
   ~UniqueHGlobal() { reset(); }
-  UniqueHGlobal(UniqueHGlobal&& o) noexcept : h_(o.release()) {}
+  UniqueHGlobal(UniqueHGlobal&& o) noexcept : m_h(o.release()) {}
   UniqueHGlobal& operator=(UniqueHGlobal&& o) noexcept {
     if (this != &o) reset(o.release());
     return *this;
   }
-  HGLOBAL get() const { return h_; }
-  HGLOBAL release() { return std::exchange(h_, nullptr); }
+  HGLOBAL get() const { return m_h; }
+  HGLOBAL release() { return std::exchange(m_h, nullptr); }
   void reset(HGLOBAL h = nullptr) {
-    if (h_) GlobalFree(h_);
-    h_ = h;
+    if (m_h) GlobalFree(m_h);
+    m_h = h;
   }
-  explicit operator bool() const { return h_ != nullptr; }
+  explicit operator bool() const { return m_h != nullptr; }
 
  private:
-  HGLOBAL h_ = nullptr;
+  HGLOBAL m_h = nullptr;
 };
 
 class UniqueHKey {
  public:
   UniqueHKey() = default;
-  explicit UniqueHKey(HKEY h) : h_(h) {}
+  explicit UniqueHKey(HKEY h) : m_h(h) {}
   ~UniqueHKey() { reset(); }
-  UniqueHKey(UniqueHKey&& o) noexcept : h_(o.release()) {}
+  UniqueHKey(UniqueHKey&& o) noexcept : m_h(o.release()) {}
   UniqueHKey& operator=(UniqueHKey&& o) noexcept {
     if (this != &o) reset(o.release());
     return *this;
   }
-  HKEY get() const { return h_; }
+  HKEY get() const { return m_h; }
   HKEY* put() {
     reset();
-    return &h_;
+    return &m_h;
   }
-  HKEY release() { return std::exchange(h_, nullptr); }
+  HKEY release() { return std::exchange(m_h, nullptr); }
   void reset(HKEY h = nullptr) {
-    if (h_) RegCloseKey(h_);
-    h_ = h;
+    if (m_h) RegCloseKey(m_h);
+    m_h = h;
   }
-  explicit operator bool() const { return h_ != nullptr; }
+  explicit operator bool() const { return m_h != nullptr; }
 
  private:
-  HKEY h_ = nullptr;
+  HKEY m_h = nullptr;
 };
 
 // A BSTR the holder frees with SysFreeString.
 class UniqueBstr {
  public:
   UniqueBstr() = default;
-  explicit UniqueBstr(const wchar_t* s) : s_(s ? SysAllocString(s) : nullptr) {}
+  explicit UniqueBstr(const wchar_t* s) : m_s(s ? SysAllocString(s) : nullptr) {}
   ~UniqueBstr() { reset(); }
-  UniqueBstr(UniqueBstr&& o) noexcept : s_(o.release()) {}
+  UniqueBstr(UniqueBstr&& o) noexcept : m_s(o.release()) {}
   UniqueBstr& operator=(UniqueBstr&& o) noexcept {
     if (this != &o) reset(o.release());
     return *this;
   }
-  BSTR get() const { return s_; }
+  BSTR get() const { return m_s; }
   BSTR* put() {
     reset();
-    return &s_;
+    return &m_s;
   }
-  BSTR release() { return std::exchange(s_, nullptr); }
+  BSTR release() { return std::exchange(m_s, nullptr); }
   void reset(BSTR s = nullptr) {
-    if (s_) SysFreeString(s_);
-    s_ = s;
+    if (m_s) SysFreeString(m_s);
+    m_s = s;
   }
-  UINT length() const { return s_ ? SysStringLen(s_) : 0; }
+  UINT length() const { return m_s ? SysStringLen(m_s) : 0; }
 
  private:
-  BSTR s_ = nullptr;
+  BSTR m_s = nullptr;
 };
 
 // A GDI object (bitmap, font, brush, palette) deleted with DeleteObject.
@@ -112,89 +112,89 @@ template <class T>
 class UniqueGdi {
  public:
   UniqueGdi() = default;
-  explicit UniqueGdi(T h) : h_(h) {}
+  explicit UniqueGdi(T h) : m_h(h) {}
   ~UniqueGdi() { reset(); }
-  UniqueGdi(UniqueGdi&& o) noexcept : h_(o.release()) {}
+  UniqueGdi(UniqueGdi&& o) noexcept : m_h(o.release()) {}
   UniqueGdi& operator=(UniqueGdi&& o) noexcept {
     if (this != &o) reset(o.release());
     return *this;
   }
-  T get() const { return h_; }
-  T release() { return std::exchange(h_, T{}); }
+  T get() const { return m_h; }
+  T release() { return std::exchange(m_h, T{}); }
   void reset(T h = T{}) {
-    if (h_) DeleteObject(h_);
-    h_ = h;
+    if (m_h) DeleteObject(m_h);
+    m_h = h;
   }
-  explicit operator bool() const { return h_ != T{}; }
+  explicit operator bool() const { return m_h != T{}; }
 
  private:
-  T h_{};
+  T m_h{};
 };
 
 // A file handle from CreateFile, closed with CloseHandle.
 class UniqueFile {
  public:
-  explicit UniqueFile(HANDLE h) : h_(h) {}
+  explicit UniqueFile(HANDLE h) : m_h(h) {}
   ~UniqueFile() { close(); }
   UniqueFile(const UniqueFile&) = delete;
   UniqueFile& operator=(const UniqueFile&) = delete;
-  HANDLE get() const { return h_; }
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return m_h; }
+  bool ok() const { return m_h != INVALID_HANDLE_VALUE; }
   void close() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
+    if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+    m_h = INVALID_HANDLE_VALUE;
   }
 
  private:
-  HANDLE h_;
+  HANDLE m_h;
 };
 
 // A device context from GetDC, given back with ReleaseDC.
 class WindowDc {
  public:
-  explicit WindowDc(HWND w) : w_(w), dc_(GetDC(w)) {}
+  explicit WindowDc(HWND w) : m_w(w), m_dc(GetDC(w)) {}
   ~WindowDc() {
-    if (dc_) ReleaseDC(w_, dc_);
+    if (m_dc) ReleaseDC(m_w, m_dc);
   }
   WindowDc(const WindowDc&) = delete;
   WindowDc& operator=(const WindowDc&) = delete;
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
+  HDC get() const { return m_dc; }
+  explicit operator bool() const { return m_dc != nullptr; }
 
  private:
-  HWND w_;
-  HDC dc_;
+  HWND m_w;
+  HDC m_dc;
 };
 
 // The clipboard, opened for the length of a scope (no owner window).
 class OpenedClipboard {
  public:
-  OpenedClipboard() : open_(OpenClipboard(nullptr) != 0) {}
+  OpenedClipboard() : m_open(OpenClipboard(nullptr) != 0) {}
   ~OpenedClipboard() {
-    if (open_) CloseClipboard();
+    if (m_open) CloseClipboard();
   }
   OpenedClipboard(const OpenedClipboard&) = delete;
   OpenedClipboard& operator=(const OpenedClipboard&) = delete;
-  explicit operator bool() const { return open_; }
+  explicit operator bool() const { return m_open; }
 
  private:
-  bool open_;
+  bool m_open;
 };
 
 // A C run-time file stream, closed with fclose.
 class UniqueStdFile {
  public:
-  explicit UniqueStdFile(std::FILE* f) : f_(f) {}
+  explicit UniqueStdFile(std::FILE* f) : m_f(f) {}
   ~UniqueStdFile() {
-    if (f_) std::fclose(f_);
+    if (m_f) std::fclose(m_f);
   }
   UniqueStdFile(const UniqueStdFile&) = delete;
   UniqueStdFile& operator=(const UniqueStdFile&) = delete;
-  std::FILE* get() const { return f_; }
-  explicit operator bool() const { return f_ != nullptr; }
+  std::FILE* get() const { return m_f; }
+  explicit operator bool() const { return m_f != nullptr; }
 
  private:
-  std::FILE* f_;
+  std::FILE* m_f;
 };
 
 // The wait cursor for a long pixel operation. Finish (or the end of the
@@ -206,13 +206,13 @@ class WaitCursor {
   WaitCursor(const WaitCursor&) = delete;
   WaitCursor& operator=(const WaitCursor&) = delete;
   void Finish() {
-    if (done_) return;
-    done_ = true;
+    if (m_done) return;
+    m_done = true;
     SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
   }
 
  private:
-  bool done_ = false;
+  bool m_done = false;
 };
 
 }  // namespace qb

@@ -3,6 +3,9 @@
 #include <new>
 
 namespace qb {
+
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 // Enumerates the items of one collection as VARIANTs. It shares the
@@ -10,64 +13,60 @@ namespace {
 // lives as long as any enumerator on it.
 class FileInfoEnum final : public StandaloneObject<IEnumVARIANT> {
  public:
-  FileInfoEnum(FileInfoArray* owner, const std::vector<IImageFile*>* items, size_t position)
-      : owner_(owner), items_(items), position_(position) {
-    if (owner_) owner_->InnerUnknown()->AddRef();
-  }
-  ~FileInfoEnum() override {
-    if (owner_) owner_->InnerUnknown()->Release();
-  }
+  FileInfoEnum(FileInfoArray* owner, const FileInfoArray::Items* items, size_t position)
+      : m_owner(owner), m_keepAlive(owner ? owner->InnerUnknown() : nullptr), m_list(items),
+        m_position(position) {}
 
   STDMETHODIMP Next(ULONG count, VARIANT* out, ULONG* fetched) override {
     if (!out || (count != 1 && !fetched)) return E_POINTER;
-    if (!items_) return E_FAIL;
+    if (!m_list) return E_FAIL;
     ULONG filled = 0;
-    while (filled < count && position_ + filled < items_->size()) {
-      IImageFile* item = (*items_)[position_ + filled];
+    while (filled < count && m_position + filled < m_list->size()) {
+      IImageFile* item = (*m_list)[m_position + filled].Get();
       VARIANT& v = out[filled];
       VariantInit(&v);
-      IDispatch* dispatch = nullptr;
-      HRESULT hr = item->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+      ComPtr<IDispatch> dispatch;
+      HRESULT hr = item->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()));
       if (SUCCEEDED(hr)) {
         V_VT(&v) = VT_DISPATCH;
-        V_DISPATCH(&v) = dispatch;
+        V_DISPATCH(&v) = dispatch.Detach();
       } else {
-        IUnknown* unknown = nullptr;
-        hr = item->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown));
+        ComPtr<IUnknown> unknown;
+        hr = item->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.GetAddressOf()));
         if (FAILED(hr)) {
           for (ULONG i = 0; i < filled; ++i) VariantClear(&out[i]);
           if (fetched) *fetched = 0;
           return hr;
         }
         V_VT(&v) = VT_UNKNOWN;
-        V_UNKNOWN(&v) = unknown;
+        V_UNKNOWN(&v) = unknown.Detach();
       }
       ++filled;
     }
-    position_ += filled;
+    m_position += filled;
     if (fetched) *fetched = filled;
     return filled < count ? S_FALSE : S_OK;
   }
 
   STDMETHODIMP Skip(ULONG count) override {
-    size_t remaining = items_ ? items_->size() - position_ : 0;
+    size_t remaining = m_list ? m_list->size() - m_position : 0;
     if (count > remaining) {
-      position_ += remaining;
+      m_position += remaining;
       return S_FALSE;
     }
-    position_ += count;
+    m_position += count;
     return S_OK;
   }
 
   STDMETHODIMP Reset() override {
-    position_ = 0;
+    m_position = 0;
     return S_OK;
   }
 
   STDMETHODIMP Clone(IEnumVARIANT** result) override {
     if (!result) return E_POINTER;
     *result = nullptr;
-    auto* copy = new (std::nothrow) FileInfoEnum(owner_, items_, position_);
+    auto* copy = new (std::nothrow) FileInfoEnum(m_owner, m_list, m_position);
     if (!copy) return E_OUTOFMEMORY;
     copy->AddRef();
     *result = copy;
@@ -75,16 +74,15 @@ class FileInfoEnum final : public StandaloneObject<IEnumVARIANT> {
   }
 
  private:
-  FileInfoArray* owner_;
-  const std::vector<IImageFile*>* items_;
-  size_t position_;
+  FileInfoArray* m_owner;
+  ComPtr<IUnknown> m_keepAlive;  // the collection, whose list this walks
+  const FileInfoArray::Items* m_list;
+  size_t m_position;
 };
 
 }  // namespace
 
-FileInfoArray::~FileInfoArray() {
-  for (IImageFile* item : m_items) item->Release();
-}
+FileInfoArray::~FileInfoArray() = default;
 
 HRESULT FileInfoArray::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -112,8 +110,8 @@ STDMETHODIMP FileInfoArray::get_Item(LONG index, IImageFile** item) {
   // 1-based; an index of 1 or less gives the first item.
   size_t at = index <= 1 ? 0 : static_cast<size_t>(index) - 1;
   if (at >= m_items.size()) return E_FAIL;
-  *item = m_items[at];
-  (*item)->AddRef();
+  ComPtr<IImageFile> found = m_items[at];
+  *item = found.Detach();
   return S_OK;
 }
 
@@ -130,17 +128,15 @@ STDMETHODIMP FileInfoArray::get__NewEnum(IUnknown** enumerator) {
 HRESULT FileInfoArray::AddNew(IImageFile** item) {
   if (!item) return E_POINTER;
   *item = nullptr;
-  IImageFile* created = nullptr;
-  HRESULT hr = CreateObject<ImageFile>(nullptr, IID_IImageFile, reinterpret_cast<void**>(&created));
+  ComPtr<IImageFile> created;
+  HRESULT hr = CreateObject<ImageFile>(nullptr, IID_IImageFile, reinterpret_cast<void**>(created.GetAddressOf()));
   if (FAILED(hr)) return hr;
   try {
     m_items.push_back(created);
   } catch (const std::bad_alloc&) {
-    created->Release();
     return E_OUTOFMEMORY;
   }
-  created->AddRef();
-  *item = created;
+  *item = created.Detach();
   return S_OK;
 }
 

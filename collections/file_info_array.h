@@ -6,6 +6,8 @@
 // the module.
 #pragma once
 
+#include <wrl/client.h>
+
 #include <vector>
 
 #include "quillbox.h"
@@ -44,11 +46,13 @@ class FileInfoArray final : public ObjectRoot,
   // failure is returned.
   HRESULT AddNew(IImageFile** item);
 
+  using Items = std::vector<Microsoft::WRL::ComPtr<IImageFile>>;
+
  protected:
   void* FindInterface(REFIID riid) override;
 
  private:
-  std::vector<IImageFile*> m_items;  // each holds one reference
+  Items m_items;
 };
 
 }  // namespace qb

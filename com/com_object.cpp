@@ -5,8 +5,8 @@
 namespace qb {
 
 ObjectRoot::ObjectRoot(IUnknown* outer) {
-  inner_.owner = this;
-  outer_ = outer ? outer : &inner_;
+  m_inner.owner = this;
+  m_outer = outer ? outer : &m_inner;
   ModuleLock();
 }
 
@@ -15,20 +15,20 @@ ObjectRoot::~ObjectRoot() { ModuleUnlock(); }
 HRESULT ObjectRoot::InnerQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  void* found = riid == IID_IUnknown ? static_cast<IUnknown*>(&inner_) : FindInterface(riid);
+  void* found = riid == IID_IUnknown ? static_cast<IUnknown*>(&m_inner) : FindInterface(riid);
   if (!found) return E_NOINTERFACE;
   static_cast<IUnknown*>(found)->AddRef();
   *ppv = found;
   return S_OK;
 }
 
-ULONG ObjectRoot::InnerAddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+ULONG ObjectRoot::InnerAddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
 
 ULONG ObjectRoot::InnerRelease() {
-  LONG n = InterlockedDecrement(&refs_);
+  LONG n = InterlockedDecrement(&m_refs);
   if (n == 0) {
     // Guard against the destructor's own AddRef/Release pairs re-entering.
-    refs_ = 1;
+    m_refs = 1;
     delete this;
   }
   return static_cast<ULONG>(n);

@@ -31,8 +31,8 @@ class ObjectRoot {
   ULONG InnerAddRef();
   ULONG InnerRelease();
 
-  IUnknown* InnerUnknown() { return &inner_; }
-  IUnknown* ControllingUnknown() const { return outer_; }
+  IUnknown* InnerUnknown() { return &m_inner; }
+  IUnknown* ControllingUnknown() const { return m_outer; }
 
   // Second construction step, run by the creator after the object holds a
   // reference; a failure destroys the object.
@@ -53,9 +53,9 @@ class ObjectRoot {
     STDMETHODIMP_(ULONG) Release() override { return owner->InnerRelease(); }
   };
 
-  Inner inner_;
-  IUnknown* outer_;
-  volatile LONG refs_ = 0;
+  Inner m_inner;
+  IUnknown* m_outer;
+  volatile LONG m_refs = 0;
 };
 
 // The IUnknown methods of every interface of a class, forwarded to the
@@ -168,15 +168,15 @@ class StandaloneObject : public I {
     this->AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
   STDMETHODIMP_(ULONG) Release() override {
-    LONG n = InterlockedDecrement(&refs_);
+    LONG n = InterlockedDecrement(&m_refs);
     if (n == 0) delete this;
     return static_cast<ULONG>(n);
   }
 
  private:
-  volatile LONG refs_ = 0;
+  volatile LONG m_refs = 0;
 };
 
 // Builds one object of class T, runs its construction step and asks it for

@@ -1,6 +1,7 @@
 #include "com/error_report.h"
 
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <string>
 
@@ -9,6 +10,8 @@
 #include "com/resource.h"
 
 namespace qb {
+
+using Microsoft::WRL::ComPtr;
 
 HRESULT ReportError(REFCLSID clsid, LPCOLESTR description, REFIID iid, HRESULT hr) {
   wchar_t loaded[1024];
@@ -19,8 +22,8 @@ HRESULT ReportError(REFCLSID clsid, LPCOLESTR description, REFIID iid, HRESULT h
     if (hr == 0) hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, id);
   }
 
-  ICreateErrorInfo* create = nullptr;
-  if (SUCCEEDED(CreateErrorInfo(&create))) {
+  ComPtr<ICreateErrorInfo> create;
+  if (SUCCEEDED(CreateErrorInfo(create.GetAddressOf()))) {
     create->SetGUID(iid);
     LPOLESTR progId = nullptr;
     if (SUCCEEDED(ProgIDFromCLSID(clsid, &progId))) {
@@ -28,12 +31,8 @@ HRESULT ReportError(REFCLSID clsid, LPCOLESTR description, REFIID iid, HRESULT h
       CoTaskMemFree(progId);
     }
     create->SetDescription(const_cast<LPOLESTR>(description));
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-      SetErrorInfo(0, info);
-      info->Release();
-    }
-    create->Release();
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
   }
   return hr == 0 ? DISP_E_EXCEPTION : hr;
 }

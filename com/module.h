@@ -30,13 +30,13 @@ bool ModulePath(wchar_t* buffer, DWORD capacity);
 
 class CriticalSectionGuard {
  public:
-  explicit CriticalSectionGuard(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-  ~CriticalSectionGuard() { LeaveCriticalSection(&cs_); }
+  explicit CriticalSectionGuard(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+  ~CriticalSectionGuard() { LeaveCriticalSection(&m_cs); }
   CriticalSectionGuard(const CriticalSectionGuard&) = delete;
   CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
 
  private:
-  CRITICAL_SECTION& cs_;
+  CRITICAL_SECTION& m_cs;
 };
 
 }  // namespace qb

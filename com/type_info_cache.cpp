@@ -1,11 +1,16 @@
 #include "com/type_info_cache.h"
 
+#include <wrl/client.h>
+
 #include "quillbox.h"
 #include "com/module.h"
 
 namespace qb {
 namespace {
 
+// The cache holds its references as plain pointers on purpose: they are
+// released by ReleaseTypeInfoCache on an orderly detach, never by a static
+// destructor at process termination, when OLE may already be gone.
 struct CachedEntry {
   IID iid;
   ITypeInfo* info;
@@ -30,12 +35,11 @@ HRESULT CachedTypeInfo(REFIID iid, LCID lcid, ITypeInfo** info) {
     }
   }
   if (g_count == kCapacity) return E_OUTOFMEMORY;
-  ITypeLib* library = nullptr;
-  HRESULT hr = LoadRegTypeLib(LIBID_QuillboxLib, 1, 0, lcid, &library);
+  Microsoft::WRL::ComPtr<ITypeLib> library;
+  HRESULT hr = LoadRegTypeLib(LIBID_QuillboxLib, 1, 0, lcid, library.GetAddressOf());
   if (FAILED(hr)) return hr;
   ITypeInfo* found = nullptr;
   hr = library->GetTypeInfoOfGuid(iid, &found);
-  library->Release();
   if (FAILED(hr)) return hr;
   g_entries[g_count++] = {iid, found};
   *info = found;

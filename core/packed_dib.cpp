@@ -19,29 +19,29 @@ HGLOBAL LockableHandle(int32_t h) { return h > 0 ? ToHGlobal(h) : nullptr; }
 // was selected before goes back in as it came out, as a foreground palette.
 class SelectedPalette {
  public:
-  SelectedPalette(HDC dc, HPALETTE palette) : dc_(dc) {
+  SelectedPalette(HDC dc, HPALETTE palette) : m_dc(dc) {
     if (palette) {
-      previous_ = SelectPalette(dc_, palette, FALSE);
-      RealizePalette(dc_);
+      m_previous = SelectPalette(m_dc, palette, FALSE);
+      RealizePalette(m_dc);
     }
   }
   ~SelectedPalette() {
-    if (previous_) SelectPalette(dc_, previous_, FALSE);
+    if (m_previous) SelectPalette(m_dc, m_previous, FALSE);
   }
   SelectedPalette(const SelectedPalette&) = delete;
   SelectedPalette& operator=(const SelectedPalette&) = delete;
 
  private:
-  HDC dc_;
-  HPALETTE previous_ = nullptr;
+  HDC m_dc;
+  HPALETTE m_previous = nullptr;
 };
 
 }  // namespace
 
-LockedDib::LockedDib(int32_t handle, dib::DepthSet handled) : lock_(LockableHandle(handle)) {
-  if (!lock_) return;
-  size_ = GlobalSize(ToHGlobal(handle));
-  status_ = dib::Validate(std::span<const uint8_t>(lock_.bytes(), size_), handled, layout_);
+LockedDib::LockedDib(int32_t handle, dib::DepthSet handled) : m_lock(LockableHandle(handle)) {
+  if (!m_lock) return;
+  m_size = GlobalSize(ToHGlobal(handle));
+  m_status = dib::Validate(std::span<const uint8_t>(m_lock.bytes(), m_size), handled, m_layout);
 }
 
 int32_t DuplicateDib(int32_t h) {

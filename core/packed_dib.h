@@ -64,24 +64,24 @@ class LockedDib {
   LockedDib(const LockedDib&) = delete;
   LockedDib& operator=(const LockedDib&) = delete;
 
-  bool locked() const { return static_cast<bool>(lock_); }
-  bool ok() const { return status_ == dib::DibStatus::kOk; }
-  dib::DibStatus status() const { return status_; }
+  bool locked() const { return static_cast<bool>(m_lock); }
+  bool ok() const { return m_status == dib::DibStatus::kOk; }
+  dib::DibStatus status() const { return m_status; }
   // Meaningful only when ok().
-  const dib::DibLayout& layout() const { return layout_; }
+  const dib::DibLayout& layout() const { return m_layout; }
 
   // The whole block, GlobalSize bytes; empty when not locked.
-  std::span<uint8_t> block() const { return {lock_.bytes(), size_}; }
-  uint8_t* bytes() const { return lock_.bytes(); }
-  size_t size() const { return size_; }
+  std::span<uint8_t> block() const { return {m_lock.bytes(), m_size}; }
+  uint8_t* bytes() const { return m_lock.bytes(); }
+  size_t size() const { return m_size; }
   // Rows of the picture; only when ok().
-  dib::ImageView pixels() const { return dib::PixelsOf(lock_.bytes(), layout_); }
+  dib::ImageView pixels() const { return dib::PixelsOf(m_lock.bytes(), m_layout); }
 
  private:
-  GlobalLockGuard lock_;
-  size_t size_ = 0;
-  dib::DibStatus status_ = dib::DibStatus::kTooSmallForHeader;
-  dib::DibLayout layout_;
+  GlobalLockGuard m_lock;
+  size_t m_size = 0;
+  dib::DibStatus m_status = dib::DibStatus::kTooSmallForHeader;
+  dib::DibLayout m_layout;
 };
 
 }  // namespace qb

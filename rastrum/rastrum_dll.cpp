@@ -42,21 +42,21 @@ class GlobalBlock final : public rastrum::BlockAllocator {
   GlobalBlock(const GlobalBlock&) = delete;
   GlobalBlock& operator=(const GlobalBlock&) = delete;
   ~GlobalBlock() override {
-    if (!handle_) return;
-    if (bytes_) GlobalUnlock(handle_);
-    GlobalFree(handle_);
+    if (!m_handle) return;
+    if (m_bytes) GlobalUnlock(m_handle);
+    GlobalFree(m_handle);
   }
 
   uint8_t* Allocate(size_t bytes) override {
-    if (handle_ || bytes == 0 || bytes > 0x7FFFFFFF) return nullptr;
-    handle_ = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (!handle_) return nullptr;
-    bytes_ = static_cast<uint8_t*>(GlobalLock(handle_));
-    if (!bytes_) {
-      GlobalFree(handle_);
-      handle_ = nullptr;
+    if (m_handle || bytes == 0 || bytes > 0x7FFFFFFF) return nullptr;
+    m_handle = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!m_handle) return nullptr;
+    m_bytes = static_cast<uint8_t*>(GlobalLock(m_handle));
+    if (!m_bytes) {
+      GlobalFree(m_handle);
+      m_handle = nullptr;
     }
-    return bytes_;
+    return m_bytes;
   }
 
   // The handle for a status of the core: the block on success, the failure
@@ -64,19 +64,19 @@ class GlobalBlock final : public rastrum::BlockAllocator {
   // cannot be passed on and counts as out of memory.
   int32_t Finish(int status) {
     if (status != kOk) return status;
-    if (!handle_) return kOutOfMemory;
-    GlobalUnlock(handle_);
-    bytes_ = nullptr;
-    HGLOBAL h = handle_;
+    if (!m_handle) return kOutOfMemory;
+    GlobalUnlock(m_handle);
+    m_bytes = nullptr;
+    HGLOBAL h = m_handle;
     int32_t value = FromHandle(h);
     if (value <= 0) return kOutOfMemory;  // freed by the destructor
-    handle_ = nullptr;
+    m_handle = nullptr;
     return value;
   }
 
  private:
-  HGLOBAL handle_ = nullptr;
-  uint8_t* bytes_ = nullptr;
+  HGLOBAL m_handle = nullptr;
+  uint8_t* m_bytes = nullptr;
 };
 
 // A caller's block, locked for the length of one call. A handle of 0 or
@@ -85,24 +85,24 @@ class InputBlock {
  public:
   explicit InputBlock(int32_t h) {
     if (h <= 0) return;
-    handle_ = ToHandle(h);
-    size_ = GlobalSize(handle_);
-    if (size_ == 0) return;
-    bytes_ = static_cast<uint8_t*>(GlobalLock(handle_));
+    m_handle = ToHandle(h);
+    m_size = GlobalSize(m_handle);
+    if (m_size == 0) return;
+    m_bytes = static_cast<uint8_t*>(GlobalLock(m_handle));
   }
   ~InputBlock() {
-    if (bytes_) GlobalUnlock(handle_);
+    if (m_bytes) GlobalUnlock(m_handle);
   }
   InputBlock(const InputBlock&) = delete;
   InputBlock& operator=(const InputBlock&) = delete;
 
-  bool ok() const { return bytes_ != nullptr; }
-  std::span<uint8_t> span() const { return bytes_ ? std::span<uint8_t>(bytes_, size_) : std::span<uint8_t>(); }
+  bool ok() const { return m_bytes != nullptr; }
+  std::span<uint8_t> span() const { return m_bytes ? std::span<uint8_t>(m_bytes, m_size) : std::span<uint8_t>(); }
 
  private:
-  HGLOBAL handle_ = nullptr;
-  uint8_t* bytes_ = nullptr;
-  SIZE_T size_ = 0;
+  HGLOBAL m_handle = nullptr;
+  uint8_t* m_bytes = nullptr;
+  SIZE_T m_size = 0;
 };
 
 int ReadImageFile(const char* path, std::vector<uint8_t>& data) {

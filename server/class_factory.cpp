@@ -14,13 +14,13 @@ STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::AddRef() {
-  LONG n = InterlockedIncrement(&refs_);
+  LONG n = InterlockedIncrement(&m_refs);
   if (n == 2) ModuleLock();
   return static_cast<ULONG>(n);
 }
 
 STDMETHODIMP_(ULONG) ClassFactory::Release() {
-  LONG n = InterlockedDecrement(&refs_);
+  LONG n = InterlockedDecrement(&m_refs);
   if (n == 1) ModuleUnlock();
   if (n == 0) delete this;
   return static_cast<ULONG>(n);
@@ -31,7 +31,7 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
   *ppv = nullptr;
   // An aggregate must hold its inner object through IUnknown.
   if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-  return create_(outer, riid, ppv);
+  return m_create(outer, riid, ppv);
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {

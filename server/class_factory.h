@@ -13,7 +13,7 @@ namespace qb {
 // client that keeps a factory keeps the module loaded.
 class ClassFactory final : public IClassFactory {
  public:
-  explicit ClassFactory(CreatorFn create) : create_(create) {}
+  explicit ClassFactory(CreatorFn create) : m_create(create) {}
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override;
@@ -22,8 +22,8 @@ class ClassFactory final : public IClassFactory {
   STDMETHODIMP LockServer(BOOL lock) override;
 
  private:
-  CreatorFn create_;
-  volatile LONG refs_ = 1;  // the cache's reference
+  CreatorFn m_create;
+  volatile LONG m_refs = 1;  // the cache's reference
 };
 
 }  // namespace qb

@@ -183,36 +183,36 @@ DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLay
 class MaskedChannel {
  public:
   explicit MaskedChannel(std::uint32_t mask)
-      : mask_(mask),
-        shift_(mask ? std::countr_zero(mask) : 0),
-        bits_(mask ? 32 - std::countl_zero(mask) - shift_ : 0),
-        max_(bits_ >= 32 ? 0xFFFFFFFFu : (1u << bits_) - 1) {}
+      : m_mask(mask),
+        m_shift(mask ? std::countr_zero(mask) : 0),
+        m_bits(mask ? 32 - std::countl_zero(mask) - m_shift : 0),
+        m_max(m_bits >= 32 ? 0xFFFFFFFFu : (1u << m_bits) - 1) {}
 
   std::uint8_t Read(std::uint32_t pixel) const {
-    if (bits_ == 0) return 0;
-    const std::uint32_t v = (pixel & mask_) >> shift_;
-    if (bits_ >= 8) return static_cast<std::uint8_t>(v >> (bits_ - 8));
+    if (m_bits == 0) return 0;
+    const std::uint32_t v = (pixel & m_mask) >> m_shift;
+    if (m_bits >= 8) return static_cast<std::uint8_t>(v >> (m_bits - 8));
     std::uint32_t wide = 0;
     int filled = 0;
     while (filled < 8) {
-      wide = (wide << bits_) | v;
-      filled += bits_;
+      wide = (wide << m_bits) | v;
+      filled += m_bits;
     }
     return static_cast<std::uint8_t>(wide >> (filled - 8));
   }
   std::uint8_t operator()(std::uint32_t pixel) const { return Read(pixel); }
 
   std::uint32_t Write(std::uint32_t pixel, std::uint8_t level) const {
-    if (bits_ == 0) return pixel;
-    const std::uint64_t v = (static_cast<std::uint64_t>(level) * max_ + 127) / 255;
-    return (pixel & ~mask_) | ((static_cast<std::uint32_t>(v) << shift_) & mask_);
+    if (m_bits == 0) return pixel;
+    const std::uint64_t v = (static_cast<std::uint64_t>(level) * m_max + 127) / 255;
+    return (pixel & ~m_mask) | ((static_cast<std::uint32_t>(v) << m_shift) & m_mask);
   }
 
  private:
-  std::uint32_t mask_;
-  int shift_;
-  int bits_;
-  std::uint32_t max_;
+  std::uint32_t m_mask;
+  int m_shift;
+  int m_bits;
+  std::uint32_t m_max;
 };
 
 // True for the blocks the system builds itself: 40-byte header, 24 bits,
@@ -228,30 +228,30 @@ class BasicImageView {
   BasicImageView() = default;
   BasicImageView(Byte* firstRowInMemory, std::int32_t width, std::int32_t height,
                  std::uint32_t stride, bool bottomUp)
-      : first_(firstRowInMemory), width_(width), height_(height), stride_(stride),
-        bottomUp_(bottomUp) {}
+      : m_first(firstRowInMemory), m_width(width), m_height(height), m_stride(stride),
+        m_bottomUp(bottomUp) {}
 
   // A view of writable rows also reads as a view of read-only rows.
   operator BasicImageView<const Byte>() const
     requires(!std::is_const_v<Byte>)
   {
-    return {first_, width_, height_, stride_, bottomUp_};
+    return {m_first, m_width, m_height, m_stride, m_bottomUp};
   }
 
   Byte* Row(std::int32_t y) const {
-    const std::int32_t inMemory = bottomUp_ ? height_ - 1 - y : y;
-    return first_ + static_cast<std::size_t>(inMemory) * stride_;
+    const std::int32_t inMemory = m_bottomUp ? m_height - 1 - y : y;
+    return m_first + static_cast<std::size_t>(inMemory) * m_stride;
   }
-  std::int32_t width() const { return width_; }
-  std::int32_t height() const { return height_; }
-  std::uint32_t stride() const { return stride_; }
+  std::int32_t width() const { return m_width; }
+  std::int32_t height() const { return m_height; }
+  std::uint32_t stride() const { return m_stride; }
 
  private:
-  Byte* first_ = nullptr;
-  std::int32_t width_ = 0;
-  std::int32_t height_ = 0;
-  std::uint32_t stride_ = 0;
-  bool bottomUp_ = true;
+  Byte* m_first = nullptr;
+  std::int32_t m_width = 0;
+  std::int32_t m_height = 0;
+  std::uint32_t m_stride = 0;
+  bool m_bottomUp = true;
 };
 using ImageView = BasicImageView<std::uint8_t>;
 using ConstImageView = BasicImageView<const std::uint8_t>;

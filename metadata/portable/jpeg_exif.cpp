@@ -80,23 +80,23 @@ std::string FieldText(const char* field, std::size_t size) {
 // Streams
 
 int FileStream::ReadByte() {
-  const int c = std::fgetc(file_);
+  const int c = std::fgetc(m_file);
   return c == EOF ? -1 : c;
 }
 
 std::size_t FileStream::Read(std::uint8_t* out, std::size_t n) {
-  return std::fread(out, 1, n, file_);
+  return std::fread(out, 1, n, m_file);
 }
 
 int MemoryStream::ReadByte() {
-  if (position_ >= bytes_.size()) return -1;
-  return bytes_[position_++];
+  if (m_position >= m_bytes.size()) return -1;
+  return m_bytes[m_position++];
 }
 
 std::size_t MemoryStream::Read(std::uint8_t* out, std::size_t n) {
-  const std::size_t count = std::min(n, bytes_.size() - position_);
-  if (count != 0) std::memcpy(out, bytes_.data() + position_, count);
-  position_ += count;
+  const std::size_t count = std::min(n, m_bytes.size() - m_position);
+  if (count != 0) std::memcpy(out, m_bytes.data() + m_position, count);
+  m_position += count;
   return count;
 }
 
@@ -105,38 +105,38 @@ std::size_t MemoryStream::Read(std::uint8_t* out, std::size_t n) {
 
 std::optional<ExifBytes> ExifBytes::Sub(std::uint64_t offset, std::uint64_t n) const {
   if (!Holds(offset, n)) return std::nullopt;
-  return ExifBytes(bytes_.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(n)),
-                   bigEndian_);
+  return ExifBytes(m_bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(n)),
+                   m_bigEndian);
 }
 
 std::optional<std::uint8_t> ExifBytes::U8(std::uint64_t offset) const {
   if (!Holds(offset, 1)) return std::nullopt;
-  return bytes_[static_cast<std::size_t>(offset)];
+  return m_bytes[static_cast<std::size_t>(offset)];
 }
 
 std::optional<std::uint16_t> ExifBytes::U16(std::uint64_t offset) const {
   std::uint8_t b[2];
   if (!Copy(offset, b, 2)) return std::nullopt;
-  return static_cast<std::uint16_t>(bigEndian_ ? (b[0] << 8) | b[1] : (b[1] << 8) | b[0]);
+  return static_cast<std::uint16_t>(m_bigEndian ? (b[0] << 8) | b[1] : (b[1] << 8) | b[0]);
 }
 
 std::optional<std::uint32_t> ExifBytes::U32(std::uint64_t offset) const {
   std::uint8_t b[4];
   if (!Copy(offset, b, 4)) return std::nullopt;
   std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v = (v << 8) | b[bigEndian_ ? i : 3 - i];
+  for (int i = 0; i < 4; ++i) v = (v << 8) | b[m_bigEndian ? i : 3 - i];
   return v;
 }
 
 bool ExifBytes::Copy(std::uint64_t offset, void* out, std::size_t n) const {
   if (!Holds(offset, n)) return false;
-  if (n != 0) std::memcpy(out, bytes_.data() + static_cast<std::size_t>(offset), n);
+  if (n != 0) std::memcpy(out, m_bytes.data() + static_cast<std::size_t>(offset), n);
   return true;
 }
 
 bool ExifBytes::Put(std::uint64_t offset, std::uint8_t value) const {
   if (!Holds(offset, 1)) return false;
-  bytes_[static_cast<std::size_t>(offset)] = value;
+  m_bytes[static_cast<std::size_t>(offset)] = value;
   return true;
 }
 

@@ -54,24 +54,24 @@ class ByteStream {
 // closes it; the reader only takes bytes from it, through stdio's buffer.
 class FileStream final : public ByteStream {
  public:
-  explicit FileStream(std::FILE* file) : file_(file) {}
+  explicit FileStream(std::FILE* file) : m_file(file) {}
   int ReadByte() override;
   std::size_t Read(std::uint8_t* out, std::size_t n) override;
 
  private:
-  std::FILE* file_;
+  std::FILE* m_file;
 };
 
 // Bytes in memory. The bytes must outlive the stream.
 class MemoryStream final : public ByteStream {
  public:
-  explicit MemoryStream(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  explicit MemoryStream(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
   int ReadByte() override;
   std::size_t Read(std::uint8_t* out, std::size_t n) override;
 
  private:
-  std::span<const std::uint8_t> bytes_;
-  std::size_t position_ = 0;
+  std::span<const std::uint8_t> m_bytes;
+  std::size_t m_position = 0;
 };
 
 // What one read of a file gathers. Value-initialised (ExifInfo info{}; or
@@ -131,13 +131,13 @@ std::optional<float> UnitFactor(int unit);
 class ExifBytes {
  public:
   ExifBytes() = default;
-  ExifBytes(std::span<std::uint8_t> bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
+  ExifBytes(std::span<std::uint8_t> bytes, bool bigEndian) : m_bytes(bytes), m_bigEndian(bigEndian) {}
 
-  std::size_t size() const { return bytes_.size(); }
-  bool bigEndian() const { return bigEndian_; }
+  std::size_t size() const { return m_bytes.size(); }
+  bool bigEndian() const { return m_bigEndian; }
   // True when n bytes from offset lie inside the window.
   bool Holds(std::uint64_t offset, std::uint64_t n) const {
-    return offset <= bytes_.size() && n <= bytes_.size() - offset;
+    return offset <= m_bytes.size() && n <= m_bytes.size() - offset;
   }
   // n bytes from offset as a window of their own, or nullopt.
   std::optional<ExifBytes> Sub(std::uint64_t offset, std::uint64_t n) const;
@@ -151,8 +151,8 @@ class ExifBytes {
   bool Put(std::uint64_t offset, std::uint8_t value) const;
 
  private:
-  std::span<std::uint8_t> bytes_;
-  bool bigEndian_ = false;
+  std::span<std::uint8_t> m_bytes;
+  bool m_bigEndian = false;
 };
 
 // One segment kept during a walk: the bytes from the length field on.

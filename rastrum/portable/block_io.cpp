@@ -74,27 +74,27 @@ int Source24::Open(std::span<const uint8_t> block) {
   if (block.empty()) return kBadArgument;
   dib::DibLayout layout;
   if (dib::Validate(block, dib::kAllDepths, layout) != dib::DibStatus::kOk) return kCorruptData;
-  xPelsPerMeter_ = yPelsPerMeter_ = 0;
+  m_xPelsPerMeter = m_yPelsPerMeter = 0;
   if (layout.headerSize >= dib::kInfoHeaderSize) {
-    xPelsPerMeter_ = dib::LoadI32(block.data() + 24);
-    yPelsPerMeter_ = dib::LoadI32(block.data() + 28);
+    m_xPelsPerMeter = dib::LoadI32(block.data() + 24);
+    m_yPelsPerMeter = dib::LoadI32(block.data() + 28);
   }
   if (layout.bitCount == 24 && layout.compression == dib::kBiRgb && layout.colorTableEntries == 0) {
-    converted_.clear();
-    pixels_ = dib::PixelsOf(block.data(), layout);
+    m_converted.clear();
+    m_pixels = dib::PixelsOf(block.data(), layout);
     return kOk;
   }
   auto size = dib::Converted24Size(layout);
   if (!size) return kTooLarge;
   try {
-    converted_.resize(*size);
+    m_converted.resize(*size);
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   }
-  if (!dib::ConvertTo24(block, layout, converted_)) return kCorruptData;
+  if (!dib::ConvertTo24(block, layout, m_converted)) return kCorruptData;
   dib::DibLayout plain;
-  if (dib::Validate(converted_, dib::DepthFlag(24), plain) != dib::DibStatus::kOk) return kCorruptData;
-  pixels_ = dib::PixelsOf(converted_.data(), plain);
+  if (dib::Validate(m_converted, dib::DepthFlag(24), plain) != dib::DibStatus::kOk) return kCorruptData;
+  m_pixels = dib::PixelsOf(m_converted.data(), plain);
   return kOk;
 }
 

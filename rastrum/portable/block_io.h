@@ -38,17 +38,17 @@ class Source24 {
   // validator refuses; kOutOfMemory.
   int Open(std::span<const uint8_t> block);
 
-  const qb::dib::ConstImageView& pixels() const { return pixels_; }
-  int32_t width() const { return pixels_.width(); }
-  int32_t height() const { return pixels_.height(); }
-  int32_t xPelsPerMeter() const { return xPelsPerMeter_; }
-  int32_t yPelsPerMeter() const { return yPelsPerMeter_; }
+  const qb::dib::ConstImageView& pixels() const { return m_pixels; }
+  int32_t width() const { return m_pixels.width(); }
+  int32_t height() const { return m_pixels.height(); }
+  int32_t xPelsPerMeter() const { return m_xPelsPerMeter; }
+  int32_t yPelsPerMeter() const { return m_yPelsPerMeter; }
 
  private:
-  std::vector<uint8_t> converted_;
-  qb::dib::ConstImageView pixels_;
-  int32_t xPelsPerMeter_ = 0;
-  int32_t yPelsPerMeter_ = 0;
+  std::vector<uint8_t> m_converted;
+  qb::dib::ConstImageView m_pixels;
+  int32_t m_xPelsPerMeter = 0;
+  int32_t m_yPelsPerMeter = 0;
 };
 
 }  // namespace rastrum

@@ -197,26 +197,26 @@ void ResampleRow(const uint8_t* in, const AxisFilter& axis, int32_t width, int16
 class RowCache {
  public:
   RowCache(const dib::ConstImageView& src, const AxisFilter& axis, int32_t width, int32_t slots)
-      : src_(src), axis_(axis), width_(width), values_(static_cast<size_t>(width) * 3),
-        rows_(static_cast<size_t>(slots) * values_), tags_(static_cast<size_t>(slots), -1) {}
+      : m_src(src), m_axis(axis), m_width(width), m_values(static_cast<size_t>(width) * 3),
+        m_rows(static_cast<size_t>(slots) * m_values), m_tags(static_cast<size_t>(slots), -1) {}
 
   const int16_t* Row(int32_t y) {
-    const size_t slot = static_cast<size_t>(y) % tags_.size();
-    int16_t* row = rows_.data() + slot * values_;
-    if (tags_[slot] != y) {
-      ResampleRow(src_.Row(y), axis_, width_, row);
-      tags_[slot] = y;
+    const size_t slot = static_cast<size_t>(y) % m_tags.size();
+    int16_t* row = m_rows.data() + slot * m_values;
+    if (m_tags[slot] != y) {
+      ResampleRow(m_src.Row(y), m_axis, m_width, row);
+      m_tags[slot] = y;
     }
     return row;
   }
 
  private:
-  dib::ConstImageView src_;
-  const AxisFilter& axis_;
-  int32_t width_;
-  size_t values_;
-  std::vector<int16_t> rows_;
-  std::vector<int32_t> tags_;
+  dib::ConstImageView m_src;
+  const AxisFilter& m_axis;
+  int32_t m_width;
+  size_t m_values;
+  std::vector<int16_t> m_rows;
+  std::vector<int32_t> m_tags;
 };
 
 }  // namespace

@@ -202,7 +202,7 @@ bool ParseDword(const std::string& s, std::uint32_t& out) {
 
 class Parser {
  public:
-  explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+  explicit Parser(std::vector<Token> tokens) : m_tokens(std::move(tokens)) {}
 
   Result ParseScript(Script& out) {
     if (Peek().kind == Tok::End) return SyntaxError(Peek().line, "empty script");
@@ -215,10 +215,10 @@ class Parser {
   }
 
  private:
-  const Token& Peek() const { return tokens_[pos_]; }
+  const Token& Peek() const { return m_tokens[m_pos]; }
   const Token& Next() {
-    const Token& t = tokens_[pos_];
-    if (t.kind != Tok::End) ++pos_;
+    const Token& t = m_tokens[m_pos];
+    if (t.kind != Tok::End) ++m_pos;
     return t;
   }
 
@@ -346,8 +346,8 @@ class Parser {
     return {};
   }
 
-  std::vector<Token> tokens_;
-  size_t pos_ = 0;
+  std::vector<Token> m_tokens;
+  size_t m_pos = 0;
 };
 
 // ---- Evaluation ------------------------------------------------------------
@@ -366,7 +366,7 @@ Result StoreError(Status s, int line, const std::string& what) {
 
 class Registrar {
  public:
-  explicit Registrar(KeyStore& store) : store_(store) {}
+  explicit Registrar(KeyStore& store) : m_store(store) {}
 
   Result Run(const Script& script) {
     for (const RootNode& root : script.roots) {
@@ -384,8 +384,8 @@ class Registrar {
   Result RegisterKey(Root root, const std::string& parent, const KeyNode& key) {
     const std::string path = Join(parent, key.name);
     if (key.flag == KeyFlag::ForceRemove || key.flag == KeyFlag::Delete) {
-      if (store_.KeyExists(root, path)) {
-        if (Status s = store_.DeleteTree(root, path); !s.ok())
+      if (m_store.KeyExists(root, path)) {
+        if (Status s = m_store.DeleteTree(root, path); !s.ok())
           return StoreError(s, key.line, "cannot delete key " + FullName(root, path));
       }
       if (key.flag == KeyFlag::Delete) return {};
@@ -399,21 +399,21 @@ class Registrar {
     for (;;) {
       size_t sep = key.name.find('\\', start);
       level = Join(level, key.name.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-      if (!store_.KeyExists(root, level)) {
-        if (Status s = store_.CreateKey(root, level); !s.ok())
+      if (!m_store.KeyExists(root, level)) {
+        if (Status s = m_store.CreateKey(root, level); !s.ok())
           return StoreError(s, key.line, "cannot create key " + FullName(root, level));
-        created_.emplace_back(root, level);
+        m_created.emplace_back(root, level);
       }
       if (sep == std::string::npos) break;
       start = sep + 1;
     }
 
     if (key.defaultValue) {
-      if (Status s = store_.SetValue(root, path, {}, *key.defaultValue); !s.ok())
+      if (Status s = m_store.SetValue(root, path, {}, *key.defaultValue); !s.ok())
         return StoreError(s, key.line, "cannot set the default value of " + FullName(root, path));
     }
     for (const NamedValue& v : key.values) {
-      if (Status s = store_.SetValue(root, path, v.name, v.value); !s.ok())
+      if (Status s = m_store.SetValue(root, path, v.name, v.value); !s.ok())
         return StoreError(s, v.line, "cannot set value '" + v.name + "' of " + FullName(root, path));
     }
     for (const KeyNode& sub : key.subkeys) {
@@ -425,14 +425,14 @@ class Registrar {
   // Newest first, so that children go before their parents. Failures are
   // ignored: the run has already failed and is reporting its first error.
   void RollBack() {
-    for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
-      if (store_.KeyExists(it->first, it->second)) store_.DeleteTree(it->first, it->second);
+    for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
+      if (m_store.KeyExists(it->first, it->second)) m_store.DeleteTree(it->first, it->second);
     }
-    created_.clear();
+    m_created.clear();
   }
 
-  KeyStore& store_;
-  std::vector<std::pair<Root, std::string>> created_;
+  KeyStore& m_store;
+  std::vector<std::pair<Root, std::string>> m_created;
 };
 
 void UnregisterKey(KeyStore& store, Root root, const std::string& parent, const KeyNode& key) {
@@ -532,27 +532,27 @@ std::string MemoryKeyStore::Fold(Root root, const std::string& path) {
 
 Status MemoryKeyStore::Inject(Op op) {
   const int k = static_cast<int>(op);
-  ++calls_[k];
-  if (failAt_[k] != 0 && calls_[k] == failAt_[k]) return Status{failCode_[k]};
+  ++m_calls[k];
+  if (m_failAt[k] != 0 && m_calls[k] == m_failAt[k]) return Status{m_failCode[k]};
   return {};
 }
 
 void MemoryKeyStore::FailNth(Op op, int nth, int code) {
   const int k = static_cast<int>(op);
-  failAt_[k] = calls_[k] + nth;
-  failCode_[k] = code;
+  m_failAt[k] = m_calls[k] + nth;
+  m_failCode[k] = code;
 }
 
-int MemoryKeyStore::Calls(Op op) const { return calls_[static_cast<int>(op)]; }
+int MemoryKeyStore::Calls(Op op) const { return m_calls[static_cast<int>(op)]; }
 
 bool MemoryKeyStore::KeyExists(Root root, const std::string& path) {
-  return path.empty() || keys_.count(Fold(root, path)) != 0;
+  return path.empty() || m_keys.count(Fold(root, path)) != 0;
 }
 
 bool MemoryKeyStore::HasSubkeys(Root root, const std::string& path) {
   const std::string prefix = Fold(root, path) + kSep;
-  auto it = keys_.lower_bound(prefix);
-  return it != keys_.end() && it->first.starts_with(prefix);
+  auto it = m_keys.lower_bound(prefix);
+  return it != m_keys.end() && it->first.starts_with(prefix);
 }
 
 Status MemoryKeyStore::CreateKey(Root root, const std::string& path) {
@@ -562,7 +562,7 @@ Status MemoryKeyStore::CreateKey(Root root, const std::string& path) {
   for (size_t pos = 0;;) {
     const size_t sep = path.find('\\', pos);
     const std::string level = path.substr(0, sep);
-    keys_.try_emplace(Fold(root, level), Key{FullName(root, level), {}});
+    m_keys.try_emplace(Fold(root, level), Key{FullName(root, level), {}});
     if (sep == std::string::npos) break;
     pos = sep + 1;
   }
@@ -572,16 +572,16 @@ Status MemoryKeyStore::CreateKey(Root root, const std::string& path) {
 Status MemoryKeyStore::SetValue(Root root, const std::string& path, const std::string& name, const Value& value) {
   if (Status s = Inject(Op::SetValue); !s.ok()) return s;
   if (path.empty()) return Status{kErrorAccessDenied};
-  auto it = keys_.find(Fold(root, path));
-  if (it == keys_.end()) return Status{kErrorFileNotFound};
+  auto it = m_keys.find(Fold(root, path));
+  if (it == m_keys.end()) return Status{kErrorFileNotFound};
   it->second.values[FoldString(name)] = {name, value};
   return {};
 }
 
 Status MemoryKeyStore::DeleteValue(Root root, const std::string& path, const std::string& name) {
   if (Status s = Inject(Op::DeleteValue); !s.ok()) return s;
-  auto it = keys_.find(Fold(root, path));
-  if (it == keys_.end() || it->second.values.erase(FoldString(name)) == 0) return Status{kErrorFileNotFound};
+  auto it = m_keys.find(Fold(root, path));
+  if (it == m_keys.end() || it->second.values.erase(FoldString(name)) == 0) return Status{kErrorFileNotFound};
   return {};
 }
 
@@ -589,23 +589,23 @@ Status MemoryKeyStore::DeleteTree(Root root, const std::string& path) {
   if (Status s = Inject(Op::DeleteTree); !s.ok()) return s;
   if (path.empty()) return Status{kErrorAccessDenied};
   const std::string key = Fold(root, path);
-  if (keys_.erase(key) == 0) return Status{kErrorFileNotFound};
+  if (m_keys.erase(key) == 0) return Status{kErrorFileNotFound};
   const std::string prefix = key + kSep;
-  auto it = keys_.lower_bound(prefix);
-  while (it != keys_.end() && it->first.starts_with(prefix)) it = keys_.erase(it);
+  auto it = m_keys.lower_bound(prefix);
+  while (it != m_keys.end() && it->first.starts_with(prefix)) it = m_keys.erase(it);
   return {};
 }
 
 Status MemoryKeyStore::DeleteKey(Root root, const std::string& path) {
   if (Status s = Inject(Op::DeleteKey); !s.ok()) return s;
   if (path.empty() || HasSubkeys(root, path)) return Status{kErrorAccessDenied};
-  if (keys_.erase(Fold(root, path)) == 0) return Status{kErrorFileNotFound};
+  if (m_keys.erase(Fold(root, path)) == 0) return Status{kErrorFileNotFound};
   return {};
 }
 
 std::optional<Value> MemoryKeyStore::GetValue(Root root, const std::string& path, const std::string& name) const {
-  auto it = keys_.find(Fold(root, path));
-  if (it == keys_.end()) return std::nullopt;
+  auto it = m_keys.find(Fold(root, path));
+  if (it == m_keys.end()) return std::nullopt;
   auto v = it->second.values.find(FoldString(name));
   if (v == it->second.values.end()) return std::nullopt;
   return v->second.second;
@@ -614,7 +614,7 @@ std::optional<Value> MemoryKeyStore::GetValue(Root root, const std::string& path
 std::string MemoryKeyStore::Dump() const {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
-  for (const auto& [folded, key] : keys_) {
+  for (const auto& [folded, key] : m_keys) {
     out += key.displayPath + "\n";
     for (const auto& [foldedName, named] : key.values) {
       const auto& [name, value] = named;

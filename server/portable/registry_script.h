@@ -196,10 +196,10 @@ class MemoryKeyStore : public KeyStore {
   static constexpr char kSep = '\x01';
   static std::string Fold(Root root, const std::string& path);
 
-  std::map<std::string, Key> keys_;  // folded "root\path" -> key
-  int calls_[5] = {};
-  int failAt_[5] = {};
-  int failCode_[5] = {};
+  std::map<std::string, Key> m_keys;  // folded "root\path" -> key
+  int m_calls[5] = {};
+  int m_failAt[5] = {};
+  int m_failCode[5] = {};
 };
 
 }  // namespace qb::reg

@@ -33,7 +33,7 @@ using Members = std::vector<std::pair<std::string, std::string>>;
 
 class JsonReader {
  public:
-  explicit JsonReader(const std::string& text) : s_(text) {}
+  explicit JsonReader(const std::string& text) : m_s(text) {}
 
   std::vector<Members> Objects() {
     std::vector<Members> out;
@@ -45,7 +45,7 @@ class JsonReader {
         if (!Take(':')) return out;
         members.emplace_back(std::move(key), Value());
         Take(',');
-        if (i_ >= s_.size()) return out;
+        if (m_i >= m_s.size()) return out;
       }
       out.push_back(std::move(members));
       Take(',');
@@ -55,12 +55,12 @@ class JsonReader {
 
  private:
   void Space() {
-    while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
+    while (m_i < m_s.size() && std::isspace(static_cast<unsigned char>(m_s[m_i]))) ++m_i;
   }
   bool Take(char c) {
     Space();
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
+    if (m_i < m_s.size() && m_s[m_i] == c) {
+      ++m_i;
       return true;
     }
     return false;
@@ -68,40 +68,40 @@ class JsonReader {
   std::string String() {
     std::string out;
     if (!Take('"')) return out;
-    while (i_ < s_.size() && s_[i_] != '"') {
-      char c = s_[i_++];
-      if (c == '\\' && i_ < s_.size()) {
-        c = s_[i_++];
+    while (m_i < m_s.size() && m_s[m_i] != '"') {
+      char c = m_s[m_i++];
+      if (c == '\\' && m_i < m_s.size()) {
+        c = m_s[m_i++];
         if (c == 'n') c = '\n';
         else if (c == 't') c = '\t';
         else if (c == 'r') c = '\r';
-        else if (c == 'u' && i_ + 4 <= s_.size()) {  // only ASCII escapes matter here
-          c = static_cast<char>(std::strtol(s_.substr(i_, 4).c_str(), nullptr, 16));
-          i_ += 4;
+        else if (c == 'u' && m_i + 4 <= m_s.size()) {  // only ASCII escapes matter here
+          c = static_cast<char>(std::strtol(m_s.substr(m_i, 4).c_str(), nullptr, 16));
+          m_i += 4;
         }
       }
       out += c;
     }
-    ++i_;
+    ++m_i;
     return out;
   }
   std::string Value() {
     Space();
-    if (i_ < s_.size() && s_[i_] == '"') return String();
-    const std::size_t start = i_;
+    if (m_i < m_s.size() && m_s[m_i] == '"') return String();
+    const std::size_t start = m_i;
     int depth = 0;  // a list value is kept as its text
-    while (i_ < s_.size() && (depth > 0 || (s_[i_] != ',' && s_[i_] != '}'))) {
-      if (s_[i_] == '[') ++depth;
-      if (s_[i_] == ']') --depth;
-      ++i_;
+    while (m_i < m_s.size() && (depth > 0 || (m_s[m_i] != ',' && m_s[m_i] != '}'))) {
+      if (m_s[m_i] == '[') ++depth;
+      if (m_s[m_i] == ']') --depth;
+      ++m_i;
     }
-    std::string v = s_.substr(start, i_ - start);
+    std::string v = m_s.substr(start, m_i - start);
     while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.pop_back();
     return v;
   }
 
-  const std::string& s_;
-  std::size_t i_ = 0;
+  const std::string& m_s;
+  std::size_t m_i = 0;
 };
 
 // The tags our reader uses. -a keeps duplicates and -G1 names the directory

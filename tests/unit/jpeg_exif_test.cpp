@@ -49,14 +49,14 @@ struct Field {
 // Writes TIFF blocks of EXIF segments in one byte order.
 class TiffWriter {
  public:
-  explicit TiffWriter(bool bigEndian) : be_(bigEndian) {}
-  bool bigEndian() const { return be_; }
+  explicit TiffWriter(bool bigEndian) : m_be(bigEndian) {}
+  bool bigEndian() const { return m_be; }
 
   Bytes U16(std::uint16_t v) const {
-    return be_ ? Bytes{std::uint8_t(v >> 8), std::uint8_t(v)} : Bytes{std::uint8_t(v), std::uint8_t(v >> 8)};
+    return m_be ? Bytes{std::uint8_t(v >> 8), std::uint8_t(v)} : Bytes{std::uint8_t(v), std::uint8_t(v >> 8)};
   }
   Bytes U32(std::uint32_t v) const {
-    return be_ ? U16(std::uint16_t(v >> 16)) + U16(std::uint16_t(v)) : U16(std::uint16_t(v)) + U16(std::uint16_t(v >> 16));
+    return m_be ? U16(std::uint16_t(v >> 16)) + U16(std::uint16_t(v)) : U16(std::uint16_t(v)) + U16(std::uint16_t(v >> 16));
   }
   Field Ascii(std::uint16_t tag, std::string_view s) const {
     return {tag, kAscii, std::uint32_t(s.size() + 1), Text(s) + Bytes{0}};
@@ -76,7 +76,7 @@ class TiffWriter {
     const std::uint32_t exifAt = 8 + DirSize(ifd0);
     const std::uint32_t ifd1At = exifAt + (exif.empty() ? 0 : DirSize(exif));
     if (!exif.empty()) ifd0.back().value = U32(exifAt);
-    Bytes out = Text(be_ ? "MM" : "II") + U16(42) + U32(8);
+    Bytes out = Text(m_be ? "MM" : "II") + U16(42) + U32(8);
     WriteDir(out, ifd0, ifd1.empty() ? 0 : ifd1At);
     if (!exif.empty()) WriteDir(out, exif, 0);
     if (!ifd1.empty()) WriteDir(out, ifd1, 0);
@@ -108,7 +108,7 @@ class TiffWriter {
     }
     out = out + U32(next) + data;
   }
-  bool be_;
+  bool m_be;
 };
 
 void Put16(Bytes& b, std::size_t at, std::uint16_t v, bool be = false) {

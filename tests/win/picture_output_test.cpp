@@ -39,24 +39,24 @@ class Scratch {
   Scratch() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    dir_ = std::wstring(temp) + L"quillbox-out-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(dir_.c_str(), nullptr);
+    m_dir = std::wstring(temp) + L"quillbox-out-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(m_dir.c_str(), nullptr);
   }
   ~Scratch() {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((dir_ + L"\\*").c_str(), &data);
+    HANDLE find = FindFirstFileW((m_dir + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
       do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((dir_ + L"\\" + data.cFileName).c_str());
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((m_dir + L"\\" + data.cFileName).c_str());
       } while (FindNextFileW(find, &data));
       FindClose(find);
     }
-    RemoveDirectoryW(dir_.c_str());
+    RemoveDirectoryW(m_dir.c_str());
   }
-  std::wstring Path(const std::wstring& name) const { return dir_ + L"\\" + name; }
+  std::wstring Path(const std::wstring& name) const { return m_dir + L"\\" + name; }
 
  private:
-  std::wstring dir_;
+  std::wstring m_dir;
 };
 
 // Counts the APP1 segments that begin with "Exif" before the scan.

@@ -28,22 +28,22 @@ class Scratch {
   Scratch() {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    dir_ = std::string(temp) + "rastrum-test-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(dir_.c_str(), nullptr);
+    m_dir = std::string(temp) + "rastrum-test-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(m_dir.c_str(), nullptr);
   }
   ~Scratch() {
     for (const std::string& f : Files()) {
-      std::string p = dir_ + "\\" + f;
+      std::string p = m_dir + "\\" + f;
       SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileA(p.c_str());
     }
-    RemoveDirectoryA(dir_.c_str());
+    RemoveDirectoryA(m_dir.c_str());
   }
-  std::string Path(const char* name) const { return dir_ + "\\" + name; }
+  std::string Path(const char* name) const { return m_dir + "\\" + name; }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir_ + "\\*").c_str(), &data);
+    HANDLE find = FindFirstFileA((m_dir + "\\*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return names;
     do {
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
@@ -69,7 +69,7 @@ class Scratch {
   }
 
  private:
-  std::string dir_;
+  std::string m_dir;
 };
 
 }  // namespace

@@ -222,17 +222,17 @@ class ClassesRootRedirect {
  public:
   ClassesRootRedirect() {
     RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kScratch) + L"\\Classes").c_str(), 0, nullptr, 0,
-                    KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
-    ok_ = key_ && RegOverridePredefKey(HKEY_CLASSES_ROOT, key_.get()) == ERROR_SUCCESS;
+                    KEY_ALL_ACCESS, nullptr, m_key.put(), nullptr);
+    m_ok = m_key && RegOverridePredefKey(HKEY_CLASSES_ROOT, m_key.get()) == ERROR_SUCCESS;
   }
   ~ClassesRootRedirect() {
-    if (ok_) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    if (m_ok) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
   }
-  bool ok() const { return ok_; }
+  bool ok() const { return m_ok; }
 
  private:
-  qb::UniqueHKey key_;
-  bool ok_ = false;
+  qb::UniqueHKey m_key;
+  bool m_ok = false;
 };
 
 struct ModuleScript {

@@ -70,14 +70,14 @@ ComPtr<I> MakeLinked(REFCLSID clsid) {
 // A BSTR for the length of a call.
 class Bstr {
  public:
-  explicit Bstr(const std::wstring& s) : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
-  ~Bstr() { SysFreeString(b_); }
+  explicit Bstr(const std::wstring& s) : m_b(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+  ~Bstr() { SysFreeString(m_b); }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return b_; }
+  operator BSTR() const { return m_b; }
 
  private:
-  BSTR b_;
+  BSTR m_b;
 };
 
 inline ULONG RefCount(IUnknown* p) {
