@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "memory_key_store.h"
 #include "server/portable/registry_script.h"
 
 namespace {

@@ -1,0 +1,143 @@
+#include "memory_key_store.h"
+
+namespace qb::reg {
+namespace {
+
+std::string FoldString(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string FullName(Root root, const std::string& path) {
+  return std::string(RootName(root)) + "\\" + path;
+}
+
+}  // namespace
+
+// Map keys fold case and use '\x01' as the separator, which sorts before any
+// character of a name: a key's subkeys then follow it directly, in the order
+// Dump shows them, and form one range that starts with "key\x01".
+std::string MemoryKeyStore::Fold(Root root, const std::string& path) {
+  std::string key = std::to_string(static_cast<int>(root));
+  if (!path.empty()) key += kSep + FoldString(path);
+  for (char& c : key)
+    if (c == '\\') c = kSep;
+  return key;
+}
+
+Status MemoryKeyStore::Inject(Op op) {
+  const int k = static_cast<int>(op);
+  ++m_calls[k];
+  if (m_failAt[k] != 0 && m_calls[k] == m_failAt[k]) return Status{m_failCode[k]};
+  return {};
+}
+
+void MemoryKeyStore::FailNth(Op op, int nth, int code) {
+  const int k = static_cast<int>(op);
+  m_failAt[k] = m_calls[k] + nth;
+  m_failCode[k] = code;
+}
+
+int MemoryKeyStore::Calls(Op op) const { return m_calls[static_cast<int>(op)]; }
+
+bool MemoryKeyStore::KeyExists(Root root, const std::string& path) {
+  return path.empty() || m_keys.count(Fold(root, path)) != 0;
+}
+
+bool MemoryKeyStore::HasSubkeys(Root root, const std::string& path) {
+  const std::string prefix = Fold(root, path) + kSep;
+  auto it = m_keys.lower_bound(prefix);
+  return it != m_keys.end() && it->first.starts_with(prefix);
+}
+
+Status MemoryKeyStore::CreateKey(Root root, const std::string& path) {
+  if (Status s = Inject(Op::CreateKey); !s.ok()) return s;
+  // Like the registry, creating a key creates its missing parents.
+  if (path.empty()) return {};
+  for (size_t pos = 0;;) {
+    const size_t sep = path.find('\\', pos);
+    const std::string level = path.substr(0, sep);
+    m_keys.try_emplace(Fold(root, level), Key{FullName(root, level), {}});
+    if (sep == std::string::npos) break;
+    pos = sep + 1;
+  }
+  return {};
+}
+
+Status MemoryKeyStore::SetValue(Root root, const std::string& path, const std::string& name, const Value& value) {
+  if (Status s = Inject(Op::SetValue); !s.ok()) return s;
+  if (path.empty()) return Status{kErrorAccessDenied};
+  auto it = m_keys.find(Fold(root, path));
+  if (it == m_keys.end()) return Status{kErrorFileNotFound};
+  it->second.values[FoldString(name)] = {name, value};
+  return {};
+}
+
+Status MemoryKeyStore::DeleteValue(Root root, const std::string& path, const std::string& name) {
+  if (Status s = Inject(Op::DeleteValue); !s.ok()) return s;
+  auto it = m_keys.find(Fold(root, path));
+  if (it == m_keys.end() || it->second.values.erase(FoldString(name)) == 0) return Status{kErrorFileNotFound};
+  return {};
+}
+
+Status MemoryKeyStore::DeleteTree(Root root, const std::string& path) {
+  if (Status s = Inject(Op::DeleteTree); !s.ok()) return s;
+  if (path.empty()) return Status{kErrorAccessDenied};
+  const std::string key = Fold(root, path);
+  if (m_keys.erase(key) == 0) return Status{kErrorFileNotFound};
+  const std::string prefix = key + kSep;
+  auto it = m_keys.lower_bound(prefix);
+  while (it != m_keys.end() && it->first.starts_with(prefix)) it = m_keys.erase(it);
+  return {};
+}
+
+Status MemoryKeyStore::DeleteKey(Root root, const std::string& path) {
+  if (Status s = Inject(Op::DeleteKey); !s.ok()) return s;
+  if (path.empty() || HasSubkeys(root, path)) return Status{kErrorAccessDenied};
+  if (m_keys.erase(Fold(root, path)) == 0) return Status{kErrorFileNotFound};
+  return {};
+}
+
+std::optional<Value> MemoryKeyStore::GetValue(Root root, const std::string& path, const std::string& name) const {
+  auto it = m_keys.find(Fold(root, path));
+  if (it == m_keys.end()) return std::nullopt;
+  auto v = it->second.values.find(FoldString(name));
+  if (v == it->second.values.end()) return std::nullopt;
+  return v->second.second;
+}
+
+std::string MemoryKeyStore::Dump() const {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const auto& [folded, key] : m_keys) {
+    out += key.displayPath + "\n";
+    for (const auto& [foldedName, named] : key.values) {
+      const auto& [name, value] = named;
+      out += key.displayPath + " " + (name.empty() ? "@" : name) + " = ";
+      switch (value.type) {
+        case ValueType::String: {
+          std::string quoted;
+          for (char c : value.text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+          out += "s '" + quoted + "'";
+          break;
+        }
+        case ValueType::Dword:
+          out += "d " + std::to_string(value.number);
+          break;
+        case ValueType::Binary:
+          out += "b ";
+          for (std::uint8_t b : value.bytes) {
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+          }
+          break;
+      }
+      out += "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace qb::reg
