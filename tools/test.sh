@@ -71,6 +71,7 @@ run_script() {
 
 qb_install_packages || { echo "0 passed, 1 failed"; exit 1; }
 qb_fetch_samples || { echo "0 passed, 1 failed"; exit 1; }
+qb_fetch_codec_sources || { echo "0 passed, 1 failed"; exit 1; }
 # The native tests and the Windows test program find the photos here.
 export QB_GOEXIF_DIR="$QB_GOEXIF"
 export QB_SAMPLES_WIN="$(qb_winpath "$QB_GOEXIF")"
