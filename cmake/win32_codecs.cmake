@@ -13,15 +13,23 @@
 # QB_CODEC_SOURCES_DIR, and are needed only while a library still has to be
 # built.
 #
-# zlib comes from Debian's libz-mingw-w64-dev.
+# zlib is the static mingw-w64 one (Debian's libz-mingw-w64-dev).
 
 set(QB_CODECS_DIR ${CMAKE_BINARY_DIR}/codecs)
 set(QB_CODECS_PREFIX ${QB_CODECS_DIR}/i686)
 set(QB_CODEC_SOURCES_DIR ${QB_CODECS_DIR}/download CACHE PATH
   "Folder holding the upstream tarballs of libjpeg-turbo and libpng1.6 (filled by tools/fetch-codec-sources.sh)")
 
-set(QB_CODECS_ZLIB_LIBRARY /usr/i686-w64-mingw32/lib/libz.a)
-set(QB_CODECS_ZLIB_INCLUDE_DIR /usr/i686-w64-mingw32/include)
+find_library(QB_CODECS_ZLIB_LIBRARY NAMES libz.a DOC "static zlib for i686 Windows")
+find_path(QB_CODECS_ZLIB_INCLUDE_DIR zlib.h DOC "zlib headers for i686 Windows")
+if(NOT QB_CODECS_ZLIB_LIBRARY OR NOT QB_CODECS_ZLIB_INCLUDE_DIR)
+  message(FATAL_ERROR "no static mingw-w64 zlib (libz.a, zlib.h) under ${CMAKE_FIND_ROOT_PATH}: "
+    "install libz-mingw-w64-dev, or set QB_CODECS_ZLIB_LIBRARY and QB_CODECS_ZLIB_INCLUDE_DIR")
+endif()
+find_program(QB_NASM nasm DOC "assembler for libjpeg-turbo's SIMD code")
+if(NOT QB_NASM)
+  message(FATAL_ERROR "nasm not found (libjpeg-turbo's SIMD code needs it): install nasm, or set QB_NASM")
+endif()
 
 if(CMAKE_TOOLCHAIN_FILE)
   get_filename_component(_qb_codecs_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE
@@ -122,7 +130,7 @@ set(QB_PNG_LIBRARY ${QB_CODECS_PREFIX}/lib/libpng16.a)
 # instead of a silently slow library.
 _qb_codecs_build(libjpeg-turbo libjpeg-turbo ${QB_JPEG_LIBRARY}
   -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF
-  -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DCMAKE_ASM_NASM_COMPILER=nasm)
+  -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DCMAKE_ASM_NASM_COMPILER=${QB_NASM})
 
 _qb_codecs_build(libpng libpng1.6 ${QB_PNG_LIBRARY}
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
