@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds both trees, installs Quillbox into the private Wine prefix and runs
-# every test: native unit tests, the Windows test program under Wine, and
-# the VBScript and JScript tests through cscript.
+# every test: the layering check, native unit tests, the Windows test
+# program under Wine, and the VBScript and JScript tests through cscript.
 # Ends with one line "N passed, N failed, N skipped" for the whole run; exits
 # non-zero on any failure, a failed build, a test program or script that did
 # not report, or a skipped test that is not on the list of expected skips.
@@ -115,6 +115,16 @@ export QB_SAMPLES_WIN="$(qb_winpath "$QB_GOEXIF")"
 mkdir -p "$QB_BUILD/logs"
 if ! qb_build_native; then echo "0 passed, 1 failed, 0 skipped"; exit 1; fi
 if ! qb_build_win32; then echo "0 passed, 1 failed, 0 skipped"; exit 1; fi
+
+# Each folder includes only the folders beneath it; portable code no
+# Windows header. One test.
+qb_log "layering check"
+if bash "$QB_ROOT/tools/check-layers.sh" "$QB_ROOT" >"$QB_BUILD/logs/layers.log" 2>&1; then
+  passed=$((passed + 1))
+else
+  fail_run "layering check: $(tail -1 "$QB_BUILD/logs/layers.log")"
+  grep -v '^layers: ' "$QB_BUILD/logs/layers.log" >&2
+fi
 
 qb_log "native unit tests"
 "$QB_NATIVE/qb_unit_tests" >"$QB_BUILD/logs/unit.log" 2>&1
