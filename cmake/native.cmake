@@ -4,8 +4,6 @@ find_package(GTest REQUIRED)
 file(GLOB QB_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(qb_unit_tests ${QB_UNIT_TESTS})
 target_link_libraries(qb_unit_tests PRIVATE qb_portable rastrum_core GTest::gtest GTest::gtest_main)
-target_compile_definitions(qb_unit_tests PRIVATE
-  QB_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures")
 add_test(NAME unit COMMAND qb_unit_tests)
 
 option(QB_SANITIZE "Build with AddressSanitizer and UBSan" OFF)

@@ -4,10 +4,31 @@ include(cmake/catalogue.cmake)
 set(QB_GEN ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${QB_GEN})
 
-# Type library and interface headers from the IDL.
+# Host tools and files the build reads. widl, with Wine's system IDL files
+# (libwine-dev) and its 32-bit stdole2.tlb (wine32), which the type library
+# imports; GoogleTest's sources (libgtest-dev, libgmock-dev), built for the
+# target. All of them live on the host, not under the target root.
 find_program(WIDL i686-w64-mingw32-widl REQUIRED)
-set(WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+find_path(WINE_IDL_DIR oaidl.idl PATH_SUFFIXES wine/wine/windows wine/windows
+  NO_CMAKE_FIND_ROOT_PATH DOC "Wine's system IDL files (oaidl.idl, ...)")
+if(NOT WINE_IDL_DIR)
+  message(FATAL_ERROR "Wine's IDL files (oaidl.idl) not found: install libwine-dev, or set WINE_IDL_DIR")
+endif()
+find_path(WINE_TLB_DIR stdole2.tlb
+  PATH_SUFFIXES lib/i386-linux-gnu/wine/i386-windows lib/wine/i386-windows
+  NO_CMAKE_FIND_ROOT_PATH DOC "folder of Wine's 32-bit stdole2.tlb")
+if(NOT WINE_TLB_DIR)
+  message(FATAL_ERROR "Wine's 32-bit stdole2.tlb not found: install wine32:i386, or set WINE_TLB_DIR")
+endif()
+find_path(QB_GOOGLETEST_SOURCE_DIR googlemock/include/gmock/gmock.h
+  PATH_SUFFIXES src/googletest NO_CMAKE_FIND_ROOT_PATH
+  DOC "GoogleTest's source tree: googletest/ and googlemock/ under one CMakeLists.txt")
+if(NOT QB_GOOGLETEST_SOURCE_DIR OR NOT EXISTS ${QB_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest's sources not found: install libgtest-dev and libgmock-dev, "
+    "or set QB_GOOGLETEST_SOURCE_DIR")
+endif()
+
+# Type library and interface headers from the IDL.
 add_custom_command(
   OUTPUT ${QB_GEN}/quillbox.h ${QB_GEN}/quillbox_i.c ${CMAKE_BINARY_DIR}/Quillbox.tlb
   COMMAND ${WIDL} --win32 -I${WINE_IDL_DIR} -L${WINE_TLB_DIR}
@@ -54,7 +75,7 @@ target_link_options(regtlb PRIVATE -municode)
 # Windows test programs (GoogleTest, cross-built from Debian's sources).
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${QB_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 file(GLOB QB_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(quillbox_wintests ${QB_WIN_TESTS} ${QB_RC})
 target_link_libraries(quillbox_wintests PRIVATE quillbox_server gtest gmock)

@@ -6,15 +6,30 @@
 # Both libraries are built at configure time, once per build tree: a stamp
 # beside each installation records the recipe it was built with, and a later
 # configure with the same recipe leaves it alone. Everything lives under
-# ${CMAKE_BINARY_DIR}/codecs (download/, src/, build/, i686/ the installation,
-# logs/).
+# ${CMAKE_BINARY_DIR}/codecs (src/, build/, i686/ the installation, logs/).
 #
-# zlib comes from Debian's libz-mingw-w64-dev.
+# The configure never downloads: the tarballs are fetched beforehand by
+# tools/fetch-codec-sources.sh (tools/main.sh and tools/test.sh run it) into
+# QB_CODEC_SOURCES_DIR, and are needed only while a library still has to be
+# built.
+#
+# zlib is the static mingw-w64 one (Debian's libz-mingw-w64-dev).
 
 set(QB_CODECS_DIR ${CMAKE_BINARY_DIR}/codecs)
 set(QB_CODECS_PREFIX ${QB_CODECS_DIR}/i686)
-set(QB_CODECS_ZLIB_LIBRARY /usr/i686-w64-mingw32/lib/libz.a)
-set(QB_CODECS_ZLIB_INCLUDE_DIR /usr/i686-w64-mingw32/include)
+set(QB_CODEC_SOURCES_DIR ${QB_CODECS_DIR}/download CACHE PATH
+  "Folder holding the upstream tarballs of libjpeg-turbo and libpng1.6 (filled by tools/fetch-codec-sources.sh)")
+
+find_library(QB_CODECS_ZLIB_LIBRARY NAMES libz.a DOC "static zlib for i686 Windows")
+find_path(QB_CODECS_ZLIB_INCLUDE_DIR zlib.h DOC "zlib headers for i686 Windows")
+if(NOT QB_CODECS_ZLIB_LIBRARY OR NOT QB_CODECS_ZLIB_INCLUDE_DIR)
+  message(FATAL_ERROR "no static mingw-w64 zlib (libz.a, zlib.h) under ${CMAKE_FIND_ROOT_PATH}: "
+    "install libz-mingw-w64-dev, or set QB_CODECS_ZLIB_LIBRARY and QB_CODECS_ZLIB_INCLUDE_DIR")
+endif()
+find_program(QB_NASM nasm DOC "assembler for libjpeg-turbo's SIMD code")
+if(NOT QB_NASM)
+  message(FATAL_ERROR "nasm not found (libjpeg-turbo's SIMD code needs it): install nasm, or set QB_NASM")
+endif()
 
 if(CMAKE_TOOLCHAIN_FILE)
   get_filename_component(_qb_codecs_toolchain ${CMAKE_TOOLCHAIN_FILE} ABSOLUTE
@@ -56,21 +71,10 @@ function(_qb_codecs_run NAME STEP)
   endif()
 endfunction()
 
-# The upstream tarballs, fetched only when some library still has to be
-# built.
-function(_qb_codecs_fetch)
-  set(_download ${QB_CODECS_DIR}/download)
-  execute_process(
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tools/fetch-codec-sources.sh ${_download}
-    WORKING_DIRECTORY ${QB_CODECS_DIR} RESULT_VARIABLE _rc)
-  if(NOT _rc EQUAL 0)
-    message(FATAL_ERROR "could not fetch the codec sources into ${_download}")
-  endif()
-endfunction()
-
 # Builds and installs the package whose upstream tarball is
-# download/PACKAGE_*.orig.tar.*, configured with the common and the given
-# arguments, unless the stamp says that this recipe is already installed.
+# QB_CODEC_SOURCES_DIR/PACKAGE_*.orig.tar.*, configured with the common and
+# the given arguments, unless the stamp says that this recipe is already
+# installed.
 # OUTPUT is the library file the build must leave.
 function(_qb_codecs_build NAME PACKAGE OUTPUT)
   set(_stamp ${QB_CODECS_DIR}/${NAME}.stamp)
@@ -82,11 +86,15 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
     endif()
   endif()
 
-  _qb_codecs_fetch()
-  file(GLOB _tarball ${QB_CODECS_DIR}/download/${PACKAGE}_*.orig.tar.*)
+  file(GLOB _tarball ${QB_CODEC_SOURCES_DIR}/${PACKAGE}_*.orig.tar.*)
   list(FILTER _tarball EXCLUDE REGEX "\\.asc$")
   list(LENGTH _tarball _count)
-  if(NOT _count EQUAL 1)
+  if(_count EQUAL 0)
+    message(FATAL_ERROR "${NAME} has to be built, but there is no upstream tarball of "
+      "${PACKAGE} in ${QB_CODEC_SOURCES_DIR}. Fetch the codec sources first:\n"
+      "  bash ${CMAKE_SOURCE_DIR}/tools/fetch-codec-sources.sh ${QB_CODEC_SOURCES_DIR}\n"
+      "(tools/main.sh and tools/test.sh do this before they configure).")
+  elseif(NOT _count EQUAL 1)
     message(FATAL_ERROR "expected one upstream tarball of ${PACKAGE}, found: ${_tarball}")
   endif()
   message(STATUS "Building ${NAME} for i686 from ${_tarball} (once per build tree)")
@@ -122,7 +130,7 @@ set(QB_PNG_LIBRARY ${QB_CODECS_PREFIX}/lib/libpng16.a)
 # instead of a silently slow library.
 _qb_codecs_build(libjpeg-turbo libjpeg-turbo ${QB_JPEG_LIBRARY}
   -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF
-  -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DCMAKE_ASM_NASM_COMPILER=nasm)
+  -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DCMAKE_ASM_NASM_COMPILER=${QB_NASM})
 
 _qb_codecs_build(libpng libpng1.6 ${QB_PNG_LIBRARY}
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF

@@ -4,6 +4,10 @@
 #
 #   fetch-codec-sources.sh DIR
 #
+# A set-up step (qb_fetch_codec_sources in tools/lib.sh), run before the
+# win32 configure, which reads the tarballs from its QB_CODEC_SOURCES_DIR
+# and never downloads; as root, or with sudo for the package sources.
+#
 # Idempotent: when both tarballs are already in DIR it does nothing. The
 # source entries are derived from the machine's own Debian entries at run
 # time (same archives, same suites, Types: deb-src), so the tarballs are the

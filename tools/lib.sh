@@ -35,10 +35,21 @@ qb_build_native() {
     cmake --build "$QB_NATIVE" -j"$(nproc)"
 }
 
+# The upstream tarballs of libjpeg-turbo and libpng that the win32 build
+# cross-compiles once per build tree. Fetched here, before the configure,
+# which itself never downloads; this step is also the one that adds the
+# Debian source entries it needs to the machine's package sources.
+QB_CODEC_SOURCES="${QB_CODEC_SOURCES:-$QB_WIN32/codecs/download}"
+qb_fetch_codec_sources() {
+  qb_log "codec sources"
+  bash "$QB_ROOT/tools/fetch-codec-sources.sh" "$QB_CODEC_SOURCES"
+}
+
 qb_build_win32() {
   qb_log "win32 build"
   cmake -S "$QB_ROOT" -B "$QB_WIN32" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$QB_ROOT/cmake/toolchain-i686-mingw.cmake" >/dev/null &&
+    -DCMAKE_TOOLCHAIN_FILE="$QB_ROOT/cmake/toolchain-i686-mingw.cmake" \
+    -DQB_CODEC_SOURCES_DIR="$QB_CODEC_SOURCES" >/dev/null &&
     cmake --build "$QB_WIN32" -j"$(nproc)" "$@"
 }
 

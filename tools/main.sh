@@ -9,6 +9,7 @@ QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 qb_install_packages
 qb_fetch_samples
+qb_fetch_codec_sources
 qb_build_win32 --target Quillbox Rastrum regtlb
 qb_stop_prefix
 qb_make_prefix
