@@ -16,7 +16,7 @@
 #include "base/files.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
-#include "rastrum/rastrum_errors.h"
+#include "rastrum/portable/rastrum_errors.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rastrum/rastrum_errors.h"
+#include "rastrum/portable/rastrum_errors.h"
 
 namespace rastrum {
 

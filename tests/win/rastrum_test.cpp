@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "rastrum/rastrum.h"
-#include "rastrum/rastrum_errors.h"
+#include "rastrum/portable/rastrum_errors.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
