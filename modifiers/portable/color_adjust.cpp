@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "modifiers/portable/simd_level.h"
+
 namespace qb::color {
 namespace {
 
@@ -378,8 +380,7 @@ void AdjustPixels(dib::ImageView pixels, const Shifts& shifts) {
     return;
   }
 #ifdef QB_HAVE_AVX2_PATH
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) {
+  if (simd::Current() == simd::Level::kAvx2) {
     AdjustRowsAvx2(pixels, shifts);
     return;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/portable/dib_format.h"
+#include "modifiers/portable/simd_level.h"
 
 namespace qb::test_blocks {
 
@@ -52,6 +53,18 @@ inline dib::DibLayout LayoutOf(const Bytes& block) {
   dib::DibLayout layout;
   dib::Validate(block, dib::kAllDepths, layout);
   return layout;
+}
+
+// Runs body(name) once for every vector level this machine has, then
+// gives the kernels their best level back.
+template <class Body>
+void ForEachSimdLevel(Body body) {
+  for (simd::Level level : {simd::Level::kSse2, simd::Level::kAvx2}) {
+    if (level > simd::Available()) continue;
+    simd::Limit(level);
+    body(level == simd::Level::kSse2 ? "sse2" : "avx2");
+  }
+  simd::Limit(simd::Level::kAvx2);
 }
 
 }  // namespace qb::test_blocks
