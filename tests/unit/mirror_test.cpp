@@ -1,0 +1,135 @@
+// Mirror: both flips at every depth, the worked rows, directions that
+// change nothing, and what the new block keeps.
+#include "modifiers/portable/mirror.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/unit/modifier_blocks.h"
+
+namespace qb::mirror {
+namespace {
+
+using test_blocks::Bytes;
+using test_blocks::MakeBlock;
+
+// A one-row block at `bits` with the given row bytes.
+Bytes OneRow(std::int32_t width, std::uint16_t bits, const Bytes& row) {
+  Bytes block = MakeBlock(width, 1, bits, 1);
+  const dib::DibLayout layout = test_blocks::LayoutOf(block);
+  std::fill(block.begin() + layout.pixelOffset, block.end(), 0);
+  std::copy(row.begin(), row.end(), block.begin() + layout.pixelOffset);
+  return block;
+}
+
+Bytes RowOf(const Bytes& block) {
+  const dib::DibLayout layout = test_blocks::LayoutOf(block);
+  return Bytes(block.begin() + layout.pixelOffset, block.begin() + layout.pixelOffset + layout.stride);
+}
+
+struct RowCase {
+  const char* name;
+  std::int32_t width;
+  std::uint16_t bits;
+  Bytes in, out;
+};
+
+class MirrorRows : public testing::TestWithParam<RowCase> {};
+
+TEST_P(MirrorRows, LeftToRight) {
+  const RowCase& c = GetParam();
+  const Bytes source = OneRow(c.width, c.bits, c.in);
+  Bytes result(source.size(), 0xEE);
+  ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, kLeftRight));
+  EXPECT_EQ(c.out, RowOf(result));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mirror, MirrorRows,
+    testing::Values(
+        // p0 p1 p2 -> p2 p1 p0, each pixel's byte order kept; padding 0.
+        RowCase{"TwentyFour", 3, 24, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xA5, 0xA5, 0xA5},
+                {7, 8, 9, 4, 5, 6, 1, 2, 3, 0, 0, 0}},
+        // The first of ten pixels set: the tenth (bit 6 of byte 1) is.
+        RowCase{"OneBitWidthTen", 10, 1, {0x80, 0x00, 0xFF, 0xFF}, {0x00, 0x40, 0, 0}},
+        RowCase{"OneBitPattern", 10, 1, {0xB1, 0x40}, {0xA3, 0x40, 0, 0}},
+        // Pixels 1, 2, 3 -> 3, 2, 1.
+        RowCase{"FourBitWidthThree", 3, 4, {0x12, 0x3F, 0xFF, 0xFF}, {0x32, 0x10, 0, 0}},
+        RowCase{"EightBit", 9, 8, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xA5, 0xA5, 0xA5},
+                {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0}},
+        RowCase{"SixteenBit", 3, 16, {1, 2, 3, 4, 5, 6, 0xA5, 0xA5}, {5, 6, 3, 4, 1, 2, 0, 0}},
+        RowCase{"ThirtyTwoBit", 2, 32, {1, 2, 3, 4, 5, 6, 7, 8}, {5, 6, 7, 8, 1, 2, 3, 4}}),
+    [](const testing::TestParamInfo<RowCase>& info) { return info.param.name; });
+
+// Flipping twice gives the picture back, at every depth and width class
+// (the four-pixel steps of 24 bits and the eight-byte steps of 8 bits
+// with their tails), for both row orders.
+TEST(Mirror, TwiceIsTheIdentityOnThePixels) {
+  for (std::uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+    for (std::int32_t width : {1, 3, 4, 7, 8, 9, 17, 33}) {
+      for (std::int32_t height : {3, -2}) {
+        const Bytes source = MakeBlock(width, height, bits, bits * 100 + width);
+        for (std::int32_t direction : {kLeftRight, kTopBottom}) {
+          Bytes once(source.size()), twice(source.size());
+          ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, once, direction));
+          ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(once, twice, direction));
+          const dib::DibLayout layout = test_blocks::LayoutOf(source);
+          const std::size_t rowBytes = (static_cast<std::size_t>(width) * bits + 7) / 8;
+          for (std::int32_t y = 0; y < layout.height; ++y) {
+            const std::uint8_t* was = dib::PixelsOf(source.data(), layout).Row(y);
+            const std::uint8_t* now = dib::PixelsOf(twice.data(), layout).Row(y);
+            ASSERT_TRUE(std::equal(was, was + rowBytes, now))
+                << bits << " bits, width " << width << ", height " << height << ", direction " << direction;
+          }
+          if (width >= 8) {
+            EXPECT_NE(source, once) << bits << " bits, width " << width << ", direction " << direction;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Mirror, TopToBottomSwapsTheStoredRowsPaddingIncluded) {
+  const Bytes source = MakeBlock(5, 3, 24, 7);
+  Bytes result(source.size());
+  ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, kTopBottom));
+  EXPECT_TRUE(std::equal(source.begin() + 40, source.begin() + 56, result.begin() + 72));
+  EXPECT_TRUE(std::equal(source.begin() + 56, source.begin() + 72, result.begin() + 56));
+  EXPECT_TRUE(std::equal(source.begin() + 72, source.begin() + 88, result.begin() + 40));
+}
+
+TEST(Mirror, OtherDirectionsGiveACopy) {
+  const Bytes source = MakeBlock(5, 3, 8, 8, 0, 6);
+  for (std::int32_t direction : {0, 3, -1, 1000}) {
+    Bytes result(source.size(), 0);
+    ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, direction));
+    EXPECT_EQ(source, result) << direction;
+  }
+}
+
+// The new block: the header, masks and colour table as the source holds
+// them (a short table stays short), zero slack.
+TEST(Mirror, KeepsHeaderAndTableAndClearsSlack) {
+  for (auto [bits, clrUsed] : {std::pair{8, 0}, std::pair{8, 17}, std::pair{4, 3}, std::pair{1, 0}, std::pair{24, 2}}) {
+    const Bytes source = MakeBlock(6, 4, static_cast<std::uint16_t>(bits), 9, clrUsed, 5);
+    const dib::DibLayout layout = test_blocks::LayoutOf(source);
+    for (std::int32_t direction : {kLeftRight, kTopBottom}) {
+      Bytes result(source.size(), 0xEE);
+      ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, direction));
+      EXPECT_TRUE(std::equal(source.begin(), source.begin() + layout.pixelOffset, result.begin())) << bits;
+      EXPECT_TRUE(std::all_of(result.end() - 5, result.end(), [](std::uint8_t b) { return b == 0; })) << bits;
+    }
+  }
+}
+
+TEST(Mirror, ResultOfAnotherSizeIsRefused) {
+  const Bytes source = MakeBlock(5, 3, 24, 7);
+  for (std::int32_t direction : {0, kLeftRight, kTopBottom}) {
+    Bytes result(source.size() + 1, 0xEE);
+    EXPECT_EQ(dib::DibStatus::kRowsPastBlock, MirrorDib(source, result, direction));
+    EXPECT_TRUE(std::all_of(result.begin(), result.end(), [](std::uint8_t b) { return b == 0xEE; }));
+  }
+}
+
+}  // namespace
+}  // namespace qb::mirror
