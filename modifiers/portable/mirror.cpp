@@ -1,5 +1,7 @@
 #include "modifiers/portable/mirror.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -62,6 +64,31 @@ void ReversePacked(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, un
   }
 }
 
+// Pictures this large are written past the caches, as a large memcpy
+// does: the result would not stay in them anyway, and the stores then need
+// not read the destination first.
+constexpr std::size_t kStreamingBytes = std::size_t{8} << 20;
+
+void CopyStreaming(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+  const std::size_t head = std::min(n, (16 - (reinterpret_cast<std::uintptr_t>(dst) & 15)) & 15);
+  std::memcpy(dst, src, head);
+  std::size_t i = head;
+  for (; i + 64 <= n; i += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 48));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
+  }
+  for (; i + 16 <= n; i += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+  }
+  std::memcpy(dst + i, src + i, n - i);
+}
+
 }  // namespace
 
 void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uint16_t bitCount) {
@@ -92,7 +119,13 @@ void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uin
 
 void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result) {
   const std::int32_t h = result.height();
-  for (std::int32_t y = 0; y < h; ++y) std::memcpy(result.Row(h - 1 - y), source.Row(y), result.stride());
+  const std::size_t stride = result.stride();
+  if (stride * static_cast<std::size_t>(h) < kStreamingBytes) {
+    for (std::int32_t y = 0; y < h; ++y) std::memcpy(result.Row(h - 1 - y), source.Row(y), stride);
+    return;
+  }
+  for (std::int32_t y = 0; y < h; ++y) CopyStreaming(source.Row(y), result.Row(h - 1 - y), stride);
+  _mm_sfence();
 }
 
 dib::DibStatus MirrorDib(std::span<const std::uint8_t> source, std::span<std::uint8_t> result,

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/unit/modifier_blocks.h"
 
 namespace qb::mirror {
@@ -96,6 +98,20 @@ TEST(Mirror, TopToBottomSwapsTheStoredRowsPaddingIncluded) {
   EXPECT_TRUE(std::equal(source.begin() + 40, source.begin() + 56, result.begin() + 72));
   EXPECT_TRUE(std::equal(source.begin() + 56, source.begin() + 72, result.begin() + 56));
   EXPECT_TRUE(std::equal(source.begin() + 72, source.begin() + 88, result.begin() + 40));
+}
+
+// Pictures past the caches' size take another copy loop (rows of every
+// alignment here: a stride of 4508 bytes).
+TEST(Mirror, TopToBottomOfALargePicture) {
+  const std::int32_t width = 1502, height = 1900;
+  const Bytes source = MakeBlock(width, height, 24, 11);
+  Bytes result(source.size());
+  ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, kTopBottom));
+  const std::size_t stride = 4508;
+  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+    ASSERT_EQ(0, std::memcmp(source.data() + 40 + y * stride, result.data() + 40 + (height - 1 - y) * stride, stride))
+        << "row " << y;
+  }
 }
 
 TEST(Mirror, OtherDirectionsGiveACopy) {

@@ -36,7 +36,7 @@ std::vector<Hostile> HostileBlocks() {
       {"CutInsideTheHeader", Bytes(good24.begin(), good24.begin() + 30)},
       {"HeaderSizeZero", With(good24, 0, 0)},
       {"HeaderSizeOdd", With(good24, 0, 41)},
-      {"HeaderLongerThanBlock", With(Bytes(good24.begin(), good24.begin() + 100), 0, 124)},
+      {"HeaderLongerThanBlock", With(Bytes(good24.begin(), good24.begin() + 60), 0, 124)},
       {"MoreRowsThanHeld", With(good24, 8, 1000)},
       {"MoreTopDownRowsThanHeld", With(good24, 8, static_cast<std::uint32_t>(-1000))},
       {"RowsCutShort", Bytes(good24.begin(), good24.end() - 1)},
