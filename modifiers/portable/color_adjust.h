@@ -9,8 +9,9 @@
 // lightness and saturation are in 0..1.
 //
 // Two ways to walk 24-bit pixels give the same bytes: AdjustPixelsScalar,
-// the plain per-pixel formula, and AdjustPixels, the same formula evaluated
-// two pixels at a time in SSE2 doubles. Palette pictures have their colour
+// the plain per-pixel formula, and AdjustPixels, the same formula on
+// several pixels at a time in vectors of doubles (SSE2, or AVX2 where the
+// processor has it; see simd_level.h). Palette pictures have their colour
 // table adjusted instead (AdjustColorTable); their pixel indices stay.
 #pragma once
 
@@ -65,9 +66,10 @@ double HueToChannel(double m1, double m2, double h);
 
 // m2 = L x (1 + S) when L <= 0.5, else L + S - L x S; m1 = 2 L - m2. A grey
 // with S 0 is (L, L, L); every other colour is HueToChannel at H + 120,
-// H and H - 120 for red, green and blue. A colour whose saturation became 0
-// keeps the grey of its lightness (m1 = m2 = L). Each value x 255.0,
-// truncated toward zero and clamped to 0..255.
+// H and H - 120 for red, green and blue (a grey given saturation takes its
+// hue -1 there). A colour whose saturation became 0 keeps the grey of its
+// lightness (m1 = m2 = L). Each value x 255.0, truncated toward zero and
+// clamped to 0..255.
 Rgb8 HslToRgb(Hsl hsl);
 
 // The whole round trip for one colour.
