@@ -226,11 +226,11 @@ struct Lanes {
     h = h + shifts.hue;
     h = h > d360 ? h - 360.0 : h;
     D ls = l + shifts.lightness;
-    ls = ls > 0.0 ? ls : zero;
-    ls = ls < 1.0 ? ls : one;
+    ls = ls > zero ? ls : zero;
+    ls = ls < one ? ls : one;
     D ss = s + shifts.saturation;
-    ss = ss > 0.0 ? ss : zero;
-    ss = ss < 1.0 ? ss : one;
+    ss = ss > zero ? ss : zero;
+    ss = ss < one ? ss : one;
 
     // HslToRgb. For a defined hue (0..360) red's H + 120 only wraps down
     // and blue's H - 120 only up; a grey's undefined hue -1 wraps to 119,
