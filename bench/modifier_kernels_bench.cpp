@@ -166,6 +166,7 @@ void BM_MirrorLeftRight(benchmark::State& state) {
 }
 
 void BM_MirrorTopBottom(benchmark::State& state) {
+  if (!UseLevel(state)) return;
   std::vector<uint8_t> result(Picture().size());
   for (auto _ : state) {
     qb::mirror::MirrorTopBottom(ConstView(Picture()), View(result));
@@ -202,4 +203,4 @@ BENCHMARK(BM_ColorAdjustScalar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sharpen)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenReference)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MirrorLeftRight)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MirrorTopBottom)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MirrorTopBottom)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

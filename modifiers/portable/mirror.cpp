@@ -1,10 +1,15 @@
 #include "modifiers/portable/mirror.h"
 
 #include <emmintrin.h>
+#if defined(__x86_64__) && !defined(_WIN32)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+
+#include "modifiers/portable/simd_level.h"
 
 namespace qb::mirror {
 namespace {
@@ -89,6 +94,26 @@ void CopyStreaming(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   std::memcpy(dst + i, src + i, n - i);
 }
 
+#if defined(__x86_64__) && !defined(_WIN32)
+#define QB_HAVE_AVX2_PATH 1
+// The same with 32-byte stores, which some processors combine much better.
+__attribute__((target("avx2"))) void CopyStreamingAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+  const std::size_t head = std::min(n, (32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31);
+  std::memcpy(dst, src, head);
+  std::size_t i = head;
+  for (; i + 128 <= n; i += 128) {
+    for (std::size_t k = 0; k < 128; k += 32) {
+      _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i + k),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + k)));
+    }
+  }
+  for (; i + 32 <= n; i += 32) {
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i)));
+  }
+  std::memcpy(dst + i, src + i, n - i);
+}
+#endif
+
 }  // namespace
 
 void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uint16_t bitCount) {
@@ -124,7 +149,11 @@ void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result) {
     for (std::int32_t y = 0; y < h; ++y) std::memcpy(result.Row(h - 1 - y), source.Row(y), stride);
     return;
   }
-  for (std::int32_t y = 0; y < h; ++y) CopyStreaming(source.Row(y), result.Row(h - 1 - y), stride);
+  auto copy = CopyStreaming;
+#ifdef QB_HAVE_AVX2_PATH
+  if (simd::Current() == simd::Level::kAvx2) copy = CopyStreamingAvx2;
+#endif
+  for (std::int32_t y = 0; y < h; ++y) copy(source.Row(y), result.Row(h - 1 - y), stride);
   _mm_sfence();
 }
 

@@ -93,13 +93,15 @@ TEST(Mirror, TwiceIsTheIdentityOnThePixels) {
 TEST(Mirror, TopToBottomSwapsTheStoredRows) {
   for (auto [width, height] : {std::pair{5, 3}, std::pair{1502, 1900}}) {
     const Bytes source = MakeBlock(width, height, 24, 11);
-    Bytes result(source.size());
-    ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, kTopBottom));
     const std::size_t stride = *dib::RowStride(24, width);
-    for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
-      ASSERT_EQ(0, std::memcmp(source.data() + 40 + y * stride, result.data() + 40 + (height - 1 - y) * stride, stride))
-          << width << " wide, row " << y;
-    }
+    test_blocks::ForEachSimdLevel([&](const char* simd) {
+      Bytes result(source.size());
+      ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, kTopBottom));
+      for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+        ASSERT_EQ(0, std::memcmp(source.data() + 40 + y * stride, result.data() + 40 + (height - 1 - y) * stride, stride))
+            << width << " wide, row " << y << " " << simd;
+      }
+    });
   }
 }
 
