@@ -46,7 +46,7 @@ ChannelSums Convolve3x3(dib::ConstImageView pixels, std::int32_t row, std::int32
 // `stride` bytes of every result row are written (with level <= 0 a copy
 // of the source rows, padding included). They must not overlap.
 //
-// SharpenReference evaluates the description above pixel by pixel.
+// SharpenReference applies the rules above pixel by pixel.
 // Sharpen gives the same bytes, with vector code for kSharpenKernel.
 void SharpenReference(dib::ConstImageView source, dib::ImageView result, std::int32_t level,
                       const SharpenKernel& kernel = kSharpenKernel);

@@ -1,6 +1,7 @@
-// Colour adjustment: the worked colours, the two mends (grey of the
-// lightness, full hue wrap), the palette and pixel walks, and the vector
-// walk against the per-pixel formula on random colours and a real photo.
+// Colour adjustment: the worked colours (a colour losing its saturation
+// keeps the grey of its lightness), the full hue wrap, the palette and
+// pixel walks, and the vector walk against the per-pixel formula on random
+// colours and a real photo.
 #include "modifiers/portable/color_adjust.h"
 
 #include <gtest/gtest.h>
