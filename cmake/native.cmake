@@ -19,4 +19,12 @@ file(GLOB QB_BENCHES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 if(benchmark_FOUND AND QB_BENCHES AND NOT QB_SANITIZE)
   add_executable(qb_bench ${QB_BENCHES})
   target_link_libraries(qb_bench PRIVATE qb_portable rastrum_core benchmark::benchmark benchmark::benchmark_main)
+  # OpenCV, when installed, times the anchors the pixel kernels are compared
+  # with; without it they are compared with memcpy.
+  find_package(OpenCV QUIET COMPONENTS core imgproc)
+  if(OpenCV_FOUND)
+    target_include_directories(qb_bench SYSTEM PRIVATE ${OpenCV_INCLUDE_DIRS})
+    target_link_libraries(qb_bench PRIVATE opencv_core opencv_imgproc)
+    target_compile_definitions(qb_bench PRIVATE QB_HAVE_OPENCV=1)
+  endif()
 endif()
