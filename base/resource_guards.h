@@ -166,6 +166,38 @@ class WindowDc {
   HDC m_dc;
 };
 
+// A memory device context from CreateCompatibleDC, deleted with DeleteDC.
+class MemoryDc {
+ public:
+  explicit MemoryDc(HDC like) : m_dc(CreateCompatibleDC(like)) {}
+  ~MemoryDc() {
+    if (m_dc) DeleteDC(m_dc);
+  }
+  MemoryDc(const MemoryDc&) = delete;
+  MemoryDc& operator=(const MemoryDc&) = delete;
+  HDC get() const { return m_dc; }
+  explicit operator bool() const { return m_dc != nullptr; }
+
+ private:
+  HDC m_dc;
+};
+
+// An object selected into a device context for the length of a scope.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(SelectObject(dc, object)) {}
+  ~SelectedObject() {
+    if (m_previous && m_previous != HGDI_ERROR) SelectObject(m_dc, m_previous);
+  }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+  explicit operator bool() const { return m_previous && m_previous != HGDI_ERROR; }
+
+ private:
+  HDC m_dc;
+  HGDIOBJ m_previous;
+};
+
 // The clipboard, opened for the length of a scope (no owner window).
 class OpenedClipboard {
  public:

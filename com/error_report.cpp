@@ -54,4 +54,14 @@ void DebugTrace(const wchar_t* text) {
 #endif
 }
 
+void DebuggerLine(const wchar_t* text) {
+  if (text) OutputDebugStringW(text);
+}
+
+void ShowMessage(UINT textId) {
+  wchar_t text[512];
+  if (LoadStringW(ModuleInstance(), textId, text, 512) == 0) lstrcpyW(text, L"Unknown Error");
+  MessageBoxW(nullptr, text, nullptr, MB_OK | MB_SETFOREGROUND);
+}
+
 }  // namespace qb

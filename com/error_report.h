@@ -24,4 +24,12 @@ HRESULT NotAvailable(REFCLSID clsid, REFIID iid);
 // Diagnostic text for a debugger; does nothing in release builds.
 void DebugTrace(const wchar_t* text);
 
+// A line for the debugger, in every build (OutputDebugStringW).
+void DebuggerLine(const wchar_t* text);
+
+// A message box with the string-table text `textId`: no owner window, the
+// system's default caption, an OK button, brought to the foreground. Waits
+// until the user closes it.
+void ShowMessage(UINT textId);
+
 }  // namespace qb

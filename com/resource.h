@@ -8,3 +8,5 @@
 #define IDS_OPEN_IMAGE_FAILED 102
 // "The file is damaged!" (VuPicture.ReadExif: the file cannot be opened)
 #define IDS_FILE_DAMAGED 103
+// "Could not keep a copy of the source picture" (MirrorModifier.Apply)
+#define IDS_PREHND_COPY_FAILED 104

@@ -1,8 +1,11 @@
-// Cuts a rectangle out of a picture.
+// Cuts a rectangle out of a picture with the system's graphics layer: the
+// source in one DIB section, a block transfer into a second of the
+// rectangle's size. The rectangle counts from the top-left corner as seen;
+// pixels of it that lie outside the source stay zero.
 #pragma once
 
-#include "quillbox.h"
 #include "modifiers/modifier.h"
+#include "quillbox.h"
 
 namespace qb {
 
@@ -11,16 +14,28 @@ class Crop final : public Modifier<ICrop> {
   using Modifier::Modifier;
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
-  STDMETHODIMP get_RectWidth(LONG* value) override;
-  STDMETHODIMP put_RectWidth(LONG value) override;
-  STDMETHODIMP get_RectHeight(LONG* value) override;
-  STDMETHODIMP put_RectHeight(LONG value) override;
-  STDMETHODIMP get_RectLeft(LONG* value) override;
-  STDMETHODIMP put_RectLeft(LONG value) override;
-  STDMETHODIMP get_RectTop(LONG* value) override;
-  STDMETHODIMP put_RectTop(LONG value) override;
-  STDMETHODIMP Reserved1(LONG value) override;
-  STDMETHODIMP Reserved2(LONG a, LONG b, LONG c, LONG d) override;
+  STDMETHODIMP get_RectWidth(LONG* value) override { return ReportValue(m_rectWidth, value); }
+  STDMETHODIMP put_RectWidth(LONG value) override { return Store(m_rectWidth, value); }
+  STDMETHODIMP get_RectHeight(LONG* value) override { return ReportValue(m_rectHeight, value); }
+  STDMETHODIMP put_RectHeight(LONG value) override { return Store(m_rectHeight, value); }
+  STDMETHODIMP get_RectLeft(LONG* value) override { return ReportValue(m_rectLeft, value); }
+  STDMETHODIMP put_RectLeft(LONG value) override { return Store(m_rectLeft, value); }
+  STDMETHODIMP get_RectTop(LONG* value) override { return ReportValue(m_rectTop, value); }
+  STDMETHODIMP put_RectTop(LONG value) override { return Store(m_rectTop, value); }
+  // Kept in the interface; they do nothing.
+  STDMETHODIMP Reserved1(LONG) override { return S_OK; }
+  STDMETHODIMP Reserved2(LONG, LONG, LONG, LONG) override { return S_OK; }
+
+ private:
+  static HRESULT Store(int32_t& field, LONG value) {
+    field = value;
+    return S_OK;
+  }
+
+  int32_t m_rectLeft = 0;
+  int32_t m_rectTop = 0;
+  int32_t m_rectWidth = 0;
+  int32_t m_rectHeight = 0;
 };
 
 }  // namespace qb

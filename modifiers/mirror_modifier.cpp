@@ -1,11 +1,50 @@
 #include "modifiers/mirror_modifier.h"
 
-#include "com/error_report.h"
+#include "com/resource.h"
+#include "modifiers/portable/mirror.h"
 
 namespace qb {
+namespace {
 
-STDMETHODIMP MirrorModifier::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
+constexpr UINT kMoveableZeroInit = GMEM_MOVEABLE | GMEM_ZEROINIT;
 
-STDMETHODIMP MirrorModifier::put_Direction(LONG) { return NotAvailable(CLSID_MirrorModifier, IID_IMirrorModifier); }
+// The flipped picture in a new block of the source's size; empty when the
+// block cannot be allocated.
+PictureBlock Flipped(const LockedDib& source, int32_t direction) {
+  WaitCursor wait;
+  PictureBlock flipped(FromHGlobal(GlobalAlloc(kMoveableZeroInit, source.size())));
+  if (!flipped) return {};
+  GlobalLockGuard out(ToHGlobal(flipped.get()));
+  if (!out) return {};
+  mirror::MirrorDib(source.block(), std::span<uint8_t>(out.bytes(), source.size()), direction);
+  return flipped;
+}
+
+}  // namespace
+
+STDMETHODIMP MirrorModifier::Apply(IVuPicture* source, IVuPicture** result) {
+  if (!result) return E_POINTER;
+  const int32_t handle = ReadSourceHandle(source);
+  m_preHnd = PictureBlock::CopyOf(handle);
+  if (handle == 0) return E_UNEXPECTED;
+  if (!m_preHnd) {
+    ShowMessage(IDS_PREHND_COPY_FAILED);
+    return S_FALSE;
+  }
+  PictureBlock picture;
+  {
+    // The flip reads the kept copy, which holds exactly the source's bytes;
+    // a block whose header cannot be trusted is not flipped.
+    LockedDib kept(m_preHnd.get(), dib::kAllDepths);
+    if (!kept.ok()) return E_UNEXPECTED;
+    picture = Flipped(kept, m_direction);
+  }
+  return FinishApply(source, std::move(picture), NamePolicy::kAlways, result);
+}
+
+STDMETHODIMP MirrorModifier::put_Direction(LONG value) {
+  m_direction = value;
+  return S_OK;
+}
 
 }  // namespace qb

@@ -1,8 +1,11 @@
-// Mirrors a picture left to right or flips it top to bottom.
+// Mirrors a picture left to right (direction 1) or flips it top to bottom
+// (direction 2); any other direction gives an unchanged copy. Every depth
+// is flipped as it is, palettes kept. m_preHnd holds a copy of the last
+// source, as it was, until the next Apply or the object's end.
 #pragma once
 
-#include "quillbox.h"
 #include "modifiers/modifier.h"
+#include "quillbox.h"
 
 namespace qb {
 
@@ -12,6 +15,9 @@ class MirrorModifier final : public Modifier<IMirrorModifier> {
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
   STDMETHODIMP put_Direction(LONG value) override;
+
+ private:
+  int32_t m_direction = 1;
 };
 
 }  // namespace qb

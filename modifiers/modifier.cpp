@@ -15,11 +15,18 @@ int32_t ReadSourceHandle(IVuPicture* source) {
   return handle;
 }
 
-HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result) {
+HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result,
+                    std::optional<GivenSize> size) {
   IVuPicture* created = nullptr;  // made without a reference
   if (FAILED(CreatePicture(&created)) || !created) return E_FAIL;
   ComPtr<IVuPicture> picture(created);
-  picture->AttachImage(block.release());
+  if (size) {
+    picture->put_Handle(block.release());
+    picture->put_Height(size->height);
+    picture->put_Width(size->width);
+  } else {
+    picture->AttachImage(block.release());
+  }
   UniqueBstr name;
   if (source) source->get_FileName(name.put());
   if (names == NamePolicy::kAlways || name.length() > 0) picture->put_FileName(name.get());
@@ -27,17 +34,12 @@ HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IV
   return S_OK;
 }
 
-PictureBlock WorkingCopy(int32_t h, dib::DepthSet handled) {
-  PictureBlock copy = PictureBlock::CopyOf(h);
-  if (!copy) return {};
-  {
-    LockedDib check(copy.get(), dib::kAllDepths);
-    if (!check.ok()) return {};
-    const dib::DibLayout& l = check.layout();
-    const bool plain24 = l.bitCount == 24 && l.compression == dib::kBiRgb && l.colorTableEntries == 0;
-    if ((dib::DepthFlag(l.bitCount) & handled) && (l.bitCount != 24 || plain24)) return copy;
-  }
-  return PictureBlock(ConvertDibTo24(copy.get()));
+bool TakesAsItIs(int32_t h, dib::DepthSet handled) {
+  LockedDib check(h, dib::kAllDepths);
+  if (!check.ok()) return false;
+  const dib::DibLayout& l = check.layout();
+  const bool plain24 = l.bitCount == 24 && l.compression == dib::kBiRgb && l.colorTableEntries == 0;
+  return (dib::DepthFlag(l.bitCount) & handled) && (l.bitCount != 24 || plain24);
 }
 
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,

@@ -25,6 +25,7 @@
 #include "base/portable/dib_format.h"
 #include "base/resource_guards.h"
 #include "com/com_object.h"
+#include "com/error_report.h"
 #include "core/packed_dib.h"
 #include "core/picture_block.h"
 #include "quillbox.h"
@@ -45,7 +46,16 @@ enum class NamePolicy {
 // owns it from then on), passes the source's file name on and stores the
 // picture in *result with one reference. E_FAIL when no picture can be made;
 // the block is then freed and *result left as it was.
-HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result);
+//
+// With `size`, the picture gets the block with put_Handle and then the
+// given height and width one by one instead of through AttachImage (its
+// bit count is left as a new picture has it).
+struct GivenSize {
+  int32_t height = 0;
+  int32_t width = 0;
+};
+HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result,
+                    std::optional<GivenSize> size = std::nullopt);
 
 // How a class that transforms a copy of its source runs the shared steps.
 struct CopySteps {
@@ -53,18 +63,27 @@ struct CopySteps {
   // is converted to a bottom-up 24-bit copy first.
   dib::DepthSet handled = dib::kDepth24;
   // The result for a source without an image, when the class checks for
-  // one; otherwise such a source fails like a block that is not sound.
+  // one; otherwise such a source goes on as a source whose copy cannot be
+  // made.
   std::optional<HRESULT> emptySource = E_UNEXPECTED;
-  // The result when the copy cannot be made, converted or locked, or its
-  // header claims more than the block holds.
+  // The result when no copy can be made, and the debugger line sent then
+  // (none when null).
+  HRESULT noCopy = E_UNEXPECTED;
+  const wchar_t* noCopyTrace = nullptr;
+  // The result when the copy's header claims more than the block holds, or
+  // its depth cannot be converted.
   HRESULT unsoundBlock = E_UNEXPECTED;
+  // A class that always hands out a picture: without an image when there
+  // is no copy, with the untouched copy when its header cannot be trusted
+  // (noCopy and unsoundBlock are then not used).
+  bool alwaysFinish = false;
   bool waitCursor = true;
   NamePolicy names = NamePolicy::kAlways;
 };
 
-// A copy of the block h in a form the kernel takes (see CopySteps::handled),
-// owned; empty when h is not a sound block or memory runs out.
-PictureBlock WorkingCopy(int32_t h, dib::DepthSet handled);
+// Whether the block h is sound and already in a form the kernel takes: a
+// depth of `handled`, and for 24 bits plain BI_RGB rows without a table.
+bool TakesAsItIs(int32_t h, dib::DepthSet handled);
 
 // Steps 1 and 3 to 7 for a class that transforms a copy of its source in
 // place: `kernel(LockedDib& work)` runs on the locked, validated copy (under
@@ -75,8 +94,20 @@ HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** res
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
   if (handle == 0 && steps.emptySource) return *steps.emptySource;
-  PictureBlock copy = WorkingCopy(handle, steps.handled);
-  if (!copy) return steps.unsoundBlock;
+  PictureBlock copy = PictureBlock::CopyOf(handle);
+  if (!copy) {
+    if (steps.alwaysFinish) return FinishApply(source, PictureBlock(), steps.names, result);
+    if (steps.noCopyTrace) DebuggerLine(steps.noCopyTrace);
+    return steps.noCopy;
+  }
+  if (!TakesAsItIs(copy.get(), steps.handled)) {
+    PictureBlock converted(ConvertDibTo24(copy.get()));
+    if (!converted) {
+      if (steps.alwaysFinish) return FinishApply(source, std::move(copy), steps.names, result);
+      return steps.unsoundBlock;
+    }
+    copy = std::move(converted);
+  }
   {
     LockedDib work(copy.get(), steps.handled);
     if (!work.ok()) return steps.unsoundBlock;
@@ -100,6 +131,13 @@ enum class LibraryBlock {
 // copy of it and the source keeps its own.
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
                            LibraryBlock use, NamePolicy names, IVuPicture** result);
+
+// A getter that reports a stored value.
+inline HRESULT ReportValue(int32_t stored, LONG* out) {
+  if (!out) return E_POINTER;
+  *out = stored;
+  return S_OK;
+}
 
 // get_PreHnd: writes the handle only when it is a block; otherwise leaves
 // the caller's variable as it was and traces why.

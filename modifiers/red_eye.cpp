@@ -1,29 +1,17 @@
 #include "modifiers/red_eye.h"
 
-#include "com/error_report.h"
+#include "modifiers/portable/red_eye.h"
 
 namespace qb {
 
-STDMETHODIMP RedEye::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
+constexpr CopySteps kSteps{.waitCursor = false};
 
-STDMETHODIMP RedEye::get_RectLeft(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::put_RectLeft(LONG) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::get_RectTop(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::put_RectTop(LONG) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::get_RectWidth(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::put_RectWidth(LONG) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::get_RectHeight(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::put_RectHeight(LONG) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::get_Extra(LONG*) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
-
-STDMETHODIMP RedEye::put_Extra(LONG) { return NotAvailable(CLSID_RedEye, IID_IRedEye); }
+STDMETHODIMP RedEye::Apply(IVuPicture* source, IVuPicture** result) {
+  const PixelRect rect{m_rectLeft, m_rectTop, m_rectWidth, m_rectHeight};
+  return ApplyToCopy(source, kSteps, result, [&](LockedDib& work) {
+    redeye::RemoveRedEye(work.pixels(), rect);
+    return S_OK;
+  });
+}
 
 }  // namespace qb

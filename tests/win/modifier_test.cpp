@@ -108,25 +108,51 @@ TEST(Tone, PaddingBytesAreUntouched) {
 }
 
 // One row per modifier class that produces pictures: what its Apply gives
-// for a source without an image, and the parameters that make it change
-// the pixels.
+// for a source without an image (S_OK: a picture without an image), the
+// parameters that make it change the pixels, and whether it keeps a copy of
+// its source in m_preHnd.
 struct ModifierRow {
   const char* name;
   const CLSID* clsid;
   HRESULT emptySource;
   void (*configure)(IPictureModifier* m);
+  bool keepsSource = false;
 };
+
+template <class I>
+ComPtr<I> As(IPictureModifier* m) {
+  ComPtr<I> typed;
+  EXPECT_EQ(S_OK, m->QueryInterface(__uuidof(I), reinterpret_cast<void**>(typed.GetAddressOf())));
+  return typed;
+}
 
 template <class I, HRESULT (STDMETHODCALLTYPE I::*Put)(LONG), LONG kValue>
 void Set(IPictureModifier* m) {
-  ComPtr<I> typed;
-  ASSERT_EQ(S_OK, m->QueryInterface(__uuidof(I), reinterpret_cast<void**>(typed.GetAddressOf())));
-  ASSERT_EQ(S_OK, (typed.Get()->*Put)(kValue));
+  ASSERT_EQ(S_OK, (As<I>(m).Get()->*Put)(kValue));
+}
+
+void WholeRedEye(IPictureModifier* m) {
+  ComPtr<IRedEye> r = As<IRedEye>(m);
+  r->put_RectWidth(1000);
+  r->put_RectHeight(1000);
+}
+
+void CornerCrop(IPictureModifier* m) {
+  ComPtr<ICrop> c = As<ICrop>(m);
+  c->put_RectLeft(1);
+  c->put_RectTop(1);
+  c->put_RectWidth(2);
+  c->put_RectHeight(2);
 }
 
 const ModifierRow kModifierRows[] = {
     {"Bright", &CLSID_Bright, E_UNEXPECTED, &Set<IBright, &IBright::put_Brightness, 10>},
     {"Contrast", &CLSID_Contrast, E_UNEXPECTED, &Set<IContrast, &IContrast::put_Contrast, 30>},
+    {"AdjustColor", &CLSID_AdjustColorModifier, S_OK, &Set<IAdjustColorModifier, &IAdjustColorModifier::put_Hue, 120>},
+    {"Sharp", &CLSID_SharpModifier, E_FAIL, &Set<ISharpModifier, &ISharpModifier::put_Level, 5>},
+    {"RedEye", &CLSID_RedEye, E_UNEXPECTED, &WholeRedEye},
+    {"Mirror", &CLSID_MirrorModifier, E_UNEXPECTED, nullptr, true},
+    {"Crop", &CLSID_Crop, S_OK, &CornerCrop},
 };
 
 class ModifierContract : public testing::TestWithParam<ModifierRow> {
@@ -148,13 +174,22 @@ std::wstring FileNameOf(IVuPicture* p) {
   return text;
 }
 
-TEST_P(ModifierContract, EmptySourceGivesItsResultAndNoPicture) {
+TEST_P(ModifierContract, EmptySourceGivesItsResult) {
   ComPtr<IVuPicture> empty = Make<IVuPicture>(CLSID_VuPicture);
   ComPtr<IPictureModifier> m = Configured();
-  IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
-  EXPECT_EQ(GetParam().emptySource, m->Apply(empty.Get(), &result));
-  EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
-  EXPECT_EQ(GetParam().emptySource, m->Apply(nullptr, &result));
+  for (IVuPicture* source : {empty.Get(), static_cast<IVuPicture*>(nullptr)}) {
+    IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
+    EXPECT_EQ(GetParam().emptySource, m->Apply(source, &result));
+    if (GetParam().emptySource == S_OK) {
+      ASSERT_NE(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+      LONG has = 1;
+      EXPECT_EQ(S_OK, result->get_HasImage(&has));
+      EXPECT_EQ(0, has) << "a picture without an image";
+      EXPECT_EQ(0u, result->Release());
+    } else {
+      EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result) << "no picture is made";
+    }
+  }
   EXPECT_EQ(E_POINTER, m->Apply(empty.Get(), nullptr));
 }
 
@@ -167,7 +202,8 @@ TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
     ComPtr<IPictureModifier> m = Configured();
     IVuPicture* first = nullptr;
     ASSERT_EQ(S_OK, m->Apply(src.Get(), &first));
-    EXPECT_EQ(ownedBefore + 1, qb::PictureBlock::OwnedCount()) << "the result owns one block";
+    EXPECT_EQ(ownedBefore + 1 + GetParam().keepsSource, qb::PictureBlock::OwnedCount())
+        << "the result owns one block (and the modifier its copy of the source)";
     const std::vector<uint8_t> firstBytes = Bytes(HandleOf(first));
     EXPECT_NE(block, HandleOf(first));
     EXPECT_NE(sourceBytes, firstBytes) << "the parameters change the pixels";
@@ -194,13 +230,22 @@ TEST_P(ModifierContract, EmptyFileNameStaysEmpty) {
   EXPECT_EQ(nullptr, name);
 }
 
-TEST_P(ModifierContract, PreHndWritesNothingAfterApply) {
+// get_PreHnd after Apply: nothing written, or for a class that keeps its
+// source, a copy of the source as it was.
+TEST_P(ModifierContract, PreHndAfterApply) {
   ComPtr<IPictureModifier> m = Configured();
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(3, 3)), out;
+  const int32_t block = PhotoLike(3, 3);
+  ComPtr<IVuPicture> src = PictureOf(block), out;
   ASSERT_EQ(S_OK, m->Apply(src.Get(), out.GetAddressOf()));
   LONG handle = kMarker;
   EXPECT_EQ(S_OK, m->get_PreHnd(&handle));
-  EXPECT_EQ(kMarker, handle);
+  if (GetParam().keepsSource) {
+    ASSERT_NE(kMarker, handle);
+    EXPECT_NE(block, handle);
+    EXPECT_EQ(Bytes(block), Bytes(handle));
+  } else {
+    EXPECT_EQ(kMarker, handle);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, ModifierContract, testing::ValuesIn(kModifierRows),

@@ -1,0 +1,259 @@
+// Colour adjustment, sharpen, red-eye, mirror and crop through their COM
+// interfaces: the worked values once more end to end, the class's own
+// results and what each does with blocks it cannot trust. (The kernels'
+// full tables run natively.)
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/picture_block.h"
+#include "test_blocks.h"
+#include "test_support.h"
+
+using namespace qbtest;
+
+namespace {
+
+// A picture holding a copy of `block`, which stays the caller's.
+ComPtr<IVuPicture> Holding(int32_t block) {
+  ComPtr<IVuPicture> p = NewPicture();
+  EXPECT_EQ(S_OK, p->AttachImage(qb::PictureBlock::CopyOf(block).release()));
+  return p;
+}
+
+int32_t HandleOf(IVuPicture* p) {
+  LONG h = 0;
+  p->get_Handle(&h);
+  return h;
+}
+
+// Applies m to a picture holding a copy of `block`; the result's bytes, or
+// none without a result image.
+template <class I>
+std::vector<uint8_t> ApplyBytes(I* m, int32_t block, HRESULT expected = S_OK) {
+  ComPtr<IVuPicture> src = Holding(block), out;
+  EXPECT_EQ(expected, m->Apply(src.Get(), out.GetAddressOf()));
+  return out && HandleOf(out.Get()) > 0 ? Bytes(HandleOf(out.Get())) : std::vector<uint8_t>();
+}
+
+template <class I>
+Pixels ApplyPixels(I* m, int32_t block) {
+  ComPtr<IVuPicture> src = Holding(block), out;
+  EXPECT_EQ(S_OK, m->Apply(src.Get(), out.GetAddressOf()));
+  return out ? Read(HandleOf(out.Get())) : Pixels();
+}
+
+int32_t Solid(int32_t w, int32_t h, uint32_t rgb) {
+  return MakeBlock(w, h, [rgb](int32_t, int32_t) { return rgb; });
+}
+
+// An 8-bit picture w x 1 whose pixel x has index x % 2, over a two-entry
+// table (biClrUsed 2).
+int32_t TwoColourPalette(int32_t w) {
+  const uint32_t stride = (static_cast<uint32_t>(w) + 3) & ~3u;
+  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 8 + stride);
+  auto* p = static_cast<uint8_t*>(GlobalLock(g));
+  auto* h = reinterpret_cast<BITMAPINFOHEADER*>(p);
+  *h = {40, w, 1, 1, 8, BI_RGB, stride, 0, 0, 2, 0};
+  const uint8_t table[8] = {0, 0, 255, 0, 50, 100, 200, 0};  // red, then (B,G,R) = (50,100,200)
+  std::memcpy(p + 40, table, 8);
+  for (int32_t x = 0; x < w; ++x) p[48 + x] = static_cast<uint8_t>(x % 2);
+  GlobalUnlock(g);
+  return AsHandle(g);
+}
+
+// A sound block whose header then claims 4000 rows.
+int32_t Lying(int32_t w, int32_t h) {
+  const int32_t block = PhotoLike(w, h);
+  auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(AsHGlobal(block)));
+  header->biHeight = 4000;
+  GlobalUnlock(AsHGlobal(block));
+  return block;
+}
+
+}  // namespace
+
+TEST(AdjustColor, WorkedValuesAndPalettesThroughCom) {
+  ComPtr<IAdjustColorModifier> a = Make<IAdjustColorModifier>(CLSID_AdjustColorModifier);
+  Pixels same = ApplyPixels(a.Get(), Solid(2, 2, 0xC86432));  // (B,G,R) = (50,100,200)
+  EXPECT_EQ(49, same.At(1, 1)[0]) << "the round trip truncates";
+  EXPECT_EQ(100, same.At(1, 1)[1]);
+  EXPECT_EQ(200, same.At(1, 1)[2]);
+
+  a->put_Hue(-480);  // a full turn less than -120: pure red becomes blue
+  Pixels blue = ApplyPixels(a.Get(), Solid(1, 1, 0xFF0000));
+  EXPECT_EQ(255, blue.At(0, 0)[0]);
+  EXPECT_EQ(0, blue.At(0, 0)[2]);
+
+  a->put_Hue(0);
+  a->put_Saturation(-100);  // a colour becomes the grey of its lightness, not black
+  Pixels grey = ApplyPixels(a.Get(), Solid(1, 1, 0xC86432));
+  EXPECT_EQ(grey.At(0, 0)[0], grey.At(0, 0)[1]);
+  EXPECT_EQ(grey.At(0, 0)[1], grey.At(0, 0)[2]);
+  EXPECT_GT(grey.At(0, 0)[0], 100);
+
+  // A palette picture: indices kept, table adjusted (two entries only).
+  a->put_Saturation(0);
+  const int32_t pal = TwoColourPalette(5);
+  const std::vector<uint8_t> before = Bytes(pal);
+  std::vector<uint8_t> after = ApplyBytes(a.Get(), pal);
+  ASSERT_EQ(before.size(), after.size());
+  EXPECT_EQ(0, std::memcmp(before.data() + 48, after.data() + 48, before.size() - 48)) << "indices kept";
+  EXPECT_EQ(49, after[44]) << "(50,100,200) comes back as (49,100,200)";
+  EXPECT_EQ(0, std::memcmp(before.data(), after.data(), 44)) << "header and pure red kept";
+}
+
+TEST(AdjustColor, EveryAwkwardSourceStillGivesAPicture) {
+  ComPtr<IAdjustColorModifier> a = Make<IAdjustColorModifier>(CLSID_AdjustColorModifier);
+  a->put_Lightness(-100);
+  const int32_t lying = Lying(4, 4);
+  const std::vector<uint8_t> before = Bytes(lying);
+  EXPECT_EQ(before, ApplyBytes(a.Get(), lying)) << "a block whose header lies is passed on untouched";
+  EXPECT_EQ(before, Bytes(lying));
+}
+
+TEST(Sharp, LevelsAndFailures) {
+  ComPtr<ISharpModifier> s = Make<ISharpModifier>(CLSID_SharpModifier);
+  // Centre 110 among 100s, one channel: 190 at level 10, 150 at level 5.
+  auto spot = [] {
+    return MakeBlock(3, 3, [](int32_t x, int32_t y) { return x == 1 && y == 1 ? 110u : 100u; });
+  };
+  for (LONG level : {10, 5}) {
+    s->put_Level(level);
+    LONG stored = 0;
+    EXPECT_EQ(S_OK, s->get_Level(&stored));
+    EXPECT_EQ(level, stored);
+    Pixels px = ApplyPixels(s.Get(), spot());
+    EXPECT_EQ(level == 10 ? 190 : 150, px.At(1, 1)[0]);
+    EXPECT_EQ(0, px.At(0, 0)[0]) << "border black";
+  }
+  s->put_Level(0);
+  const int32_t plain = PhotoLike(6, 4);
+  const std::vector<uint8_t> original = Bytes(plain);
+  EXPECT_EQ(original, ApplyBytes(s.Get(), plain)) << "level 0: an unmodified copy";
+
+  s->put_Level(3);
+  const int32_t lying = Lying(4, 4);
+  const std::vector<uint8_t> before = Bytes(lying);
+  EXPECT_TRUE(ApplyBytes(s.Get(), lying, E_FAIL).empty());
+  EXPECT_EQ(before, Bytes(lying));
+}
+
+TEST(RedEye, RectangleFromTheTopClippedAndGettersReport) {
+  ComPtr<IRedEye> r = Make<IRedEye>(CLSID_RedEye);
+  // 5 x 3 (padded rows) of (B,G,R) = (40,60,220); the top row's first two
+  // pixels and, clipped, what the rectangle reaches past the right edge.
+  r->put_RectLeft(-1);
+  r->put_RectTop(0);
+  r->put_RectWidth(3);
+  r->put_RectHeight(1);
+  r->put_Extra(77);
+  Pixels px = ApplyPixels(r.Get(), Solid(5, 3, 0xDC3C28));
+  EXPECT_EQ(60, px.At(0, 0)[2]);
+  EXPECT_EQ(60, px.At(1, 0)[2]);
+  EXPECT_EQ(220, px.At(2, 0)[2]) << "outside the rectangle";
+  EXPECT_EQ(220, px.At(0, 1)[2]) << "the second row as seen is untouched";
+  EXPECT_EQ(40, px.At(0, 0)[0]);
+  LONG v = 0;
+  r->get_RectLeft(&v);
+  EXPECT_EQ(-1, v);
+  r->get_Extra(&v);
+  EXPECT_EQ(77, v);
+
+  r->put_RectLeft(0);
+  r->put_RectWidth(100000);
+  r->put_RectHeight(100000);
+  const int32_t lying = Lying(4, 4);
+  EXPECT_TRUE(ApplyBytes(r.Get(), lying, E_UNEXPECTED).empty());
+}
+
+TEST(Mirror, DirectionsPalettesAndTheKeptSource) {
+  const size_t ownedBefore = qb::PictureBlock::OwnedCount();
+  {
+    ComPtr<IMirrorModifier> m = MakeLinked<IMirrorModifier>(CLSID_MirrorModifier);
+    const auto row = [](int32_t x, int32_t y) { return static_cast<uint32_t>(0x010203 * (x + 1) + 0x100000 * y); };
+    Pixels flipped = ApplyPixels(m.Get(), MakeBlock(3, 2, row));
+    EXPECT_EQ(0, std::memcmp(flipped.At(0, 0), Read(MakeBlock(3, 2, row)).At(2, 0), 3)) << "p0 p1 p2 -> p2 p1 p0";
+
+    m->put_Direction(2);
+    Pixels upside = ApplyPixels(m.Get(), MakeBlock(3, 2, row));
+    EXPECT_EQ(0, std::memcmp(upside.At(1, 0), Read(MakeBlock(3, 2, row)).At(1, 1), 3));
+
+    const int32_t pal = TwoColourPalette(4);  // indices 0 1 0 1
+    const std::vector<uint8_t> palBytes = Bytes(pal);
+    for (LONG direction : {0L, 3L}) {
+      m->put_Direction(direction);
+      EXPECT_EQ(palBytes, ApplyBytes(m.Get(), pal)) << "direction " << direction;
+    }
+    m->put_Direction(1);
+    std::vector<uint8_t> mirrored = ApplyBytes(m.Get(), pal);
+    ASSERT_EQ(palBytes.size(), mirrored.size());
+    EXPECT_EQ(0, std::memcmp(palBytes.data(), mirrored.data(), 48)) << "header and table kept";
+    EXPECT_EQ(1, mirrored[48]);
+    EXPECT_EQ(0, mirrored[51]);
+    LONG kept = 0;
+    ASSERT_EQ(S_OK, m->get_PreHnd(&kept));
+    EXPECT_EQ(palBytes, Bytes(kept)) << "m_preHnd holds the source, not the result";
+
+    const int32_t lying = Lying(4, 4);
+    EXPECT_TRUE(ApplyBytes(m.Get(), lying, E_UNEXPECTED).empty());
+  }
+  EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount()) << "each kept copy is freed by the next Apply or the end";
+}
+
+TEST(Crop, RectanglesAndTheResultsHeader) {
+  ComPtr<ICrop> c = Make<ICrop>(CLSID_Crop);
+  const auto colour = [](int32_t x, int32_t y) { return static_cast<uint32_t>(x * 0x000101 + y * 0x100000); };
+  const int32_t source = MakeBlock(12, 4, colour);
+  const Pixels whole = Read(source);
+  auto cut = [&](LONG left, LONG top, LONG w, LONG h) {
+    c->put_RectLeft(left);
+    c->put_RectTop(top);
+    c->put_RectWidth(w);
+    c->put_RectHeight(h);
+    ComPtr<IVuPicture> src = Holding(source), out;
+    EXPECT_EQ(S_OK, c->Apply(src.Get(), out.GetAddressOf()));
+    LONG width = 0, height = 0;
+    out->get_Width(&width);
+    out->get_Height(&height);
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+    return HandleOf(out.Get()) > 0 ? Bytes(HandleOf(out.Get())) : std::vector<uint8_t>();
+  };
+  std::vector<uint8_t> all = cut(0, 0, 12, 4);
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(Bytes(source), all) << "the whole picture is a copy";
+
+  std::vector<uint8_t> one = cut(10, 0, 1, 1);
+  ASSERT_EQ(44u, one.size());
+  EXPECT_EQ(0, std::memcmp(one.data() + 40, whole.At(10, 0), 3)) << "column 10 of the top row";
+
+  std::vector<uint8_t> five = cut(0, 1, 5, 2);
+  auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(five.data());
+  EXPECT_EQ(16u * 2, h->biSizeImage) << "rows of 16 bytes";
+  EXPECT_EQ(40u + 32u, five.size());
+
+  // Reaching past the right and bottom edges: the existing pixels, zeros
+  // elsewhere.
+  std::vector<uint8_t> edge = cut(10, 3, 4, 2);
+  ASSERT_EQ(40u + 12u * 2, edge.size());
+  const uint8_t* topRow = edge.data() + 40 + 12;  // bottom-up: the top row is stored last
+  EXPECT_EQ(0, std::memcmp(topRow, whole.At(10, 3), 6));
+  for (int i = 6; i < 12; ++i) EXPECT_EQ(0, topRow[i]) << i;
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(0, edge[40 + i]) << "the row below the picture";
+
+  EXPECT_TRUE(cut(0, 0, 0, 3).empty()) << "no area: a picture without an image";
+  FreeBlocks({source});
+}
+
+TEST(Crop, UntrustedAndOtherDepthSources) {
+  ComPtr<ICrop> c = Make<ICrop>(CLSID_Crop);
+  c->put_RectWidth(2);
+  c->put_RectHeight(1);
+  EXPECT_TRUE(ApplyBytes(c.Get(), Lying(4, 4)).empty()) << "never read past the block";
+  std::vector<uint8_t> fromPalette = ApplyBytes(c.Get(), TwoColourPalette(5));
+  ASSERT_EQ(48u, fromPalette.size());
+  EXPECT_EQ(24, reinterpret_cast<const BITMAPINFOHEADER*>(fromPalette.data())->biBitCount);
+  EXPECT_EQ(255, fromPalette[40 + 2]) << "the first pixel is pure red";
+  EXPECT_EQ(200, fromPalette[40 + 5]);
+}
