@@ -94,12 +94,33 @@ enum class LibraryBlock {
   kAsItIs,   // the library's block itself becomes the result
 };
 
-// Steps 3 to 7 for a class whose work the imaging library does: `produced`
-// is what the library returned for the source block `sourceHandle`. Should
-// the library ever hand back the source block itself, the result holds a
-// copy of it and the source keeps its own.
+// Step 3 for a class whose work the imaging library does: the result block
+// made of what the library returned (`produced`) for the source block
+// `sourceHandle`; empty for a failure value, or when a copy cannot be made.
+// Should the library ever hand back the source block itself, the result
+// holds a copy of it and the source keeps its own.
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use);
+
+// Steps 3 to 7 for a class whose work the imaging library does
+// (TakeLibraryBlock, then FinishApply).
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
                            LibraryBlock use, NamePolicy names, IVuPicture** result);
+
+// For classes that hold pictures of their own (overlays, masks, frames):
+//
+// A block handed over by handle, to be held in `field`. The block held
+// before is let go without being freed (whoever replaces a handle this way
+// answers for the old one). A block that another live owner of the module
+// already holds (a picture's Handle, say) is copied, so that it is never
+// freed twice; any other value is taken over as it is. E_OUTOFMEMORY when
+// the copy cannot be made.
+HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle);
+
+// A picture file loaded by the imaging library into `field`, the path
+// passed in the ANSI code page (a null path as a null pointer). The block
+// held before is freed first; the field then keeps what the library
+// returned, a failure value included. False for a failure value.
+bool LoadIntoField(PictureBlock& field, BSTR path);
 
 // get_PreHnd: writes the handle only when it is a block; otherwise leaves
 // the caller's variable as it was and traces why.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/picture_block.h"
+#include "message_watch.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -108,25 +109,69 @@ TEST(Tone, PaddingBytesAreUntouched) {
 }
 
 // One row per modifier class that produces pictures: what its Apply gives
-// for a source without an image, and the parameters that make it change
-// the pixels.
+// for a source without an image (a failure, or success with a picture
+// without an image, and the message box it shows then), and the parameters
+// that make it change the pixels.
 struct ModifierRow {
   const char* name;
   const CLSID* clsid;
   HRESULT emptySource;
   void (*configure)(IPictureModifier* m);
+  bool emptyGivesPicture = false;
+  const wchar_t* emptySourceBox = nullptr;
 };
+
+template <class I>
+ComPtr<I> As(IPictureModifier* m) {
+  ComPtr<I> typed;
+  EXPECT_EQ(S_OK, m->QueryInterface(__uuidof(I), reinterpret_cast<void**>(typed.GetAddressOf())));
+  return typed;
+}
 
 template <class I, HRESULT (STDMETHODCALLTYPE I::*Put)(LONG), LONG kValue>
 void Set(IPictureModifier* m) {
-  ComPtr<I> typed;
-  ASSERT_EQ(S_OK, m->QueryInterface(__uuidof(I), reinterpret_cast<void**>(typed.GetAddressOf())));
+  ComPtr<I> typed = As<I>(m);
+  ASSERT_TRUE(typed);
   ASSERT_EQ(S_OK, (typed.Get()->*Put)(kValue));
+}
+
+void ZoomTo7x6(IPictureModifier* m) {
+  As<IZoom>(m)->put_Width(7);
+  As<IZoom>(m)->put_Height(6);
+}
+
+// Text high enough over the top edge that its glyphs cross even a 4-row
+// picture.
+void Caption(IPictureModifier* m) {
+  ComPtr<IAddText> t = As<IAddText>(m);
+  t->put_Text(Bstr(L"WW"));
+  t->put_Y(-12);
+}
+
+// A white overlay through a mid-grey mask, handed over by handle: the
+// object takes both blocks over.
+void Watermark(IPictureModifier* m) {
+  ComPtr<IAddPic> a = As<IAddPic>(m);
+  a->put_PicHandle(MakeBlock(4, 4, [](int32_t, int32_t) { return 0xFFFFFFu; }));
+  a->put_MaskHandle(MakeBlock(4, 4, [](int32_t, int32_t) { return 0x808080u; }));
+}
+
+// A red frame around a black hole.
+void RedFrame(IPictureModifier* m) {
+  As<IFrame>(m)->put_FrameHandle(
+      MakeBlock(3, 3, [](int32_t x, int32_t y) { return x == 1 && y == 1 ? 0x000000u : 0xFF0000u; }));
 }
 
 const ModifierRow kModifierRows[] = {
     {"Bright", &CLSID_Bright, E_UNEXPECTED, &Set<IBright, &IBright::put_Brightness, 10>},
     {"Contrast", &CLSID_Contrast, E_UNEXPECTED, &Set<IContrast, &IContrast::put_Contrast, 30>},
+    {"BlurModifier", &CLSID_BlurModifier, S_OK, &Set<IBlurModifier, &IBlurModifier::put_Level, 10>, true},
+    {"Zoom", &CLSID_Zoom, E_FAIL, &ZoomTo7x6},
+    {"RotateModifier", &CLSID_RotateModifier, E_FAIL, &Set<IRotateModifier, &IRotateModifier::put_Angle, 30>,
+     false, L"hDib  is null"},
+    {"AddText", &CLSID_AddText, S_OK, &Caption, true},
+    {"AddPic", &CLSID_AddPic, S_OK, &Watermark, true},
+    {"Frame", &CLSID_Frame, S_FALSE, &RedFrame},
 };
 
 class ModifierContract : public testing::TestWithParam<ModifierRow> {
@@ -138,6 +183,9 @@ class ModifierContract : public testing::TestWithParam<ModifierRow> {
     if (GetParam().configure) GetParam().configure(m.Get());
     return m;
   }
+
+  // Closes any message box a call shows; the boxes expected are checked.
+  BoxWatcher m_boxes;
 };
 
 std::wstring FileNameOf(IVuPicture* p) {
@@ -151,11 +199,26 @@ std::wstring FileNameOf(IVuPicture* p) {
 TEST_P(ModifierContract, EmptySourceGivesItsResultAndNoPicture) {
   ComPtr<IVuPicture> empty = Make<IVuPicture>(CLSID_VuPicture);
   ComPtr<IPictureModifier> m = Configured();
-  IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
-  EXPECT_EQ(GetParam().emptySource, m->Apply(empty.Get(), &result));
-  EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
-  EXPECT_EQ(GetParam().emptySource, m->Apply(nullptr, &result));
+  for (IVuPicture* source : {empty.Get(), static_cast<IVuPicture*>(nullptr)}) {
+    IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
+    EXPECT_EQ(GetParam().emptySource, m->Apply(source, &result));
+    if (!GetParam().emptyGivesPicture) {
+      EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+      continue;
+    }
+    ASSERT_NE(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+    LONG has = kMarker;
+    EXPECT_EQ(S_OK, result->get_HasImage(&has));
+    EXPECT_EQ(0, has) << "a picture without an image";
+    result->Release();
+  }
   EXPECT_EQ(E_POINTER, m->Apply(empty.Get(), nullptr));
+  std::vector<std::wstring> boxes;
+  if (GetParam().emptySourceBox) {
+    ASSERT_TRUE(CanShowWindows()) << "message boxes need a display: run the tests under xvfb-run -a";
+    boxes.assign(2, GetParam().emptySourceBox);
+  }
+  EXPECT_EQ(boxes, m_boxes.Texts());
 }
 
 TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
@@ -165,9 +228,10 @@ TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
     ComPtr<IVuPicture> src = PictureOf(block, L"C:\\photos\\a.jpg");
     const std::vector<uint8_t> sourceBytes = Bytes(block);
     ComPtr<IPictureModifier> m = Configured();
+    const size_t held = qb::PictureBlock::OwnedCount();  // pictures the modifier holds itself
     IVuPicture* first = nullptr;
     ASSERT_EQ(S_OK, m->Apply(src.Get(), &first));
-    EXPECT_EQ(ownedBefore + 1, qb::PictureBlock::OwnedCount()) << "the result owns one block";
+    EXPECT_EQ(held + 1, qb::PictureBlock::OwnedCount()) << "the result owns one block";
     const std::vector<uint8_t> firstBytes = Bytes(HandleOf(first));
     EXPECT_NE(block, HandleOf(first));
     EXPECT_NE(sourceBytes, firstBytes) << "the parameters change the pixels";
@@ -182,11 +246,12 @@ TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
     EXPECT_EQ(firstBytes, Bytes(HandleOf(second.Get())));
     EXPECT_EQ(0u, first->Release()) << "the result is handed out with exactly one reference";
   }
-  EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount()) << "every block is freed with its picture";
+  EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount())
+      << "every block is freed with its picture, and the modifier's own with the modifier";
 }
 
 TEST_P(ModifierContract, EmptyFileNameStaysEmpty) {
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(3, 3)), out;
+  ComPtr<IVuPicture> src = PictureOf(PhotoLike(4, 4)), out;
   ComPtr<IPictureModifier> m = Configured();
   ASSERT_EQ(S_OK, m->Apply(src.Get(), out.GetAddressOf()));
   BSTR name = reinterpret_cast<BSTR>(1);
@@ -196,7 +261,7 @@ TEST_P(ModifierContract, EmptyFileNameStaysEmpty) {
 
 TEST_P(ModifierContract, PreHndWritesNothingAfterApply) {
   ComPtr<IPictureModifier> m = Configured();
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(3, 3)), out;
+  ComPtr<IVuPicture> src = PictureOf(PhotoLike(4, 4)), out;
   ASSERT_EQ(S_OK, m->Apply(src.Get(), out.GetAddressOf()));
   LONG handle = kMarker;
   EXPECT_EQ(S_OK, m->get_PreHnd(&handle));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -421,8 +422,14 @@ TEST(Dispatch, MethodsStillToBeBuiltReportNotImplemented) {
   ComPtr<IVuPicture> picture;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
                                    reinterpret_cast<void**>(picture.GetAddressOf())));
+  // The modifiers built so far answer for themselves in modifier_test.cpp
+  // and library_modifier_test.cpp.
+  const CLSID* built[] = {&CLSID_Bright,         &CLSID_Contrast, &CLSID_BlurModifier, &CLSID_Zoom,
+                          &CLSID_RotateModifier, &CLSID_AddText,  &CLSID_AddPic,       &CLSID_Frame};
   for (const ClassInfo& c : kClasses) {
-    if (!IsModifier(c) || *c.clsid == CLSID_Bright || *c.clsid == CLSID_Contrast) continue;
+    if (!IsModifier(c) ||
+        std::any_of(std::begin(built), std::end(built), [&](const CLSID* b) { return *b == *c.clsid; }))
+      continue;
     ComPtr<IPictureModifier> modifier;
     ASSERT_EQ(S_OK, Create(c)->QueryInterface(IID_IPictureModifier,
                                               reinterpret_cast<void**>(modifier.GetAddressOf())));
