@@ -272,6 +272,16 @@ Box Layout(HDC dc, FontSet& fonts, const std::wstring& text, int64_t x, int64_t 
   return {ink.left - margin, ink.top - margin, ink.right + margin, ink.bottom + margin};
 }
 
+// The RGB of a COLORREF: an entry of the default palette for a palette
+// index, the low 24 bits otherwise.
+COLORREF Rgb(COLORREF color) {
+  if ((color >> 24) != 1) return color & 0x00FFFFFF;
+  PALETTEENTRY entry = {};
+  const auto palette = static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
+  if (GetPaletteEntries(palette, LOWORD(color), 1, &entry) != 1) return 0;
+  return RGB(entry.peRed, entry.peGreen, entry.peBlue);
+}
+
 // A top-down 24-bit DIB section of w x h selected into a memory DC.
 class Canvas {
  public:
@@ -352,7 +362,7 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
     for (int32_t y = 0; y < bh; ++y)
       std::memcpy(canvas.Row(y), result.pixels.Row(top + y) + static_cast<size_t>(left) * 3, static_cast<size_t>(bw) * 3);
     SetBkMode(dc.get(), TRANSPARENT);
-    SetTextColor(dc.get(), record.color & 0x00FFFFFF);
+    SetTextColor(dc.get(), Rgb(record.color));
     SetTextAlign(dc.get(), TA_LEFT | TA_BASELINE | TA_NOUPDATECP);
     for (const Line& line : lines) {
       if (line.baseline + line.descent < box.top || line.baseline - line.ascent >= box.bottom) continue;

@@ -19,6 +19,7 @@ namespace rastrum {
 // for is drawn in an outline font of its family at that size instead.
 // Characters the font has no glyph for are drawn in an installed font that
 // has them, chosen by their script (Chinese, Japanese and Korean first).
+// The colour is a COLORREF: an RGB, or an index into the default palette.
 int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, BlockAllocator& out);
 
 }  // namespace rastrum
