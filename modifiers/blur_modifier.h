@@ -17,6 +17,9 @@ class BlurModifier final : public Modifier<IBlurModifier> {
 
  private:
   int32_t m_level = 0;  // 0..99
+  // The library's last large block, written over by the next copy (see
+  // TakeLibraryBlock); freed with the object.
+  PictureBlock m_spare;
 };
 
 }  // namespace qb

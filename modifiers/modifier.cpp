@@ -44,18 +44,21 @@ PictureBlock WorkingCopy(int32_t h, dib::DepthSet handled) {
   return PictureBlock(ConvertDibTo24(copy.get()));
 }
 
-PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use) {
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use, PictureBlock* spare) {
   if (produced <= 0) return {};
   if (produced == sourceHandle) return PictureBlock::CopyOf(produced);
   PictureBlock library(produced);
   if (use == LibraryBlock::kAsItIs) return library;
-  return PictureBlock::CopyOf(library.get());  // the library's block is freed on return
+  if (!spare) return PictureBlock::CopyOf(library.get());  // the library's block is freed on return
+  PictureBlock copy = PictureBlock::CopyOf(library.get(), *spare);
+  if (GlobalSize(ToHGlobal(library.get())) >= kSpareFrom) *spare = std::move(library);
+  return copy;
 }
 
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result) {
+                           LibraryBlock use, NamePolicy names, IVuPicture** result, PictureBlock* spare) {
   if (!result) return E_POINTER;
-  return FinishApply(source, TakeLibraryBlock(sourceHandle, produced, use), names, result);
+  return FinishApply(source, TakeLibraryBlock(sourceHandle, produced, use, spare), names, result);
 }
 
 HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle) {

@@ -99,12 +99,21 @@ enum class LibraryBlock {
 // `sourceHandle`; empty for a failure value, or when a copy cannot be made.
 // Should the library ever hand back the source block itself, the result
 // holds a copy of it and the source keeps its own.
-PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use);
+//
+// A class that copies the library's blocks may pass `spare`: the copy is
+// then written over the block it holds when the sizes match, and a large
+// library block (kSpareFrom bytes or more, what the heap maps on its own)
+// is kept there for the next copy instead of being freed at once. The spare
+// is the class's own and freed with it.
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use,
+                              PictureBlock* spare = nullptr);
+constexpr size_t kSpareFrom = size_t{1} << 20;
 
 // Steps 3 to 7 for a class whose work the imaging library does
 // (TakeLibraryBlock, then FinishApply).
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result);
+                           LibraryBlock use, NamePolicy names, IVuPicture** result,
+                           PictureBlock* spare = nullptr);
 
 // For classes that hold pictures of their own (overlays, masks, frames):
 //

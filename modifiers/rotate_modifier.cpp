@@ -8,7 +8,8 @@
 
 namespace qb {
 
-// The result holds a copy of the library's block, which is freed at once.
+// The result holds a copy of the library's block, which is freed (or kept
+// as the spare of the next copy).
 // The arrow cursor comes back before a message box, so that the box is not
 // answered under the wait cursor.
 STDMETHODIMP RotateModifier::Apply(IVuPicture* source, IVuPicture** result) {
@@ -19,7 +20,8 @@ STDMETHODIMP RotateModifier::Apply(IVuPicture* source, IVuPicture** result) {
     return PlainFailure(E_FAIL);
   }
   WaitCursor wait;
-  PictureBlock rotated = TakeLibraryBlock(handle, NimboRotate(m_angle, handle), LibraryBlock::kCopied);
+  PictureBlock rotated =
+      TakeLibraryBlock(handle, NimboRotate(m_angle, handle), LibraryBlock::kCopied, &m_spare);
   wait.Finish();
   if (!rotated) {
     OutputDebugStringW(L"Rotate Failed ");

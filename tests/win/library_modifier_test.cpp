@@ -630,3 +630,25 @@ TEST(LibraryModifiers, HandedBlocksAreHeldOnceAndFreedWithTheObject) {
   EXPECT_EQ(before, PictureBlock::OwnedCount()) << "each block freed once, with its holder";
   EXPECT_EQ(0u, GlobalSize(AsHGlobal(loose)));
 }
+
+// A large library block is kept as the spare its class writes the next copy
+// over, and freed with the class; every result is still a block of its own
+// holding the library's bytes.
+TEST(LibraryModifiers, LargeCopiesReuseTheLastLibraryBlock) {
+  const int32_t block = PhotoLike(700, 500);  // over a megabyte
+  ComPtr<IVuPicture> src = PictureOf(block);
+  const std::vector<uint8_t> expected = LibraryBytes(NimboRotate(180, block));
+  ComPtr<IRotateModifier> rotate = Modifier<IRotateModifier>(CLSID_RotateModifier);
+  rotate->put_Angle(180);
+  const size_t before = PictureBlock::OwnedCount();
+  ComPtr<IVuPicture> first, second;
+  ASSERT_EQ(S_OK, rotate->Apply(src.Get(), first.GetAddressOf()));
+  EXPECT_EQ(before + 2, PictureBlock::OwnedCount()) << "the result and the spare";
+  ASSERT_EQ(S_OK, rotate->Apply(src.Get(), second.GetAddressOf()));
+  EXPECT_EQ(before + 3, PictureBlock::OwnedCount()) << "two results and one spare";
+  EXPECT_NE(HandleOf(first.Get()), HandleOf(second.Get()));
+  EXPECT_EQ(expected, Bytes(HandleOf(first.Get())));
+  EXPECT_EQ(expected, Bytes(HandleOf(second.Get())));
+  rotate.Reset();
+  EXPECT_EQ(before + 2, PictureBlock::OwnedCount()) << "the spare goes with its modifier";
+}
