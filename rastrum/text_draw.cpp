@@ -84,7 +84,7 @@ int CALLBACK CollectFace(const LOGFONTW* lf, const TEXTMETRICW*, DWORD type, LPA
 }
 
 // The fonts of one drawing: the primary font (index 0) and the fallbacks
-// found so far, all of the primary's em size, weight and style.
+// made so far, all of the primary's em size, weight and style.
 class FontSet {
  public:
   explicit FontSet(HDC dc) : m_dc(dc), m_original(GetCurrentObject(dc, OBJ_FONT)) {}
@@ -120,7 +120,6 @@ class FontSet {
   }
 
   const DrawFont& Font(size_t i) const { return m_fonts[i]; }
-  size_t Count() const { return m_fonts.size(); }
 
   // The font to draw each character of a line with.
   void Assign(const wchar_t* text, size_t n, std::vector<size_t>& fonts) {
@@ -147,18 +146,20 @@ class FontSet {
     return has;
   }
 
-  // A fallback that has c: one found before, or the first face of a likely
-  // character set that has it; 0 (the primary font) when none has.
+  // A fallback that has c: one made before, or the first face of a likely
+  // character set that has it; 0 (the primary font) when none has. Each
+  // set's faces are listed once and each face is made once per drawing.
   size_t FallbackFor(wchar_t c) {
+    if (std::find(m_unavailable.begin(), m_unavailable.end(), c) != m_unavailable.end()) return 0;
     for (size_t i = 1; i < m_fonts.size(); ++i)
       if (Has(i, c)) return i;
     for (BYTE charset : CharsetsFor(c)) {
-      if (std::find(m_tried.begin(), m_tried.end(), charset) != m_tried.end()) continue;
+      if (std::find(m_listed.begin(), m_listed.end(), charset) != m_listed.end()) continue;
+      m_listed.push_back(charset);
       std::vector<std::wstring> faces;
       LOGFONTW query = {};
       query.lfCharSet = charset;
       EnumFontFamiliesExW(m_dc, &query, CollectFace, reinterpret_cast<LPARAM>(&faces), 0);
-      bool added = false;
       for (const std::wstring& face : faces) {
         LOGFONTW lf = m_template;
         lf.lfCharSet = charset;
@@ -166,16 +167,11 @@ class FontSet {
         DrawFont candidate;
         if (!Realize(m_dc, lf, candidate)) continue;
         m_fonts.push_back(std::move(candidate));
-        if (Has(m_fonts.size() - 1, c)) {
-          added = true;
-          break;
-        }
-        m_fonts.pop_back();
       }
-      // A set whose faces all lack c may still serve other characters.
-      if (!added) m_tried.push_back(charset);
-      if (added) return m_fonts.size() - 1;
+      for (size_t i = 1; i < m_fonts.size(); ++i)
+        if (Has(i, c)) return i;
     }
+    m_unavailable.push_back(c);
     return 0;
   }
 
@@ -183,7 +179,8 @@ class FontSet {
   HGDIOBJ m_original;
   std::vector<DrawFont> m_fonts;
   LOGFONTW m_template = {};
-  std::vector<BYTE> m_tried;
+  std::vector<BYTE> m_listed;          // character sets whose faces are made
+  std::vector<wchar_t> m_unavailable;  // characters no font has
 };
 
 // A piece of a line drawn in one font, from pen position x.
@@ -266,9 +263,12 @@ Box Layout(HDC dc, FontSet& fonts, const std::wstring& text, int64_t x, int64_t 
     ink.bottom = line.baseline + line.descent;
     lines.push_back(std::move(line));
   }
-  int64_t margin = 2;
-  for (size_t i = 0; i < fonts.Count(); ++i)
-    margin = std::max<int64_t>(margin, fonts.Font(i).metrics.tmHeight / 2 + fonts.Font(i).metrics.tmOverhang + 2);
+  const auto marginOf = [&fonts](size_t i) {
+    return static_cast<int64_t>(fonts.Font(i).metrics.tmHeight / 2 + fonts.Font(i).metrics.tmOverhang + 2);
+  };
+  int64_t margin = marginOf(0);
+  for (const Line& line : lines)
+    for (const Run& run : line.runs) margin = std::max(margin, marginOf(run.font));
   return {ink.left - margin, ink.top - margin, ink.right + margin, ink.bottom + margin};
 }
 
