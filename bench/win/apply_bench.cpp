@@ -122,17 +122,28 @@ int main() {
   const double memcpySeconds = Median(times);  // for the picture's bytes
   const double memcpyRate = kMegapixels / memcpySeconds;
 
+  // A caption in 90-point Tahoma; the library alone gets the font's
+  // LOGFONTW, as AddText derives it.
   static const wchar_t kCaption[] = L"Quillbox \u4E7E\u6E05\u5BAB";
-  static const AddTextRecord kRecord = [] {
-    AddTextRecord r = {};
-    r.text = kCaption;
-    r.font.lfHeight = -120;
-    lstrcpyW(r.font.lfFaceName, L"Tahoma");
-    r.color = RGB(255, 255, 0);
-    r.x = 200;
-    r.y = 200;
-    return r;
-  }();
+  IFontDisp* captionFont = nullptr;
+  FONTDESC desc = {};
+  desc.cbSizeofstruct = sizeof(desc);
+  desc.lpstrName = const_cast<LPOLESTR>(L"Tahoma");
+  desc.cySize.int64 = 90 * 10000;
+  OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&captionFont));
+  AddTextRecord record = {};
+  record.text = kCaption;
+  record.color = RGB(255, 255, 0);
+  record.x = 200;
+  record.y = 200;
+  if (captionFont) {
+    IFont* font = nullptr;
+    HFONT handle = nullptr;
+    if (SUCCEEDED(captionFont->QueryInterface(IID_IFont, reinterpret_cast<void**>(&font)))) {
+      if (SUCCEEDED(font->get_hFont(&handle))) GetObjectW(handle, sizeof(record.font), &record.font);
+      font->Release();
+    }
+  }
   const int32_t overlay = MakeBlock(1500, 500), mask = MakeBlock(1500, 500), frame = FrameBlock();
 
   const Case cases[] = {
@@ -151,24 +162,17 @@ int main() {
       {"Rotate 90", &CLSID_RotateModifier, [](IUnknown* m) { As<IRotateModifier>(m)->put_Angle(90); },
        [](int32_t h) { return NimboRotate(90, h); }},
       {"AddText", &CLSID_AddText,
-       [](IUnknown* m) {
+       [&](IUnknown* m) {
          IAddText* t = As<IAddText>(m);
          BSTR text = SysAllocString(kCaption);
          t->put_Text(text);
          SysFreeString(text);
-         IFontDisp* font = nullptr;
-         FONTDESC desc = {};
-         desc.cbSizeofstruct = sizeof(desc);
-         desc.lpstrName = const_cast<LPOLESTR>(L"Tahoma");
-         desc.cySize.int64 = 90 * 10000;
-         if (SUCCEEDED(OleCreateFontIndirect(&desc, IID_IFontDisp, reinterpret_cast<void**>(&font)))) {
-           t->put_Font(font);
-           font->Release();
-         }
+         t->put_Font(captionFont);
+         t->put_ForeColor(RGB(255, 255, 0));
          t->put_X(200);
          t->put_Y(200);
        },
-       [](int32_t h) { return NimboAddText(&kRecord, h); }},
+       [&](int32_t h) { return NimboAddText(&record, h); }},
       {"AddPic", &CLSID_AddPic,
        [&](IUnknown* m) {
          IAddPic* p = As<IAddPic>(m);
@@ -237,6 +241,7 @@ int main() {
     std::printf("\n");
   }
   for (int32_t h : {overlay, mask, frame}) NimboFreeMemory(h);
+  if (captionFont) captionFont->Release();
   picture->Release();
   CoUninitialize();
   return allRan ? 0 : 1;
