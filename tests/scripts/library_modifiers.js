@@ -36,7 +36,7 @@ try {
 
   var zoom = new ActiveXObject("Quillbox.Zoom.1");
   zoom.Height = 10001;
-  var number = 0, description = "", source = "";
+  var number = 0, description = "";
   try {
     zoom.Apply(p);
   } catch (e) {
