@@ -92,6 +92,6 @@ endforeach()
 # Benchmarks that run under Wine against the registered server.
 add_executable(apply_bench bench/win/apply_bench.cpp ${QB_GEN}/quillbox_i.c)
 add_dependencies(apply_bench quillbox_idl)
-target_include_directories(apply_bench PRIVATE ${QB_GEN})
-target_link_libraries(apply_bench PRIVATE ole32 oleaut32 uuid)
+target_include_directories(apply_bench PRIVATE ${QB_GEN} ${CMAKE_SOURCE_DIR})
+target_link_libraries(apply_bench PRIVATE rastrum_import ole32 oleaut32 uuid)
 set_target_properties(apply_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

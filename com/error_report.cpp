@@ -46,6 +46,17 @@ HRESULT NotAvailable(REFCLSID clsid, REFIID iid) {
   return ReportError(clsid, MAKEINTRESOURCEW(IDS_NOT_AVAILABLE), iid, E_NOTIMPL);
 }
 
+HRESULT PlainFailure(HRESULT hr) {
+  SetErrorInfo(0, nullptr);
+  return hr;
+}
+
+void ShowMessage(UINT id) {
+  wchar_t text[1024];
+  if (LoadStringW(ModuleInstance(), id, text, 1024) == 0) lstrcpyW(text, L"Unknown Error");
+  MessageBoxW(nullptr, text, nullptr, MB_SETFOREGROUND);
+}
+
 void DebugTrace(const wchar_t* text) {
 #ifndef NDEBUG
   if (text) OutputDebugStringW(text);
@@ -56,12 +67,6 @@ void DebugTrace(const wchar_t* text) {
 
 void DebuggerLine(const wchar_t* text) {
   if (text) OutputDebugStringW(text);
-}
-
-void ShowMessage(UINT textId) {
-  wchar_t text[512];
-  if (LoadStringW(ModuleInstance(), textId, text, 512) == 0) lstrcpyW(text, L"Unknown Error");
-  MessageBoxW(nullptr, text, nullptr, MB_OK | MB_SETFOREGROUND);
 }
 
 }  // namespace qb

@@ -21,15 +21,20 @@ HRESULT ReportErrorAnsi(REFCLSID clsid, const char* description, REFIID iid, HRE
 // error information that says so.
 HRESULT NotAvailable(REFCLSID clsid, REFIID iid);
 
+// A failure that carries no error information of its own: clears the
+// thread's error object, so that a client never reads an earlier, unrelated
+// message with it. Returns hr.
+HRESULT PlainFailure(HRESULT hr);
+
+// A message box for the user with the string-table text `id`: no owner
+// window, the system's default caption, MB_SETFOREGROUND. Returns when the
+// user has closed it (at once where the process cannot show windows).
+void ShowMessage(UINT id);
+
 // Diagnostic text for a debugger; does nothing in release builds.
 void DebugTrace(const wchar_t* text);
 
 // A line for the debugger, in every build (OutputDebugStringW).
 void DebuggerLine(const wchar_t* text);
-
-// A message box with the string-table text `textId`: no owner window, the
-// system's default caption, an OK button, brought to the foreground. Waits
-// until the user closes it.
-void ShowMessage(UINT textId);
 
 }  // namespace qb

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <new>
 #include <unordered_map>
 
@@ -44,6 +45,21 @@ PictureBlock::PictureBlock(int32_t handle) : m_handle(handle) {
 }
 
 PictureBlock PictureBlock::CopyOf(int32_t h) { return PictureBlock(DuplicateDib(h)); }
+
+PictureBlock PictureBlock::CopyOf(int32_t h, PictureBlock& spare) {
+  if (h > 0 && spare) {
+    const SIZE_T n = GlobalSize(ToHGlobal(h));
+    if (n != 0 && GlobalSize(ToHGlobal(spare.get())) == n) {
+      GlobalLockGuard to(ToHGlobal(spare.get()));
+      GlobalLockGuard from(ToHGlobal(h));
+      if (to && from) {
+        std::memcpy(to.get(), from.get(), n);
+        return std::move(spare);
+      }
+    }
+  }
+  return CopyOf(h);
+}
 
 int32_t PictureBlock::release() {
   const int32_t h = std::exchange(m_handle, 0);

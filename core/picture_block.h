@@ -41,6 +41,12 @@ class PictureBlock {
   // A byte-exact copy of the block h (DuplicateDib), owned; empty when h is
   // not a block or memory runs out.
   static PictureBlock CopyOf(int32_t h);
+  // The same copy written over the block `spare` holds when that block has
+  // exactly h's size (every byte is overwritten; the spare is then empty),
+  // into a new block otherwise. Writing memory already in use spares the
+  // system finding and clearing fresh pages for a large block, which costs
+  // several times the copy itself.
+  static PictureBlock CopyOf(int32_t h, PictureBlock& spare);
 
   int32_t get() const { return m_handle; }
   // True when the owner holds a block (a positive handle).

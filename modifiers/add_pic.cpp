@@ -1,29 +1,82 @@
 #include "modifiers/add_pic.h"
 
 #include "com/error_report.h"
+#include "com/resource.h"
+#include "rastrum/rastrum.h"
 
 namespace qb {
 
-STDMETHODIMP AddPic::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+namespace {
 
-STDMETHODIMP AddPic::get_X(LONG*) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+// A load that failed is told to the debugger and to the user; the failure
+// value stays in the field.
+HRESULT Loaded(bool loaded) {
+  if (loaded) return S_OK;
+  DebuggerLine(L"load pic failed");
+  ShowMessage(IDS_LOAD_PIC_FAILED);
+  return S_FALSE;
+}
 
-STDMETHODIMP AddPic::put_X(LONG) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+}  // namespace
 
-STDMETHODIMP AddPic::get_MaskHandle(LONG*) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+// Without a mask, or with one that cannot be turned grey, there is nothing
+// to blend by. A source without an image gives a picture without one. The
+// library's block is the result as it is.
+STDMETHODIMP AddPic::Apply(IVuPicture* source, IVuPicture** result) {
+  if (!result) return E_POINTER;
+  const int32_t handle = ReadSourceHandle(source);
+  if (m_mask.get() == 0) return PlainFailure(E_OUTOFMEMORY);
+  const int32_t grey = NimboTrueClr2Gray(m_mask.get());
+  if (grey < 0) return PlainFailure(E_OUTOFMEMORY);
+  int32_t laid = 0;
+  if (handle != 0 && grey != 0) {
+    laid = NimboAddPic(m_x, m_y, handle, m_overlay.get(), m_mask.get());
+    if (laid < 0) return PlainFailure(E_FAIL);
+  }
+  SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
+  return FinishLibraryApply(source, handle, laid, LibraryBlock::kAsItIs, NamePolicy::kAlways, result);
+}
 
-STDMETHODIMP AddPic::put_MaskHandle(LONG) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::get_X(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_x;
+  return S_OK;
+}
 
-STDMETHODIMP AddPic::get_Y(LONG*) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::put_X(LONG value) {
+  m_x = value;
+  return S_OK;
+}
 
-STDMETHODIMP AddPic::put_Y(LONG) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::get_MaskHandle(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_mask.get();
+  return S_OK;
+}
 
-STDMETHODIMP AddPic::get_PicHandle(LONG*) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::put_MaskHandle(LONG value) { return HoldHandedBlock(m_mask, value); }
 
-STDMETHODIMP AddPic::put_PicHandle(LONG) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::get_Y(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_y;
+  return S_OK;
+}
 
-STDMETHODIMP AddPic::LoadPicFile(BSTR) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::put_Y(LONG value) {
+  m_y = value;
+  return S_OK;
+}
 
-STDMETHODIMP AddPic::LoadMaskFile(BSTR) { return NotAvailable(CLSID_AddPic, IID_IAddPic); }
+STDMETHODIMP AddPic::get_PicHandle(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_overlay.get();
+  return S_OK;
+}
+
+STDMETHODIMP AddPic::put_PicHandle(LONG value) { return HoldHandedBlock(m_overlay, value); }
+
+STDMETHODIMP AddPic::LoadPicFile(BSTR path) { return Loaded(LoadIntoField(m_overlay, path)); }
+
+STDMETHODIMP AddPic::LoadMaskFile(BSTR path) { return Loaded(LoadIntoField(m_mask, path)); }
 
 }  // namespace qb

@@ -1,31 +1,121 @@
 #include "modifiers/add_text.h"
 
-#include "com/error_report.h"
+#include "rastrum/rastrum.h"
 
 namespace qb {
 
-STDMETHODIMP AddText::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+using Microsoft::WRL::ComPtr;
 
-STDMETHODIMP AddText::get_Text(BSTR*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+HRESULT AddText::FinalConstruct() {
+  FONTDESC initial = {};
+  initial.cbSizeofstruct = sizeof(FONTDESC);
+  initial.lpstrName = const_cast<LPOLESTR>(L"MS Sans Serif");
+  initial.cySize.int64 = 20 * 10000;  // points, in units of 1/10000
+  initial.sWeight = 0;
+  initial.sCharset = 0;
+  ComPtr<IFontDisp> font;
+  const HRESULT hr = OleCreateFontIndirect(&initial, IID_IFontDisp, reinterpret_cast<void**>(font.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  return put_Font(font.Get());
+}
 
-STDMETHODIMP AddText::put_Text(BSTR) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+// The text, font, colour and place as the library takes them; the colour is
+// the OLE colour's RGB at this moment (a system colour as it is now), or its
+// low 24 bits where it does not translate. The library's block is the
+// result as it is.
+STDMETHODIMP AddText::Apply(IVuPicture* source, IVuPicture** result) {
+  if (!result) return E_POINTER;
+  const int32_t handle = ReadSourceHandle(source);
+  COLORREF color = 0;
+  if (FAILED(OleTranslateColor(m_foreColor, nullptr, &color))) color = m_foreColor & 0x00FFFFFF;
+  AddTextRecord record = {};
+  record.text = m_text.get();
+  record.font = m_logFont;
+  record.color = color;
+  record.reserved = 0;
+  record.x = m_x;
+  record.y = m_y;
+  const int32_t drawn = NimboAddText(&record, handle);
+  return FinishLibraryApply(source, handle, drawn, LibraryBlock::kAsItIs, NamePolicy::kAlways, result);
+}
 
-STDMETHODIMP AddText::get_ForeColor(OLE_COLOR*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+STDMETHODIMP AddText::get_Text(BSTR* value) {
+  if (!value) return E_POINTER;
+  *value = nullptr;
+  if (!m_text.get()) return S_OK;
+  *value = SysAllocStringLen(m_text.get(), m_text.length());
+  return *value ? S_OK : E_OUTOFMEMORY;
+}
 
-STDMETHODIMP AddText::put_ForeColor(OLE_COLOR) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+// A null text is stored as an empty one.
+STDMETHODIMP AddText::put_Text(BSTR value) {
+  m_text.reset(SysAllocStringLen(value ? value : L"", value ? SysStringLen(value) : 0));
+  return m_text.get() ? S_OK : E_OUTOFMEMORY;
+}
 
-STDMETHODIMP AddText::get_Font(IFontDisp**) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+STDMETHODIMP AddText::get_ForeColor(OLE_COLOR* value) {
+  if (!value) return E_POINTER;
+  *value = m_foreColor;
+  return S_OK;
+}
 
-STDMETHODIMP AddText::put_Font(IFontDisp*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+STDMETHODIMP AddText::put_ForeColor(OLE_COLOR value) {
+  m_foreColor = value;
+  return S_OK;
+}
 
-STDMETHODIMP AddText::get_X(LONG*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+// A reference to the font held (null after put_Font(null)).
+STDMETHODIMP AddText::get_Font(IFontDisp** value) {
+  if (!value) return E_POINTER;
+  *value = m_font.Get();
+  if (*value) (*value)->AddRef();
+  return S_OK;
+}
 
-STDMETHODIMP AddText::put_X(LONG) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+// Holds a clone of the client's font, and the LOGFONTW of the client's own
+// font as GDI describes it. A null font, or one without IFont, leaves the
+// LOGFONTW as it was: the last font given is still the one drawn with.
+STDMETHODIMP AddText::put_Font(IFontDisp* value) {
+  m_font.Reset();
+  if (!value) return S_OK;
+  ComPtr<IFont> font;
+  if (FAILED(value->QueryInterface(IID_IFont, reinterpret_cast<void**>(font.GetAddressOf())))) return S_OK;
+  ComPtr<IFont> clone;
+  if (SUCCEEDED(font->Clone(clone.GetAddressOf())) && clone)
+    clone.As(&m_font);  // stays null when the clone has no IFontDisp
+  HFONT handle = nullptr;
+  if (SUCCEEDED(font->get_hFont(&handle))) {
+    LOGFONTW derived = {};
+    font->AddRefHfont(handle);
+    if (handle) GetObjectW(handle, sizeof(LOGFONTW), &derived);
+    m_logFont = derived;
+    font->ReleaseHfont(handle);
+  }
+  return S_OK;
+}
 
-STDMETHODIMP AddText::get_Y(LONG*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+STDMETHODIMP AddText::putref_Font(IFontDisp* value) { return put_Font(value); }
 
-STDMETHODIMP AddText::put_Y(LONG) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+STDMETHODIMP AddText::get_X(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_x;
+  return S_OK;
+}
 
-STDMETHODIMP AddText::putref_Font(IFontDisp*) { return NotAvailable(CLSID_AddText, IID_IAddText); }
+STDMETHODIMP AddText::put_X(LONG value) {
+  m_x = value;
+  return S_OK;
+}
+
+STDMETHODIMP AddText::get_Y(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_y;
+  return S_OK;
+}
+
+STDMETHODIMP AddText::put_Y(LONG value) {
+  m_y = value;
+  return S_OK;
+}
 
 }  // namespace qb

@@ -1,4 +1,5 @@
-// Blurs a picture through the imaging library.
+// Blurs a picture through the imaging library by a level of 1 to 99; level
+// 0 makes no picture at all.
 #pragma once
 
 #include "quillbox.h"
@@ -13,6 +14,12 @@ class BlurModifier final : public Modifier<IBlurModifier> {
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
   STDMETHODIMP get_Level(LONG* value) override;
   STDMETHODIMP put_Level(LONG value) override;
+
+ private:
+  int32_t m_level = 0;  // 0..99
+  // The library's last large block, written over by the next copy (see
+  // TakeLibraryBlock); freed with the object.
+  PictureBlock m_spare;
 };
 
 }  // namespace qb

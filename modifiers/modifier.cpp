@@ -2,8 +2,12 @@
 
 #include <wrl/client.h>
 
+#include <string>
+
+#include "base/text.h"
 #include "com/error_report.h"
 #include "core/vu_picture.h"
+#include "rastrum/rastrum.h"
 
 namespace qb {
 
@@ -42,19 +46,38 @@ bool TakesAsItIs(int32_t h, dib::DepthSet handled) {
   return (dib::DepthFlag(l.bitCount) & handled) && (l.bitCount != 24 || plain24);
 }
 
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use, PictureBlock* spare) {
+  if (produced <= 0) return {};
+  if (produced == sourceHandle) return PictureBlock::CopyOf(produced);
+  PictureBlock library(produced);
+  if (use == LibraryBlock::kAsItIs) return library;
+  if (!spare) return PictureBlock::CopyOf(library.get());  // the library's block is freed on return
+  PictureBlock copy = PictureBlock::CopyOf(library.get(), *spare);
+  if (GlobalSize(ToHGlobal(library.get())) >= kSpareFrom) *spare = std::move(library);
+  return copy;
+}
+
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result) {
+                           LibraryBlock use, NamePolicy names, IVuPicture** result, PictureBlock* spare) {
   if (!result) return E_POINTER;
-  PictureBlock block;
-  if (produced > 0 && produced == sourceHandle) {
-    block = PictureBlock::CopyOf(produced);
-  } else if (use == LibraryBlock::kCopied) {
-    const PictureBlock library(produced);
-    block = PictureBlock::CopyOf(library.get());
-  } else {
-    block.reset(produced);
+  return FinishApply(source, TakeLibraryBlock(sourceHandle, produced, use, spare), names, result);
+}
+
+HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle) {
+  field.release();
+  if (!PictureBlock::IsOwned(handle)) {
+    field.reset(handle);
+    return S_OK;
   }
-  return FinishApply(source, std::move(block), names, result);
+  field = PictureBlock::CopyOf(handle);
+  return field ? S_OK : E_OUTOFMEMORY;
+}
+
+bool LoadIntoField(PictureBlock& field, BSTR path) {
+  const std::string narrow = ToAnsi(path);
+  field.reset();
+  field.reset(NimboLoadFile(path ? narrow.c_str() : nullptr));
+  return field.get() >= 0;
 }
 
 HRESULT ReportPreHnd(int32_t preHnd, LONG* handle) {

@@ -125,12 +125,42 @@ enum class LibraryBlock {
   kAsItIs,   // the library's block itself becomes the result
 };
 
-// Steps 3 to 7 for a class whose work the imaging library does: `produced`
-// is what the library returned for the source block `sourceHandle`. Should
-// the library ever hand back the source block itself, the result holds a
-// copy of it and the source keeps its own.
+// Step 3 for a class whose work the imaging library does: the result block
+// made of what the library returned (`produced`) for the source block
+// `sourceHandle`; empty for a failure value, or when a copy cannot be made.
+// Should the library ever hand back the source block itself, the result
+// holds a copy of it and the source keeps its own.
+//
+// A class that copies the library's blocks may pass `spare`: the copy is
+// then written over the block it holds when the sizes match, and a large
+// library block (kSpareFrom bytes or more, what the heap maps on its own)
+// is kept there for the next copy instead of being freed at once. The spare
+// is the class's own and freed with it.
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use,
+                              PictureBlock* spare = nullptr);
+constexpr size_t kSpareFrom = size_t{1} << 20;
+
+// Steps 3 to 7 for a class whose work the imaging library does
+// (TakeLibraryBlock, then FinishApply).
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result);
+                           LibraryBlock use, NamePolicy names, IVuPicture** result,
+                           PictureBlock* spare = nullptr);
+
+// For classes that hold pictures of their own (overlays, masks, frames):
+//
+// A block handed over by handle, to be held in `field`. The block held
+// before is let go without being freed (whoever replaces a handle this way
+// answers for the old one). A block that another live owner of the module
+// already holds (a picture's Handle, say) is copied, so that it is never
+// freed twice; any other value is taken over as it is. E_OUTOFMEMORY when
+// the copy cannot be made.
+HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle);
+
+// A picture file loaded by the imaging library into `field`, the path
+// passed in the ANSI code page (a null path as a null pointer). The block
+// held before is freed first; the field then keeps what the library
+// returned, a failure value included. False for a failure value.
+bool LoadIntoField(PictureBlock& field, BSTR path);
 
 // A getter that reports a stored value.
 inline HRESULT ReportValue(int32_t stored, LONG* out) {

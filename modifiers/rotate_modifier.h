@@ -1,4 +1,6 @@
-// Rotates a picture through the imaging library.
+// Rotates a picture through the imaging library by an angle in degrees
+// (clockwise as seen; negative angles are stored as 0). A source without an
+// image and a failed rotation are told to the user in a message box.
 #pragma once
 
 #include "quillbox.h"
@@ -13,6 +15,12 @@ class RotateModifier final : public Modifier<IRotateModifier> {
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
   STDMETHODIMP get_Angle(LONG* value) override;
   STDMETHODIMP put_Angle(LONG value) override;
+
+ private:
+  int32_t m_angle = 0;  // 0 or more
+  // The library's last large block, written over by the next copy (see
+  // TakeLibraryBlock); freed with the object.
+  PictureBlock m_spare;
 };
 
 }  // namespace qb

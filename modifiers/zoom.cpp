@@ -1,21 +1,64 @@
 #include "modifiers/zoom.h"
 
+#include <algorithm>
+
 #include "com/error_report.h"
+#include "rastrum/rastrum.h"
 
 namespace qb {
 
-STDMETHODIMP Zoom::Apply(IVuPicture*, IVuPicture**) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+namespace {
 
-STDMETHODIMP Zoom::get_Reserved(LONG*) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+constexpr int32_t kSmallestSide = 5;
+constexpr int32_t kLargestSide = 10000;
 
-STDMETHODIMP Zoom::put_Reserved(LONG) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+// "尺寸太大，无法处理！" ("The size is too large to process!") as code page 936
+// bytes. The text is kept narrow and widened with the system's ANSI code
+// page when it is raised, so it reads as Chinese where that code page is 936.
+constexpr char kSizeTooLarge[] =
+    "\xB3\xDF\xB4\xE7\xCC\xAB\xB4\xF3\xA3\xAC\xCE\xDE\xB7\xA8\xB4\xA6\xC0\xED\xA3\xA1";
 
-STDMETHODIMP Zoom::get_Height(LONG*) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+}  // namespace
 
-STDMETHODIMP Zoom::put_Height(LONG) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+STDMETHODIMP Zoom::Apply(IVuPicture* source, IVuPicture** result) {
+  if (!result) return E_POINTER;
+  const int32_t handle = ReadSourceHandle(source);
+  if (handle < 0) return PlainFailure(E_FAIL);
+  m_width = std::max(m_width, kSmallestSide);
+  m_height = std::max(m_height, kSmallestSide);
+  if (m_width > kLargestSide || m_height > kLargestSide)
+    return ReportErrorAnsi(CLSID_Zoom, kSizeTooLarge, IID_IZoom);
+  const int32_t resized = NimboResize(m_width, m_height, handle, 0);
+  if (resized < 0) return PlainFailure(E_FAIL);
+  return FinishLibraryApply(source, handle, resized, LibraryBlock::kCopied, NamePolicy::kAlways, result,
+                            &m_spare);
+}
 
-STDMETHODIMP Zoom::get_Width(LONG*) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+// Reserved: nothing stored, nothing reported.
+STDMETHODIMP Zoom::get_Reserved(LONG*) { return S_OK; }
 
-STDMETHODIMP Zoom::put_Width(LONG) { return NotAvailable(CLSID_Zoom, IID_IZoom); }
+STDMETHODIMP Zoom::put_Reserved(LONG) { return S_OK; }
+
+STDMETHODIMP Zoom::get_Height(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_height;
+  return S_OK;
+}
+
+STDMETHODIMP Zoom::put_Height(LONG value) {
+  m_height = value;
+  return S_OK;
+}
+
+STDMETHODIMP Zoom::get_Width(LONG* value) {
+  if (!value) return E_POINTER;
+  *value = m_width;
+  return S_OK;
+}
+
+STDMETHODIMP Zoom::put_Width(LONG value) {
+  m_width = value;
+  return S_OK;
+}
 
 }  // namespace qb

@@ -1,4 +1,5 @@
-// Resizes a picture through the imaging library.
+// Resizes a picture through the imaging library to a width and height of
+// 5 to 10000 pixels each. A size above the limit raises error information.
 #pragma once
 
 #include "quillbox.h"
@@ -17,6 +18,16 @@ class Zoom final : public Modifier<IZoom, SupportErrorInfoFor<IZoom>> {
   STDMETHODIMP put_Height(LONG value) override;
   STDMETHODIMP get_Width(LONG* value) override;
   STDMETHODIMP put_Width(LONG value) override;
+  // get_PreHnd writes nothing: Zoom never holds a working block.
+
+ private:
+  // Stored as given; Apply raises each to at least 5 and keeps the raised
+  // value.
+  int32_t m_width = 0;
+  int32_t m_height = 0;
+  // The library's last large block, written over by the next copy (see
+  // TakeLibraryBlock); freed with the object.
+  PictureBlock m_spare;
 };
 
 }  // namespace qb

@@ -1,7 +1,7 @@
 // Rastrum.dll: the imaging library's entry points. A thin shell: it moves
 // movable global blocks in and out of the portable core, reads and writes
-// files, and draws text with GDI. Every handle it returns is a new
-// GMEM_MOVEABLE block that belongs to the caller; input blocks are never
+// files, and has GDI draw text (text_draw.cpp). Every handle it returns is a
+// new GMEM_MOVEABLE block that belongs to the caller; input blocks are never
 // changed or freed (NimboTrueClr2Gray alone works in place).
 #include <windows.h>
 
@@ -17,6 +17,7 @@
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 #include "rastrum/portable/rastrum_errors.h"
+#include "rastrum/text_draw.h"
 
 namespace {
 
@@ -126,57 +127,6 @@ int32_t CopyBlock(int32_t source) {
   return out.Finish(kOk);
 }
 
-// Draws a text record onto a 24-bit copy of the picture with GDI, through a
-// top-down DIB section so that (x, y) count from the picture's top-left.
-int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, GlobalBlock& out) {
-  rastrum::Source24 picture;
-  int status = picture.Open(source);
-  if (status != kOk) return status;
-  const int32_t w = picture.width();
-  const int32_t h = picture.height();
-
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!section) return kOutOfMemory;
-  const uint32_t stride = (static_cast<uint32_t>(w) * 3 + 3) & ~3u;
-  auto* rows = static_cast<uint8_t*>(bits);
-  for (int32_t y = 0; y < h; ++y)
-    std::memcpy(rows + static_cast<size_t>(y) * stride, picture.pixels().Row(y), static_cast<size_t>(w) * 3);
-
-  status = kOutOfMemory;
-  HDC dc = CreateCompatibleDC(nullptr);
-  HFONT font = CreateFontIndirectW(&record.font);
-  if (dc && font) {
-    HGDIOBJ oldBitmap = SelectObject(dc, section);
-    HGDIOBJ oldFont = SelectObject(dc, font);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, record.color & 0x00FFFFFF);
-    SetTextAlign(dc, TA_LEFT | TA_TOP | TA_NOUPDATECP);
-    RECT box = {record.x, record.y, record.x, record.y};
-    DrawTextW(dc, record.text, -1, &box, DT_LEFT | DT_TOP | DT_NOCLIP | DT_NOPREFIX | DT_EXPANDTABS);
-    GdiFlush();
-    SelectObject(dc, oldFont);
-    SelectObject(dc, oldBitmap);
-    rastrum::NewBlock result;
-    status = rastrum::MakeBlock24(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result);
-    if (status == kOk) {
-      for (int32_t y = 0; y < h; ++y)
-        std::memcpy(result.pixels.Row(y), rows + static_cast<size_t>(y) * stride, static_cast<size_t>(w) * 3);
-    }
-  }
-  if (font) DeleteObject(font);
-  if (dc) DeleteDC(dc);
-  DeleteObject(section);
-  return status;
-}
-
 }  // namespace
 
 extern "C" {
@@ -243,7 +193,7 @@ int32_t __stdcall NimboAddText(const AddTextRecord* record, int32_t source) {
   InputBlock in(source);
   if (!in.ok()) return kBadArgument;
   GlobalBlock out;
-  return out.Finish(DrawText24(*record, in.span(), out));
+  return out.Finish(rastrum::DrawText24(*record, in.span(), out));
 }
 
 // Frames of 0, or the failure value a frame loader left, are no frame.

@@ -149,7 +149,7 @@ if ! qb_install_into_prefix; then
   fail_run "install into the prefix"
 else
   qb_log "Windows test program under Wine"
-  (cd "$QB_WIN32" && wine quillbox_wintests.exe) >"$QB_BUILD/logs/wintests.log" 2>&1 </dev/null
+  (cd "$QB_WIN32" && xvfb-run -a sh -c 'wine quillbox_wintests.exe; rc=$?; wineserver -w; exit $rc') >"$QB_BUILD/logs/wintests.log" 2>&1 </dev/null
   count_gtest wintests "$QB_BUILD/logs/wintests.log" $?
 
   qb_log "script tests"

@@ -72,8 +72,8 @@ try {
   check(description.length > 0, "the error carries a description");
 
   var zoom = new ActiveXObject("Quillbox.Zoom.1");
-  check(hex(errorOf(function () { zoom.Apply(picture); })) == "80004001",
-        "Zoom.Apply through the inherited interface");
+  check(hex(errorOf(function () { zoom.Apply(picture); })) == "80004005",
+        "Zoom.Apply through the inherited interface fails on an empty picture");
 } catch (e) {
   failed++;
   WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);

@@ -84,12 +84,13 @@ picture.NoSuchMethod
 Check Err.Number = 438, "unknown member gives error 438 (got " & Err.Number & ")"
 
 ' A modifier's Apply is reached through the inherited interface.
-Dim rotate, result
-Set rotate = CreateObject("Quillbox.RotateModifier.1")
+Dim zoom, result
+Set zoom = CreateObject("Quillbox.Zoom.1")
+zoom.Width = 20000
 Err.Clear
-Set result = rotate.Apply(picture)
-Check Err.Number = &H80004001, "RotateModifier.Apply is not available yet (error " & Hex(Err.Number) & ")"
-Check Err.Source = "Quillbox.RotateModifier.1", "Apply error source, got '" & Err.Source & "'"
+Set result = zoom.Apply(picture)
+Check Err.Number = &H80020009, "Zoom.Apply refuses 20000 pixels (error " & Hex(Err.Number) & ")"
+Check Err.Source = "Quillbox.Zoom.1", "Apply error source, got '" & Err.Source & "'"
 
 On Error GoTo 0
 WScript.Echo passed & " passed, " & failed & " failed"

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/picture_block.h"
+#include "message_watch.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -108,14 +109,17 @@ TEST(Tone, PaddingBytesAreUntouched) {
 }
 
 // One row per modifier class that produces pictures: what its Apply gives
-// for a source without an image (S_OK: a picture without an image), the
-// parameters that make it change the pixels, and whether it keeps a copy of
-// its source in m_preHnd.
+// for a source without an image (a failure, or success with a picture
+// without an image, and the message box it shows then), and the parameters
+// that make it change the pixels; and whether it keeps a copy of its source
+// in m_preHnd.
 struct ModifierRow {
   const char* name;
   const CLSID* clsid;
   HRESULT emptySource;
   void (*configure)(IPictureModifier* m);
+  bool emptyGivesPicture = false;
+  const wchar_t* emptySourceBox = nullptr;
   bool keepsSource = false;
 };
 
@@ -128,7 +132,30 @@ ComPtr<I> As(IPictureModifier* m) {
 
 template <class I, HRESULT (STDMETHODCALLTYPE I::*Put)(LONG), LONG kValue>
 void Set(IPictureModifier* m) {
-  ASSERT_EQ(S_OK, (As<I>(m).Get()->*Put)(kValue));
+  ComPtr<I> typed = As<I>(m);
+  ASSERT_TRUE(typed);
+  ASSERT_EQ(S_OK, (typed.Get()->*Put)(kValue));
+}
+
+void ZoomTo7x6(IPictureModifier* m) {
+  As<IZoom>(m)->put_Width(7);
+  As<IZoom>(m)->put_Height(6);
+}
+
+// Text high enough over the top edge that its glyphs cross even a 4-row
+// picture.
+void Caption(IPictureModifier* m) {
+  ComPtr<IAddText> t = As<IAddText>(m);
+  t->put_Text(Bstr(L"WW"));
+  t->put_Y(-12);
+}
+
+// A white overlay through a mid-grey mask, handed over by handle: the
+// object takes both blocks over.
+void Watermark(IPictureModifier* m) {
+  ComPtr<IAddPic> a = As<IAddPic>(m);
+  a->put_PicHandle(MakeBlock(4, 4, [](int32_t, int32_t) { return 0xFFFFFFu; }));
+  a->put_MaskHandle(MakeBlock(4, 4, [](int32_t, int32_t) { return 0x808080u; }));
 }
 
 void WholeRedEye(IPictureModifier* m) {
@@ -145,14 +172,28 @@ void CornerCrop(IPictureModifier* m) {
   c->put_RectHeight(2);
 }
 
+// A red frame around a black hole.
+void RedFrame(IPictureModifier* m) {
+  As<IFrame>(m)->put_FrameHandle(
+      MakeBlock(3, 3, [](int32_t x, int32_t y) { return x == 1 && y == 1 ? 0x000000u : 0xFF0000u; }));
+}
+
 const ModifierRow kModifierRows[] = {
     {"Bright", &CLSID_Bright, E_UNEXPECTED, &Set<IBright, &IBright::put_Brightness, 10>},
     {"Contrast", &CLSID_Contrast, E_UNEXPECTED, &Set<IContrast, &IContrast::put_Contrast, 30>},
-    {"AdjustColor", &CLSID_AdjustColorModifier, S_OK, &Set<IAdjustColorModifier, &IAdjustColorModifier::put_Hue, 120>},
-    {"Sharp", &CLSID_SharpModifier, E_FAIL, &Set<ISharpModifier, &ISharpModifier::put_Level, 5>},
+    {"BlurModifier", &CLSID_BlurModifier, S_OK, &Set<IBlurModifier, &IBlurModifier::put_Level, 10>, true},
+    {"Zoom", &CLSID_Zoom, E_FAIL, &ZoomTo7x6},
+    {"RotateModifier", &CLSID_RotateModifier, E_FAIL, &Set<IRotateModifier, &IRotateModifier::put_Angle, 30>,
+     false, L"hDib  is null"},
+    {"AddText", &CLSID_AddText, S_OK, &Caption, true},
+    {"AddPic", &CLSID_AddPic, S_OK, &Watermark, true},
+    {"Frame", &CLSID_Frame, S_FALSE, &RedFrame},
+    {"AdjustColorModifier", &CLSID_AdjustColorModifier, S_OK,
+     &Set<IAdjustColorModifier, &IAdjustColorModifier::put_Hue, 120>, true},
+    {"SharpModifier", &CLSID_SharpModifier, E_FAIL, &Set<ISharpModifier, &ISharpModifier::put_Level, 5>},
     {"RedEye", &CLSID_RedEye, E_UNEXPECTED, &WholeRedEye},
-    {"Mirror", &CLSID_MirrorModifier, E_UNEXPECTED, nullptr, true},
-    {"Crop", &CLSID_Crop, S_OK, &CornerCrop},
+    {"MirrorModifier", &CLSID_MirrorModifier, E_UNEXPECTED, nullptr, false, nullptr, true},
+    {"Crop", &CLSID_Crop, S_OK, &CornerCrop, true},
 };
 
 class ModifierContract : public testing::TestWithParam<ModifierRow> {
@@ -164,6 +205,9 @@ class ModifierContract : public testing::TestWithParam<ModifierRow> {
     if (GetParam().configure) GetParam().configure(m.Get());
     return m;
   }
+
+  // Closes any message box a call shows; the boxes expected are checked.
+  BoxWatcher m_boxes;
 };
 
 std::wstring FileNameOf(IVuPicture* p) {
@@ -174,23 +218,29 @@ std::wstring FileNameOf(IVuPicture* p) {
   return text;
 }
 
-TEST_P(ModifierContract, EmptySourceGivesItsResult) {
+TEST_P(ModifierContract, EmptySourceGivesItsResultAndNoPicture) {
   ComPtr<IVuPicture> empty = Make<IVuPicture>(CLSID_VuPicture);
   ComPtr<IPictureModifier> m = Configured();
   for (IVuPicture* source : {empty.Get(), static_cast<IVuPicture*>(nullptr)}) {
     IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
     EXPECT_EQ(GetParam().emptySource, m->Apply(source, &result));
-    if (GetParam().emptySource == S_OK) {
-      ASSERT_NE(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
-      LONG has = 1;
-      EXPECT_EQ(S_OK, result->get_HasImage(&has));
-      EXPECT_EQ(0, has) << "a picture without an image";
-      EXPECT_EQ(0u, result->Release());
-    } else {
-      EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result) << "no picture is made";
+    if (!GetParam().emptyGivesPicture) {
+      EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+      continue;
     }
+    ASSERT_NE(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
+    LONG has = kMarker;
+    EXPECT_EQ(S_OK, result->get_HasImage(&has));
+    EXPECT_EQ(0, has) << "a picture without an image";
+    result->Release();
   }
   EXPECT_EQ(E_POINTER, m->Apply(empty.Get(), nullptr));
+  std::vector<std::wstring> boxes;
+  if (GetParam().emptySourceBox) {
+    ASSERT_TRUE(CanShowWindows()) << "message boxes need a display: run the tests under xvfb-run -a";
+    boxes.assign(2, GetParam().emptySourceBox);
+  }
+  EXPECT_EQ(boxes, m_boxes.Texts());
 }
 
 TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
@@ -200,10 +250,11 @@ TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
     ComPtr<IVuPicture> src = PictureOf(block, L"C:\\photos\\a.jpg");
     const std::vector<uint8_t> sourceBytes = Bytes(block);
     ComPtr<IPictureModifier> m = Configured();
+    const size_t held = qb::PictureBlock::OwnedCount();  // pictures the modifier holds itself
     IVuPicture* first = nullptr;
     ASSERT_EQ(S_OK, m->Apply(src.Get(), &first));
-    EXPECT_EQ(ownedBefore + 1 + GetParam().keepsSource, qb::PictureBlock::OwnedCount())
-        << "the result owns one block (and the modifier its copy of the source)";
+    EXPECT_EQ(held + 1 + GetParam().keepsSource, qb::PictureBlock::OwnedCount())
+        << "the result owns one block (and a modifier that keeps its source, its copy)";
     const std::vector<uint8_t> firstBytes = Bytes(HandleOf(first));
     EXPECT_NE(block, HandleOf(first));
     EXPECT_NE(sourceBytes, firstBytes) << "the parameters change the pixels";
@@ -218,11 +269,12 @@ TEST_P(ModifierContract, ResultsOwnTheirBlocksAndDieOnTheirFirstRelease) {
     EXPECT_EQ(firstBytes, Bytes(HandleOf(second.Get())));
     EXPECT_EQ(0u, first->Release()) << "the result is handed out with exactly one reference";
   }
-  EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount()) << "every block is freed with its picture";
+  EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount())
+      << "every block is freed with its picture, and the modifier's own with the modifier";
 }
 
 TEST_P(ModifierContract, EmptyFileNameStaysEmpty) {
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(3, 3)), out;
+  ComPtr<IVuPicture> src = PictureOf(PhotoLike(4, 4)), out;
   ComPtr<IPictureModifier> m = Configured();
   ASSERT_EQ(S_OK, m->Apply(src.Get(), out.GetAddressOf()));
   BSTR name = reinterpret_cast<BSTR>(1);
@@ -234,7 +286,8 @@ TEST_P(ModifierContract, EmptyFileNameStaysEmpty) {
 // source, a copy of the source as it was.
 TEST_P(ModifierContract, PreHndAfterApply) {
   ComPtr<IPictureModifier> m = Configured();
-  const int32_t block = PhotoLike(3, 3);
+  const int32_t block = PhotoLike(4, 4);
+  const std::vector<uint8_t> sourceBytes = Bytes(block);
   ComPtr<IVuPicture> src = PictureOf(block), out;
   ASSERT_EQ(S_OK, m->Apply(src.Get(), out.GetAddressOf()));
   LONG handle = kMarker;
@@ -242,7 +295,7 @@ TEST_P(ModifierContract, PreHndAfterApply) {
   if (GetParam().keepsSource) {
     ASSERT_NE(kMarker, handle);
     EXPECT_NE(block, handle);
-    EXPECT_EQ(Bytes(block), Bytes(handle));
+    EXPECT_EQ(sourceBytes, Bytes(handle));
   } else {
     EXPECT_EQ(kMarker, handle);
   }

@@ -2,6 +2,7 @@
 // global blocks, real files in a scratch folder and GDI text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -311,4 +312,107 @@ TEST(Rastrum, GreyInPlaceAndOverlayThroughAMask) {
   EXPECT_EQ(0, px.bgr[(2 * 8 + 6) * 3]);
   EXPECT_EQ(0, px.bgr[(0 * 8 + 5) * 3]);
   FreeBlocks({base, overlay, mask, result});
+}
+
+namespace {
+
+// White text on black, drawn by the library: the grey level of each pixel.
+struct Ink {
+  int32_t w = 0, h = 0;
+  std::vector<uint8_t> level;
+  uint8_t At(int32_t x, int32_t y) const { return level[static_cast<size_t>(y) * w + x]; }
+  // Rows that hold ink, and whether any pixel is neither black nor white.
+  int Rows() const {
+    int rows = 0;
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x)
+        if (At(x, y)) {
+          ++rows;
+          break;
+        }
+    return rows;
+  }
+  bool Smoothed() const {
+    return std::any_of(level.begin(), level.end(), [](uint8_t v) { return v != 0 && v != 255; });
+  }
+};
+
+Ink DrawWhite(const wchar_t* text, const wchar_t* face, LONG height, BYTE quality = DEFAULT_QUALITY) {
+  const int32_t source = MakeBlock(120, 90, [](int32_t, int32_t) { return 0u; });
+  AddTextRecord record = {};
+  record.text = text;
+  record.font.lfHeight = height;
+  record.font.lfQuality = quality;
+  lstrcpyW(record.font.lfFaceName, face);
+  record.color = RGB(255, 255, 255);
+  record.x = 4;
+  record.y = 2;
+  const int32_t drawn = NimboAddText(&record, source);
+  Ink ink;
+  if (drawn > 0) {
+    const Pixels px = Read(drawn);
+    ink.w = px.w;
+    ink.h = px.h;
+    for (size_t i = 0; i < px.bgr.size(); i += 3) ink.level.push_back(px.bgr[i + 1]);
+  }
+  FreeBlocks({drawn, source});
+  return ink;
+}
+
+}  // namespace
+
+// A bitmap font is drawn as it is where it has the size asked for (GDI
+// cannot smooth it); where it has not, an outline font of its family is
+// drawn at that size, smoothed. Outline fonts are smoothed unless the font
+// asks otherwise.
+TEST(Rastrum, TextHasItsSizeAndIsSmoothedWhereGdiCan) {
+  const Ink fitting = DrawWhite(L"H", L"MS Sans Serif", -13);
+  EXPECT_FALSE(fitting.Smoothed());
+  EXPECT_GE(fitting.Rows(), 8);
+  EXPECT_LE(fitting.Rows(), 13);
+  const Ink large = DrawWhite(L"H", L"MS Sans Serif", -40);
+  EXPECT_TRUE(large.Smoothed());
+  EXPECT_GE(large.Rows(), 26) << "the capital of a 40-pixel em";
+  EXPECT_LE(large.Rows(), 34);
+  EXPECT_TRUE(DrawWhite(L"Hg", L"Tahoma", -24).Smoothed());
+  EXPECT_FALSE(DrawWhite(L"Hg", L"Tahoma", -24, NONANTIALIASED_QUALITY).Smoothed());
+}
+
+// Chinese in a font without Chinese glyphs comes from a font that has them:
+// each character its own glyph, not the box of a missing one.
+TEST(Rastrum, CharactersTheFontLacksComeFromAFontThatHasThem) {
+  const Ink chi = DrawWhite(L"\u5C3A", L"MS Sans Serif", -27);
+  const Ink cun = DrawWhite(L"\u5BF8", L"MS Sans Serif", -27);
+  const Ink missing = DrawWhite(L"\u0378", L"MS Sans Serif", -27);  // in no font
+  EXPECT_GT(chi.Rows(), 15);
+  EXPECT_NE(chi.level, cun.level);
+  EXPECT_NE(chi.level, missing.level);
+  EXPECT_NE(cun.level, missing.level);
+}
+
+// Lines break at CR LF, LF and CR, each one the font's height below the
+// last, starting at x.
+TEST(Rastrum, LinesFollowOneAnotherAtTheFontsHeight) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  LOGFONTW lf = {};
+  lf.lfHeight = -20;
+  lstrcpyW(lf.lfFaceName, L"Tahoma");
+  HFONT font = CreateFontIndirectW(&lf);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW tm;
+  GetTextMetricsW(dc, &tm);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  DeleteDC(dc);
+
+  const Ink one = DrawWhite(L"Hj", L"Tahoma", -20);
+  for (const wchar_t* two : {L"Hj\r\nHj", L"Hj\nHj", L"Hj\rHj"}) {
+    const Ink both = DrawWhite(two, L"Tahoma", -20);
+    ASSERT_EQ(one.level.size(), both.level.size());
+    for (int32_t y = 0; y < one.h; ++y)
+      for (int32_t x = 0; x < one.w; ++x) {
+        const uint8_t expected = y < 2 + tm.tmHeight ? one.At(x, y) : one.At(x, y - tm.tmHeight);
+        ASSERT_EQ(expected, both.At(x, y)) << x << "," << y;
+      }
+  }
 }

@@ -1,0 +1,39 @@
+#!/bin/bash
+# The example scripts run on the bundled photo as a user runs them: each
+# writes its PNG, of the size it should have, which exiftool reads. Needs
+# QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine prefix with Quillbox installed
+# (the test harness sets them up).
+set -u
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...
+  local what="$1"
+  shift
+  if "$@" >/dev/null 2>&1; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL $what"
+  fi
+}
+winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
+
+out="$QB_BUILD/out/examples"
+rm -rf "$out"
+mkdir -p "$out"
+for example in blur zoom rotate caption watermark frame; do
+  wine cscript //nologo "$(winpath "$QB_ROOT/examples/$example.vbs")" "$(winpath "$QB_GOEXIF/sample1.jpg")" \
+    "$(winpath "$out")" >"$out/$example.log" 2>&1 </dev/null
+  check "$example.vbs ends well" test $? -eq 0
+done
+
+size() { exiftool -n -s3 -ImageWidth -ImageHeight "$1" | tr '\n' ' '; }
+for expected in "blur-result 500 375" "zoom-half 250 187" "zoom-double 1000 750" "rotate-result 621 575" \
+  "caption-result 500 375" "watermark-result 500 375" "frame-result 500 375"; do
+  set -- $expected
+  check "$1.png is $2 x $3" test "$(size "$out/$1.png")" = "$2 $3 "
+done
+check "zoom.vbs got the size limit's error" grep -q "error 80020009 from Quillbox.Zoom.1" "$out/zoom.log"
+
+echo "$passed passed, $failed failed"
+exit "$failed"

@@ -1,0 +1,60 @@
+// Text colours and Zoom's limit in JScript, which reads unsigned colours
+// and UTF-16 texts back whole. Arguments: the photo's Windows path, and
+// "936" when the ANSI code page is 936 (code_page_936.sh): the limit's text
+// is then the Chinese it encodes, otherwise its bytes as code page 1252
+// reads them.
+var passed = 0, failed = 0;
+
+function check(condition, what) {
+  if (condition) {
+    passed++;
+  } else {
+    failed++;
+    WScript.Echo("FAIL " + what);
+  }
+}
+
+function hex(n) {
+  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
+}
+
+try {
+  var p = new ActiveXObject("Quillbox.VuPicture.1");
+  p.LoadFile(WScript.Arguments(0));
+
+  var text = new ActiveXObject("Quillbox.AddText.1");
+  check(text.ForeColor == 0xFFFFFF, "white at first, got " + hex(text.ForeColor));
+  var colours = [0x123456, 0x80000005, 0x800000FF, 0x05ABCDEF];
+  for (var i = 0; i < colours.length; i++) {
+    text.ForeColor = colours[i];
+    check(text.ForeColor == colours[i], "ForeColor " + hex(colours[i]) + " is stored as given, got " + hex(text.ForeColor));
+    text.Text = "\u4E7E\u6E05\u5BAB Quillbox";
+    var r = text.Apply(p);
+    check(r.Width == 500 && r.Height == 375, "drawn in " + hex(colours[i]));
+  }
+  check(text.Text == "\u4E7E\u6E05\u5BAB Quillbox", "the text reads back whole");
+
+  var zoom = new ActiveXObject("Quillbox.Zoom.1");
+  zoom.Height = 10001;
+  var number = 0, description = "";
+  try {
+    zoom.Apply(p);
+  } catch (e) {
+    number = e.number;
+    description = e.description;
+  }
+  var expected = WScript.Arguments.length > 1 && WScript.Arguments(1) == "936"
+      ? "\u5C3A\u5BF8\u592A\u5927\uFF0C\u65E0\u6CD5\u5904\u7406\uFF01"
+      : String.fromCharCode(0xB3, 0xDF, 0xB4, 0xE7, 0xCC, 0xAB, 0xB4, 0xF3, 0xA3, 0xAC,
+                            0xCE, 0xDE, 0xB7, 0xA8, 0xB4, 0xA6, 0xC0, 0xED, 0xA3, 0xA1);
+  // Wine's JScript reports the exception's number as E_FAIL; VBScript sees
+  // DISP_E_EXCEPTION itself (library_modifiers.vbs).
+  check(number != 0, "10001 pixels raise an exception");
+  check(description == expected, "the limit's text, got " + description.length + " characters");
+} catch (e) {
+  failed++;
+  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+}
+
+WScript.Echo(passed + " passed, " + failed + " failed");
+WScript.Quit(failed);
