@@ -21,7 +21,7 @@ winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
 out="$QB_BUILD/out/examples"
 rm -rf "$out"
 mkdir -p "$out"
-for example in blur zoom rotate caption watermark frame; do
+for example in blur zoom rotate caption watermark frame adjust_color sharpen red_eye mirror crop; do
   wine cscript //nologo "$(winpath "$QB_ROOT/examples/$example.vbs")" "$(winpath "$QB_GOEXIF/sample1.jpg")" \
     "$(winpath "$out")" >"$out/$example.log" 2>&1 </dev/null
   check "$example.vbs ends well" test $? -eq 0
@@ -29,7 +29,9 @@ done
 
 size() { exiftool -n -s3 -ImageWidth -ImageHeight "$1" | tr '\n' ' '; }
 for expected in "blur-result 500 375" "zoom-half 250 187" "zoom-double 1000 750" "rotate-result 621 575" \
-  "caption-result 500 375" "watermark-result 500 375" "frame-result 500 375"; do
+  "caption-result 500 375" "watermark-result 500 375" "frame-result 500 375" "hue120 500 375" \
+  "grey 500 375" "sharpened 500 375" "red_eye 500 375" "mirrored 500 375" "flipped 500 375" \
+  "cropped 250 187"; do
   set -- $expected
   check "$1.png is $2 x $3" test "$(size "$out/$1.png")" = "$2 $3 "
 done
