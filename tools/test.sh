@@ -10,9 +10,11 @@ QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$QB_ROOT/tools/lib.sh"
 
 # GoogleTest tests (Suite.Name, shell patterns allowed) that may skip on this
-# set-up. None may today: the camera files they need are always fetched. A
-# skip of any other test counts as a failure.
-expected_skips=()
+# set-up. A skip of any other test counts as a failure. The camera files the
+# others need are always fetched. The test of Zoom's text under code page 936
+# skips under any other code page; tests/scripts/code_page_936.sh runs it
+# under 936 and fails when it does not run there.
+expected_skips=(LibraryModifiers.ZoomLimitTextUnderCodePage936)
 
 passed=0
 failed=0
