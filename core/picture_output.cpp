@@ -13,6 +13,7 @@
 #include "base/gdiplus_session.h"
 #include "base/resource_guards.h"
 #include "base/text.h"
+#include "com/error_report.h"
 #include "core/packed_dib.h"
 #include "core/picture_block.h"
 #include "core/vu_picture.h"
@@ -40,7 +41,7 @@ std::wstring TemporaryJpegPath() {
 }  // namespace
 
 HRESULT VuPicture::SavePlainly(const std::wstring& path) {
-  return NimboSaveAsFile(m_handle.get(), ToAnsi(path).c_str()) < 0 ? E_FAIL : S_OK;
+  return NimboSaveAsFile(m_handle.get(), ToAnsi(path).c_str()) < 0 ? PlainFailure(E_FAIL) : S_OK;
 }
 
 // The library writes a temporary JPEG; the target becomes the start-of-image
@@ -49,15 +50,15 @@ HRESULT VuPicture::SavePlainly(const std::wstring& path) {
 // new file is written.
 HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   const std::wstring temporary = TemporaryJpegPath();
-  if (temporary.empty()) return E_FAIL;
+  if (temporary.empty()) return PlainFailure(E_FAIL);
   const std::string narrowTemporary = ToAnsi(temporary);
-  if (NimboSaveAsFile(m_handle.get(), narrowTemporary.c_str()) < 0) return E_FAIL;
+  if (NimboSaveAsFile(m_handle.get(), narrowTemporary.c_str()) < 0) return PlainFailure(E_FAIL);
   std::vector<uint8_t> jpeg, spliced;
   bool ok = ReadWholeFile(narrowTemporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
   DeleteFileW(temporary.c_str());
   ok = ok && exif::SpliceExifSegment(m_exif.exifBlock(), jpeg, spliced);
   ok = ok && ReplaceFileWith(ToAnsi(path).c_str(), spliced) == ReplaceResult::kWritten;
-  return ok ? S_OK : E_FAIL;
+  return ok ? S_OK : PlainFailure(E_FAIL);
 }
 
 // Refreshes the EXIF segment and the camera data from the source file; a
@@ -65,6 +66,8 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
 void VuPicture::RefreshExifFromSource() {
   UniqueBstr name(SysAllocStringLen(m_fileName.get() ? m_fileName.get() : L"", m_fileName.length()));
   static_cast<IVuPicture*>(this)->ReadExif(name.get());
+  // The read's own failure text is no concern of the save's caller.
+  SetErrorInfo(0, nullptr);
 }
 
 STDMETHODIMP VuPicture::SaveFile(BSTR path, LONG keepExif) {
@@ -75,7 +78,7 @@ STDMETHODIMP VuPicture::SaveFile(BSTR path, LONG keepExif) {
 }
 
 STDMETHODIMP VuPicture::SaveAs(BSTR basePath, BSTR extension) {
-  if (m_handle.get() < 0) return E_UNEXPECTED;
+  if (m_handle.get() < 0) return PlainFailure(E_UNEXPECTED);
   bool jpeg = false;
   if (extension) {
     std::wstring upper(extension, SysStringLen(extension));
@@ -90,18 +93,17 @@ STDMETHODIMP VuPicture::SaveAs(BSTR basePath, BSTR extension) {
 }
 
 // Writes the picture back over its own file, in the format its extension
-// names. What SaveAs reports is not passed on.
+// names, and reports what that save reports.
 STDMETHODIMP VuPicture::Save() {
-  if (m_handle.get() < 0) return E_UNEXPECTED;
+  if (m_handle.get() < 0) return PlainFailure(E_UNEXPECTED);
   wchar_t drive[256], directory[256], base[256], extension[256];
   const wchar_t* name = m_fileName.get() ? m_fileName.get() : L"";
-  if (_wsplitpath_s(name, drive, 256, directory, 256, base, 256, extension, 256) != 0) return E_UNEXPECTED;
+  if (_wsplitpath_s(name, drive, 256, directory, 256, base, 256, extension, 256) != 0) return PlainFailure(E_UNEXPECTED);
   const std::wstring joined = std::wstring(drive) + directory + base;
   UniqueBstr path(SysAllocString(joined.c_str()));
   UniqueBstr ext(SysAllocString(extension));
-  if (!path.get() || !ext.get()) return E_UNEXPECTED;
-  static_cast<IVuPicture*>(this)->SaveAs(path.get(), ext.get());
-  return S_OK;
+  if (!path.get() || !ext.get()) return PlainFailure(E_UNEXPECTED);
+  return static_cast<IVuPicture*>(this)->SaveAs(path.get(), ext.get());
 }
 
 STDMETHODIMP VuPicture::CopyToClipboard() {
@@ -124,7 +126,7 @@ STDMETHODIMP VuPicture::PasteFromClipboard() {
     if (clipboard && IsClipboardFormatAvailable(CF_DIB))
       copy = PictureBlock::CopyOf(FromHGlobal(GetClipboardData(CF_DIB)));
   }
-  if (!copy) return E_FAIL;
+  if (!copy) return PlainFailure(E_FAIL);
   // The picture itself replaces its block here, so it releases the old one.
   m_handle.reset();
   static_cast<IVuPicture*>(this)->AttachImage(copy.release());
@@ -152,7 +154,7 @@ STDMETHODIMP VuPicture::DrawFile(LONG hdc) {
 STDMETHODIMP VuPicture::CreateThumbnail(LONG height, LONG width, LONG* bitmap) {
   if (!bitmap) return E_POINTER;
   const PictureBlock resized(NimboResize(width, height, m_handle.get(), 1));
-  if (resized.get() < 0) return E_OUTOFMEMORY;
+  if (resized.get() < 0) return PlainFailure(E_OUTOFMEMORY);
   *bitmap = static_cast<LONG>(reinterpret_cast<intptr_t>(DibToBitmap(resized.get(), nullptr)));
   return S_OK;
 }

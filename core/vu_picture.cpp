@@ -56,7 +56,7 @@ STDMETHODIMP VuPicture::get_BitCount(LONG* value) {
   if (m_handle.get() < 0) {
     m_bitCount = 0;
     *value = 0;
-    return E_FAIL;
+    return PlainFailure(E_FAIL);
   }
   *value = m_bitCount;
   return S_OK;
@@ -72,17 +72,24 @@ STDMETHODIMP VuPicture::get_Handle(LONG* value) {
   if (m_handle.get() <= 0) {
     m_handle.reset();
     *value = 0;
-    return E_FAIL;
+    return PlainFailure(E_FAIL);
   }
   *value = m_handle.get();
   return S_OK;
 }
 
-// Stores the value as it is: the block is neither read nor is the one held
-// before released; whoever replaces a block this way answers for the old one.
+// Stores the value as it is; the block held before is not released (whoever
+// replaces a block this way answers for the old one). A block that another
+// live object already owns (a script's `q.Handle = p.Handle`) is copied, so
+// that it is never freed twice.
 STDMETHODIMP VuPicture::put_Handle(LONG value) {
   m_handle.release();
-  m_handle.reset(value);
+  if (PictureBlock::IsOwned(value)) {
+    m_handle = PictureBlock::CopyOf(value);
+    if (!m_handle) return PlainFailure(E_OUTOFMEMORY);
+  } else {
+    m_handle.reset(value);
+  }
   return S_OK;
 }
 
@@ -91,7 +98,7 @@ STDMETHODIMP VuPicture::get_Height(LONG* value) {
   if (m_handle.get() < 0) {
     m_height = 0;
     *value = 0;
-    return E_FAIL;
+    return PlainFailure(E_FAIL);
   }
   *value = m_height;
   return S_OK;
@@ -106,7 +113,7 @@ STDMETHODIMP VuPicture::get_Width(LONG* value) {
   if (!value) return E_POINTER;
   if (m_handle.get() < 0) {
     *value = 0;
-    return E_FAIL;
+    return PlainFailure(E_FAIL);
   }
   *value = m_width;
   return S_OK;
@@ -146,27 +153,36 @@ STDMETHODIMP VuPicture::LoadFile(BSTR path) {
 
 STDMETHODIMP VuPicture::get_FileName(BSTR* value) {
   if (!value) return E_POINTER;
-  if (m_handle.get() < 0) return E_FAIL;
+  if (m_handle.get() < 0) return PlainFailure(E_FAIL);
   return CopyOut(m_fileName, value);
 }
 
 STDMETHODIMP VuPicture::put_FileName(BSTR value) {
-  if (m_handle.get() < 0) return E_FAIL;
+  if (m_handle.get() < 0) return PlainFailure(E_FAIL);
   return CopyIn(value, m_fileName) ? S_OK : E_OUTOFMEMORY;
 }
 
 // Takes the block over; the block held before is left to whoever replaces
-// it this way.
+// it this way. A block that another live object already owns (a script's
+// `q.AttachImage p.Handle`) is copied instead, so that it is never freed
+// twice.
 STDMETHODIMP VuPicture::AttachImage(LONG handle) {
-  if (handle < 0) return E_FAIL;
+  if (handle < 0) return PlainFailure(E_FAIL);
   m_handle.release();
   if (handle == 0) {
     m_width = m_height = m_bitCount = 0;
     return S_OK;
   }
+  if (PictureBlock::IsOwned(handle)) {
+    PictureBlock copy = PictureBlock::CopyOf(handle);
+    if (!copy) return PlainFailure(E_OUTOFMEMORY);
+    handle = copy.get();
+    m_handle = std::move(copy);
+  } else {
+    m_handle.reset(handle);
+  }
   m_height = DibHeight(handle);
   m_width = DibWidth(handle);
-  m_handle.reset(handle);
   GlobalLockGuard lock(ToHGlobal(handle));
   if (lock && GlobalSize(ToHGlobal(handle)) >= 16) m_bitCount = dib::LoadU16(lock.bytes() + 14);
   return S_OK;

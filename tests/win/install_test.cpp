@@ -2,6 +2,7 @@
 // dispatch does while the type library is not registered.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "server/plain_classes.h"
@@ -65,15 +66,33 @@ TEST(InstallScripts, UninstallRemovesServerAndTypeLibraryAndInstallRestoresThem)
   EXPECT_TRUE(TypeLibraryRegistered());
 }
 
-TEST(InstallScripts, InstallRefusesAFolderWithoutTheServer) {
+// A folder that lacks one of the files the script needs: it refuses, and
+// names the file.
+TEST(InstallScripts, InstallNamesTheFileThatIsMissing) {
   wchar_t temp[MAX_PATH];
   ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-  std::wstring dir = std::wstring(temp) + L"quillbox-install-test";
+  const std::wstring dir = std::wstring(temp) + L"quillbox-install-test";
   CreateDirectoryW(dir.c_str(), nullptr);
-  std::wstring copy = dir + L"\\install.cmd";
-  ASSERT_TRUE(CopyFileW(BuildFile(L"install.cmd").c_str(), copy.c_str(), FALSE));
-  EXPECT_EQ(2u, RunCmd(copy, dir));
-  DeleteFileW(copy.c_str());
+  const std::wstring output = dir + L"\\said.txt";
+  const wchar_t* files[] = {L"install.cmd", L"Quillbox.dll", L"Quillbox.tlb", L"Rastrum.dll"};
+  // Each round copies one file more; the first absent one must be named.
+  const char* expected[] = {"Quillbox.dll is missing", "Quillbox.tlb is missing", "Rastrum.dll is missing",
+                            "regtlb.exe is missing"};
+  for (int present = 1; present <= 4; ++present) {
+    const std::wstring name = files[present - 1];
+    ASSERT_TRUE(CopyFileW(BuildFile(name.c_str()).c_str(), (dir + L"\\" + name).c_str(), FALSE));
+    EXPECT_EQ(2u, RunCmd(L"install.cmd > said.txt", dir));
+    HANDLE f = CreateFileW(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char said[512] = {};
+    DWORD n = 0;
+    if (f != INVALID_HANDLE_VALUE) {
+      ReadFile(f, said, sizeof(said) - 1, &n, nullptr);
+      CloseHandle(f);
+    }
+    EXPECT_NE(nullptr, std::strstr(said, expected[present - 1])) << said;
+  }
+  for (const wchar_t* name : files) DeleteFileW((dir + L"\\" + name).c_str());
+  DeleteFileW(output.c_str());
   RemoveDirectoryW(dir.c_str());
 }
 

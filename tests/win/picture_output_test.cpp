@@ -272,11 +272,11 @@ TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
   EXPECT_TRUE(StartsSpliced(saved));
   EXPECT_EQ(1, ExifSegments(saved));
 
-  // A picture without an image still answers S_OK: the library's failure is
-  // not passed on, and the file stays as it was.
+  // A picture without an image cannot be saved: the save's failure is
+  // passed on, and the file stays as it was.
   ComPtr<IVuPicture> empty = NewPicture();
   empty->SetFile(Bstr(copy));
-  EXPECT_EQ(S_OK, empty->Save());
+  EXPECT_EQ(E_FAIL, empty->Save());
   EXPECT_EQ(saved, FileBytes(copy));
 
   ComPtr<IVuPicture> invalid = NewPicture();
@@ -284,4 +284,53 @@ TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
   EXPECT_EQ(E_UNEXPECTED, invalid->Save());
   invalid->put_Handle(-1);
   EXPECT_EQ(E_UNEXPECTED, invalid->SaveAs(Bstr(scratch.Path(L"x")), Bstr(L".jpg")));
+}
+
+// A block handed from one picture to another is copied, never claimed
+// twice: releasing the second leaves the first whole.
+TEST(HandedBlocks, AttachImageAndPutHandleCopyABlockAnotherPictureOwns) {
+  Scratch scratch;
+  ComPtr<IVuPicture> p = NewPicture();
+  ASSERT_EQ(S_OK, p->AttachImage(PhotoLike(6, 4)));
+  LONG h = 0;
+  ASSERT_EQ(S_OK, p->get_Handle(&h));
+  const std::vector<uint8_t> before = Bytes(h);
+  for (bool attach : {true, false}) {
+    ComPtr<IVuPicture> q = NewPicture();
+    EXPECT_EQ(S_OK, attach ? q->AttachImage(h) : q->put_Handle(h));
+    LONG copy = 0;
+    q->get_Handle(&copy);
+    EXPECT_NE(h, copy) << "a copy, not a second claim";
+    EXPECT_EQ(before, Bytes(copy));
+  }
+  EXPECT_EQ(before, Bytes(h)) << "the first picture's block survives the second's release";
+  EXPECT_EQ(S_OK, p->SaveAs(Bstr(scratch.Path(L"kept").c_str()), Bstr(L".bmp")));
+  ComPtr<IVuPicture> back = NewPicture();
+  EXPECT_EQ(S_OK, back->LoadFile(Bstr(scratch.Path(L"kept.bmp").c_str())));
+  LONG width = 0;
+  back->get_Width(&width);
+  EXPECT_EQ(6, width);
+}
+
+// Save reports the save it makes; a failure without a message of its own
+// leaves no earlier message behind.
+TEST(HonestResults, SaveReportsItsFailureAndStaleMessagesAreCleared) {
+  Scratch scratch;
+  const std::wstring target = scratch.Path(L"locked.bmp");
+  ComPtr<IVuPicture> p = NewPicture();
+  ASSERT_EQ(S_OK, p->AttachImage(PhotoLike(4, 4)));
+  ASSERT_EQ(S_OK, p->SaveAs(Bstr(scratch.Path(L"locked").c_str()), Bstr(L".bmp")));
+  ASSERT_EQ(S_OK, p->LoadFile(Bstr(target.c_str())));
+  ASSERT_EQ(S_OK, p->Save()) << "a save over its own writable file";
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(E_FAIL, p->Save()) << "a save that writes nothing is a failure";
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  EXPECT_EQ(DISP_E_EXCEPTION, p->ReadExif(Bstr(scratch.Path(L"missing.jpg").c_str())));
+  OpenClipboard(nullptr);
+  EmptyClipboard();
+  CloseClipboard();
+  EXPECT_EQ(E_FAIL, p->PasteFromClipboard());
+  ComPtr<IErrorInfo> stale;
+  EXPECT_EQ(S_FALSE, GetErrorInfo(0, stale.GetAddressOf())) << "no earlier message is left for this failure";
 }

@@ -1,0 +1,60 @@
+' What a script meets when it hands one picture's block to another, and
+' when a save cannot write: the block is copied, never freed twice, and a
+' failed Save raises an error.
+Option Explicit
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(condition, what)
+  If condition Then
+    passed = passed + 1
+  Else
+    failed = failed + 1
+    WScript.Echo "FAIL " & what
+  End If
+End Sub
+
+Dim fso, folder, photo, p, q, back, target, code
+Set fso = CreateObject("Scripting.FileSystemObject")
+folder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "qb-handed-" & CStr(Int(Rnd * 1000000000)))
+fso.CreateFolder folder
+photo = WScript.Arguments(0)
+
+Set p = CreateObject("Quillbox.VuPicture.1")
+p.LoadFile photo
+Set q = CreateObject("Quillbox.VuPicture.1")
+q.AttachImage p.Handle
+Check q.Handle <> p.Handle, "AttachImage of another picture's Handle takes a copy"
+Check q.Width = p.Width And q.Height = p.Height, "the copy has the picture's size"
+Set q = Nothing
+Set q = CreateObject("Quillbox.VuPicture.1")
+q.Handle = p.Handle
+Check q.Handle <> p.Handle, "Handle set from another picture's Handle takes a copy"
+Set q = Nothing
+
+On Error Resume Next
+p.SaveAs fso.BuildPath(folder, "after"), ".png"
+code = Err.Number
+On Error GoTo 0
+Check code = 0, "the first picture still saves after the second is gone (error " & Hex(code) & ")"
+Set back = CreateObject("Quillbox.VuPicture.1")
+back.LoadFile fso.BuildPath(folder, "after.png")
+Check back.Width = p.Width And back.Height = p.Height, "and saves its own picture"
+
+' Save writes back over the picture's own file; over a read-only file it
+' cannot, and says so.
+target = fso.BuildPath(folder, "own.bmp")
+p.SaveAs fso.BuildPath(folder, "own"), ".bmp"
+p.LoadFile target
+fso.GetFile(target).Attributes = 1
+On Error Resume Next
+p.Save
+code = Err.Number
+On Error GoTo 0
+Check code <> 0, "Save over a read-only file raises an error"
+fso.GetFile(target).Attributes = 0
+
+fso.DeleteFolder folder, True
+WScript.Echo passed & " passed, " & failed & " failed"
+WScript.Quit failed
