@@ -250,7 +250,8 @@ int NoteHeight(const Shown& shown) {
 }
 
 // Saves the client area as it is on the screen to a 24-bit BMP file and
-// prints where the picture lies in it ("picture LEFT TOP RIGHT BOTTOM").
+// prints the window's title ("title NAME") and where the picture lies in
+// the client area ("picture LEFT TOP RIGHT BOTTOM").
 bool SaveSnapshot(HWND window, const Shown& shown, const std::wstring& path) {
   RECT client;
   GetClientRect(window, &client);
@@ -289,7 +290,10 @@ bool SaveSnapshot(HWND window, const Shown& shown, const std::wstring& path) {
   if (!out.ok() || !out.Write(&file, sizeof file) || !out.Write(&info.bmiHeader, sizeof(BITMAPINFOHEADER)) ||
       !out.Write(bits, imageBytes))
     return false;
+  wchar_t title[MAX_PATH] = {};
+  GetWindowTextW(window, title, MAX_PATH);
   const RECT r = PictureRect(shown, client);
+  Print(STD_OUTPUT_HANDLE, "title " + ToAnsi(title) + "\r\n");
   Print(STD_OUTPUT_HANDLE, "picture " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
                                std::to_string(r.right) + " " + std::to_string(r.bottom) + "\r\n");
   return true;
