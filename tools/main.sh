@@ -1,8 +1,8 @@
 #!/bin/bash
 # The main job: builds Quillbox for Windows, installs it into the private
-# Wine prefix of the build tree and runs the example script on the bundled
-# photo and the card example (sample1.jpg, a Nikon D2H photo from Debian's BSD-licensed package
-# golang-github-rwcarlsen-goexif-dev).
+# Wine prefix of the build tree and runs the example scripts on the bundled
+# photo (sample1.jpg, a Nikon D2H photo from Debian's BSD-licensed package
+# golang-github-rwcarlsen-goexif-dev): the road of edits, and a card.
 set -eu
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$QB_ROOT/tools/lib.sh"
@@ -22,6 +22,7 @@ status=${PIPESTATUS[0]}
 qb_log "example: examples/card.vbs packs the brightened photo into a card and unpacks a copy"
 wine cscript //nologo "$(qb_winpath "$QB_ROOT/examples/card.vbs")" \
   "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" "$(qb_winpath "$QB_BUILD/out")" </dev/null | tr -d '\r'
-[ "$status" -eq 0 ] && status=${PIPESTATUS[0]}
+card_status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] && status=$card_status
 qb_stop_prefix
 exit "$status"
