@@ -106,3 +106,9 @@ target_link_libraries(Showreel PRIVATE qb_portable rastrum_core qb_base_win user
 target_link_options(Showreel PRIVATE -municode)
 # The tests pack cards from the player beside the server.
 add_dependencies(quillbox_wintests Showreel)
+
+add_executable(card_bench bench/win/card_bench.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(card_bench quillbox_idl)
+target_include_directories(card_bench PRIVATE ${QB_GEN})
+target_link_libraries(card_bench PRIVATE ole32 oleaut32 uuid gdi32)
+set_target_properties(card_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

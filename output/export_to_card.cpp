@@ -123,14 +123,18 @@ int ExportToCard::PackFiles(const std::wstring& playerPath, const std::wstring& 
     sources.push_back(std::move(source));
   }
 
-  if (!card.SeekToEnd() || !card::WriteRecordCount(card, static_cast<uint32_t>(sources.size())))
-    return fail(kWriteFailed);
+  // Each file is copied through a 1024-byte buffer; the files beneath are
+  // read and written in large batches.
+  if (!card.SeekToEnd()) return fail(kWriteFailed);
+  card::WriteBehind out(card);
+  if (!card::WriteRecordCount(out, static_cast<uint32_t>(sources.size()))) return fail(kWriteFailed);
   for (Source& source : sources) {
-    const card::PackStatus status = card::WriteRecord(card, source.name, *source.file, source.size);
+    card::ReadAhead in(*source.file);
+    const card::PackStatus status = card::WriteRecord(out, source.name, in, source.size);
     source.file->close();
     if (status != card::PackStatus::kOk) return fail(kWriteFailed);
   }
-  if (!card::WriteTrailer(card, *m_playerSize)) return fail(kWriteFailed);
+  if (!card::WriteTrailer(out, *m_playerSize) || !out.Flush()) return fail(kWriteFailed);
   card.close();
   return kPacked;
 }

@@ -173,6 +173,42 @@ UnpackStatus ListRecords(CardStream& card, std::uint32_t containerOffset, Record
   return UnpackStatus::kOk;
 }
 
+bool ReadAhead::Read(void* data, std::uint32_t size, std::uint32_t& got) {
+  got = 0;
+  auto* out = static_cast<char*>(data);
+  while (got < size) {
+    if (m_position == m_buffer.size()) {
+      if (m_failed) return got > 0;
+      m_buffer.resize(kBatchSize);
+      std::uint32_t filled = 0;
+      if (!m_inner.Read(m_buffer.data(), kBatchSize, filled)) {
+        m_failed = true;
+        filled = 0;
+      }
+      m_buffer.resize(filled);
+      m_position = 0;
+      if (filled == 0) return !m_failed || got > 0;
+    }
+    const std::size_t take = std::min<std::size_t>(size - got, m_buffer.size() - m_position);
+    std::memcpy(out + got, m_buffer.data() + m_position, take);
+    m_position += take;
+    got += static_cast<std::uint32_t>(take);
+  }
+  return true;
+}
+
+bool WriteBehind::Write(const void* data, std::uint32_t size) {
+  if (m_failed) return false;
+  m_buffer.append(static_cast<const char*>(data), size);
+  return m_buffer.size() < kBatchSize || Flush();
+}
+
+bool WriteBehind::Flush() {
+  if (!m_failed && !m_buffer.empty()) m_failed = !m_inner.Write(m_buffer.data(), static_cast<std::uint32_t>(m_buffer.size()));
+  m_buffer.clear();
+  return !m_failed;
+}
+
 bool MemoryCardStream::Read(void* data, std::uint32_t size, std::uint32_t& got) {
   const std::size_t available = m_position < m_bytes.size() ? m_bytes.size() - m_position : 0;
   got = static_cast<std::uint32_t>(std::min<std::size_t>(size, available));

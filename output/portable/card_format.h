@@ -128,6 +128,47 @@ UnpackStatus Unpack(CardStream& card, std::uint32_t containerOffset, RecordSink&
 UnpackStatus ListRecords(CardStream& card, std::uint32_t containerOffset, RecordHeader* headers,
                          std::uint32_t& count);
 
+// Batches the small reads and writes of the record copy into large ones on
+// the stream beneath (one system call per kBatchSize bytes instead of one
+// per 1024). ReadAhead only reads and WriteBehind only writes, both from
+// the position the inner stream has; WriteBehind must be flushed, and
+// reports a failed write of the inner stream at the next Write or Flush.
+inline constexpr std::uint32_t kBatchSize = 1024 * 1024;
+
+class ReadAhead final : public CardStream {
+ public:
+  explicit ReadAhead(CardStream& inner) : m_inner(inner) {}
+  bool Read(void* data, std::uint32_t size, std::uint32_t& got) override;
+  bool Write(const void*, std::uint32_t) override { return false; }
+  bool Seek(std::uint64_t) override { return false; }
+  std::uint64_t Size() override { return m_inner.Size(); }
+
+ private:
+  CardStream& m_inner;
+  std::string m_buffer;
+  std::size_t m_position = 0;
+  bool m_failed = false;
+};
+
+class WriteBehind final : public CardStream {
+ public:
+  explicit WriteBehind(CardStream& inner) : m_inner(inner) {}
+  bool Read(void*, std::uint32_t, std::uint32_t& got) override {
+    got = 0;
+    return false;
+  }
+  bool Write(const void* data, std::uint32_t size) override;
+  bool Seek(std::uint64_t) override { return false; }
+  std::uint64_t Size() override { return m_inner.Size() + m_buffer.size(); }
+  // Writes what is held; false when this or an earlier write failed.
+  bool Flush();
+
+ private:
+  CardStream& m_inner;
+  std::string m_buffer;
+  bool m_failed = false;
+};
+
 // A stream over bytes in memory: reads from and writes at a position,
 // growing the bytes as written.
 class MemoryCardStream final : public CardStream {

@@ -212,3 +212,61 @@ TEST(CardFormat, MissingTrailerAfterTheRecords) {
   EXPECT_EQ(UnpackStatus::kNoTrailer, Unpack(card, 1, sink));
   EXPECT_EQ("xyz", sink.files["a"].bytes());
 }
+
+TEST(CardFormat, BatchedStreamsCarryTheSameBytes) {
+  // A record larger than one batch, copied through ReadAhead into
+  // WriteBehind, gives the card the direct copy gives.
+  std::string data(kBatchSize * 2 + 12345, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + (i >> 10));
+  MemoryCardStream direct, batched, a(data), b(data);
+  ASSERT_EQ(PackStatus::kOk, WriteRecord(direct, "big.bin", a, data.size()));
+  {
+    WriteBehind out(batched);
+    ReadAhead in(b);
+    ASSERT_EQ(PackStatus::kOk, WriteRecord(out, "big.bin", in, data.size()));
+    EXPECT_LT(batched.Size(), direct.Size()) << "the tail is held until flushed";
+    ASSERT_TRUE(out.Flush());
+  }
+  EXPECT_EQ(direct.bytes(), batched.bytes());
+}
+
+namespace {
+// Fails every write after the first `allowed` ones, and every read.
+class FailingStream final : public CardStream {
+ public:
+  explicit FailingStream(int allowed) : m_allowed(allowed) {}
+  bool Read(void*, std::uint32_t, std::uint32_t& got) override {
+    got = 0;
+    return false;
+  }
+  bool Write(const void*, std::uint32_t) override { return m_allowed-- > 0; }
+  bool Seek(std::uint64_t) override { return true; }
+  std::uint64_t Size() override { return 0; }
+
+ private:
+  int m_allowed;
+};
+}  // namespace
+
+TEST(CardFormat, FailuresOfTheStreamsBeneathAreReported) {
+  const std::string data(kBatchSize + 10, 'x');
+  {
+    FailingStream disk(0);
+    WriteBehind out(disk);
+    MemoryCardStream source(data);
+    EXPECT_EQ(PackStatus::kWriteFailed, WriteRecord(out, "a", source, data.size()));
+    EXPECT_FALSE(out.Flush());
+  }
+  {
+    FailingStream disk(0);
+    WriteBehind out(disk);
+    EXPECT_TRUE(out.Write("abc", 3)) << "held";
+    EXPECT_FALSE(out.Flush());
+  }
+  {
+    FailingStream unreadable(0);
+    ReadAhead in(unreadable);
+    MemoryCardStream card;
+    EXPECT_EQ(PackStatus::kReadFailed, WriteRecord(card, "a", in, 10));
+  }
+}
