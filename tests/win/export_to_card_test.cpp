@@ -439,3 +439,78 @@ TEST(Showreel, ListAndExtractAgreeWithUnpackCard) {
   EXPECT_EQ(2u, RunProgram(Quoted(scratch.Path(L"count.exe")) + L" /list"));
   EXPECT_EQ(4u, RunProgram(Quoted(card) + L" /extract"));
 }
+
+namespace {
+
+// Collects the lines the thread sends to the debugger while it lives: each
+// OutputDebugString raises a print exception that a vectored handler sees
+// first (wide where the system raises the wide form, else narrow).
+class DebuggerLines {
+ public:
+  DebuggerLines() {
+    s_lines = &m_lines;
+    m_handler = AddVectoredExceptionHandler(1, &DebuggerLines::Handler);
+  }
+  ~DebuggerLines() {
+    RemoveVectoredExceptionHandler(m_handler);
+    s_lines = nullptr;
+  }
+  const std::vector<std::wstring>& lines() const { return m_lines; }
+
+ private:
+  static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD* r = info->ExceptionRecord;
+    if (!s_lines || r->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
+    if (r->ExceptionCode == 0x4001000A) {  // DBG_PRINTEXCEPTION_WIDE_C
+      const auto* text = reinterpret_cast<const wchar_t*>(r->ExceptionInformation[1]);
+      s_lines->push_back(std::wstring(text, r->ExceptionInformation[0] ? r->ExceptionInformation[0] - 1 : 0));
+      return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    if (r->ExceptionCode == DBG_PRINTEXCEPTION_C) {
+      const auto* text = reinterpret_cast<const char*>(r->ExceptionInformation[1]);
+      const std::string narrow(text, r->ExceptionInformation[0] ? r->ExceptionInformation[0] - 1 : 0);
+      s_lines->push_back(std::wstring(narrow.begin(), narrow.end()));
+      return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  static inline std::vector<std::wstring>* s_lines = nullptr;
+  std::vector<std::wstring> m_lines;
+  void* m_handler;
+};
+
+}  // namespace
+
+TEST(ExportToCard, DebugLinesInTheirOrder) {
+  Scratch scratch;
+  WriteAll(scratch.Path(L"a.bin"), "a");
+  WriteAll(scratch.Path(L"b.txt"), "b");
+  const std::wstring pic = scratch.Path(L"a.bin"), extra = scratch.Path(L"b.txt"), dest = scratch.Path(L"d\\card.exe");
+  const std::wstring player = PlayerPath();
+  const std::wstring dir = player.substr(0, player.rfind(L'\\') + 1);
+  ComPtr<IExportToCard> exporter = NewExporter();
+  {
+    DebuggerLines debug;
+    ASSERT_EQ(S_OK, exporter->PackCard(Bstr(pic), Bstr(extra), Bstr(dest)));
+    const std::vector<std::wstring> expected = {
+        L"\n", L"sDestPath is:", L"\n", dest, L"\n",   L"\n", L"sPicPath is:", L"\n", pic,  L"\n",
+        L"\n", L"sDllDir is:",   dir,   L"\n",         L"\n", player,          L"\n",
+        L"\n", player,           L"\n", dest,          L"\n"};
+    EXPECT_EQ(expected, debug.lines());
+  }
+  const std::wstring folder = scratch.Path(L"d\\");
+  {
+    DebuggerLines debug;
+    ASSERT_EQ(S_OK, exporter->UnpackCard(Bstr(dest)));
+    const std::vector<std::wstring> expected = {L"\n", folder, L"\n", L"\n", folder + L"a.bin",
+                                                L"\n", folder, L"\n", L"\n", folder + L"b.txt", L"\n"};
+    EXPECT_EQ(expected, debug.lines());
+  }
+  {
+    // A card too short for its record count, read at the packed offset.
+    WriteAll(scratch.Path(L"short.exe"), "MZ");
+    DebuggerLines debug;
+    EXPECT_EQ(kUnpackFailed, exporter->UnpackCard(Bstr(scratch.Path(L"short.exe"))));
+    EXPECT_EQ(std::vector<std::wstring>{L"Read File Numbers Failure"}, debug.lines());
+  }
+}
