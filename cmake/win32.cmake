@@ -54,7 +54,7 @@ add_library(quillbox_server STATIC ${QB_SERVER_SOURCES} ${QB_GEN}/quillbox_i.c)
 add_dependencies(quillbox_server quillbox_idl)
 target_include_directories(quillbox_server PUBLIC ${CMAKE_SOURCE_DIR} ${QB_GEN})
 target_link_libraries(quillbox_server PUBLIC qb_portable qb_base_win rastrum_import
-  ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi)
+  ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi dbghelp)
 
 set(QB_RC ${CMAKE_SOURCE_DIR}/server/quillbox.rc)
 set_source_files_properties(${QB_RC} PROPERTIES
@@ -95,3 +95,20 @@ add_dependencies(apply_bench quillbox_idl)
 target_include_directories(apply_bench PRIVATE ${QB_GEN} ${CMAKE_SOURCE_DIR})
 target_link_libraries(apply_bench PRIVATE rastrum_import ole32 oleaut32 uuid)
 set_target_properties(apply_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The card player, copied in front of every card. It travels alone, so it is
+# self-contained: the decoders are linked in, imports are system DLLs only.
+add_executable(Showreel WIN32 showreel/showreel.cpp output/card_file.cpp showreel/showreel.rc)
+set_target_properties(Showreel PROPERTIES OUTPUT_NAME Showreel SUFFIX ".EXE"
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_include_directories(Showreel PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(Showreel PRIVATE qb_portable rastrum_core qb_base_win user32 gdi32 shell32 dbghelp)
+target_link_options(Showreel PRIVATE -municode)
+# The tests pack cards from the player beside the server.
+add_dependencies(quillbox_wintests Showreel)
+
+add_executable(card_bench bench/win/card_bench.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(card_bench quillbox_idl)
+target_include_directories(card_bench PRIVATE ${QB_GEN})
+target_link_libraries(card_bench PRIVATE ole32 oleaut32 uuid gdi32)
+set_target_properties(card_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

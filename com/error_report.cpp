@@ -42,10 +42,6 @@ HRESULT ReportErrorAnsi(REFCLSID clsid, const char* description, REFIID iid, HRE
   return ReportError(clsid, wide.c_str(), iid, hr);
 }
 
-HRESULT NotAvailable(REFCLSID clsid, REFIID iid) {
-  return ReportError(clsid, MAKEINTRESOURCEW(IDS_NOT_AVAILABLE), iid, E_NOTIMPL);
-}
-
 HRESULT PlainFailure(HRESULT hr) {
   SetErrorInfo(0, nullptr);
   return hr;

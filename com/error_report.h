@@ -17,10 +17,6 @@ HRESULT ReportError(REFCLSID clsid, LPCOLESTR description, REFIID iid, HRESULT h
 // The same for a narrow description in the system ANSI code page.
 HRESULT ReportErrorAnsi(REFCLSID clsid, const char* description, REFIID iid, HRESULT hr = 0);
 
-// A method whose behaviour this build does not provide: E_NOTIMPL, with
-// error information that says so.
-HRESULT NotAvailable(REFCLSID clsid, REFIID iid);
-
 // A failure that carries no error information of its own: clears the
 // thread's error object, so that a client never reads an earlier, unrelated
 // message with it. Returns hr.

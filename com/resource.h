@@ -3,7 +3,6 @@
 #pragma once
 
 #define IDS_PROJNAME 100
-#define IDS_NOT_AVAILABLE 101
 // "Could not open the image file!" (VuPicture.LoadFile)
 #define IDS_OPEN_IMAGE_FAILED 102
 // "The file is damaged!" (VuPicture.ReadExif: the file cannot be opened)

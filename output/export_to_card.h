@@ -1,5 +1,12 @@
-// Packs a picture file and one further file behind a copy of the player into a card, and unpacks cards.
+// Packs a picture file and one further file behind a copy of the player into
+// a card, and unpacks cards into their own folder (layout in
+// output/portable/card_format.h).
 #pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "quillbox.h"
 #include "com/com_object.h"
@@ -14,8 +21,27 @@ class ExportToCard final : public ComObject<IExportToCard, SupportErrorInfoFor<I
   STDMETHODIMP PackCard(BSTR picPath, BSTR extraPath, BSTR destPath) override;
   STDMETHODIMP UnpackCard(BSTR cardPath) override;
 
+  // Results of PackFiles.
+  static constexpr int kPacked = 1;
+  static constexpr int kCannotMakeCopy = 0;  // folders, copy of the player, or opening it
+  static constexpr int kNothingToPack = -2;
+  static constexpr int kWriteFailed = -3;
+  static constexpr int kCannotPackFile = -4;  // a listed file cannot be opened or recorded
+
+  // Copies the player to destPath and appends the files of m_fileList.
+  int PackFiles(const std::wstring& playerPath, const std::wstring& destPath);
+
  protected:
   bool AlsoPrimary(REFIID riid) const override { return riid == __uuidof(IImageOutputService); }
+
+ private:
+  std::vector<std::wstring> m_fileList;
+  // Length of the player in the last card this object packed: where its
+  // container starts. Unset until then; a card is then read by its trailer.
+  std::optional<uint32_t> m_playerSize;
 };
+
+// The value UnpackCard fails with.
+inline constexpr HRESULT kUnpackFailed = static_cast<HRESULT>(0xFFFFFFFD);
 
 }  // namespace qb

@@ -1,13 +1,45 @@
 #include "output/image_render.h"
 
-#include "com/error_report.h"
+#include <wrl/client.h>
+
+#include "core/packed_dib.h"
 
 namespace qb {
+namespace {
 
-STDMETHODIMP ImageRender::DrawHandle(LONG, LONG, LONG, LONG, LONG, LONG, LONG, LONG, LONG, LONG) { return NotAvailable(CLSID_ImageRender, IID_IImageRender); }
+// Stretches the block into the context. The stretch mode stays HALFTONE on
+// the caller's context. Returns the scan lines StretchDIBits drew, in place
+// of an HRESULT; 0 when the handle does not lock or the block is smaller
+// than its header says, and nothing is drawn then.
+HRESULT Draw(LONG hDib, LONG hdc, LONG xDest, LONG yDest, LONG destWidth, LONG destHeight, LONG xSrc,
+             LONG ySrc, LONG srcWidth, LONG srcHeight) {
+  LockedDib dib(hDib, dib::kAllDepths);
+  HDC dc = reinterpret_cast<HDC>(static_cast<intptr_t>(hdc));
+  SetStretchBltMode(dc, HALFTONE);
+  if (!dib.ok()) return 0;
+  // The rows follow the header's own size and the colour table the block
+  // really has (three masks after a 40-byte BI_BITFIELDS header).
+  const auto* info = reinterpret_cast<const BITMAPINFO*>(dib.bytes());
+  const int lines = StretchDIBits(dc, xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth, srcHeight,
+                                  dib.bytes() + dib.layout().pixelOffset, info, DIB_RGB_COLORS, SRCCOPY);
+  return static_cast<HRESULT>(lines);
+}
 
-STDMETHODIMP ImageRender::DrawPicture(IVuPicture*, LONG, LONG, LONG, LONG, LONG, LONG, LONG, LONG, LONG) { return NotAvailable(CLSID_ImageRender, IID_IImageRender); }
+}  // namespace
 
-STDMETHODIMP ImageRender::get_Reserved(LONG*) { return NotAvailable(CLSID_ImageRender, IID_IImageRender); }
+STDMETHODIMP ImageRender::DrawHandle(LONG hDib, LONG hdc, LONG xDest, LONG yDest, LONG destWidth, LONG destHeight,
+                                     LONG xSrc, LONG ySrc, LONG srcWidth, LONG srcHeight) {
+  return Draw(hDib, hdc, xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth, srcHeight);
+}
+
+STDMETHODIMP ImageRender::DrawPicture(IVuPicture* picture, LONG hdc, LONG xDest, LONG yDest, LONG destWidth,
+                                      LONG destHeight, LONG xSrc, LONG ySrc, LONG srcWidth, LONG srcHeight) {
+  LONG handle = 0;
+  if (picture) picture->get_Handle(&handle);
+  return Draw(handle, hdc, xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth, srcHeight);
+}
+
+// Reserved: answers S_OK and writes nothing.
+STDMETHODIMP ImageRender::get_Reserved(LONG*) { return S_OK; }
 
 }  // namespace qb

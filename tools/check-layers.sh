@@ -21,6 +21,7 @@ LAYERS=(
   "modifiers: base rastrum metadata com core idl"
   "output: base rastrum com core idl"
   "collections: base com idl"
+  "showreel: base rastrum output"
   "server: *"
   "install: *"
   "bench: *"

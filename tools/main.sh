@@ -1,8 +1,8 @@
 #!/bin/bash
 # The main job: builds Quillbox for Windows, installs it into the private
-# Wine prefix of the build tree and runs the example script on the bundled
+# Wine prefix of the build tree and runs the example scripts on the bundled
 # photo (sample1.jpg, a Nikon D2H photo from Debian's BSD-licensed package
-# golang-github-rwcarlsen-goexif-dev).
+# golang-github-rwcarlsen-goexif-dev): the road of edits, and a card.
 set -eu
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$QB_ROOT/tools/lib.sh"
@@ -10,7 +10,7 @@ QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 qb_install_packages
 qb_fetch_samples
 qb_fetch_codec_sources
-qb_build_win32 --target Quillbox Rastrum regtlb
+qb_build_win32 --target Quillbox Rastrum regtlb Showreel
 qb_stop_prefix
 qb_make_prefix
 qb_install_into_prefix
@@ -19,5 +19,10 @@ mkdir -p "$QB_BUILD/out"
 wine cscript //nologo "$(qb_winpath "$QB_ROOT/examples/road.vbs")" \
   "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" "$(qb_winpath "$QB_BUILD/out")" </dev/null | tr -d '\r'
 status=${PIPESTATUS[0]}
+qb_log "example: examples/card.vbs packs the brightened photo into a card and unpacks a copy"
+wine cscript //nologo "$(qb_winpath "$QB_ROOT/examples/card.vbs")" \
+  "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" "$(qb_winpath "$QB_BUILD/out")" </dev/null | tr -d '\r'
+card_status=${PIPESTATUS[0]}
+[ "$status" -eq 0 ] && status=$card_status
 qb_stop_prefix
 exit "$status"

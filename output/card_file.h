@@ -1,0 +1,58 @@
+// The card container's stream over a Win32 file handle.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/resource_guards.h"
+#include "output/portable/card_format.h"
+
+namespace qb {
+
+class CardFile final : public card::CardStream {
+ public:
+  // Takes the handle over (INVALID_HANDLE_VALUE for none).
+  explicit CardFile(HANDLE file) : m_file(file) {}
+
+  bool ok() const { return m_file.ok(); }
+  HANDLE get() const { return m_file.get(); }
+  void close() { m_file.close(); }
+
+  bool Read(void* data, std::uint32_t size, std::uint32_t& got) override;
+  bool Write(const void* data, std::uint32_t size) override;
+  bool Seek(std::uint64_t offset) override;
+  std::uint64_t Size() override;
+  bool SeekToEnd();
+
+ private:
+  UniqueFile m_file;
+};
+
+// Unpacked records become new files in a folder: the folder (with its
+// trailing backslash, or empty for the current folder) followed by the
+// record's name, created with CREATE_NEW and without sharing, so that no
+// existing file is ever replaced. The container's reader has checked that
+// the name names no other folder.
+class FolderSink : public card::RecordSink {
+ public:
+  explicit FolderSink(std::wstring folder) : m_folder(std::move(folder)) {}
+
+  card::CardStream* Create(const card::RecordHeader& record, std::uint32_t index) override;
+  void Done(std::uint32_t) override { m_file.reset(); }
+
+ protected:
+  // Called before each file is created.
+  virtual void Creating(const std::wstring& /*folder*/, const std::wstring& /*path*/, std::uint32_t /*index*/) {}
+
+ private:
+  std::wstring m_folder;
+  std::unique_ptr<CardFile> m_file;
+};
+
+// Opens a file for reading without sharing, as the card operations do.
+HANDLE OpenForReading(const wchar_t* path, DWORD share = 0);
+
+}  // namespace qb
