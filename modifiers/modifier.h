@@ -169,6 +169,12 @@ inline HRESULT ReportValue(int32_t stored, LONG* out) {
   return S_OK;
 }
 
+// A setter that stores its value unchanged.
+inline HRESULT StoreValue(int32_t& field, LONG value) {
+  field = value;
+  return S_OK;
+}
+
 // get_PreHnd: writes the handle only when it is a block; otherwise leaves
 // the caller's variable as it was and traces why.
 HRESULT ReportPreHnd(int32_t preHnd, LONG* handle);

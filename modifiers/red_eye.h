@@ -14,23 +14,18 @@ class RedEye final : public Modifier<IRedEye> {
 
   STDMETHODIMP Apply(IVuPicture* source, IVuPicture** result) override;
   STDMETHODIMP get_RectLeft(LONG* value) override { return ReportValue(m_rectLeft, value); }
-  STDMETHODIMP put_RectLeft(LONG value) override { return Store(m_rectLeft, value); }
+  STDMETHODIMP put_RectLeft(LONG value) override { return StoreValue(m_rectLeft, value); }
   STDMETHODIMP get_RectTop(LONG* value) override { return ReportValue(m_rectTop, value); }
-  STDMETHODIMP put_RectTop(LONG value) override { return Store(m_rectTop, value); }
+  STDMETHODIMP put_RectTop(LONG value) override { return StoreValue(m_rectTop, value); }
   STDMETHODIMP get_RectWidth(LONG* value) override { return ReportValue(m_rectWidth, value); }
-  STDMETHODIMP put_RectWidth(LONG value) override { return Store(m_rectWidth, value); }
+  STDMETHODIMP put_RectWidth(LONG value) override { return StoreValue(m_rectWidth, value); }
   STDMETHODIMP get_RectHeight(LONG* value) override { return ReportValue(m_rectHeight, value); }
-  STDMETHODIMP put_RectHeight(LONG value) override { return Store(m_rectHeight, value); }
+  STDMETHODIMP put_RectHeight(LONG value) override { return StoreValue(m_rectHeight, value); }
   // Stored and reported; nothing else reads it.
   STDMETHODIMP get_Extra(LONG* value) override { return ReportValue(m_extra, value); }
-  STDMETHODIMP put_Extra(LONG value) override { return Store(m_extra, value); }
+  STDMETHODIMP put_Extra(LONG value) override { return StoreValue(m_extra, value); }
 
  private:
-  static HRESULT Store(int32_t& field, LONG value) {
-    field = value;
-    return S_OK;
-  }
-
   int32_t m_rectLeft = 0;
   int32_t m_rectTop = 0;
   int32_t m_rectWidth = 0;

@@ -317,21 +317,6 @@ class Canvas {
   size_t m_stride = 0;
 };
 
-// Deletes a memory DC.
-class MemoryDc {
- public:
-  MemoryDc() : m_dc(CreateCompatibleDC(nullptr)) {}
-  ~MemoryDc() {
-    if (m_dc) DeleteDC(m_dc);
-  }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  HDC get() const { return m_dc; }
-
- private:
-  HDC m_dc;
-};
-
 }  // namespace
 
 int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, BlockAllocator& out) {
@@ -345,7 +330,7 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
     for (int32_t y = 0; y < h; ++y)
       std::memcpy(result.pixels.Row(y), picture.pixels().Row(y), static_cast<size_t>(w) * 3);
 
-    MemoryDc dc;
+    MemoryDc dc(nullptr);
     FontSet fonts(dc.get());
     if (!dc.get() || !fonts.Open(record.font)) return kOutOfMemory;
     const std::wstring text(record.text ? record.text : L"");

@@ -260,7 +260,7 @@ bool SaveSnapshot(HWND window, const Shown& shown, const std::wstring& path) {
   const int w = client.right, h = client.bottom;
   if (w <= 0 || h <= 0) return false;
   WindowDc screen(nullptr);
-  HDC memory = CreateCompatibleDC(screen.get());
+  MemoryDc memory(screen.get());
   if (!memory) return false;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -272,12 +272,10 @@ bool SaveSnapshot(HWND window, const Shown& shown, const std::wstring& path) {
   UniqueGdi<HBITMAP> bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   bool ok = false;
   if (bitmap) {
-    HGDIOBJ old = SelectObject(memory, bitmap.get());
-    ok = BitBlt(memory, 0, 0, w, h, screen.get(), origin.x, origin.y, SRCCOPY) != 0;
+    SelectedObject selected(memory.get(), bitmap.get());
+    ok = selected && BitBlt(memory.get(), 0, 0, w, h, screen.get(), origin.x, origin.y, SRCCOPY) != 0;
     GdiFlush();
-    SelectObject(memory, old);
   }
-  DeleteDC(memory);
   if (!ok) return false;
   const uint32_t stride = *dib::RowStride(24, w);
   const uint32_t imageBytes = stride * static_cast<uint32_t>(h);
