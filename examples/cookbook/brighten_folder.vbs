@@ -21,14 +21,14 @@ If Not fso.FolderExists(inFolder) Then
   WScript.Echo "No such folder: " & inFolder
   WScript.Quit 2
 End If
-If Not fso.FolderExists(outFolder) Then fso.CreateFolder outFolder
-
 Sub Fail(what)
   WScript.Echo "Cannot " & what & ": " & Err.Description & " (error " & Hex(Err.Number) & ")"
   WScript.Quit 1
 End Sub
 
 On Error Resume Next
+If Not fso.FolderExists(outFolder) Then fso.CreateFolder outFolder
+If Err.Number <> 0 Then Fail "make the folder " & outFolder
 Set bright = CreateObject("Quillbox.Bright.1")
 If Err.Number <> 0 Then Fail "create Quillbox.Bright.1"
 bright.Brightness = level

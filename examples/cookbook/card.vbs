@@ -23,15 +23,18 @@ End If
 
 ' The note goes into a file named after the card; PackCard makes the
 ' card's missing folders, the note needs its folder first.
-If Not fso.FolderExists(fso.GetParentFolderName(fso.GetAbsolutePathName(card))) Then
-  fso.CreateFolder fso.GetParentFolderName(fso.GetAbsolutePathName(card))
-End If
-notePath = fso.BuildPath(fso.GetParentFolderName(fso.GetAbsolutePathName(card)), fso.GetBaseName(card) & "-note.txt")
+Dim cardFolder
+cardFolder = fso.GetParentFolderName(card)
+notePath = fso.BuildPath(cardFolder, fso.GetBaseName(card) & "-note.txt")
+On Error Resume Next
+If Not fso.FolderExists(cardFolder) Then fso.CreateFolder cardFolder
 Set note = fso.CreateTextFile(notePath, True)
 note.WriteLine text
 note.Close
-
-On Error Resume Next
+If Err.Number <> 0 Then
+  WScript.Echo "Cannot write the note " & notePath & ": " & Err.Description
+  WScript.Quit 1
+End If
 Set exporter = CreateObject("Quillbox.ExportToCard.1")
 exporter.PackCard photo, notePath, card
 If Err.Number <> 0 Then

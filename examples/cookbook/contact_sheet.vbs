@@ -16,7 +16,6 @@ End If
 here = fso.GetParentFolderName(fso.GetParentFolderName(WScript.ScriptFullName))
 photo = WScript.Arguments(0)
 folder = WScript.Arguments(1)
-If Not fso.FolderExists(folder) Then fso.CreateFolder folder
 
 Sub Check(what)
   If Err.Number <> 0 Then
@@ -40,6 +39,8 @@ Sub Shot(name, caption)
 End Sub
 
 On Error Resume Next
+If Not fso.FolderExists(folder) Then fso.CreateFolder folder
+Check "make the folder " & folder
 Set picture = CreateObject("Quillbox.VuPicture.1")
 Check "create Quillbox.VuPicture.1"
 picture.LoadFile photo

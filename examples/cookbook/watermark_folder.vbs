@@ -27,14 +27,14 @@ If Not fso.FolderExists(inFolder) Then
   WScript.Echo "No such folder: " & inFolder
   WScript.Quit 2
 End If
-If Not fso.FolderExists(outFolder) Then fso.CreateFolder outFolder
-
 Sub Fail(what)
   WScript.Echo "Cannot " & what & ": " & Err.Description & " (error " & Hex(Err.Number) & ")"
   WScript.Quit 1
 End Sub
 
 On Error Resume Next
+If Not fso.FolderExists(outFolder) Then fso.CreateFolder outFolder
+If Err.Number <> 0 Then Fail "make the folder " & outFolder
 ' The overlay's size, to place it 12 pixels in from the corner.
 Set mark = CreateObject("Quillbox.VuPicture.1")
 If Err.Number <> 0 Then Fail "create Quillbox.VuPicture.1"
