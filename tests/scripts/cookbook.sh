@@ -1,0 +1,96 @@
+#!/bin/bash
+# The cookbook's recipes, each in VBScript and JScript, run as a user runs
+# them on a folder of copies of the bundled photo; what they wrote is read
+# back with exiftool and the player. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and
+# the Wine prefix with Quillbox installed (the test harness sets them up).
+set -u
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...
+  local what="$1"
+  shift
+  if "$@" >/dev/null 2>&1; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL $what"
+  fi
+}
+winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
+size() { exiftool -n -s3 -ImageWidth -ImageHeight "$1" | tr '\n' ' '; }
+sizes_are() {  # sizes_are WIDTH HEIGHT FILE...: every file is there, of that size
+  local w="$1" h="$2" f
+  shift 2
+  for f in "$@"; do [ "$(size "$f")" = "$w $h " ] || return 1; done
+}
+camera_kept() {  # camera_kept FILE...: every file names the camera of the photo
+  local f
+  for f in "$@"; do
+    [ "$(exiftool -s3 -Make -Model "$f" | tr '\n' '/')" = "NIKON CORPORATION/NIKON D2H/" ] || return 1
+  done
+}
+run() {  # run LOG RECIPE ARGS...: runs examples/cookbook/RECIPE with cscript
+  local log="$1" recipe="$2"
+  shift 2
+  wine cscript //nologo "$(winpath "$QB_ROOT/examples/cookbook/$recipe")" "$@" >"$log" 2>&1 </dev/null
+}
+
+out="$QB_BUILD/out/cookbook"
+rm -rf "$out"
+mkdir -p "$out/photos"
+photos=(harbour.jpg market.jpg tower.jpg)
+for p in "${photos[@]}"; do cp "$QB_GOEXIF/sample1.jpg" "$out/photos/$p"; done
+printf 'not a photo\r\n' >"$out/photos/notes.txt"
+in="$(winpath "$out/photos")"
+
+for lang in vbs js; do
+  o="$out/$lang"
+  mkdir -p "$o"
+
+  run "$o/brighten.log" "brighten_folder.$lang" "$in" "$(winpath "$o/bright")" 30
+  check "brighten_folder.$lang ends well" test $? -eq 0
+  check "brighten_folder.$lang wrote 3 JPEGs of 500 x 375" sizes_are 500 375 "${photos[@]/#/$o/bright/}"
+  check "brighten_folder.$lang wrote only the photos" test "$(ls "$o/bright" | wc -l)" -eq 3
+  check "brighten_folder.$lang's JPEGs keep the camera make and model" camera_kept "${photos[@]/#/$o/bright/}"
+
+  run "$o/camera.csv" "camera_csv.$lang" "$in"
+  check "camera_csv.$lang ends well" test $? -eq 0
+  tr -d '\r' <"$o/camera.csv" >"$o/camera-lf.csv"
+  check "camera_csv.$lang has the header" \
+    test "$(head -1 "$o/camera-lf.csv")" = "file,make,model,date,exposure,aperture,focal length,flash"
+  check "camera_csv.$lang has one Nikon row a photo" \
+    test "$(tail -n +2 "$o/camera-lf.csv" | grep -c '^[a-z]*\.jpg,NIKON CORPORATION,NIKON D2H,')" -eq 3 -a \
+    "$(wc -l <"$o/camera-lf.csv")" -eq 4
+
+  run "$o/watermark.log" "watermark_folder.$lang" "$in" "$(winpath "$o/marked")"
+  check "watermark_folder.$lang ends well" test $? -eq 0
+  check "watermark_folder.$lang wrote 3 JPEGs of 500 x 375" sizes_are 500 375 "${photos[@]/#/$o/marked/}"
+  check "watermark_folder.$lang laid the mark 12 pixels in" grep -q "laid at (248, 299)" "$o/watermark.log"
+
+  run "$o/card.log" "card.$lang" "$(winpath "$out/photos/harbour.jpg")" "$(winpath "$o/cards/harbour.exe")" \
+    "The harbour at dusk"
+  check "card.$lang ends well" test $? -eq 0
+  wine "$o/cards/harbour.exe" /list </dev/null 2>/dev/null | tr -d '\r' >"$o/card-list.txt"
+  check "card.$lang's card holds the photo and the note" \
+    test "$(cut -f1 "$o/card-list.txt")" = "$(printf 'harbour.jpg\nharbour-note.txt')"
+  check "card.$lang's photo is whole" grep -qx "harbour.jpg	$(stat -c %s "$out/photos/harbour.jpg")" \
+    "$o/card-list.txt"
+
+  run "$o/sheet.log" "contact_sheet.$lang" "$(winpath "$out/photos/tower.jpg")" "$(winpath "$o/sheet")"
+  check "contact_sheet.$lang ends well" test $? -eq 0
+  names=(bright contrast adjust_color sharp red_eye mirror blur add_text add_pic frame)
+  (cd "$o/sheet" 2>/dev/null && sizes_are 500 375 "${names[@]/%/.png}" && sizes_are 250 187 crop.png zoom.png &&
+    sizes_are 621 575 rotate.png)
+  check "contact_sheet.$lang: 13 pictures of their sizes" test $? -eq 0
+  missing=0
+  for png in "$o"/sheet/*.png; do grep -q "src=\"$(basename "$png")\"" "$o/sheet/index.html" || missing=1; done
+  check "contact_sheet.$lang: index.html names all $(ls "$o"/sheet/*.png | wc -l) pictures" \
+    test "$missing" -eq 0 -a "$(ls "$o"/sheet/*.png | wc -l)" -ge 13
+
+  run "$o/bad.log" "brighten_folder.$lang" "$(winpath "$out/no-such-folder")" "$(winpath "$o/bad")"
+  check "brighten_folder.$lang fails on a missing folder" test $? -ne 0
+  check "brighten_folder.$lang says which folder is missing" grep -q "no-such-folder" "$o/bad.log"
+done
+
+echo "$passed passed, $failed failed"
+exit "$failed"
