@@ -3,7 +3,7 @@
 //
 //   cscript //nologo brighten_folder.js C:\photos C:\brighter [level]
 //
-// The level runs from -100 to 100 (default 20). Exits 1 when a photo cannot
+// The level runs from -50 to 50 (default 20). Exits 1 when a photo cannot
 // be loaded, brightened or saved, 2 on wrong arguments.
 var args = WScript.Arguments;
 if (args.length < 2) {
@@ -13,6 +13,10 @@ if (args.length < 2) {
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var inFolder = args(0), outFolder = args(1);
 var level = args.length > 2 ? parseInt(args(2), 10) : 20;
+if (isNaN(level)) {
+  WScript.Echo("The level must be a number, not " + args(2));
+  WScript.Quit(2);
+}
 if (!fso.FolderExists(inFolder)) {
   WScript.Echo("No such folder: " + inFolder);
   WScript.Quit(2);

@@ -3,7 +3,7 @@
 '
 '   cscript //nologo brighten_folder.vbs C:\photos C:\brighter [level]
 '
-' The level runs from -100 to 100 (default 20). Exits 1 when a photo cannot
+' The level runs from -50 to 50 (default 20). Exits 1 when a photo cannot
 ' be loaded, brightened or saved, 2 on wrong arguments.
 Option Explicit
 
@@ -16,7 +16,13 @@ End If
 inFolder = WScript.Arguments(0)
 outFolder = WScript.Arguments(1)
 level = 20
-If WScript.Arguments.Count > 2 Then level = CLng(WScript.Arguments(2))
+If WScript.Arguments.Count > 2 Then
+  If Not IsNumeric(WScript.Arguments(2)) Then
+    WScript.Echo "The level must be a number, not " & WScript.Arguments(2)
+    WScript.Quit 2
+  End If
+  level = CLng(WScript.Arguments(2))
+End If
 If Not fso.FolderExists(inFolder) Then
   WScript.Echo "No such folder: " & inFolder
   WScript.Quit 2
