@@ -38,6 +38,19 @@ add_custom_command(
   COMMENT "widl: Quillbox.tlb and interface headers")
 add_custom_target(quillbox_idl DEPENDS ${QB_GEN}/quillbox.h ${CMAKE_BINARY_DIR}/Quillbox.tlb)
 
+# The scripting reference, one page per class, from the IDL's help strings
+# into reference/ of the build tree. The generator fails the build when the
+# library, an interface, a method or a property has no help string, or a
+# method's text does not tell one of its arguments.
+find_program(QB_PYTHON3 python3 REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/reference/index.md
+  COMMAND ${QB_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/idl-reference.py
+          ${CMAKE_SOURCE_DIR}/idl/quillbox.idl ${CMAKE_BINARY_DIR}/reference
+  DEPENDS ${CMAKE_SOURCE_DIR}/idl/quillbox.idl ${CMAKE_SOURCE_DIR}/tools/idl-reference.py
+  COMMENT "Scripting reference: reference/*.md")
+add_custom_target(quillbox_reference ALL DEPENDS ${CMAKE_BINARY_DIR}/reference/index.md)
+
 qb_generate_registry_scripts(${QB_GEN})
 
 # Everything of the server but its entry points, so that the Windows test
