@@ -7,12 +7,13 @@
 #include <string>
 
 #include "base/resource_guards.h"
+#include "base/text.h"
 
 namespace qb {
 namespace {
 
-bool WriteAll(const char* path, std::span<const uint8_t> bytes) {
-  UniqueFile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+bool WriteAll(const wchar_t* path, std::span<const uint8_t> bytes) {
+  UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -26,9 +27,9 @@ bool WriteAll(const char* path, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const char* path, std::vector<uint8_t>& data, uint64_t maxBytes) {
+ReadResult ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& data, uint64_t maxBytes) {
   data.clear();
-  UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.ok()) return ReadResult::kCannotOpen;
   LARGE_INTEGER size;
@@ -55,23 +56,37 @@ ReadResult ReadWholeFile(const char* path, std::vector<uint8_t>& data, uint64_t 
   return ReadResult::kRead;
 }
 
-ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes) {
+ReadResult ReadWholeFile(const char* path, std::vector<uint8_t>& data, uint64_t maxBytes) {
+  const std::wstring wide = path ? FromAnsi(path) : std::wstring();
+  if (wide.empty()) {
+    data.clear();
+    return ReadResult::kCannotOpen;
+  }
+  return ReadWholeFile(wide.c_str(), data, maxBytes);
+}
+
+ReplaceResult ReplaceFileWith(const wchar_t* path, std::span<const uint8_t> bytes) {
   if (!path || !*path) return ReplaceResult::kCannotWrite;
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = GetFileAttributesW(path);
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
     return ReplaceResult::kReadOnlyTarget;
-  std::string directory(path);
-  const size_t slash = directory.find_last_of("\\/");
-  directory = slash == std::string::npos ? std::string(".") : directory.substr(0, slash + 1);
-  char temp[MAX_PATH];
-  if (!GetTempFileNameA(directory.c_str(), "qbx", 0, temp)) return ReplaceResult::kCannotWrite;
+  std::wstring directory(path);
+  const size_t slash = directory.find_last_of(L"\\/");
+  directory = slash == std::wstring::npos ? std::wstring(L".") : directory.substr(0, slash + 1);
+  wchar_t temp[MAX_PATH];
+  if (!GetTempFileNameW(directory.c_str(), L"qbx", 0, temp)) return ReplaceResult::kCannotWrite;
   if (!WriteAll(temp, bytes) ||
-      !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp);
+      !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temp);
     return ReplaceResult::kCannotWrite;
   }
   return ReplaceResult::kWritten;
+}
+
+ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes) {
+  const std::wstring wide = path ? FromAnsi(path) : std::wstring();
+  return wide.empty() ? ReplaceResult::kCannotWrite : ReplaceFileWith(wide.c_str(), bytes);
 }
 
 }  // namespace qb

@@ -14,15 +14,19 @@ namespace qb {
 
 enum class ReadResult { kRead, kCannotOpen, kTooLarge, kOutOfMemory };
 
-// Reads the file at path (system ANSI code page) into data, which is
-// resized to what was read (a file that shrinks while it is read gives its
-// remaining bytes). A file larger than maxBytes is not read.
+// Reads the file at path into data, which is resized to what was read (a
+// file that shrinks while it is read gives its remaining bytes). A file
+// larger than maxBytes is not read. A narrow path is in the system ANSI
+// code page.
+ReadResult ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& data, uint64_t maxBytes);
 ReadResult ReadWholeFile(const char* path, std::vector<uint8_t>& data, uint64_t maxBytes);
 
 enum class ReplaceResult { kWritten, kCannotWrite, kReadOnlyTarget };
 
-// path is in the system ANSI code page. A read-only target or a directory
-// of that name is not replaced, as Windows refuses to replace them.
+// A narrow path is in the system ANSI code page. A read-only target or a
+// directory of that name is not replaced, as Windows refuses to replace
+// them.
+ReplaceResult ReplaceFileWith(const wchar_t* path, std::span<const uint8_t> bytes);
 ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes);
 
 }  // namespace qb

@@ -40,8 +40,8 @@ HRESULT PutWhole(float value, LONG* out) {
 // Walks the file's segments up to its image data, keeps its EXIF segment
 // and takes its camera data over when the EXIF block is sound.
 STDMETHODIMP VuPicture::ReadExif(BSTR path) {
-  const std::string narrow = ToAnsi(path);
-  UniqueStdFile file(narrow.empty() ? nullptr : std::fopen(narrow.c_str(), "rb"));
+  const std::wstring wide(BstrView(path));
+  UniqueStdFile file(wide.empty() ? nullptr : _wfopen(wide.c_str(), L"rb"));
   if (!file)
     return ReportError(CLSID_VuPicture, MAKEINTRESOURCEW(IDS_FILE_DAMAGED), IID_IVuPicture,
                        DISP_E_EXCEPTION);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ansi_path.h"
 #include "base/files.h"
 #include "base/gdiplus_session.h"
 #include "base/resource_guards.h"
@@ -41,7 +42,9 @@ std::wstring TemporaryJpegPath() {
 }  // namespace
 
 HRESULT VuPicture::SavePlainly(const std::wstring& path) {
-  return NimboSaveAsFile(m_handle.get(), ToAnsi(path).c_str()) < 0 ? PlainFailure(E_FAIL) : S_OK;
+  AnsiWritePath target(path);
+  const bool saved = target.get() && NimboSaveAsFile(m_handle.get(), target.get()) >= 0 && target.Commit();
+  return saved ? S_OK : PlainFailure(E_FAIL);
 }
 
 // The library writes a temporary JPEG; the target becomes the start-of-image
@@ -51,13 +54,17 @@ HRESULT VuPicture::SavePlainly(const std::wstring& path) {
 HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   const std::wstring temporary = TemporaryJpegPath();
   if (temporary.empty()) return PlainFailure(E_FAIL);
-  const std::string narrowTemporary = ToAnsi(temporary);
-  if (NimboSaveAsFile(m_handle.get(), narrowTemporary.c_str()) < 0) return PlainFailure(E_FAIL);
+  {
+    AnsiWritePath narrowTemporary(temporary);
+    if (!narrowTemporary.get() || NimboSaveAsFile(m_handle.get(), narrowTemporary.get()) < 0 ||
+        !narrowTemporary.Commit())
+      return PlainFailure(E_FAIL);
+  }
   std::vector<uint8_t> jpeg, spliced;
-  bool ok = ReadWholeFile(narrowTemporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
+  bool ok = ReadWholeFile(temporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
   DeleteFileW(temporary.c_str());
   ok = ok && exif::SpliceExifSegment(m_exif.exifBlock(), jpeg, spliced);
-  ok = ok && ReplaceFileWith(ToAnsi(path).c_str(), spliced) == ReplaceResult::kWritten;
+  ok = ok && ReplaceFileWith(path.c_str(), spliced) == ReplaceResult::kWritten;
   return ok ? S_OK : PlainFailure(E_FAIL);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/ansi_path.h"
 #include "base/portable/dib_format.h"
 #include "base/text.h"
 #include "com/error_report.h"
@@ -131,9 +132,9 @@ HRESULT VuPicture::LoadFailed() {
 
 STDMETHODIMP VuPicture::LoadFile(BSTR path) {
   m_handle.reset();
-  const std::string narrow = ToAnsi(path);
+  const AnsiReadPath narrow(BstrView(path));
   // The picture never holds the library's own block.
-  const PictureBlock loaded(NimboLoadFile(path ? narrow.c_str() : nullptr));
+  const PictureBlock loaded(NimboLoadFile(path ? narrow.get() : nullptr));
   if (!loaded) return LoadFailed();
   PictureBlock copy = PictureBlock::CopyOf(loaded.get());
   if (!copy) return LoadFailed();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/ansi_path.h"
 #include "base/text.h"
 #include "com/error_report.h"
 #include "core/vu_picture.h"
@@ -74,9 +75,9 @@ HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle) {
 }
 
 bool LoadIntoField(PictureBlock& field, BSTR path) {
-  const std::string narrow = ToAnsi(path);
+  const AnsiReadPath narrow(BstrView(path));
   field.reset();
-  field.reset(NimboLoadFile(path ? narrow.c_str() : nullptr));
+  field.reset(NimboLoadFile(path ? narrow.get() : nullptr));
   return field.get() >= 0;
 }
 

@@ -1,6 +1,6 @@
 ' What a script meets when it hands one picture's block to another, and
-' when a save cannot write: the block is copied, never freed twice, and a
-' failed Save raises an error.
+' when a call fails: the block is copied, never freed twice, a failed Save
+' raises an error, and a failure never shows an earlier call's message.
 Option Explicit
 Dim passed, failed
 passed = 0
@@ -15,7 +15,7 @@ Sub Check(condition, what)
   End If
 End Sub
 
-Dim fso, folder, photo, p, q, back, target, code
+Dim fso, folder, photo, p, q, back, target, code, readText, pasteText
 Set fso = CreateObject("Scripting.FileSystemObject")
 folder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "qb-handed-" & CStr(Int(Rnd * 1000000000)))
 fso.CreateFolder folder
@@ -54,6 +54,21 @@ code = Err.Number
 On Error GoTo 0
 Check code <> 0, "Save over a read-only file raises an error"
 fso.GetFile(target).Attributes = 0
+
+' A failed camera-data read leaves its message; a later paste from an empty
+' clipboard fails without it.
+On Error Resume Next
+p.ReadExif fso.BuildPath(folder, "missing.jpg")
+readText = Err.Description
+Err.Clear
+CreateObject("Quillbox.VuPicture.1").CopyToClipboard
+p.PasteFromClipboard
+code = Err.Number
+pasteText = Err.Description
+On Error GoTo 0
+Check readText <> "", "a failed ReadExif has a message"
+Check code <> 0, "PasteFromClipboard from an empty clipboard raises an error"
+Check InStr(pasteText, readText) = 0, "the paste's error is not the read's: " & pasteText
 
 fso.DeleteFolder folder, True
 WScript.Echo passed & " passed, " & failed & " failed"

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/ansi_path.h"
+#include "base/files.h"
+#include "base/text.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -333,4 +336,90 @@ TEST(HonestResults, SaveReportsItsFailureAndStaleMessagesAreCleared) {
   EXPECT_EQ(E_FAIL, p->PasteFromClipboard());
   ComPtr<IErrorInfo> stale;
   EXPECT_EQ(S_FALSE, GetErrorInfo(0, stale.GetAddressOf())) << "no earlier message is left for this failure";
+}
+
+namespace {
+
+std::string FileText(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  if (qb::ReadWholeFile(path.c_str(), bytes, 1 << 20) != qb::ReadResult::kRead) return "(unreadable)";
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Writes text by a narrow name, as the imaging library writes.
+bool WriteNarrow(const char* path, const std::string& text) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD wrote = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) && wrote == text.size();
+  CloseHandle(file);
+  return ok;
+}
+
+size_t FilesIn(const std::wstring& folder) {
+  size_t count = 0;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do count += !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  while (FindNextFileW(find, &data));
+  FindClose(find);
+  return count;
+}
+
+}  // namespace
+
+// Names the ANSI code page cannot spell, on a volume without short names:
+// writes go through a stand-in beside the target that takes its place only
+// on commit, and reads through a copy that is removed after.
+TEST(AnsiPaths, WithoutShortNamesAStandInTakesTheTargetsPlace) {
+  Scratch scratch;
+  std::wstring folder = scratch.Path(L".");
+  folder.resize(folder.size() - 2);
+  for (const wchar_t* name : {L"\u7167\u7247 1.jpg", L"\u0444\u043e\u0442\u043e.jpeg"}) {
+    SCOPED_TRACE(testing::Message() << "name of " << wcslen(name) << " characters");
+    const std::wstring target = scratch.Path(name);
+    std::string narrow;
+    ASSERT_FALSE(qb::ExactAnsi(target, narrow)) << "the test needs a name the code page cannot spell";
+    const size_t before = FilesIn(folder);
+    {
+      qb::AnsiWritePath write(target, qb::ShortNames::kNever);
+      ASSERT_NE(nullptr, write.get());
+      ASSERT_TRUE(WriteNarrow(write.get(), "first"));
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(target.c_str())) << "not in place before the commit";
+      EXPECT_TRUE(write.Commit());
+    }
+    EXPECT_EQ("first", FileText(target));
+    {
+      qb::AnsiWritePath abandoned(target, qb::ShortNames::kNever);
+      ASSERT_TRUE(WriteNarrow(abandoned.get(), "abandoned"));
+    }
+    EXPECT_EQ("first", FileText(target)) << "a write without a commit leaves the file as it was";
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    {
+      qb::AnsiWritePath refused(target, qb::ShortNames::kNever);
+      ASSERT_TRUE(WriteNarrow(refused.get(), "refused"));
+      EXPECT_FALSE(refused.Commit()) << "a read-only file is not replaced";
+    }
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ("first", FileText(target));
+    std::wstring copy;
+    {
+      qb::AnsiReadPath read(target, qb::ShortNames::kNever);
+      ASSERT_NE(nullptr, read.get());
+      copy = qb::FromAnsi(read.get());
+      EXPECT_EQ("first", FileText(copy));
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(copy.c_str())) << "the copy for the read is removed";
+    EXPECT_EQ(before + 1, FilesIn(folder)) << "no stand-in is left beside the file";
+  }
+  // With short names, a new file whose short name cuts its extension goes
+  // through a stand-in too, and an abandoned write leaves no file at all.
+  const std::wstring fresh = scratch.Path(L"\u0444.jpeg");
+  {
+    qb::AnsiWritePath write(fresh);
+    ASSERT_NE(nullptr, write.get());
+    EXPECT_STREQ(".jpeg", strrchr(write.get(), '.'));
+  }
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(fresh.c_str()));
 }
