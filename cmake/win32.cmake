@@ -125,3 +125,10 @@ add_dependencies(card_bench quillbox_idl)
 target_include_directories(card_bench PRIVATE ${QB_GEN})
 target_link_libraries(card_bench PRIVATE ole32 oleaut32 uuid gdi32)
 set_target_properties(card_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The soak: every class used over and over in one process, through the
+# registered server; tests/scripts/soak.sh runs it with a few rounds.
+add_executable(quillbox_soak tests/soak/soak.cpp)
+target_link_libraries(quillbox_soak PRIVATE ole32 oleaut32 uuid gdi32 user32)
+target_link_options(quillbox_soak PRIVATE -municode)
+set_target_properties(quillbox_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

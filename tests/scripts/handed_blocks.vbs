@@ -16,6 +16,7 @@ Sub Check(condition, what)
 End Sub
 
 Dim fso, folder, photo, p, q, back, target, code, readText, pasteText
+Randomize
 Set fso = CreateObject("Scripting.FileSystemObject")
 folder = fso.BuildPath(fso.GetSpecialFolder(2).Path, "qb-handed-" & CStr(Int(Rnd * 1000000000)))
 fso.CreateFolder folder
@@ -61,7 +62,8 @@ On Error Resume Next
 p.ReadExif fso.BuildPath(folder, "missing.jpg")
 readText = Err.Description
 Err.Clear
-CreateObject("Quillbox.VuPicture.1").CopyToClipboard
+Set q = CreateObject("Quillbox.VuPicture.1")
+q.CopyToClipboard
 p.PasteFromClipboard
 code = Err.Number
 pasteText = Err.Description
