@@ -40,7 +40,9 @@ void Check(bool condition, const std::string& what) {
 struct Counts {
   SIZE_T privateBytes = 0;
   int gdi = 0;
-  int user = 0;
+  int user = 0;  // windows, menus, and icons and cursors
+  int windows = 0;
+  int icons = 0;
   int kernel = 0;
 };
 
@@ -57,10 +59,14 @@ Counts Take() {
   for (UINT_PTR i = 2; i < 0x10000; i += 2) {
     const HANDLE h = reinterpret_cast<HANDLE>(i);
     ICONINFO icon;
-    if (IsWindow(static_cast<HWND>(h)) || IsMenu(static_cast<HMENU>(h))) {
+    if (IsWindow(static_cast<HWND>(h))) {
+      ++c.user;
+      ++c.windows;
+    } else if (IsMenu(static_cast<HMENU>(h))) {
       ++c.user;
     } else if (GetIconInfo(static_cast<HICON>(h), &icon)) {
       ++c.user;
+      ++c.icons;
       if (icon.hbmMask) DeleteObject(icon.hbmMask);
       if (icon.hbmColor) DeleteObject(icon.hbmColor);
     }
@@ -71,8 +77,8 @@ Counts Take() {
 }
 
 void Print(const char* title, const Counts& c) {
-  std::printf("%-28s private %8lu KB, GDI %4d, USER %4d, handles %4d\n", title,
-              static_cast<unsigned long>(c.privateBytes / 1024), c.gdi, c.user, c.kernel);
+  std::printf("%-28s private %8lu KB, GDI %4d, USER %4d (%d windows, %d icons), handles %4d\n", title,
+              static_cast<unsigned long>(c.privateBytes / 1024), c.gdi, c.user, c.windows, c.icons, c.kernel);
 }
 
 // A late-bound object.
