@@ -59,9 +59,12 @@ Counts Take() {
   for (UINT_PTR i = 2; i < 0x10000; i += 2) {
     const HANDLE h = reinterpret_cast<HANDLE>(i);
     ICONINFO icon;
+    DWORD owner = 0;
     if (IsWindow(static_cast<HWND>(h))) {
-      ++c.user;
-      ++c.windows;
+      // Windows of other processes answer too; only this one's count.
+      GetWindowThreadProcessId(static_cast<HWND>(h), &owner);
+      c.user += owner == GetCurrentProcessId();
+      c.windows += owner == GetCurrentProcessId();
     } else if (IsMenu(static_cast<HMENU>(h))) {
       ++c.user;
     } else if (GetIconInfo(static_cast<HICON>(h), &icon)) {
