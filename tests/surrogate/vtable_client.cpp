@@ -1,0 +1,176 @@
+// A program that uses the Quillbox classes through their vtables, built
+// twice from this source: 32-bit, COM loads the server into it; 64-bit, COM
+// serves it from QuillboxHost.exe and every call crosses the process.
+//
+//   vtable_client road PHOTO OUTBASE
+//     loads the photo, brightens it by 20 and raises its contrast by 10,
+//     saves OUTBASE.png and OUTBASE.jpg, and prints what it read and did;
+//     the two builds must print the same and write the same bytes.
+//   vtable_client life PHOTO
+//     (through the surrogate) the host's life: it ends after the last
+//     object is released, the next activation starts a new one, and a host
+//     killed while its objects are in use is replaced at the next one.
+//     Prints "N passed, N failed" and exits with the failure count.
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "quillbox.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+template <class I>
+HRESULT Make(REFCLSID clsid, ComPtr<I>& out) {
+  return CoCreateInstance(clsid, nullptr, CLSCTX_ALL, __uuidof(I), reinterpret_cast<void**>(out.ReleaseAndGetAddressOf()));
+}
+
+struct Bstr {
+  BSTR b;
+  explicit Bstr(const wchar_t* text) : b(SysAllocString(text)) {}
+  ~Bstr() { SysFreeString(b); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+};
+
+// The picture brightened and given more contrast, as a script's road does.
+HRESULT Road(const wchar_t* photo, ComPtr<IVuPicture>& picture, ComPtr<IVuPicture>& result) {
+  ComPtr<IBright> bright;
+  ComPtr<IContrast> contrast;
+  ComPtr<IVuPicture> brighter;
+  HRESULT hr = Make(CLSID_VuPicture, picture);
+  if (SUCCEEDED(hr)) hr = picture->LoadFile(Bstr(photo).b);
+  if (SUCCEEDED(hr)) hr = Make(CLSID_Bright, bright);
+  if (SUCCEEDED(hr)) hr = bright->put_Brightness(20);
+  if (SUCCEEDED(hr)) hr = bright->Apply(picture.Get(), brighter.GetAddressOf());
+  if (SUCCEEDED(hr)) hr = Make(CLSID_Contrast, contrast);
+  if (SUCCEEDED(hr)) hr = contrast->put_Contrast(10);
+  if (SUCCEEDED(hr)) hr = contrast->Apply(brighter.Get(), result.ReleaseAndGetAddressOf());
+  return SUCCEEDED(hr) && !result ? E_POINTER : hr;
+}
+
+int RunRoad(const wchar_t* photo, const wchar_t* outBase) {
+  ComPtr<IVuPicture> picture, result;
+  HRESULT hr = Road(photo, picture, result);
+  LONG width = 0, height = 0, bits = 0;
+  BSTR make = nullptr;
+  if (SUCCEEDED(hr)) hr = picture->ReadExif(Bstr(photo).b);
+  if (SUCCEEDED(hr)) hr = result->get_Width(&width);
+  if (SUCCEEDED(hr)) hr = result->get_Height(&height);
+  if (SUCCEEDED(hr)) hr = result->get_BitCount(&bits);
+  if (SUCCEEDED(hr)) hr = picture->get_CameraMake(&make);
+  if (SUCCEEDED(hr)) hr = result->SaveAs(Bstr(outBase).b, Bstr(L".png").b);
+  if (SUCCEEDED(hr)) hr = result->SaveAs(Bstr(outBase).b, Bstr(L".jpg").b);
+  if (FAILED(hr)) {
+    std::printf("road failed: 0x%08lx\n", static_cast<unsigned long>(hr));
+    SysFreeString(make);
+    return 1;
+  }
+  std::printf("result %ld x %ld, %ld bits, camera %ls\n", width, height, bits, make);
+  SysFreeString(make);
+  return 0;
+}
+
+// The process id of the running QuillboxHost.exe; 0 when there is none,
+// or when there are several.
+DWORD HostProcess() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  DWORD found = 0;
+  int count = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"QuillboxHost.exe") == 0) {
+      found = entry.th32ProcessID;
+      ++count;
+    }
+  }
+  CloseHandle(snapshot);
+  return count == 1 ? found : 0;
+}
+
+// Waits up to timeoutMs for the process to end.
+bool Ends(DWORD pid, DWORD timeoutMs) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return true;  // already gone
+  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+int g_passed = 0, g_failed = 0;
+void Check(bool ok, const char* what, HRESULT hr = S_OK) {
+  if (ok) {
+    ++g_passed;
+  } else {
+    ++g_failed;
+    std::printf("FAIL %s (0x%08lx)\n", what, static_cast<unsigned long>(hr));
+  }
+}
+
+int RunLife(const wchar_t* photo) {
+  DWORD first = 0;
+  {
+    ComPtr<IVuPicture> picture, result;
+    const HRESULT hr = Road(photo, picture, result);
+    Check(SUCCEEDED(hr), "the road runs through the surrogate", hr);
+    first = HostProcess();
+    Check(first != 0, "one QuillboxHost.exe serves the objects");
+  }
+  Check(first && Ends(first, 15000), "the host ends after the last object is released");
+
+  DWORD second = 0;
+  ComPtr<IVuPicture> picture, result;
+  HRESULT hr = Road(photo, picture, result);
+  Check(SUCCEEDED(hr), "the next activation is served", hr);
+  second = HostProcess();
+  Check(second != 0 && second != first, "by a new host");
+
+  // The host killed while its objects are in use: their proxies fail, and
+  // the next activation gets a host that works.
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, second);
+  Check(process && TerminateProcess(process, 9) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0,
+        "the host is killed");
+  if (process) CloseHandle(process);
+  LONG width = 0;
+  hr = picture->get_Width(&width);
+  Check(FAILED(hr), "a proxy of the killed host fails", hr);
+  picture.Reset();
+  result.Reset();
+
+  hr = Road(photo, picture, result);
+  Check(SUCCEEDED(hr), "the activation after the kill is served", hr);
+  if (SUCCEEDED(hr)) hr = result->get_Width(&width);
+  Check(SUCCEEDED(hr) && width == 500, "and its objects work", hr);
+  const DWORD third = HostProcess();
+  Check(third != 0 && third != second, "by a new host");
+  picture.Reset();
+  result.Reset();
+  Check(third && Ends(third, 15000), "which ends after its last object too");
+
+  std::printf("%d passed, %d failed\n", g_passed, g_failed);
+  return g_failed;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+  int rc = 2;
+  if (argc == 4 && std::wcscmp(argv[1], L"road") == 0) {
+    rc = RunRoad(argv[2], argv[3]);
+  } else if (argc == 3 && std::wcscmp(argv[1], L"life") == 0) {
+    rc = RunLife(argv[2]);
+  } else {
+    std::printf("usage: vtable_client road PHOTO OUTBASE | life PHOTO\n");
+  }
+  CoUninitialize();
+  return rc;
+}
