@@ -84,7 +84,7 @@ target_link_libraries(Quillbox PRIVATE quillbox_server)
 add_executable(QuillboxHost WIN32 host/quillbox_host.cpp ${QB_GEN}/quillbox_i.c)
 add_dependencies(QuillboxHost quillbox_idl)
 target_include_directories(QuillboxHost PRIVATE ${CMAKE_SOURCE_DIR} ${QB_GEN})
-target_link_libraries(QuillboxHost PRIVATE ole32 uuid)
+target_link_libraries(QuillboxHost PRIVATE ole32 uuid shell32)
 target_link_options(QuillboxHost PRIVATE -municode)
 set_target_properties(QuillboxHost PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 

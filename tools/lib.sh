@@ -12,7 +12,7 @@ qb_log() { printf '== %s\n' "$*" >&2; }
 
 # Installs whatever of the packages is missing (Debian 12, as root).
 qb_install_packages() {
-  local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 mingw-w64-tools
+  local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
     fonts-wine nasm libz-mingw-w64-dev cmake g++ make libgtest-dev libgmock-dev
     libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libimage-exiftool-perl
     libjpeg-turbo-progs xvfb xauth fonts-wqy-microhei python3)

@@ -9,7 +9,8 @@
 //   vtable_client life PHOTO
 //     (through the surrogate) the host's life: it ends after the last
 //     object is released, the next activation starts a new one, and a host
-//     killed while its objects are in use is replaced at the next one.
+//     whose serving process is killed while its objects are in use is
+//     replaced at the next one.
 //     Prints "N passed, N failed" and exits with the failure count.
 #include <windows.h>
 #include <objbase.h>
@@ -77,23 +78,27 @@ int RunRoad(const wchar_t* photo, const wchar_t* outBase) {
   return 0;
 }
 
-// The process id of the running QuillboxHost.exe; 0 when there is none,
-// or when there are several.
-DWORD HostProcess() {
+// The running host: the QuillboxHost.exe that COM started, which holds the
+// registrations, and the one it started, which holds the objects. Both 0
+// unless exactly one such pair runs.
+struct Host {
+  DWORD registering = 0, serving = 0;
+};
+Host RunningHost() {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  if (snapshot == INVALID_HANDLE_VALUE) return {};
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  DWORD found = 0;
+  PROCESSENTRY32W found[3];
   int count = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    if (_wcsicmp(entry.szExeFile, L"QuillboxHost.exe") == 0) {
-      found = entry.th32ProcessID;
-      ++count;
-    }
-  }
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    if (_wcsicmp(entry.szExeFile, L"QuillboxHost.exe") == 0 && count < 3) found[count++] = entry;
   CloseHandle(snapshot);
-  return count == 1 ? found : 0;
+  if (count != 2) return {};
+  for (int i = 0; i < 2; ++i)
+    if (found[i].th32ParentProcessID == found[1 - i].th32ProcessID)
+      return {found[1 - i].th32ProcessID, found[i].th32ProcessID};
+  return {};
 }
 
 // Waits up to timeoutMs for the process to end.
@@ -116,32 +121,34 @@ void Check(bool ok, const char* what, HRESULT hr = S_OK) {
 }
 
 int RunLife(const wchar_t* photo) {
-  DWORD first = 0;
+  Host first;
   {
     ComPtr<IVuPicture> picture, result;
     const HRESULT hr = Road(photo, picture, result);
     Check(SUCCEEDED(hr), "the road runs through the surrogate", hr);
-    first = HostProcess();
-    Check(first != 0, "one QuillboxHost.exe serves the objects");
+    first = RunningHost();
+    Check(first.serving != 0, "one host serves the objects");
   }
-  Check(first && Ends(first, 15000), "the host ends after the last object is released");
+  Check(first.serving && Ends(first.serving, 15000) && Ends(first.registering, 5000),
+        "the host ends after the last object is released");
 
-  DWORD second = 0;
   ComPtr<IVuPicture> picture, result;
   HRESULT hr = Road(photo, picture, result);
   Check(SUCCEEDED(hr), "the next activation is served", hr);
-  second = HostProcess();
-  Check(second != 0 && second != first, "by a new host");
+  const Host second = RunningHost();
+  Check(second.serving != 0 && second.serving != first.serving, "by a new host");
 
-  // The host killed while its objects are in use: their proxies fail, and
-  // the next activation gets a host that works.
-  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, second);
+  // The serving process killed while its objects are in use: their proxies
+  // fail, the registrations go with it, and the next activation gets a new
+  // host that works.
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, second.serving);
   Check(process && TerminateProcess(process, 9) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0,
         "the host is killed");
   if (process) CloseHandle(process);
   LONG width = 0;
   hr = picture->get_Width(&width);
   Check(FAILED(hr), "a proxy of the killed host fails", hr);
+  Check(second.registering && Ends(second.registering, 5000), "its registrations are taken back");
   picture.Reset();
   result.Reset();
 
@@ -149,11 +156,12 @@ int RunLife(const wchar_t* photo) {
   Check(SUCCEEDED(hr), "the activation after the kill is served", hr);
   if (SUCCEEDED(hr)) hr = result->get_Width(&width);
   Check(SUCCEEDED(hr) && width == 500, "and its objects work", hr);
-  const DWORD third = HostProcess();
-  Check(third != 0 && third != second, "by a new host");
+  const Host third = RunningHost();
+  Check(third.serving != 0 && third.serving != second.serving, "by a new host");
   picture.Reset();
   result.Reset();
-  Check(third && Ends(third, 15000), "which ends after its last object too");
+  Check(third.serving && Ends(third.serving, 15000) && Ends(third.registering, 5000),
+        "which ends after its last object too");
 
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed;
