@@ -67,6 +67,20 @@ qb_make_prefix() {
   cp -n /usr/share/wine/fonts/* "$fonts/" 2>/dev/null || true
 }
 
+# The 64-bit prefix of the build tree, where 64-bit programs get the
+# classes through the surrogate. Debian's wine64 package puts no wine64 on
+# the PATH: its loader is /usr/lib/wine/wine64. (The wine command starts
+# 64-bit programs too, but a program that both kinds of Windows have, such
+# as cscript, then runs as its 32-bit self.)
+QB_WIN64_PREFIX="$QB_BUILD/win64/wineprefix"
+QB_WINE64="$(command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64)"
+
+# Switches this shell to the 64-bit prefix, made on first use.
+qb_use_win64_prefix() {
+  export WINEPREFIX="$QB_WIN64_PREFIX" WINEARCH=win64
+  qb_make_prefix
+}
+
 qb_stop_prefix() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
