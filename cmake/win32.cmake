@@ -162,3 +162,13 @@ add_dependencies(card_bench quillbox_idl)
 target_include_directories(card_bench PRIVATE ${QB_GEN})
 target_link_libraries(card_bench PRIVATE ole32 oleaut32 uuid gdi32)
 set_target_properties(card_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# What the surrogate costs: the same calls in process (32-bit) and through
+# QuillboxHost.exe (64-bit), printed side by side by the 64-bit one.
+add_executable(surrogate_bench bench/win/surrogate_bench.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(surrogate_bench quillbox_idl)
+target_include_directories(surrogate_bench PRIVATE ${QB_GEN})
+target_link_libraries(surrogate_bench PRIVATE ole32 oleaut32 uuid)
+target_link_options(surrogate_bench PRIVATE -municode)
+set_target_properties(surrogate_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_win64_program(surrogate_bench64 ${CMAKE_SOURCE_DIR}/bench/win/surrogate_bench.cpp)
