@@ -101,13 +101,34 @@ Host RunningHost() {
   return {};
 }
 
-// Waits up to timeoutMs for the process to end.
-bool Ends(DWORD pid, DWORD timeoutMs) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+// Waits up to timeoutMs for the process to end, with exit code 0 when it
+// is still there to be asked.
+bool EndsWell(DWORD pid, DWORD timeoutMs) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!process) return true;  // already gone
-  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+  DWORD code = 1;
+  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
   CloseHandle(process);
-  return ended;
+  return ended && code == 0;
+}
+
+// Waits for a host left by an earlier client to end, so that the one this
+// run starts is the only one.
+bool NoHost(DWORD timeoutMs) {
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+      running = running || _wcsicmp(entry.szExeFile, L"QuillboxHost.exe") == 0;
+    CloseHandle(snapshot);
+    if (!running) return true;
+    if (GetTickCount64() - start > timeoutMs) return false;
+    Sleep(100);
+  }
 }
 
 int g_passed = 0, g_failed = 0;
@@ -121,6 +142,7 @@ void Check(bool ok, const char* what, HRESULT hr = S_OK) {
 }
 
 int RunLife(const wchar_t* photo) {
+  Check(NoHost(20000), "no host is left from an earlier client");
   Host first;
   {
     ComPtr<IVuPicture> picture, result;
@@ -129,8 +151,8 @@ int RunLife(const wchar_t* photo) {
     first = RunningHost();
     Check(first.serving != 0, "one host serves the objects");
   }
-  Check(first.serving && Ends(first.serving, 15000) && Ends(first.registering, 5000),
-        "the host ends after the last object is released");
+  Check(first.serving && EndsWell(first.serving, 15000) && EndsWell(first.registering, 5000),
+        "the host ends cleanly after the last object is released");
 
   ComPtr<IVuPicture> picture, result;
   HRESULT hr = Road(photo, picture, result);
@@ -148,7 +170,7 @@ int RunLife(const wchar_t* photo) {
   LONG width = 0;
   hr = picture->get_Width(&width);
   Check(FAILED(hr), "a proxy of the killed host fails", hr);
-  Check(second.registering && Ends(second.registering, 5000), "its registrations are taken back");
+  Check(second.registering && EndsWell(second.registering, 5000), "its registrations are taken back");
   picture.Reset();
   result.Reset();
 
@@ -160,8 +182,8 @@ int RunLife(const wchar_t* photo) {
   Check(third.serving != 0 && third.serving != second.serving, "by a new host");
   picture.Reset();
   result.Reset();
-  Check(third.serving && Ends(third.serving, 15000) && Ends(third.registering, 5000),
-        "which ends after its last object too");
+  Check(third.serving && EndsWell(third.serving, 15000) && EndsWell(third.registering, 5000),
+        "which ends cleanly after its last object too");
 
   std::printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed;
