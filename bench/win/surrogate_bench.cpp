@@ -27,7 +27,7 @@ namespace {
 
 constexpr LONG kWidth = 6000;
 constexpr LONG kHeight = 4000;
-constexpr int kRuns = 7;
+constexpr int kRuns = 15;
 constexpr int kReads = 1000;  // property reads per run
 
 double Now() {
