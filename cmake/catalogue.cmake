@@ -1,8 +1,9 @@
 # The class catalogue, read from server/catalogue.h (the one list of the
-# classes, which the object map includes too): registry script number per
-# class in object-map order, plus the scripts the module carries but never
-# runs, whose CLSIDs are written there. The other CLSIDs and the LIBID are
-# read from the IDL, the one place they are written.
+# classes, which the object map and the surrogate include too): registry
+# script number per class in object-map order, the scripts the module
+# carries but never runs, whose CLSIDs are written there, and the AppID of
+# the classes with its script. The other CLSIDs and the LIBID are read from
+# the IDL, the one place they are written.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/server/catalogue.h ${CMAKE_SOURCE_DIR}/idl/quillbox.idl)
 file(STRINGS ${CMAKE_SOURCE_DIR}/server/catalogue.h _qb_catalogue_lines REGEX "^QB_")
@@ -14,6 +15,9 @@ foreach(_line IN LISTS _qb_catalogue_lines)
   elseif(_line MATCHES "^QB_UNSERVED_CLASS\\(([A-Za-z]+), ([0-9]+), ([0-9A-Fa-f-]+)\\)$")
     list(APPEND QB_UNSERVED_CATALOGUE ${CMAKE_MATCH_1}:${CMAKE_MATCH_2})
     set(QB_CLSID_${CMAKE_MATCH_1} ${CMAKE_MATCH_3})
+  elseif(_line MATCHES "^QB_APPID\\(([0-9]+), ([0-9A-Fa-f-]+)\\)$")
+    set(QB_APPID_SCRIPT ${CMAKE_MATCH_1})
+    set(QB_APPID ${CMAKE_MATCH_2})
   else()
     message(FATAL_ERROR "server/catalogue.h: cannot read \"${_line}\"")
   endif()
@@ -21,6 +25,9 @@ endforeach()
 list(LENGTH QB_CATALOGUE _qb_count)
 if(NOT _qb_count EQUAL 29)
   message(FATAL_ERROR "server/catalogue.h lists ${_qb_count} classes, not 29")
+endif()
+if(NOT QB_APPID)
+  message(FATAL_ERROR "server/catalogue.h names no AppID")
 endif()
 
 file(READ ${CMAKE_SOURCE_DIR}/idl/quillbox.idl QB_IDL_TEXT)
@@ -36,10 +43,13 @@ foreach(_c IN LISTS _coclasses)
   set(QB_CLSID_${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
 endforeach()
 
-# Writes one registry script per class into DIR and a resource script that
-# names them, numbered as in the catalogue.
+# Writes one registry script per class and the AppID's script into DIR, and
+# a resource script that names them, numbered as in the catalogue.
 function(qb_generate_registry_scripts DIR)
-  set(_rc "// Generated from the class catalogue: one REGISTRY resource per class.\n")
+  set(_rc "// Generated from the class catalogue: one REGISTRY resource per class, and the AppID's.\n")
+  set(APPID ${QB_APPID})
+  configure_file(${CMAKE_SOURCE_DIR}/server/scripts/appid.rgs.in ${DIR}/AppID.rgs @ONLY)
+  string(APPEND _rc "${QB_APPID_SCRIPT} REGISTRY \"AppID.rgs\"\n")
   foreach(_entry IN LISTS QB_CATALOGUE QB_UNSERVED_CATALOGUE)
     string(REPLACE ":" ";" _pair ${_entry})
     list(GET _pair 0 CLASS)

@@ -79,6 +79,15 @@ set_target_properties(Quillbox PROPERTIES PREFIX "" OUTPUT_NAME Quillbox
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_libraries(Quillbox PRIVATE quillbox_server)
 
+# The surrogate beside the DLL: serves its classes to clients that cannot
+# load it (64-bit ones), all in one process.
+add_executable(QuillboxHost WIN32 host/quillbox_host.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(QuillboxHost quillbox_idl)
+target_include_directories(QuillboxHost PRIVATE ${CMAKE_SOURCE_DIR} ${QB_GEN})
+target_link_libraries(QuillboxHost PRIVATE ole32 uuid shell32)
+target_link_options(QuillboxHost PRIVATE -municode)
+set_target_properties(QuillboxHost PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 # Type-library registration tool used by the install script.
 add_executable(regtlb install/regtlb.cpp)
 target_link_libraries(regtlb PRIVATE ole32 oleaut32)
@@ -109,6 +118,34 @@ target_include_directories(apply_bench PRIVATE ${QB_GEN} ${CMAKE_SOURCE_DIR})
 target_link_libraries(apply_bench PRIVATE rastrum_import ole32 oleaut32 uuid)
 set_target_properties(apply_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# Clients for 64-bit Windows, which the surrogate serves: built from the same
+# sources as their 32-bit twins with the x86-64 cross compiler.
+find_program(QB_CXX64 x86_64-w64-mingw32-g++ NO_CMAKE_FIND_ROOT_PATH)
+if(NOT QB_CXX64)
+  message(FATAL_ERROR "x86_64-w64-mingw32-g++ not found: install g++-mingw-w64-x86-64")
+endif()
+function(qb_add_win64_program NAME SOURCE)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${NAME}.exe
+    COMMAND ${QB_CXX64} -std=c++20 -O2 -Wall -Wextra -municode -static
+            -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0600
+            -I${QB_GEN} -I${CMAKE_SOURCE_DIR} ${SOURCE} -x c++ ${QB_GEN}/quillbox_i.c -x none
+            -lole32 -loleaut32 -luuid -o ${CMAKE_BINARY_DIR}/${NAME}.exe
+    DEPENDS ${SOURCE} ${QB_GEN}/quillbox.h ${QB_GEN}/quillbox_i.c
+    COMMENT "x86-64: ${NAME}.exe")
+  add_custom_target(${NAME} ALL DEPENDS ${CMAKE_BINARY_DIR}/${NAME}.exe)
+  add_dependencies(${NAME} quillbox_idl)
+endfunction()
+
+# A client calling through the vtables, in process (32-bit) and through the
+# surrogate (64-bit).
+add_executable(vtable_client tests/surrogate/vtable_client.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(vtable_client quillbox_idl)
+target_include_directories(vtable_client PRIVATE ${QB_GEN})
+target_link_libraries(vtable_client PRIVATE ole32 oleaut32 uuid)
+target_link_options(vtable_client PRIVATE -municode)
+set_target_properties(vtable_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_win64_program(vtable_client64 ${CMAKE_SOURCE_DIR}/tests/surrogate/vtable_client.cpp)
+
 # The card player, copied in front of every card. It travels alone, so it is
 # self-contained: the decoders are linked in, imports are system DLLs only.
 add_executable(Showreel WIN32 showreel/showreel.cpp output/card_file.cpp showreel/showreel.rc)
@@ -132,3 +169,12 @@ add_executable(quillbox_soak tests/soak/soak.cpp)
 target_link_libraries(quillbox_soak PRIVATE ole32 oleaut32 uuid gdi32 user32)
 target_link_options(quillbox_soak PRIVATE -municode)
 set_target_properties(quillbox_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+# What the surrogate costs: the same calls in process (32-bit) and through
+# QuillboxHost.exe (64-bit), printed side by side by the 64-bit one.
+add_executable(surrogate_bench bench/win/surrogate_bench.cpp ${QB_GEN}/quillbox_i.c)
+add_dependencies(surrogate_bench quillbox_idl)
+target_include_directories(surrogate_bench PRIVATE ${QB_GEN})
+target_link_libraries(surrogate_bench PRIVATE ole32 oleaut32 uuid)
+target_link_options(surrogate_bench PRIVATE -municode)
+set_target_properties(surrogate_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_win64_program(surrogate_bench64 ${CMAKE_SOURCE_DIR}/bench/win/surrogate_bench.cpp)

@@ -64,6 +64,35 @@ STDMETHODIMP AddText::put_ForeColor(OLE_COLOR value) {
   return S_OK;
 }
 
+namespace {
+
+// A font of this process with the description of `font`: name, size,
+// weight, character set, italic, underline and strikethrough.
+HRESULT FontLikeThis(IFont* font, ComPtr<IFont>& local) {
+  FONTDESC description = {};
+  description.cbSizeofstruct = sizeof(FONTDESC);
+  BSTR name = nullptr;
+  BOOL italic = FALSE, underline = FALSE, strikethrough = FALSE;
+  HRESULT hr = font->get_Name(&name);
+  if (SUCCEEDED(hr)) hr = font->get_Size(&description.cySize);
+  if (SUCCEEDED(hr)) hr = font->get_Weight(&description.sWeight);
+  if (SUCCEEDED(hr)) hr = font->get_Charset(&description.sCharset);
+  if (SUCCEEDED(hr)) hr = font->get_Italic(&italic);
+  if (SUCCEEDED(hr)) hr = font->get_Underline(&underline);
+  if (SUCCEEDED(hr)) hr = font->get_Strikethrough(&strikethrough);
+  if (SUCCEEDED(hr)) {
+    description.lpstrName = name;
+    description.fItalic = italic;
+    description.fUnderline = underline;
+    description.fStrikethrough = strikethrough;
+    hr = OleCreateFontIndirect(&description, IID_IFont, reinterpret_cast<void**>(local.ReleaseAndGetAddressOf()));
+  }
+  SysFreeString(name);
+  return hr;
+}
+
+}  // namespace
+
 // A reference to the font held (null after put_Font(null)).
 STDMETHODIMP AddText::get_Font(IFontDisp** value) {
   if (!value) return E_POINTER;
@@ -74,12 +103,20 @@ STDMETHODIMP AddText::get_Font(IFontDisp** value) {
 
 // Holds a clone of the client's font, and the LOGFONTW of the client's own
 // font as GDI describes it. A null font, or one without IFont, leaves the
-// LOGFONTW as it was: the last font given is still the one drawn with.
+// LOGFONTW as it was: the last font given is still the one drawn with. A
+// font that lives in another process (the client of a surrogate) has a
+// handle that means nothing here: a font of this process with its
+// description stands in for it.
 STDMETHODIMP AddText::put_Font(IFontDisp* value) {
   m_font.Reset();
   if (!value) return S_OK;
   ComPtr<IFont> font;
   if (FAILED(value->QueryInterface(IID_IFont, reinterpret_cast<void**>(font.GetAddressOf())))) return S_OK;
+  if (ComPtr<IClientSecurity> proxy; SUCCEEDED(font.As(&proxy))) {
+    ComPtr<IFont> local;
+    if (FAILED(FontLikeThis(font.Get(), local))) return S_OK;
+    font = local;
+  }
   ComPtr<IFont> clone;
   if (SUCCEEDED(font->Clone(clone.GetAddressOf())) && clone)
     clone.As(&m_font);  // stays null when the clone has no IFontDisp

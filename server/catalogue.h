@@ -1,16 +1,20 @@
 // The class catalogue: every class of the module, once, in object-map
 // order, with the number of its REGISTRY resource. The object map
-// (server/object_map.cpp) and the build's registry scripts
-// (cmake/catalogue.cmake) are both made from this list; CLSIDs come from
-// the IDL.
+// (server/object_map.cpp), the surrogate (host/quillbox_host.cpp) and the
+// build's registry scripts (cmake/catalogue.cmake) are all made from this
+// list; CLSIDs come from the IDL.
 //
 //   QB_CLASS(Name, ScriptId)
 //     a creatable class served by the module;
 //   QB_UNSERVED_CLASS(Name, ScriptId, CLSID)
 //     a class whose registry script the module carries but never runs; its
 //     CLSID is not in the IDL, so it is written here.
+//   QB_APPID(ScriptId, APPID)
+//     the AppID of the served classes: its registry script names the
+//     surrogate (QuillboxHost.exe beside the module) that serves them to
+//     clients out of process, all in one process.
 //
-// No include guard: the includer defines both macros.
+// No include guard: the includer defines the three macros.
 
 QB_CLASS(VuPicture, 101)
 QB_CLASS(SharpModifier, 103)
@@ -41,6 +45,8 @@ QB_CLASS(ExportToCard, 131)
 QB_CLASS(MirrorModifier, 132)
 QB_CLASS(AdjustColorModifier, 133)
 QB_CLASS(WallPaper, 134)
+
+QB_APPID(100, 7FDB9A37-8C29-4BC1-A86E-DA689D79C00B)
 
 QB_UNSERVED_CLASS(PictureModifier, 105, 78D01E0A-8C55-493F-A584-370547EA907A)
 QB_UNSERVED_CLASS(FileInfo, 128, EFBC1543-07F8-4553-AE62-A4C07857D697)

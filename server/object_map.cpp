@@ -41,11 +41,20 @@ HRESULT Create<FileInfoArray>(IUnknown* outer, REFIID riid, void** ppv) {
 #define QB_WIDE(text) QB_WIDE_TEXT(text)
 #define QB_CLASS(name, script) {&CLSID_##name, QB_WIDE(#name), script, &Create<name>},
 #define QB_UNSERVED_CLASS(name, script, clsid)
+#define QB_APPID(script, appid)
 const ObjectMapEntry kObjectMap[] = {
 #include "server/catalogue.h"
 };
 #undef QB_CLASS
+#undef QB_APPID
+
+// The registry script of the classes' AppID.
+#define QB_CLASS(name, script)
+#define QB_APPID(script, appid) constexpr UINT kAppIdScript = script;
+#include "server/catalogue.h"
+#undef QB_CLASS
 #undef QB_UNSERVED_CLASS
+#undef QB_APPID
 constexpr size_t kClassCount = sizeof(kObjectMap) / sizeof(kObjectMap[0]);
 static_assert(kClassCount == 29, "the catalogue has 29 classes");
 
@@ -87,8 +96,10 @@ HRESULT GetClassFactory(REFCLSID clsid, REFIID riid, void** ppv) {
 }
 
 HRESULT RegisterServer() {
+  HRESULT hr = RunRegistryScript(kAppIdScript, true);
+  if (FAILED(hr)) return hr;
   for (const ObjectMapEntry& e : kObjectMap) {
-    HRESULT hr = RunRegistryScript(e.scriptId, true);
+    hr = RunRegistryScript(e.scriptId, true);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -96,6 +107,7 @@ HRESULT RegisterServer() {
 
 HRESULT UnregisterServer() {
   for (const ObjectMapEntry& e : kObjectMap) RunRegistryScript(e.scriptId, false);
+  RunRegistryScript(kAppIdScript, false);
   return S_OK;
 }
 

@@ -27,8 +27,9 @@ const ObjectMapEntry* FindClass(REFCLSID clsid);
 // The class factory of an entry, created on first request and cached.
 HRESULT GetClassFactory(REFCLSID clsid, REFIID riid, void** ppv);
 
-// Runs every entry's registry script, registering (stops at the first
-// failure) or unregistering (goes on past failures, returns S_OK).
+// Runs the AppID's registry script and every entry's, registering (stops at
+// the first failure) or unregistering (goes on past failures, returns
+// S_OK).
 HRESULT RegisterServer();
 HRESULT UnregisterServer();
 

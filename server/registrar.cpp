@@ -1,6 +1,7 @@
 #include "server/registrar.h"
 
 #include <climits>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -144,10 +145,16 @@ HRESULT ScriptResultToHResult(const reg::Result& result) {
   return E_FAIL;
 }
 
+std::wstring HostPath(const std::wstring& modulePath) {
+  const size_t slash = modulePath.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash + 1)) + L"QuillboxHost.exe";
+}
+
 HRESULT RunRegistryScriptText(const std::string& scriptUtf8, bool doRegister, const std::wstring& modulePath) {
-  std::string module;
-  if (!ToUtf8(modulePath, module)) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-  const reg::Variables variables = {{"MODULE", module}};
+  std::string module, host;
+  if (!ToUtf8(modulePath, module) || !ToUtf8(HostPath(modulePath), host))
+    return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+  const reg::Variables variables = {{"MODULE", module}, {"HOST", host}};
   WinRegistryStore store;
   const reg::Result result = reg::Run(scriptUtf8, variables, store, doRegister);
   if (!result.ok()) {

@@ -30,14 +30,18 @@ class WinRegistryStore : public reg::KeyStore {
 // failed (registration has undone the keys it created).
 HRESULT ScriptResultToHResult(const reg::Result& result);
 
+// The surrogate that serves the classes out of process: QuillboxHost.exe in
+// the folder of modulePath.
+std::wstring HostPath(const std::wstring& modulePath);
+
 // Registers (or unregisters) with a script given as UTF-8 text; %MODULE%
-// expands to modulePath. A failure is also written to the debugger output
-// with its script line.
+// expands to modulePath, %HOST% to HostPath(modulePath). A failure is also
+// written to the debugger output with its script line.
 HRESULT RunRegistryScriptText(const std::string& scriptUtf8, bool doRegister, const std::wstring& modulePath);
 
 // Runs the module's resource of type "REGISTRY" with the given number. The
 // resource is ANSI text (the process code page); %MODULE% expands to the
-// module's full path.
+// module's full path, %HOST% to the surrogate's beside it.
 HRESULT RunRegistryScript(UINT resourceId, bool doRegister);
 
 }  // namespace qb

@@ -23,6 +23,7 @@ LAYERS=(
   "collections: base com idl"
   "showreel: base rastrum output"
   "server: *"
+  "host: server idl"
   "install: *"
   "bench: *"
   "tests: *"

@@ -12,7 +12,7 @@ qb_log() { printf '== %s\n' "$*" >&2; }
 
 # Installs whatever of the packages is missing (Debian 12, as root).
 qb_install_packages() {
-  local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 mingw-w64-tools
+  local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
     fonts-wine nasm libz-mingw-w64-dev cmake g++ make libgtest-dev libgmock-dev
     libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libimage-exiftool-perl
     libjpeg-turbo-progs xvfb xauth fonts-wqy-microhei python3)
@@ -65,6 +65,20 @@ qb_make_prefix() {
   local fonts="$WINEPREFIX/drive_c/windows/Fonts"
   mkdir -p "$fonts"
   cp -n /usr/share/wine/fonts/* "$fonts/" 2>/dev/null || true
+}
+
+# The 64-bit prefix of the build tree, where 64-bit programs get the
+# classes through the surrogate. Debian's wine64 package puts no wine64 on
+# the PATH: its loader is /usr/lib/wine/wine64. (The wine command starts
+# 64-bit programs too, but a program that both kinds of Windows have, such
+# as cscript, then runs as its 32-bit self.)
+QB_WIN64_PREFIX="$QB_BUILD/win64/wineprefix"
+QB_WINE64="$(command -v wine64 2>/dev/null || echo /usr/lib/wine/wine64)"
+
+# Switches this shell to the 64-bit prefix, made on first use.
+qb_use_win64_prefix() {
+  export WINEPREFIX="$QB_WIN64_PREFIX" WINEARCH=win64
+  qb_make_prefix
 }
 
 qb_stop_prefix() {

@@ -74,11 +74,11 @@ TEST(InstallScripts, InstallNamesTheFileThatIsMissing) {
   const std::wstring dir = std::wstring(temp) + L"quillbox-install-test";
   CreateDirectoryW(dir.c_str(), nullptr);
   const std::wstring output = dir + L"\\said.txt";
-  const wchar_t* files[] = {L"install.cmd", L"Quillbox.dll", L"Quillbox.tlb", L"Rastrum.dll"};
+  const wchar_t* files[] = {L"install.cmd", L"Quillbox.dll", L"Quillbox.tlb", L"Rastrum.dll", L"regtlb.exe"};
   // Each round copies one file more; the first absent one must be named.
   const char* expected[] = {"Quillbox.dll is missing", "Quillbox.tlb is missing", "Rastrum.dll is missing",
-                            "regtlb.exe is missing"};
-  for (int present = 1; present <= 4; ++present) {
+                            "regtlb.exe is missing", "QuillboxHost.exe is missing"};
+  for (int present = 1; present <= 5; ++present) {
     const std::wstring name = files[present - 1];
     ASSERT_TRUE(CopyFileW(BuildFile(name.c_str()).c_str(), (dir + L"\\" + name).c_str(), FALSE));
     EXPECT_EQ(2u, RunCmd(L"install.cmd > said.txt", dir));

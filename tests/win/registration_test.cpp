@@ -1,6 +1,7 @@
 // Self-registration of Quillbox.dll against the real registry of the
-// prefix: the keys have exactly the shape of the class scripts, a second
-// registration changes nothing, and unregistration removes what it made.
+// prefix: the keys have exactly the shape of the class scripts and the
+// AppID's, a second registration changes nothing, and unregistration
+// removes what it made.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -48,9 +49,24 @@ std::wstring ModuleFileName() {
   return path;
 }
 
+// The AppID every class names, read from the first class's key.
+std::wstring AppId() {
+  std::wstring appId;
+  ReadRegString(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidString(*qb::ObjectMap()[0].clsid), L"AppID", &appId);
+  return appId;
+}
+
 void ExpectRegisteredShape() {
   const std::wstring libid = GuidString(LIBID_QuillboxLib);
   const std::wstring module = ModuleFileName();
+  // One AppID for all the classes, whose surrogate is the host beside the
+  // module, named by its full path in quotes.
+  const std::wstring appId = AppId();
+  EXPECT_EQ(38u, appId.size()) << "the classes have an AppID";
+  EXPECT_EQ(L"Quillbox", Default(L"AppID\\" + appId));
+  std::wstring surrogate;
+  EXPECT_TRUE(ReadRegString(HKEY_CLASSES_ROOT, L"AppID\\" + appId, L"DllSurrogate", &surrogate));
+  EXPECT_EQ(L"\"" + module.substr(0, module.rfind(L'\\') + 1) + L"QuillboxHost.exe\"", surrogate);
   for (size_t i = 0; i < qb::ObjectMapSize(); ++i) {
     const qb::ObjectMapEntry& e = qb::ObjectMap()[i];
     const std::wstring name = e.name;
@@ -81,6 +97,9 @@ void ExpectRegisteredShape() {
     EXPECT_EQ(expected, Subkeys(key));
     EXPECT_EQ(progId, Default(key + L"\\ProgID"));
     EXPECT_EQ(independent, Default(key + L"\\VersionIndependentProgID"));
+    std::wstring classAppId;
+    EXPECT_TRUE(ReadRegString(HKEY_CLASSES_ROOT, key, L"AppID", &classAppId));
+    EXPECT_EQ(appId, classAppId);
     EXPECT_EQ(module, Default(key + L"\\InprocServer32"));
     std::wstring threading;
     EXPECT_TRUE(ReadRegString(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", &threading));
@@ -108,7 +127,10 @@ TEST(Registration, RegisterTwiceUnregisterAndRegisterAgain) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Quillbox.PictureModifier.1"));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Quillbox.FileInfo"));
 
+  const std::wstring appId = AppId();
   ASSERT_EQ(S_OK, unreg());
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"AppID\\" + appId));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"AppID"));
   for (size_t i = 0; i < qb::ObjectMapSize(); ++i) {
     const qb::ObjectMapEntry& e = qb::ObjectMap()[i];
     std::wstring name = e.name;
