@@ -169,6 +169,7 @@ add_executable(quillbox_soak tests/soak/soak.cpp)
 target_link_libraries(quillbox_soak PRIVATE ole32 oleaut32 uuid gdi32 user32)
 target_link_options(quillbox_soak PRIVATE -municode)
 set_target_properties(quillbox_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 # What the surrogate costs: the same calls in process (32-bit) and through
 # QuillboxHost.exe (64-bit), printed side by side by the 64-bit one.
 add_executable(surrogate_bench bench/win/surrogate_bench.cpp ${QB_GEN}/quillbox_i.c)
