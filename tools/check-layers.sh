@@ -25,6 +25,7 @@ LAYERS=(
   "server: *"
   "install: *"
   "bench: *"
+  "fuzz: base rastrum metadata modifiers output server tests"
   "tests: *"
   "examples: *"
 )

@@ -76,7 +76,8 @@ Status MemoryKeyStore::CreateKey(Root root, const std::string& path) {
   const size_t sep = path.rfind('\\', missing.back() - 1);
   size_t from = sep == std::string::npos ? 0 : sep + 1;
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    display += "\\" + path.substr(from, *it - from);
+    display += '\\';
+    display.append(path, from, *it - from);
     m_keys.try_emplace(folded.substr(0, rootChars + *it), Key{display, {}});
     from = *it + 1;
   }

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -431,8 +430,7 @@ TEST(BmpRleFiles, ImageMagickFilesOfEveryWidth) {
   command += " -compress RLE -write BMP3:" + dir + "/rle_%02d.bmp -compress None BMP3:" + dir + "/raw_%02d.bmp";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   auto read = [&](const char* kind, int index) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/%s_%02d.bmp", kind, index);
+    const std::string name = "/" + std::string(kind) + (index < 10 ? "_0" : "_") + std::to_string(index) + ".bmp";
     std::ifstream in(dir + name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
   };
