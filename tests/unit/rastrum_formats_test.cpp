@@ -430,8 +430,9 @@ TEST(BmpRleFiles, ImageMagickFilesOfEveryWidth) {
   command += " -compress RLE -write BMP3:" + dir + "/rle_%02d.bmp -compress None BMP3:" + dir + "/raw_%02d.bmp";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   auto read = [&](const char* kind, int index) {
-    const std::string name = "/" + std::string(kind) + (index < 10 ? "_0" : "_") + std::to_string(index) + ".bmp";
-    std::ifstream in(dir + name, std::ios::binary);
+    std::string path = dir;
+    path.append("/").append(kind).append(index < 10 ? "_0" : "_").append(std::to_string(index)).append(".bmp");
+    std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
   };
   auto pixels24 = [](const Decoded& d) {
@@ -672,6 +673,12 @@ TEST(GifDecode, RefusesBrokenFiles) {
   Bytes hugeScreen = gif;  // 20000 x 20000: stb's working copies alone pass 2 GB
   hugeScreen[6] = hugeScreen[8] = 0x20;
   hugeScreen[7] = hugeScreen[9] = 0x4E;
+  // 19778 x 11774: the block would fit, stb's 12 bytes a pixel would not.
+  Bytes wideScreen = gif;
+  wideScreen[6] = 0x42, wideScreen[7] = 0x4D, wideScreen[8] = 0xFE, wideScreen[9] = 0x2D;
+  // 2000 x 2000 behind five bytes of LZW data, which cover 20480 pixels.
+  Bytes thinData = gif;
+  thinData[7] = thinData[9] = 0x07, thinData[6] = thinData[8] = 0xD0;
   const std::vector<std::tuple<const char*, Bytes, int>> cases = {
       {"not GIF", Str("GIF88a") + Bytes(20, 0), kUnknownFormat},
       {"screen descriptor cut", Bytes(gif.begin(), gif.begin() + 10), kCorruptData},
@@ -679,10 +686,13 @@ TEST(GifDecode, RefusesBrokenFiles) {
       {"undefined LZW code", badCode, kCorruptData},
       {"no image", Bytes(gif.begin(), gif.begin() + 25), kCorruptData},
       {"screen too large", hugeScreen, kTooLarge},
+      {"screen past the decoder's peak", wideScreen, kTooLarge},
+      {"screen the data cannot cover", thinData, kCorruptData},
   };
   for (const auto& [name, file, expected] : cases) {
-    VectorAllocator out;
+    CountingAllocator out;
     EXPECT_EQ(DecodeGif(file, out), expected) << name;
+    EXPECT_EQ(out.calls, 0) << name;
   }
 }
 
