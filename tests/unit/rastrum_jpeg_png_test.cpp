@@ -621,6 +621,26 @@ TEST(JpegHostileScans, AreRefusedByTheirDataAndWork) {
   }
 }
 
+// A header that claims more than the file's data can hold is refused
+// before the block is allocated: 4000 x 4000 PNG rows cannot inflate from
+// the IDAT of a 16 x 16 picture (deflate gives at most 1032 bytes a byte),
+// nor 4000 x 4000 JPEG blocks come from its scan (at least a bit a block).
+TEST(JpegPngThinData, RefusedBeforeAllocating) {
+  Bytes png = WritePng({}, 16, 16);
+  for (int at : {16, 20}) png[at] = 0, png[at + 1] = 0, png[at + 2] = 0x0F, png[at + 3] = 0xA0;
+  const uLong crc = crc32(0, &png[12], 17);
+  for (int i = 0; i < 4; ++i) png[29 + i] = uint8_t(crc >> (24 - 8 * i));
+  Bytes jpeg = WriteJpeg({}, 16, 16, RgbPhoto);
+  const size_t sof = FindMarker(jpeg, 0xC0);
+  jpeg[sof + 3] = jpeg[sof + 5] = 4000 >> 8;
+  jpeg[sof + 4] = jpeg[sof + 6] = 4000 & 0xFF;
+  for (auto [decoder, file] : {std::pair{Decoder(DecodeJpeg), &jpeg}, std::pair{Decoder(DecodePng), &png}}) {
+    RecordingAllocator out;
+    EXPECT_EQ(decoder(*file, out), kCorruptData);
+    EXPECT_EQ(out.calls, 0);
+  }
+}
+
 TEST(JpegPngOutOfMemory, ReportedWhenTheBlockCannotBeHad) {
   for (auto [decoder, file] : {std::pair{Decoder(DecodeJpeg), WriteJpeg({}, 16, 16, RgbPhoto)},
                                std::pair{Decoder(DecodePng), WritePng({}, 16, 16)}}) {
