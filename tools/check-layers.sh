@@ -26,6 +26,7 @@ LAYERS=(
   "host: server idl"
   "install: *"
   "bench: *"
+  "fuzz: base rastrum metadata modifiers output server tests"
   "tests: *"
   "examples: *"
 )

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds both trees, installs Quillbox into the private Wine prefix and runs
-# every test: the layering check, native unit tests, the Windows test
-# program under Wine, and the VBScript and JScript tests through cscript.
+# every test: the layering check, native unit tests (also under ASan and
+# UBSan), a short run of every fuzz target, the Windows test program under
+# Wine, and the VBScript and JScript tests through cscript.
 # Ends with one line "N passed, N failed, N skipped" for the whole run; exits
 # non-zero on any failure, a failed build, a test program or script that did
 # not report, or a skipped test that is not on the list of expected skips.
@@ -144,6 +145,28 @@ else
   fail_run "sanitizer build"
   tail -20 "$QB_BUILD/logs/asan-build.log" >&2
 fi
+
+# Every fuzz target, a short fixed run each from its seeds and regression
+# files (clang, libFuzzer with ASan and UBSan); each target counts as a test.
+qb_log "fuzz smoke run"
+QB_BUILD="$QB_BUILD" bash "$QB_ROOT/tools/fuzz.sh" --smoke >"$QB_BUILD/logs/fuzz.log" 2>&1 </dev/null
+fuzz_rc=$?
+fuzz_line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$QB_BUILD/logs/fuzz.log" | tail -1)
+if [ -z "$fuzz_line" ]; then
+  fail_run "fuzz smoke run: did not report (exit $fuzz_rc)"
+  tail -20 "$QB_BUILD/logs/fuzz.log" >&2
+else
+  passed=$((passed + ${fuzz_line%% passed*}))
+  fuzz_failed=${fuzz_line#*, }
+  fuzz_failed=${fuzz_failed%% failed}
+  failed=$((failed + fuzz_failed))
+  if [ "$fuzz_failed" -ne 0 ] || [ "$fuzz_rc" -ne 0 ]; then
+    problems+=("fuzz smoke run: $fuzz_failed failed (exit $fuzz_rc)")
+    grep -E '^fuzz .*FAILED' "$QB_BUILD/logs/fuzz.log" >&2
+    [ "$fuzz_failed" -eq 0 ] && failed=$((failed + 1))
+  fi
+fi
+grep -E '^fuzz ' "$QB_BUILD/logs/fuzz.log" >&2
 
 qb_stop_prefix
 qb_make_prefix

@@ -372,8 +372,9 @@ bool JpegExifReader::ParseIfd(std::uint32_t dirStart, const ExifBytes& tiff, Exi
   // (true while it is still being walked).
   const auto [it, firstVisit] = visited.try_emplace(dirStart, true);
   if (!firstVisit) return it->second;
+  bool& result = it->second;
   const auto fail = [&](const char* text) {
-    it->second = false;
+    result = false;
     return Fail(text);
   };
 

@@ -7,9 +7,12 @@
 
 namespace qb::tone {
 
-uint8_t ShiftChannel(int ch, int offset) { return static_cast<uint8_t>(std::clamp(ch + offset, 0, 255)); }
+uint8_t ShiftChannel(int ch, int offset) {
+  return static_cast<uint8_t>(std::clamp<int64_t>(int64_t{ch} + offset, 0, 255));
+}
 
 uint8_t StretchChannel(int ch, int a) {
+  a = ClampLevel(a);
   if (a >= 0) {
     const int lo = a;
     const int hi = 255 - a;
@@ -96,6 +99,7 @@ int FindMultiplier(double scale, int count, bool addD, Want want) {
 }  // namespace
 
 void ShiftChannels(dib::ImageView pixels, int offset) {
+  offset = std::clamp(offset, -255, 255);  // the same curve, and -offset exists
   const Curve curve = ShiftCurve(offset);
   if (offset >= 0) {
     const __m128i add = _mm_set1_epi8(static_cast<char>(std::min(offset, 255)));
@@ -107,6 +111,7 @@ void ShiftChannels(dib::ImageView pixels, int offset) {
 }
 
 void StretchChannels(dib::ImageView pixels, int a) {
+  a = ClampLevel(a);
   const Curve curve = StretchCurve(a);
   if (a == 0) return;  // the identity
   if (a > 0 && a < 128) {

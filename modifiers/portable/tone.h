@@ -22,7 +22,8 @@ uint8_t ShiftChannel(int ch, int offset);
 // f = (hi - lo) / 255 in single precision; ch <= lo gives 0, ch >= hi gives
 // 255, otherwise trunc((ch - lo) / f) with the division in double
 // precision. a < 0: f = 255 / ((a + 255) + a) in single precision and the
-// result is trunc(ch / f) - a.
+// result is trunc(ch / f) - a. A level outside -50..50 counts as the nearer
+// end (ClampLevel).
 uint8_t StretchChannel(int ch, int a);
 
 Curve ShiftCurve(int offset);

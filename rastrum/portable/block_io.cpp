@@ -1,5 +1,6 @@
 #include "rastrum/portable/block_io.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -68,6 +69,14 @@ int MakePaletteBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_
   if (bitCount != 1 && bitCount != 4 && bitCount != 8) return kBadArgument;
   if (table.size() / 4 > (size_t{1} << bitCount)) return kBadArgument;
   return MakeBlock(out, width, height, bitCount, table, xPelsPerMeter, yPelsPerMeter, result);
+}
+
+int CheckDecodePeak(int32_t width, int32_t height, uint64_t working, uint64_t resident,
+                    uint16_t bitCount, uint32_t tableBytes) {
+  const auto block = dib::PackedDibSize(width, height, bitCount, dib::kInfoHeaderSize + tableBytes);
+  if (!block) return kTooLarge;
+  const uint64_t peak = std::max(working, resident + *block);
+  return peak <= dib::kMaxBlockBytes ? kOk : kTooLarge;
 }
 
 int Source24::Open(std::span<const uint8_t> block) {

@@ -30,6 +30,14 @@ int MakePaletteBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_
                      std::span<const uint8_t> table, int32_t xPelsPerMeter, int32_t yPelsPerMeter,
                      NewBlock& result);
 
+// The size guard of a decoder: kOk when its peak, `working` bytes of its
+// own held at once with `resident` bytes of them still held while the new
+// block (24 bits, or bitCount bits after a tableBytes colour table) is
+// made, fits what a 32-bit process can hold; kTooLarge otherwise, before
+// anything is allocated.
+int CheckDecodePeak(int32_t width, int32_t height, uint64_t working, uint64_t resident,
+                    uint16_t bitCount = 24, uint32_t tableBytes = 0);
+
 // A source block read as 24-bit rows: the block's own rows when it already
 // is 24-bit BI_RGB without a table, otherwise a converted copy.
 class Source24 {

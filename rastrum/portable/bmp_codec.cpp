@@ -227,17 +227,22 @@ int DecodeRows(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocato
 // indices. Pairs are (count, value): a count above 0 repeats value (RLE4:
 // its two nibbles in turn); a count of 0 is an escape: 0 end of line, 1 end
 // of bitmap, 2 a delta (right, up) in the next two bytes, 3..255 that many
-// literal indices, padded to an even number of bytes. A run or delta that
-// leaves the picture, and a stream without its end-of-bitmap, are corrupt.
+// literal indices, padded to an even number of bytes. Common writers
+// encode a line's padding pixels too (those of the stored row past the
+// width, up to its 4-byte stride): runs may cover them, and they are
+// dropped. A run or delta that leaves the padded picture, and a stream
+// without its end-of-bitmap, are corrupt.
 int WalkRle(std::span<const uint8_t> data, const BmpInfo& info, const dib::ImageView* pixels) {
   const bool rle4 = info.compression == kBiRle4;
   const uint64_t width = static_cast<uint64_t>(info.width);
+  const uint64_t rowPixels = (width * info.bitCount + 31) / 32 * 32 / info.bitCount;
   const uint64_t height = static_cast<uint64_t>(info.height);
   const uint8_t* d = data.data();
   const uint64_t size = data.size();
   uint64_t pos = 0, x = 0, line = 0;
 
   auto put = [&](uint8_t* row, uint64_t at, uint8_t index) {
+    if (at >= width) return;
     if (!rle4) {
       row[at] = index;
     } else if (at % 2 == 0) {
@@ -253,7 +258,7 @@ int WalkRle(std::span<const uint8_t> data, const BmpInfo& info, const dib::Image
     const uint8_t value = d[pos + 1];
     pos += 2;
     if (count > 0) {
-      if (line >= height || count > width - x) return kCorruptData;
+      if (line >= height || count > rowPixels - x) return kCorruptData;
       if (pixels) {
         uint8_t* row = pixels->Row(PictureRow(info, line));
         for (unsigned n = 0; n < count; ++n) {
@@ -275,14 +280,14 @@ int WalkRle(std::span<const uint8_t> data, const BmpInfo& info, const dib::Image
         x += d[pos];
         line += d[pos + 1];
         pos += 2;
-        if (x > width || line > height) return kCorruptData;
+        if (x > rowPixels || line > height) return kCorruptData;
         break;
       }
       default: {  // literal indices
         const uint64_t bytes = rle4 ? (value + 1u) / 2 : value;
         const uint64_t padded = (bytes + 1) & ~uint64_t{1};
         if (!Fits(pos, padded, size)) return kCorruptData;
-        if (line >= height || value > width - x) return kCorruptData;
+        if (line >= height || value > rowPixels - x) return kCorruptData;
         if (pixels) {
           uint8_t* row = pixels->Row(PictureRow(info, line));
           for (unsigned n = 0; n < value; ++n) {
@@ -298,9 +303,20 @@ int WalkRle(std::span<const uint8_t> data, const BmpInfo& info, const dib::Image
   }
 }
 
+// A stream stands for at most this many bytes of the block for each of its
+// own (a run of 255 takes two bytes; ends of lines and deltas skip more),
+// once the block is past kRleFreeBlockBytes.
+constexpr uint64_t kRleBlockBytesPerByte = 4096;
+constexpr uint64_t kRleFreeBlockBytes = uint64_t{1} << 20;
+
 int DecodeRle(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocator& out) {
   const std::span<const uint8_t> data = file.subspan(info.pixelOffset);
   if (const int rc = WalkRle(data, info, nullptr); rc != kOk) return rc;
+  const uint32_t tableBytes = info.tableEntries * 4;
+  if (CheckDecodePeak(info.width, info.height, 0, tableBytes, info.bitCount, tableBytes) != kOk)
+    return kTooLarge;
+  const uint64_t blockBytes = *dib::PackedDibSize(info.width, info.height, info.bitCount);
+  if (blockBytes > kRleFreeBlockBytes && blockBytes / kRleBlockBytesPerByte > data.size()) return kCorruptData;
   const std::vector<uint8_t> table = ReadTable(file.data(), info);
   NewBlock made;
   const int rc = MakePaletteBlock(out, info.width, info.height, info.bitCount, table,

@@ -36,14 +36,66 @@ namespace dib = qb::dib;
 constexpr JDIMENSION kRowsPerCall = 16;
 
 // A progressive file can declare any number of scans, each a pass over the
-// whole coefficient buffer; past this many the file is treated as hostile.
+// blocks of its components; past this many the file is treated as hostile.
 constexpr int kMaxScans = 1000;
+
+// The scans of a file may visit the picture's blocks this many times over
+// on average (the usual progressive scripts take five or six passes): past
+// that the file is treated as hostile, so that a few bytes a scan cannot
+// keep the decoder busy for long.
+constexpr uint64_t kMaxScanPasses = 12;
+
+// Every block costs at least one bit of entropy-coded data (a Huffman-coded
+// DC difference; arithmetic coding is held to the same): a file with less
+// data than that for its blocks cannot hold its picture.
+constexpr uint64_t kBlocksPerDataByte = 8;
 
 struct ErrorManager {
   jpeg_error_mgr pub;  // first member: libjpeg sees only this part
   std::jmp_buf jump;
   volatile int failure;
 };
+
+// The progress monitor with what it counts: the blocks the scans read so
+// far, against the budget the picture's size gives.
+struct ScanBudget {
+  jpeg_progress_mgr pub;  // first member: libjpeg sees only this part
+  int scan;               // the scan whose blocks are counted
+  uint64_t blocks;
+  uint64_t limit;
+};
+
+// The bytes of entropy-coded data of a file (restart markers and stuffed
+// zeros counted), found by a walk over its markers.
+uint64_t EntropyDataBytes(std::span<const uint8_t> file) {
+  uint64_t found = 0;
+  const uint8_t* p = file.data();
+  const size_t size = file.size();
+  size_t pos = 2;  // after SOI
+  while (pos + 4 <= size) {
+    if (p[pos] != 0xFF) {
+      ++pos;  // stray bytes between segments: libjpeg skips them too
+      continue;
+    }
+    const uint8_t marker = p[pos + 1];
+    if (marker == 0xFF || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += marker == 0xFF ? 1 : 2;
+      continue;
+    }
+    if (marker == 0xD9) break;  // EOI
+    const size_t length = size_t{p[pos + 2]} << 8 | p[pos + 3];
+    pos += 2 + length;
+    if (marker != 0xDA) continue;
+    // Entropy-coded data runs to the next marker other than a restart
+    // marker or a stuffed zero.
+    const size_t start = pos;
+    while (pos + 1 < size && !(p[pos] == 0xFF && p[pos + 1] != 0x00 && (p[pos + 1] < 0xD0 || p[pos + 1] > 0xD7)))
+      ++pos;
+    if (pos + 1 >= size) pos = size;
+    if (pos > start) found += pos - start;
+  }
+  return found;
+}
 
 [[noreturn]] void Fail(j_common_ptr cinfo, int failure) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -87,10 +139,20 @@ jpeg_error_mgr* SetUpErrors(ErrorManager& err) {
   return &err.pub;
 }
 
-void LimitScans(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor &&
-      reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
-    Fail(cinfo, kCorruptData);
+// Called while libjpeg reads the scans of a multi-scan file, once per row
+// of blocks: adds each new scan's blocks to the budget.
+void LimitScans(j_common_ptr common) {
+  if (!common->is_decompressor) return;
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  auto* budget = reinterpret_cast<ScanBudget*>(cinfo->progress);
+  if (cinfo->input_scan_number > kMaxScans) Fail(common, kCorruptData);
+  if (cinfo->input_scan_number == budget->scan) return;
+  budget->scan = cinfo->input_scan_number;
+  for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+    const jpeg_component_info* c = cinfo->cur_comp_info[i];
+    budget->blocks += uint64_t{c->width_in_blocks} * c->height_in_blocks;
+  }
+  if (budget->blocks > budget->limit) Fail(common, kCorruptData);
 }
 
 // JFIF density in pixels per metre: per inch (unit 1) rounded to the
@@ -141,17 +203,33 @@ void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inve
 struct Decompressor {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
-  jpeg_progress_mgr progress;
+  ScanBudget progress;
   uint8_t* volatile block;  // the block once allocated, to spoil on failure
 };
 
 // The decode proper; any libjpeg failure jumps out of it to DecodeJpeg.
 int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& out) {
   j_decompress_ptr cinfo = &d.cinfo;
-  d.progress.progress_monitor = LimitScans;
-  cinfo->progress = &d.progress;
+  d.progress.pub.progress_monitor = LimitScans;
+  d.progress.scan = 0;
+  d.progress.blocks = 0;
+  d.progress.limit = 0;
+  cinfo->progress = &d.progress.pub;
   jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(cinfo, TRUE);
+
+  // The blocks of the picture, and those of the coefficient buffer that a
+  // progressive or multi-scan file is read into (each component's padded
+  // to whole MCUs), 128 bytes a block.
+  uint64_t blocks = 0, bufferBlocks = 0;
+  for (int i = 0; i < cinfo->num_components; ++i) {
+    const jpeg_component_info& c = cinfo->comp_info[i];
+    blocks += uint64_t{c.width_in_blocks} * c.height_in_blocks;
+    const uint64_t across = (c.width_in_blocks + c.h_samp_factor - 1) / c.h_samp_factor * c.h_samp_factor;
+    const uint64_t down = (c.height_in_blocks + c.v_samp_factor - 1) / c.v_samp_factor * c.v_samp_factor;
+    bufferBlocks += across * down;
+  }
+  const bool buffered = cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components;
 
   const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
   cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
@@ -160,7 +238,13 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
     return kTooLarge;
   const auto width = static_cast<int32_t>(cinfo->image_width);
   const auto height = static_cast<int32_t>(cinfo->image_height);
-  if (!dib::PackedDibSize(width, height, 24)) return kTooLarge;
+  // The peak: the block, beside the coefficient buffer or a few rows.
+  const uint64_t working = buffered ? bufferBlocks * 128 : uint64_t{cinfo->image_width} * 3 * 2 * 16;
+  if (CheckDecodePeak(width, height, 0, working) != kOk) return kTooLarge;
+  // Everything is allocated before the data is read: the data must be
+  // able to stand for every block.
+  if (blocks > kBlocksPerDataByte * EntropyDataBytes(file)) return kCorruptData;
+  d.progress.limit = kMaxScanPasses * blocks;
   const int32_t xPelsPerMeter = PelsPerMeter(cinfo->density_unit, cinfo->X_density);
   const int32_t yPelsPerMeter = PelsPerMeter(cinfo->density_unit, cinfo->Y_density);
 

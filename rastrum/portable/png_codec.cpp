@@ -95,6 +95,24 @@ int32_t ClampPels(png_uint_32 pelsPerMeter) {
       std::min<png_uint_32>(pelsPerMeter, std::numeric_limits<int32_t>::max()));
 }
 
+// Deflate turns at most 258 bytes into two bits: no stream inflates more
+// than about 1032 times.
+constexpr uint64_t kMaxInflateRatio = 1032;
+
+// The bytes of the IDAT chunks of a PNG file, as far as the file holds
+// them: chunks of a u32 big-endian length, a type, the data and a CRC,
+// after the 8-byte signature.
+uint64_t ImageDataBytes(const uint8_t* data, size_t size) {
+  uint64_t total = 0;
+  for (uint64_t pos = kSignatureBytes; size >= 8 && pos <= size - 8;) {
+    const uint64_t length = png_get_uint_32(data + pos);
+    const uint64_t available = std::min<uint64_t>(length, size - pos - 8);
+    if (std::memcmp(data + pos + 4, "IDAT", 4) == 0) total += available;
+    pos += 12 + length;
+  }
+  return total;
+}
+
 // The decode proper; any libpng failure jumps out of it to DecodePng.
 int DecodeInto(PngContext& ctx, BlockAllocator& out) {
   png_structp png = ctx.png;
@@ -108,8 +126,15 @@ int DecodeInto(PngContext& ctx, BlockAllocator& out) {
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0;
   png_get_IHDR(png, info, &width, &height, &depth, &colorType, nullptr, nullptr, nullptr);
-  if (!dib::PackedDibSize(static_cast<int32_t>(width), static_cast<int32_t>(height), 24))
-    return kTooLarge;  // PNG sides are at most 2^31 - 1: the casts keep them
+  // Beside the block libpng keeps two rows of the file's form (at most 8
+  // bytes a pixel). PNG sides are at most 2^31 - 1: the casts keep them.
+  const uint64_t fileRow = (uint64_t{width} * png_get_channels(png, info) * depth + 7) / 8 + 1;
+  if (CheckDecodePeak(static_cast<int32_t>(width), static_cast<int32_t>(height), 0, 2 * fileRow) != kOk)
+    return kTooLarge;
+  // The block is allocated before the image data is read: the file's IDAT
+  // chunks must hold enough to inflate to every row.
+  if (uint64_t{height} * fileRow > kMaxInflateRatio * ImageDataBytes(ctx.data, ctx.size))
+    return kCorruptData;
 
   int32_t xPelsPerMeter = 0, yPelsPerMeter = 0;
   png_uint_32 xRes = 0, yRes = 0;

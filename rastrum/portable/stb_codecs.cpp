@@ -2,15 +2,17 @@
 //
 // stb_image trusts more than we do: it reads past a truncated TGA or PNM as
 // zeros (or leaves the buffer unwritten), and it allocates what a header
-// claims. So each decoder first reads the format's header itself, proves
-// that the file holds the data the header announces, checks the block size
-// (kTooLarge), and only then hands the bytes to stb. stb returns rows top
+// claims. So each decoder first reads the format's header itself, checks
+// that stb's peak beside the block fits a 32-bit process (kTooLarge), proves
+// that the file holds the data the header announces (or, for GIF, data
+// that can cover the screen), and only then hands the bytes to stb. stb returns rows top
 // first as R,G,B (req_comp 3: alpha dropped); they become a bottom-up 24-bit
 // block. None of these formats carries a resolution.
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -59,10 +61,14 @@ int StbFailure() {
   return reason && std::strcmp(reason, "outofmem") == 0 ? kOutOfMemory : kCorruptData;
 }
 
-// Size of the picture's block: kOk, or kTooLarge when it would not fit.
-int CheckBlockSize(uint64_t width, uint64_t height) {
+// The size guard for a picture that stb decodes into `stbBytes` a pixel
+// (`stbPeak` a pixel at its peak): stb's buffer stays while the block is
+// made. kOk, or kTooLarge when the peak would not fit.
+int CheckStbPeak(uint64_t width, uint64_t height, uint64_t stbPeak, uint64_t stbBytes) {
   if (width > STBI_MAX_DIMENSIONS || height > STBI_MAX_DIMENSIONS) return kTooLarge;
-  return dib::PackedDibSize(static_cast<int32_t>(width), static_cast<int32_t>(height), 24) ? kOk : kTooLarge;
+  const uint64_t pixels = width * height;
+  return CheckDecodePeak(static_cast<int32_t>(width), static_cast<int32_t>(height), pixels * stbPeak,
+                         pixels * stbBytes);
 }
 
 // Copies width x height samples, three a pixel in R,G,B order with the top
@@ -181,6 +187,7 @@ struct TgaHeader {
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t pixelBytes = 0;
+  uint32_t stbChannels = 0;  // channels of stb's buffer: 1 to 4
   bool rle = false;
   uint64_t dataOffset = 0;
 };
@@ -209,6 +216,11 @@ int ReadTgaHeader(std::span<const uint8_t> file, TgaHeader& header) {
   }
   if (header.width == 0 || header.height == 0) return kCorruptData;
   header.pixelBytes = (bits + 7u) / 8;
+  // Grey and 8-bit colour maps give one channel (two with alpha), 15- and
+  // 16-bit colour three, 32-bit four: what stb keeps a pixel.
+  const uint8_t colourBits = mapType == 1 ? mapBits : bits;
+  const bool grey = imageType == 3 || imageType == 11 || colourBits == 8;
+  header.stbChannels = grey ? (bits == 16 && mapType == 0 ? 2 : 1) : colourBits == 32 ? 4 : 3;
   header.rle = imageType >= 9;
   header.dataOffset = 18u + p[0];
   if (mapType == 1) header.dataOffset += mapFirst + uint64_t{mapLength} * ((mapBits + 7u) / 8);
@@ -233,10 +245,63 @@ bool TgaDataComplete(std::span<const uint8_t> file, const TgaHeader& header) {
   return true;
 }
 
+// ---- GIF ---------------------------------------------------------------
+// "GIF87a" or "GIF89a", the logical screen (u16 width, u16 height, u8
+// flags: bit 7 a global colour table of 2^(bits 0-2 + 1) entries follows,
+// u8 background, u8 aspect), then blocks: 0x21 an extension (a label, then
+// sub-blocks), 0x2C an image (u16 left, top, width, height, u8 flags with a
+// local table like the screen's, the LZW code size, then sub-blocks of LZW
+// data), 0x3B the end. A sub-block is a length byte and that many bytes; a
+// zero length ends the chain.
+
+// One LZW code (at most 12 bits) stands for at most 4096 pixels.
+constexpr uint64_t kGifPixelsPerDataByte = 4096;
+
+// The bytes of LZW data of the first image that the file holds (a chain cut
+// short counts what is there); nullopt when no image descriptor comes
+// before the end, a trailer or an unknown block.
+std::optional<uint64_t> GifFirstImageData(std::span<const uint8_t> file) {
+  const uint8_t* p = file.data();
+  const uint64_t size = file.size();
+  auto tableBytes = [](uint8_t flags) -> uint64_t { return flags & 0x80 ? 3u << ((flags & 7) + 1) : 0; };
+  // Skips a chain of sub-blocks from pos, adding their bytes to `data`;
+  // false when the file ends first.
+  auto skipChain = [&](uint64_t& pos, uint64_t& data) {
+    while (pos < size) {
+      const uint8_t n = p[pos++];
+      if (n == 0) return true;
+      data += std::min<uint64_t>(n, size - pos);
+      pos += n;
+    }
+    return false;
+  };
+  uint64_t pos = 13 + tableBytes(p[10]);
+  for (;;) {
+    if (pos >= size) return std::nullopt;
+    const uint8_t introducer = p[pos++];
+    if (introducer == 0x21) {
+      uint64_t ignored = 0;
+      if (++pos > size || !skipChain(pos, ignored)) return std::nullopt;
+    } else if (introducer == 0x2C) {
+      if (!Fits(pos, 10, size)) return std::nullopt;
+      pos += 9 + tableBytes(p[pos + 8]) + 1;
+      uint64_t data = 0;
+      skipChain(pos, data);
+      return data;
+    } else {
+      return std::nullopt;
+    }
+  }
+}
+
 }  // namespace
 
-// A GIF starts "GIF87a" or "GIF89a", then the logical screen: u16 width,
-// u16 height. stb gives the first frame on that screen.
+// stb gives the first frame on the logical screen, which it keeps three
+// times over while it decodes (the frame and the background as RGBA, one
+// byte of history a pixel) and once more while it converts the frame to
+// RGB: 12 bytes a pixel, all allocated and cleared before the first pixel
+// is read. So the screen must fit that peak, and the first image's data
+// must be able to cover it.
 int DecodeGif(std::span<const uint8_t> file, BlockAllocator& out) {
   const uint8_t* p = file.data();
   if (file.size() < 6 || std::memcmp(p, "GIF8", 4) != 0 || (p[4] != '7' && p[4] != '9') || p[5] != 'a') {
@@ -245,19 +310,21 @@ int DecodeGif(std::span<const uint8_t> file, BlockAllocator& out) {
   if (file.size() < 13) return kCorruptData;
   const uint32_t width = dib::LoadU16(p + 6), height = dib::LoadU16(p + 8);
   if (width == 0 || height == 0) return kCorruptData;
-  if (const int rc = CheckBlockSize(width, height); rc != kOk) return rc;
-  // stb keeps the screen three times over (the frame and the background as
-  // RGBA, one byte of history a pixel): a screen whose working copies pass
-  // what a 32-bit process can hold is refused before stb allocates them.
-  if (uint64_t{width} * height * 9 > dib::kMaxBlockBytes) return kTooLarge;
+  if (const int rc = CheckStbPeak(width, height, 12, 3); rc != kOk) return rc;
+  const std::optional<uint64_t> data = GifFirstImageData(file);
+  if (!data || uint64_t{width} * height > kGifPixelsPerDataByte * *data) return kCorruptData;
   return DecodeWithStb(file, static_cast<int32_t>(width), static_cast<int32_t>(height), out);
 }
 
 int DecodeTga(std::span<const uint8_t> file, BlockAllocator& out) {
   TgaHeader header;
   if (const int rc = ReadTgaHeader(file, header); rc != kOk) return rc;
+  // stb reads the pixels as 1 to 4 bytes each and converts them to RGB
+  // beside that buffer unless they are RGB already.
   if (!TgaDataComplete(file, header)) return kCorruptData;
-  if (const int rc = CheckBlockSize(header.width, header.height); rc != kOk) return rc;
+  const uint64_t comp = header.stbChannels;
+  if (const int rc = CheckStbPeak(header.width, header.height, comp == 3 ? 3 : comp + 3, 3); rc != kOk)
+    return rc;
   return DecodeWithStb(file, static_cast<int32_t>(header.width), static_cast<int32_t>(header.height), out);
 }
 
@@ -266,9 +333,15 @@ int DecodePnm(std::span<const uint8_t> file, BlockAllocator& out) {
   if (const int rc = ReadPnmHeader(file, header); rc != kOk) return rc;
   if (header.width > STBI_MAX_DIMENSIONS || header.height > STBI_MAX_DIMENSIONS) return kTooLarge;
   const uint32_t sampleBytes = header.maxValue > 255 ? 2 : 1;
-  const uint64_t dataBytes = header.width * header.height * header.channels * sampleBytes;
+  // stb holds the samples as the file has them; 8-bit grey is widened to
+  // RGB beside them.
+  const uint64_t stbBytes = uint64_t{header.channels} * sampleBytes;
+  const uint64_t stbPeak = sampleBytes == 1 && header.channels == 1 ? stbBytes + 3 : stbBytes;
+  const uint64_t dataBytes = header.width * header.height * stbBytes;
   if (!Fits(header.dataOffset, dataBytes, file.size())) return kCorruptData;
-  if (const int rc = CheckBlockSize(header.width, header.height); rc != kOk) return rc;
+  if (const int rc = CheckStbPeak(header.width, header.height, stbPeak, sampleBytes == 1 ? 3 : stbBytes);
+      rc != kOk)
+    return rc;
   const auto width = static_cast<int32_t>(header.width), height = static_cast<int32_t>(header.height);
   // stb needs the header and the samples only, and takes an int length.
   const uint64_t needed = header.dataOffset + dataBytes;

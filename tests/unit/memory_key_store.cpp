@@ -1,5 +1,7 @@
 #include "memory_key_store.h"
 
+#include <vector>
+
 namespace qb::reg {
 namespace {
 
@@ -8,10 +10,6 @@ std::string FoldString(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
-}
-
-std::string FullName(Root root, const std::string& path) {
-  return std::string(RootName(root)) + "\\" + path;
 }
 
 }  // namespace
@@ -54,14 +52,34 @@ bool MemoryKeyStore::HasSubkeys(Root root, const std::string& path) {
 
 Status MemoryKeyStore::CreateKey(Root root, const std::string& path) {
   if (Status s = Inject(Op::CreateKey); !s.ok()) return s;
-  // Like the registry, creating a key creates its missing parents.
   if (path.empty()) return {};
-  for (size_t pos = 0;;) {
-    const size_t sep = path.find('\\', pos);
-    const std::string level = path.substr(0, sep);
-    m_keys.try_emplace(Fold(root, level), Key{FullName(root, level), {}});
-    if (sep == std::string::npos) break;
-    pos = sep + 1;
+  // Like the registry, creating a key creates its missing parents. Only the
+  // levels that are missing are visited, deepest first until one exists:
+  // creating a key whose parent is there is one look-up and one insertion.
+  // A folded prefix of the path is the same prefix of the folded path.
+  const std::string folded = Fold(root, path);
+  const size_t rootChars = folded.size() - path.size();
+  std::vector<size_t> missing;  // lengths of the missing levels, deepest first
+  std::string display = std::string(RootName(root));  // of the deepest level that exists
+  for (size_t end = path.size();;) {
+    if (auto it = m_keys.find(folded.substr(0, rootChars + end)); it != m_keys.end()) {
+      display = it->second.displayPath;
+      break;
+    }
+    missing.push_back(end);
+    const size_t sep = path.rfind('\\', end - 1);
+    if (sep == std::string::npos || sep == 0) break;
+    end = sep;
+  }
+  if (missing.empty()) return {};
+  // Each new level is named below its parent as the parent was first named.
+  const size_t sep = path.rfind('\\', missing.back() - 1);
+  size_t from = sep == std::string::npos ? 0 : sep + 1;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    display += '\\';
+    display.append(path, from, *it - from);
+    m_keys.try_emplace(folded.substr(0, rootChars + *it), Key{display, {}});
+    from = *it + 1;
   }
   return {};
 }

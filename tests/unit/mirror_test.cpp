@@ -91,7 +91,8 @@ TEST(Mirror, TwiceIsTheIdentityOnThePixels) {
 // caches' size take another copy loop (with rows of every alignment: a
 // stride of 4508 bytes).
 TEST(Mirror, TopToBottomSwapsTheStoredRows) {
-  for (auto [width, height] : {std::pair{5, 3}, std::pair{1502, 1900}}) {
+  for (auto size : {std::pair{5, 3}, std::pair{1502, 1900}}) {
+    const int width = size.first, height = size.second;
     const Bytes source = MakeBlock(width, height, 24, 11);
     const std::size_t stride = *dib::RowStride(24, width);
     test_blocks::ForEachSimdLevel([&](const char* simd) {

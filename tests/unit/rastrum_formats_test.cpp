@@ -5,7 +5,10 @@
 
 #include <array>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
@@ -290,7 +293,14 @@ INSTANTIATE_TEST_SUITE_P(Streams, BmpRleFiles, testing::Values(
             {4, 0x12, 0, 3, 0x34, 0x50, 0, 0,
              0, 2, 1, 0, 0, 5, 0xAB, 0xCD, 0xE0, 0, 0, 1},
             {{0, 0xA, 0xB, 0xC, 0xD, 0xE, 0}, {1, 2, 1, 2, 3, 4, 5}}},
-    RleCase{"Rle8EndOfLineAfterLastLine", 8, 1, 2, {2, 9, 0, 0, 0, 1}, {{9, 9}}}),
+    RleCase{"Rle8EndOfLineAfterLastLine", 8, 1, 2, {2, 9, 0, 0, 0, 1}, {{9, 9}}},
+    // Runs and literals may cover the padding pixels of the stored row (up
+    // to its 4-byte stride), as common writers encode them; those pixels
+    // are dropped.
+    RleCase{"Rle8RunsCoverThePadding", 8, 1, 5,
+            {8, 3, 0, 0, 0, 6, 5, 6, 7, 8, 9, 1, 0, 1}, {{5, 6, 7, 8, 9}, {3, 3, 3, 3, 3}}},
+    RleCase{"Rle4RunsCoverThePadding", 4, 2, 3, {8, 0x12, 0, 0, 0, 8, 0x34, 0x56, 0x78, 0x9A, 0, 1},
+            {{3, 4, 5}, {1, 2, 1}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- writing ------------------------------------------------------------------
@@ -404,9 +414,43 @@ INSTANTIATE_TEST_SUITE_P(RleStreams, BmpHostileFiles, testing::Values(
     HostileCase{"RunBelowLastLine", Rle8File(4, 1, {0, 0, 1, 1, 0, 1}), kCorruptData},
     HostileCase{"EndOfLinesPastBottom", Rle8File(4, 1, {0, 0, 0, 0, 0, 1}), kCorruptData},
     HostileCase{"NoEndOfBitmap", Rle8File(4, 2, {4, 1, 0, 0, 4, 2}), kCorruptData},
-    HostileCase{"Rle4RunPastRowEnd", BmpFile(InfoHeader(40, 3, 1, 4, 2) + GreyTable(16), Bytes{4, 0x11, 0, 1}),
-                kCorruptData}),
+    HostileCase{"Rle4RunPastRowEnd", BmpFile(InfoHeader(40, 3, 1, 4, 2) + GreyTable(16), Bytes{9, 0x11, 0, 1}),
+                kCorruptData},
+    HostileCase{"StreamTooShortForItsBlock", Rle8File(4000, 4000, {0, 1}), kCorruptData}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// RLE8 files that ImageMagick writes (it encodes every row up to its
+// stride) at widths 1 to 33 give the pixels of its uncompressed copies.
+TEST(BmpRleFiles, ImageMagickFilesOfEveryWidth) {
+  const std::string dir = testing::TempDir() + "qb_rle_widths";
+  std::string command = "mkdir -p " + dir + " && convert-im6.q16 '(' -size 33x2 gradient:red-blue ')' "
+                        "'(' -size 33x2 xc:gray -seed 3 +noise Random ')' -append -colors 20 -type Palette "
+                        "-write mpr:src +delete";
+  for (int w = 1; w <= 33; ++w) command += " '(' mpr:src -crop " + std::to_string(w) + "x4+0+0 +repage ')'";
+  command += " -compress RLE -write BMP3:" + dir + "/rle_%02d.bmp -compress None BMP3:" + dir + "/raw_%02d.bmp";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  auto read = [&](const char* kind, int index) {
+    std::string path = dir;
+    path.append("/").append(kind).append(index < 10 ? "_0" : "_").append(std::to_string(index)).append(".bmp");
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  };
+  auto pixels24 = [](const Decoded& d) {
+    Bytes out(*dib::Converted24Size(d.layout));
+    EXPECT_TRUE(dib::ConvertTo24(d.block, d.layout, out));
+    return out;
+  };
+  for (int w = 1; w <= 33; ++w) {
+    const Bytes rle = read("rle", w - 1);
+    ASSERT_GT(rle.size(), 34u);
+    ASSERT_EQ(dib::LoadU32(rle.data() + 30), 1u) << "width " << w << " is not RLE8";
+    const Decoded fromRle = Bmp(rle), fromRaw = Bmp(read("raw", w - 1));
+    ASSERT_EQ(fromRle.rc, kOk) << "width " << w;
+    ASSERT_EQ(fromRaw.rc, kOk) << "width " << w;
+    EXPECT_EQ(fromRle.layout.width, w);
+    EXPECT_EQ(pixels24(fromRle), pixels24(fromRaw)) << "width " << w;
+  }
+}
 
 TEST(BmpHostileFiles, EveryTruncationFails) {
   const std::vector<std::pair<const char*, Bytes>> files = {
@@ -629,6 +673,12 @@ TEST(GifDecode, RefusesBrokenFiles) {
   Bytes hugeScreen = gif;  // 20000 x 20000: stb's working copies alone pass 2 GB
   hugeScreen[6] = hugeScreen[8] = 0x20;
   hugeScreen[7] = hugeScreen[9] = 0x4E;
+  // 19778 x 11774: the block would fit, stb's 12 bytes a pixel would not.
+  Bytes wideScreen = gif;
+  wideScreen[6] = 0x42, wideScreen[7] = 0x4D, wideScreen[8] = 0xFE, wideScreen[9] = 0x2D;
+  // 2000 x 2000 behind five bytes of LZW data, which cover 20480 pixels.
+  Bytes thinData = gif;
+  thinData[7] = thinData[9] = 0x07, thinData[6] = thinData[8] = 0xD0;
   const std::vector<std::tuple<const char*, Bytes, int>> cases = {
       {"not GIF", Str("GIF88a") + Bytes(20, 0), kUnknownFormat},
       {"screen descriptor cut", Bytes(gif.begin(), gif.begin() + 10), kCorruptData},
@@ -636,10 +686,13 @@ TEST(GifDecode, RefusesBrokenFiles) {
       {"undefined LZW code", badCode, kCorruptData},
       {"no image", Bytes(gif.begin(), gif.begin() + 25), kCorruptData},
       {"screen too large", hugeScreen, kTooLarge},
+      {"screen past the decoder's peak", wideScreen, kTooLarge},
+      {"screen the data cannot cover", thinData, kCorruptData},
   };
   for (const auto& [name, file, expected] : cases) {
-    VectorAllocator out;
+    CountingAllocator out;
     EXPECT_EQ(DecodeGif(file, out), expected) << name;
+    EXPECT_EQ(out.calls, 0) << name;
   }
 }
 

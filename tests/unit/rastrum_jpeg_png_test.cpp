@@ -587,6 +587,60 @@ TEST(JpegPngTooLarge, FailsBeforeAllocating) {
   }
 }
 
+// A progressive arithmetic-coded grey JPEG whose scans (one DC scan, then
+// AC scans over and over) carry `fill` zero bytes each, which decode as a
+// flat picture: a few bytes a scan that make the decoder visit every block.
+Bytes ScanHeavyJpeg(int w, int h, int scans, size_t fill) {
+  auto segment = [](uint8_t marker, const Bytes& body) {
+    const size_t n = body.size() + 2;
+    return Bytes{0xFF, marker, uint8_t(n >> 8), uint8_t(n)} + body;
+  };
+  Bytes file = Bytes{0xFF, 0xD8} + segment(0xDB, Bytes{0} + Bytes(64, 1)) +
+               segment(0xCA, {8, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 1, 1, 0x11, 0});
+  for (int i = 0; i < scans; ++i)
+    file = file + segment(0xDA, {1, 1, 0, uint8_t(i ? 1 : 0), uint8_t(i ? 63 : 0), 0}) + Bytes(fill, 0);
+  return file + Bytes{0xFF, 0xD9};
+}
+
+// The entropy-coded data must hold at least a bit a block before anything
+// is allocated, and the scans may visit the blocks 12 times over: 1000-scan
+// files of 8000 x 8000 are refused at once with 95 bytes a scan, after 12
+// passes with 135.
+TEST(JpegHostileScans, AreRefusedByTheirDataAndWork) {
+  struct Case {
+    int side, scans;
+    size_t fill;
+    int want, allocations;
+  } cases[] = {{64, 12, 1, kOk, 1},         {64, 13, 1, kCorruptData, 0},  {64, 3, 0, kCorruptData, 0},
+               {8000, 1000, 95, kCorruptData, 0}, {8000, 1000, 135, kCorruptData, 0}};
+  for (const Case& c : cases) {
+    RecordingAllocator out;
+    EXPECT_EQ(DecodeJpeg(ScanHeavyJpeg(c.side, c.side, c.scans, c.fill), out), c.want)
+        << c.side << " wide, " << c.scans << " scans of " << c.fill << " bytes";
+    EXPECT_EQ(out.calls, c.allocations);
+  }
+}
+
+// A header that claims more than the file's data can hold is refused
+// before the block is allocated: 4000 x 4000 PNG rows cannot inflate from
+// the IDAT of a 16 x 16 picture (deflate gives at most 1032 bytes a byte),
+// nor 4000 x 4000 JPEG blocks come from its scan (at least a bit a block).
+TEST(JpegPngThinData, RefusedBeforeAllocating) {
+  Bytes png = WritePng({}, 16, 16);
+  for (int at : {16, 20}) png[at] = 0, png[at + 1] = 0, png[at + 2] = 0x0F, png[at + 3] = 0xA0;
+  const uLong crc = crc32(0, &png[12], 17);
+  for (int i = 0; i < 4; ++i) png[29 + i] = uint8_t(crc >> (24 - 8 * i));
+  Bytes jpeg = WriteJpeg({}, 16, 16, RgbPhoto);
+  const size_t sof = FindMarker(jpeg, 0xC0);
+  jpeg[sof + 3] = jpeg[sof + 5] = 4000 >> 8;
+  jpeg[sof + 4] = jpeg[sof + 6] = 4000 & 0xFF;
+  for (auto [decoder, file] : {std::pair{Decoder(DecodeJpeg), &jpeg}, std::pair{Decoder(DecodePng), &png}}) {
+    RecordingAllocator out;
+    EXPECT_EQ(decoder(*file, out), kCorruptData);
+    EXPECT_EQ(out.calls, 0);
+  }
+}
+
 TEST(JpegPngOutOfMemory, ReportedWhenTheBlockCannotBeHad) {
   for (auto [decoder, file] : {std::pair{Decoder(DecodeJpeg), WriteJpeg({}, 16, 16, RgbPhoto)},
                                std::pair{Decoder(DecodePng), WritePng({}, 16, 16)}}) {

@@ -303,4 +303,23 @@ TEST(Unit, RegistryScriptNestedNameRollsBackEveryLevelItCreated) {
   EXPECT_EQ(store.Dump(), "HKCU\\Software\n");
 }
 
+// The store creates only the missing levels, keeping the case each was
+// first created in; a key of hundreds of levels registers and unregisters
+// whole (the walk costs one store operation a level).
+TEST(Unit, RegistryScriptDeepKeysCreateEveryMissingLevelOnce) {
+  MemoryKeyStore store;
+  ASSERT_TRUE(store.CreateKey(Root::CurrentUser, "A\\B").ok());
+  ASSERT_TRUE(store.CreateKey(Root::CurrentUser, "a\\b\\C\\D").ok());
+  EXPECT_EQ(store.Dump(), "HKCU\\A\nHKCU\\A\\B\nHKCU\\A\\B\\C\nHKCU\\A\\B\\C\\D\n");
+
+  std::string name = "k";
+  for (int i = 1; i < 527; ++i) name += "\\k";
+  MemoryKeyStore deep;
+  ASSERT_TRUE(qb::reg::Run("HKCR { '" + name + "' = s 'v' }", {}, deep, true).ok());
+  EXPECT_EQ(deep.Calls(MemoryKeyStore::Op::CreateKey), 527);
+  EXPECT_EQ(deep.GetValue(Root::ClassesRoot, name, ""), qb::reg::Value::String("v"));
+  ASSERT_TRUE(qb::reg::Run("HKCR { '" + name + "' = s 'v' }", {}, deep, false).ok());
+  EXPECT_FALSE(deep.KeyExists(Root::ClassesRoot, name));
+}
+
 }  // namespace

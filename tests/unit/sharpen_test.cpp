@@ -63,8 +63,9 @@ TEST(SharpenWorked, BordersAndPaddingAreZero) {
 // every cap, and on a picture whose row passes 65535 bytes.
 TEST(SharpenFast, EqualsReferenceOnRandomPictures) {
   const std::int32_t levels[] = {INT_MIN, -1, 1, 3, 9, 10, 11, 17, 255, 2559, 2560, 2561, 100000, INT_MAX};
-  for (auto [w, h] : {std::pair{3, 3}, std::pair{7, 5}, std::pair{12, 4}, std::pair{13, 4}, std::pair{40, 6},
-                      std::pair{101, 3}, std::pair{22000, 3}}) {
+  for (auto size : {std::pair{3, 3}, std::pair{7, 5}, std::pair{12, 4}, std::pair{13, 4}, std::pair{40, 6},
+                    std::pair{101, 3}, std::pair{22000, 3}}) {
+    const int w = size.first, h = size.second;
     const Bytes source = MakeBlock(w, h, 24, static_cast<std::uint32_t>(w + h));
     const std::uint32_t stride = *dib::RowStride(24, w);
     const dib::ConstImageView in(source.data() + 40, w, h, stride, true);

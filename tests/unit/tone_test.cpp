@@ -59,6 +59,26 @@ TEST(ToneCurve, LevelsAreClampedToFifty) {
   EXPECT_EQ(17, tone::ClampLevel(17));
 }
 
+// Levels at the ends of int: the shift saturates, the contrast takes the
+// nearer end of its range; the walks agree with the curves.
+TEST(ToneCurve, ExtremeLevelsSaturate) {
+  for (int ch : {0, 10, 200, 255}) {
+    EXPECT_EQ(255, tone::ShiftChannel(ch, INT32_MAX)) << ch;
+    EXPECT_EQ(0, tone::ShiftChannel(ch, INT32_MIN)) << ch;
+    EXPECT_EQ(tone::StretchChannel(ch, 50), tone::StretchChannel(ch, INT32_MAX)) << ch;
+    EXPECT_EQ(tone::StretchChannel(ch, -50), tone::StretchChannel(ch, INT32_MIN)) << ch;
+  }
+  for (int32_t level : {INT32_MIN, -256, 256, INT32_MAX}) {
+    Picture shifted(17, 3, 5), stretched = shifted, shiftedRef = shifted, stretchedRef = shifted;
+    tone::ShiftChannels(shifted.view(), level);
+    tone::ApplyCurve(shiftedRef.view(), tone::ShiftCurve(level));
+    tone::StretchChannels(stretched.view(), level);
+    tone::ApplyCurve(stretchedRef.view(), tone::StretchCurve(level));
+    EXPECT_EQ(shiftedRef.bytes, shifted.bytes) << level;
+    EXPECT_EQ(stretchedRef.bytes, stretched.bytes) << level;
+  }
+}
+
 // Every level, on odd widths (row tails shorter than a vector) and wide
 // rows: the vector walk equals the table walk byte for byte, and the
 // padding bytes keep their marks.

@@ -1,0 +1,23 @@
+// A bare EXIF block (the TIFF structure), read as the APP1 segment of an
+// otherwise empty JPEG.
+#include <vector>
+
+#include "fuzz/fuzz_target.h"
+#include "metadata/portable/jpeg_exif.h"
+
+QB_FUZZ_TARGET(exif_block) {
+  const std::size_t body = std::min<std::size_t>(size, 0xFFFF - 8);
+  const std::size_t length = body + 8;
+  std::vector<std::uint8_t> file = {0xFF, 0xD8, 0xFF, 0xE1, std::uint8_t(length >> 8), std::uint8_t(length),
+                                    'E',  'x',  'i',  'f',  0,    0};
+  file.insert(file.end(), data, data + body);
+  file.insert(file.end(), {0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
+  qb::exif::MemoryStream stream(file);
+  qb::exif::JpegExifReader reader;
+  reader.SetConsole([](const char*) {});
+  qb::exif::ExifInfo info{};
+  reader.Read(stream, info);
+  qb::exif::CameraData camera;
+  if (info.valid) qb::exif::ApplyCameraData(info, camera);
+  return 0;
+}
