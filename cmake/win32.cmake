@@ -100,7 +100,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${QB_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 file(GLOB QB_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(quillbox_wintests ${QB_WIN_TESTS} ${QB_RC})
-target_link_libraries(quillbox_wintests PRIVATE quillbox_server gtest gmock)
+target_link_libraries(quillbox_wintests PRIVATE quillbox_server gtest gmock vfw32)
 target_compile_definitions(quillbox_wintests PRIVATE
   QB_BUILD_DIR="${CMAKE_BINARY_DIR}" QB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_target_properties(quillbox_wintests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <vfw.h>
+
 #include "rastrum/rastrum.h"
 #include "rastrum/portable/rastrum_errors.h"
 #include "test_blocks.h"
@@ -414,5 +416,90 @@ TEST(Rastrum, LinesFollowOneAnotherAtTheFontsHeight) {
         const uint8_t expected = y < 2 + tm.tmHeight ? one.At(x, y) : one.At(x, y - tm.tmHeight);
         ASSERT_EQ(expected, both.At(x, y)) << x << "," << y;
       }
+  }
+}
+
+// RLE8 and RLE4 files written by the system's own RLE compressor (the video
+// compression manager's "MRLE"), at every width from 1 to 33, decode to the
+// same indices and table as the uncompressed file of the same pixels.
+TEST(Rastrum, RleFilesFromTheSystemsCompressorMatchTheirPixels) {
+  Scratch scratch;
+  for (const WORD bits : {WORD(8), WORD(4)}) {
+    for (LONG w = 1; w <= 33; ++w) {
+      SCOPED_TRACE("bits " + std::to_string(bits) + ", width " + std::to_string(w));
+      const LONG h = 4;
+      const int colours = 1 << bits;
+      struct Info {
+        BITMAPINFOHEADER h;
+        RGBQUAD table[256];
+      } raw = {}, rle = {};
+      raw.h = {sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB, 0, 0, 0, DWORD(colours), 0};
+      for (int i = 0; i < colours; ++i) raw.table[i] = {BYTE(i * 13), BYTE(255 - i * 9), BYTE(i * 31), 0};
+      // Runs of three, single pixels every fifth column, and rows that end
+      // in a run: both encodings of the compressor show up.
+      const LONG stride = ((w * bits + 31) / 32) * 4;
+      std::vector<BYTE> pixels(size_t(stride) * h, 0);
+      auto index = [&](LONG x, LONG y) { return BYTE(((x / 3 + y * 5) % 7 + (x % 5 == 0 ? 8 : 0)) % colours); };
+      for (LONG y = 0; y < h; ++y)
+        for (LONG x = 0; x < w; ++x) {
+          BYTE* p = &pixels[size_t(y) * stride];
+          if (bits == 8)
+            p[x] = index(x, y);
+          else
+            p[x / 2] |= BYTE(index(x, y) << (x % 2 ? 0 : 4));
+        }
+      raw.h.biSizeImage = DWORD(pixels.size());
+
+      HIC codec = ICOpen(ICTYPE_VIDEO, mmioFOURCC('M', 'R', 'L', 'E'), ICMODE_COMPRESS);
+      ASSERT_NE(nullptr, codec);
+      rle = raw;
+      rle.h.biCompression = bits == 8 ? BI_RLE8 : BI_RLE4;
+      ASSERT_EQ(ICERR_OK, ICCompressBegin(codec, &raw.h, &rle.h));
+      std::vector<BYTE> stream(ICCompressGetSize(codec, &raw.h, &rle.h) + 1024);
+      rle.h.biSizeImage = DWORD(stream.size());
+      DWORD chunk = 0, flags = 0;
+      const DWORD done = ICCompress(codec, ICCOMPRESS_KEYFRAME, &rle.h, stream.data(), &raw.h, pixels.data(),
+                                    &chunk, &flags, 0, 0, 0, nullptr, nullptr);
+      ICCompressEnd(codec);
+      ICClose(codec);
+      ASSERT_EQ(ICERR_OK, done);
+      ASSERT_EQ(DWORD(bits == 8 ? BI_RLE8 : BI_RLE4), rle.h.biCompression);
+      stream.resize(rle.h.biSizeImage);
+
+      auto file = [&](const Info& info, const std::vector<BYTE>& data) {
+        const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + 4 * colours;
+        BITMAPFILEHEADER head = {0x4D42, DWORD(offset + data.size()), 0, 0, offset};
+        std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(&head),
+                                   reinterpret_cast<const uint8_t*>(&head) + sizeof(head));
+        const auto* i = reinterpret_cast<const uint8_t*>(&info);
+        bytes.insert(bytes.end(), i, i + sizeof(BITMAPINFOHEADER) + 4 * colours);
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return bytes;
+      };
+      scratch.Write("raw.bmp", file(raw, pixels));
+      scratch.Write("rle.bmp", file(rle, stream));
+      const int32_t fromRaw = NimboLoadFile(scratch.Path("raw.bmp").c_str());
+      const int32_t fromRle = NimboLoadFile(scratch.Path("rle.bmp").c_str());
+      ASSERT_GT(fromRaw, 0);
+      ASSERT_GT(fromRle, 0) << "the compressor's stream is refused";
+      // Same table and the same index at every pixel; padding is not compared.
+      auto indices = [](int32_t block) {
+        const std::vector<uint8_t> b = Bytes(block);
+        const auto* hd = reinterpret_cast<const BITMAPINFOHEADER*>(b.data());
+        const uint32_t used = hd->biClrUsed ? hd->biClrUsed : (1u << hd->biBitCount);
+        const uint8_t* bitsAt = b.data() + hd->biSize + 4 * used;
+        const uint32_t rowBytes = ((hd->biWidth * hd->biBitCount + 31) / 32) * 4;
+        std::vector<int> out(b.data() + hd->biSize, bitsAt);
+        for (LONG y = 0; y < std::abs(hd->biHeight); ++y)
+          for (LONG x = 0; x < hd->biWidth; ++x) {
+            const uint8_t* row = bitsAt + size_t(y) * rowBytes;
+            out.push_back(hd->biBitCount == 8 ? row[x] : hd->biBitCount == 4 ? (row[x / 2] >> (x % 2 ? 0 : 4)) & 15
+                                                                                : -1);
+          }
+        return out;
+      };
+      EXPECT_EQ(indices(fromRaw), indices(fromRle));
+      FreeBlocks({fromRaw, fromRle});
+    }
   }
 }
