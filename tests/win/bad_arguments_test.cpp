@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -125,35 +126,16 @@ class BadArguments : public ::testing::Test {
  protected:
   void SetUp() override {
     GetCurrentDirectoryW(MAX_PATH, m_oldDirectory);
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    m_scratch = std::wstring(temp) + L"quillbox-bad-arguments-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(m_scratch.c_str(), nullptr);
     // A relative name that some value makes ends up here.
-    SetCurrentDirectoryW(m_scratch.c_str());
+    m_scratch = std::make_unique<qbtest::ScratchFolder>(L"quillbox-bad-arguments-");
+    SetCurrentDirectoryW(m_scratch->dir().c_str());
   }
   void TearDown() override {
     SetCurrentDirectoryW(m_oldDirectory);
-    Remove(m_scratch);
-  }
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(path);
-        else DeleteFileW(path.c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
+    m_scratch.reset();
   }
   wchar_t m_oldDirectory[MAX_PATH] = {};
-  std::wstring m_scratch;
+  std::unique_ptr<qbtest::ScratchFolder> m_scratch;
 };
 
 ComPtr<IVuPicture> LinkedPicture() { return qbtest::MakeLinked<IVuPicture>(CLSID_VuPicture); }

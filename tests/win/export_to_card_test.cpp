@@ -58,49 +58,6 @@ Bytes Pattern(size_t n, int seed) {
 
 std::wstring PlayerPath() { return BuildFile(L"Showreel.EXE"); }
 
-// A scratch folder, removed with everything in it.
-class Scratch {
- public:
-  Scratch() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    m_dir = std::wstring(temp) + L"quillbox-card-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++serial);
-    CreateDirectoryW(m_dir.c_str(), nullptr);
-  }
-  ~Scratch() { Remove(m_dir); }
-  std::wstring Path(const std::wstring& name) const { return m_dir + L"\\" + name; }
-  const std::wstring& dir() const { return m_dir; }
-  std::wstring Folder(const std::wstring& name) const {
-    CreateDirectoryW(Path(name).c_str(), nullptr);
-    return Path(name);
-  }
-
-  // The names in a folder, "." and ".." left out.
-  static std::vector<std::wstring> Names(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-  }
-
- private:
-  static void Remove(const std::wstring& dir) {
-    for (const std::wstring& name : Names(dir)) {
-      const std::wstring path = dir + L"\\" + name;
-      if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) Remove(path);
-      else DeleteFileW(path.c_str());
-    }
-    RemoveDirectoryW(dir.c_str());
-  }
-  std::wstring m_dir;
-};
 
 ComPtr<IExportToCard> NewExporter() { return Make<IExportToCard>(CLSID_ExportToCard); }
 
@@ -157,7 +114,7 @@ std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 }  // namespace
 
 TEST(ExportToCard, CardIsThePlayerAndTheTwoFilesByteForByte) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes player = ReadAll(PlayerPath());
   ASSERT_GT(player.size(), 1000u) << "the built player";
   const Bytes a = Pattern(3000, 1), b = "A short note.\r\n";
@@ -180,7 +137,7 @@ TEST(ExportToCard, CardIsThePlayerAndTheTwoFilesByteForByte) {
 }
 
 TEST(ExportToCard, NamesAreWhatFollowsTheLastBackslash) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes player = ReadAll(PlayerPath());
   const uint32_t p = static_cast<uint32_t>(player.size());
   WriteAll(scratch.Path(L"a.bin"), "aaa");
@@ -203,11 +160,11 @@ TEST(ExportToCard, NamesAreWhatFollowsTheLastBackslash) {
   EXPECT_TRUE(ReadAll(scratch.Path(L"out\\fwd.exe")) ==
               player + U32(2) + Record(forwardAnsi, "aaa") + Record("b.bin", "bb") + Trailer(p));
   EXPECT_EQ(kUnpackFailed, exporter->UnpackCard(Bstr(scratch.Path(L"out\\fwd.exe"))));
-  EXPECT_EQ(std::vector<std::wstring>{L"fwd.exe"}, Scratch::Names(scratch.Path(L"out")));
+  EXPECT_EQ(std::vector<std::wstring>{L"fwd.exe"}, ScratchFolder::Names(scratch.Path(L"out")));
 }
 
 TEST(ExportToCard, OneRecordCardWithoutAnExtraFile) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes player = ReadAll(PlayerPath());
   WriteAll(scratch.Path(L"a.bin"), "abc");
   ComPtr<IExportToCard> exporter = NewExporter();
@@ -217,13 +174,13 @@ TEST(ExportToCard, OneRecordCardWithoutAnExtraFile) {
     EXPECT_TRUE(ReadAll(card) == player + U32(1) + Record("a.bin", "abc") + Trailer(static_cast<uint32_t>(player.size())));
     EXPECT_EQ(S_OK, NewExporter()->UnpackCard(Bstr(card)));
     EXPECT_EQ("abc", ReadAll(scratch.Path(L"one\\a.bin")));
-    EXPECT_EQ(2u, Scratch::Names(scratch.Path(L"one")).size());
+    EXPECT_EQ(2u, ScratchFolder::Names(scratch.Path(L"one")).size());
     DeleteFileW(scratch.Path(L"one\\a.bin").c_str());
   }
 }
 
 TEST(ExportToCard, PackFailsAndRemovesTheCardForWhatCannotBePacked) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   WriteAll(scratch.Path(L"a.bin"), "abc");
   const std::wstring longName = scratch.Path(std::wstring(251, L'n') + L".txt");  // 255 bytes
   WriteAll(longName, "x");
@@ -251,7 +208,7 @@ TEST(ExportToCard, PackFailsAndRemovesTheCardForWhatCannotBePacked) {
 }
 
 TEST(ExportToCard, FileOfFourGigabytesIsRefused) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   // A sparse file: its length is 4 GiB, nothing is written.
   HANDLE f = CreateFileW(scratch.Path(L"huge.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, f);
@@ -267,7 +224,7 @@ TEST(ExportToCard, FileOfFourGigabytesIsRefused) {
 }
 
 TEST(ExportToCard, UnpackWritesBothFilesBesideTheCard) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes a = Pattern(200000, 2), b = Pattern(777, 3);
   WriteAll(scratch.Path(L"photo.jpg"), a);
   WriteAll(scratch.Path(L"note.txt"), b);
@@ -308,14 +265,14 @@ TEST(ExportToCard, UnpackWritesBothFilesBesideTheCard) {
   const std::wstring changedDir = scratch.Folder(L"changed");
   WriteAll(changedDir + L"\\card.exe", changed);
   EXPECT_EQ(kUnpackFailed, NewExporter()->UnpackCard(Bstr(changedDir + L"\\card.exe")));
-  EXPECT_EQ(1u, Scratch::Names(changedDir).size());
+  EXPECT_EQ(1u, ScratchFolder::Names(changedDir).size());
   EXPECT_EQ(S_OK, packer->UnpackCard(Bstr(changedDir + L"\\card.exe")));
   EXPECT_TRUE(ReadAll(changedDir + L"\\photo.jpg") == a);
   EXPECT_TRUE(ReadAll(changedDir + L"\\note.txt") == b);
 }
 
 TEST(ExportToCard, UnpackNeverReplacesAFile) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   WriteAll(scratch.Path(L"photo.jpg"), "PHOTO");
   WriteAll(scratch.Path(L"note.txt"), "NOTE");
   ComPtr<IExportToCard> exporter = NewExporter();
@@ -337,7 +294,7 @@ TEST(ExportToCard, UnpackNeverReplacesAFile) {
 }
 
 TEST(ExportToCard, CardCutShortInsideData) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes a = Pattern(100000, 5);
   WriteAll(scratch.Path(L"photo.jpg"), a);
   WriteAll(scratch.Path(L"note.txt"), "NOTE");
@@ -356,7 +313,7 @@ TEST(ExportToCard, CardCutShortInsideData) {
 }
 
 TEST(ExportToCard, HostileCardsWriteNothingOutsideTheirFolder) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes player = ReadAll(PlayerPath());
   const uint32_t p = static_cast<uint32_t>(player.size());
   struct Case {
@@ -379,16 +336,16 @@ TEST(ExportToCard, HostileCardsWriteNothingOutsideTheirFolder) {
     EXPECT_EQ(kUnpackFailed, NewExporter()->UnpackCard(Bstr(dir + L"\\card.exe"))) << c.what;
     // The player run with /extract refuses the same card.
     EXPECT_EQ(2u, RunProgram(Quoted(dir + L"\\card.exe") + L" /extract " + Quoted(scratch.Path(L"player-out")))) << c.what;
-    for (const std::wstring& name : Scratch::Names(dir))
+    for (const std::wstring& name : ScratchFolder::Names(dir))
       EXPECT_TRUE(name == L"card.exe" || name == L"a.txt") << c.what << ": wrote a file";
     EXPECT_FALSE(Exists(scratch.Path(L"evil.txt"))) << c.what;
     EXPECT_FALSE(Exists(dir + L"\\sub")) << c.what;
-    for (const std::wstring& name : Scratch::Names(scratch.Path(L"player-out")))
+    for (const std::wstring& name : ScratchFolder::Names(scratch.Path(L"player-out")))
       EXPECT_EQ(L"a.txt", name) << c.what;
     EXPECT_FALSE(Exists(L"C:\\evil.txt")) << c.what;
     EXPECT_FALSE(Exists(L"C:evil.txt")) << c.what;
     for (const std::wstring& d : {dir, scratch.Path(L"player-out")})
-      for (const std::wstring& name : Scratch::Names(d))
+      for (const std::wstring& name : ScratchFolder::Names(d))
         if (name != L"card.exe") DeleteFileW((d + L"\\" + name).c_str());
   }
 }
@@ -409,7 +366,7 @@ TEST(Showreel, ImportsOnlySystemLibraries) {
 }
 
 TEST(Showreel, ListAndExtractAgreeWithUnpackCard) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   const Bytes a = Pattern(150000, 7), b = "Text under the picture.\r\n";
   WriteAll(scratch.Path(L"photo.jpg"), a);
   WriteAll(scratch.Path(L"note.txt"), b);
@@ -482,7 +439,7 @@ class DebuggerLines {
 }  // namespace
 
 TEST(ExportToCard, DebugLinesInTheirOrder) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-card-");
   WriteAll(scratch.Path(L"a.bin"), "a");
   WriteAll(scratch.Path(L"b.txt"), "b");
   const std::wstring pic = scratch.Path(L"a.bin"), extra = scratch.Path(L"b.txt"), dest = scratch.Path(L"d\\card.exe");

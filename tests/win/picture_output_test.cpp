@@ -16,17 +16,6 @@ using namespace qbtest;
 
 namespace {
 
-std::vector<uint8_t> FileBytes(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(f, nullptr));
-  DWORD n = 0;
-  ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-  CloseHandle(f);
-  return bytes;
-}
-
 // The folder of the real camera photos, from the harness.
 std::wstring SamplePhoto() {
   const char* dir = std::getenv("QB_SAMPLES_WIN");
@@ -36,31 +25,6 @@ std::wstring SamplePhoto() {
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? std::wstring() : path;
 }
 
-// A scratch folder in the temporary directory, removed with its files.
-class Scratch {
- public:
-  Scratch() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    m_dir = std::wstring(temp) + L"quillbox-out-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(m_dir.c_str(), nullptr);
-  }
-  ~Scratch() {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((m_dir + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((m_dir + L"\\" + data.cFileName).c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(m_dir.c_str());
-  }
-  std::wstring Path(const std::wstring& name) const { return m_dir + L"\\" + name; }
-
- private:
-  std::wstring m_dir;
-};
 
 // Counts the APP1 segments that begin with "Exif" before the scan.
 int ExifSegments(const std::vector<uint8_t>& jpeg) {
@@ -174,7 +138,7 @@ TEST(Thumbnail, WidthAndHeightReachTheLibraryInItsOrder) {
 }
 
 TEST(DrawFile, DrawsTheSourceFileAtSixtyTen) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   // A red 20 x 10 picture at 96 dots per inch, so GDI+ draws it 1:1.
   const int32_t block = MakeBlock(20, 10, [](int32_t, int32_t) { return 0xFF0000u; });
   auto* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(AsHGlobal(block)));
@@ -218,15 +182,15 @@ TEST(DrawFile, DrawsTheSourceFileAtSixtyTen) {
 TEST(Saving, SaveAsSplicesJpegExtensionsAndSavesOthersPlainly) {
   const std::wstring photo = SamplePhoto();
   if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   ComPtr<IVuPicture> p = EditedSample(photo);
   const std::wstring base = scratch.Path(L"base");
   ASSERT_EQ(S_OK, p->SaveAs(Bstr(base), Bstr(L".jpg")));
   ASSERT_EQ(S_OK, p->SaveAs(Bstr(base), Bstr(L"JPG")));
   ASSERT_EQ(S_OK, p->SaveAs(Bstr(base), Bstr(L".bmp")));
-  const std::vector<uint8_t> source = FileBytes(photo);
+  const std::vector<uint8_t> source = ReadFileBytes(photo);
   for (const wchar_t* name : {L"base.jpg", L"baseJPG"}) {
-    const std::vector<uint8_t> spliced = FileBytes(scratch.Path(name));
+    const std::vector<uint8_t> spliced = ReadFileBytes(scratch.Path(name));
     ASSERT_TRUE(StartsSpliced(spliced)) << "spliced file";
     EXPECT_EQ(1, ExifSegments(spliced));
     // The kept segment is the source's own APP1 segment, byte for byte.
@@ -242,7 +206,7 @@ TEST(Saving, SaveAsSplicesJpegExtensionsAndSavesOthersPlainly) {
     back->get_Width(&width);
     EXPECT_EQ(500, width);
   }
-  const std::vector<uint8_t> bmp = FileBytes(scratch.Path(L"base.bmp"));
+  const std::vector<uint8_t> bmp = ReadFileBytes(scratch.Path(L"base.bmp"));
   ASSERT_GT(bmp.size(), 2u);
   EXPECT_EQ('B', bmp[0]);
   EXPECT_EQ('M', bmp[1]);
@@ -251,27 +215,27 @@ TEST(Saving, SaveAsSplicesJpegExtensionsAndSavesOthersPlainly) {
 TEST(Saving, SaveFileSplicesOnlyWhenAskedToKeepTheSegment) {
   const std::wstring photo = SamplePhoto();
   if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   ComPtr<IVuPicture> p = EditedSample(photo);
   ASSERT_EQ(S_OK, p->SaveFile(Bstr(scratch.Path(L"plain.jpg")), 0));
   ASSERT_EQ(S_OK, p->SaveFile(Bstr(scratch.Path(L"kept.jpg")), 1));
   ASSERT_EQ(S_OK, p->SaveFile(Bstr(scratch.Path(L"kept.bmp")), 1));
-  EXPECT_EQ(0, ExifSegments(FileBytes(scratch.Path(L"plain.jpg"))));
-  EXPECT_TRUE(StartsSpliced(FileBytes(scratch.Path(L"kept.jpg"))));
-  EXPECT_TRUE(StartsSpliced(FileBytes(scratch.Path(L"kept.bmp")))) << "the extension is not examined";
+  EXPECT_EQ(0, ExifSegments(ReadFileBytes(scratch.Path(L"plain.jpg"))));
+  EXPECT_TRUE(StartsSpliced(ReadFileBytes(scratch.Path(L"kept.jpg"))));
+  EXPECT_TRUE(StartsSpliced(ReadFileBytes(scratch.Path(L"kept.bmp")))) << "the extension is not examined";
   EXPECT_EQ(E_FAIL, p->SaveFile(Bstr(scratch.Path(L"no\\such\\dir\\x.jpg")), 1));
 }
 
 TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
   const std::wstring photo = SamplePhoto();
   if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   const std::wstring copy = scratch.Path(L"own.jpg");
   ASSERT_TRUE(CopyFileW(photo.c_str(), copy.c_str(), FALSE));
   ComPtr<IVuPicture> p = NewPicture();
   ASSERT_EQ(S_OK, p->LoadFile(Bstr(copy)));
   ASSERT_EQ(S_OK, p->Save());
-  const std::vector<uint8_t> saved = FileBytes(copy);
+  const std::vector<uint8_t> saved = ReadFileBytes(copy);
   EXPECT_TRUE(StartsSpliced(saved));
   EXPECT_EQ(1, ExifSegments(saved));
 
@@ -280,7 +244,7 @@ TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
   ComPtr<IVuPicture> empty = NewPicture();
   empty->SetFile(Bstr(copy));
   EXPECT_EQ(E_FAIL, empty->Save());
-  EXPECT_EQ(saved, FileBytes(copy));
+  EXPECT_EQ(saved, ReadFileBytes(copy));
 
   ComPtr<IVuPicture> invalid = NewPicture();
   invalid->put_Handle(-1);
@@ -292,7 +256,7 @@ TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
 // A block handed from one picture to another is copied, never claimed
 // twice: releasing the second leaves the first whole.
 TEST(HandedBlocks, AttachImageAndPutHandleCopyABlockAnotherPictureOwns) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   ComPtr<IVuPicture> p = NewPicture();
   ASSERT_EQ(S_OK, p->AttachImage(PhotoLike(6, 4)));
   LONG h = 0;
@@ -318,7 +282,7 @@ TEST(HandedBlocks, AttachImageAndPutHandleCopyABlockAnotherPictureOwns) {
 // Save reports the save it makes; a failure without a message of its own
 // leaves no earlier message behind.
 TEST(HonestResults, SaveReportsItsFailureAndStaleMessagesAreCleared) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   const std::wstring target = scratch.Path(L"locked.bmp");
   ComPtr<IVuPicture> p = NewPicture();
   ASSERT_EQ(S_OK, p->AttachImage(PhotoLike(4, 4)));
@@ -373,7 +337,7 @@ size_t FilesIn(const std::wstring& folder) {
 // writes go through a stand-in beside the target that takes its place only
 // on commit, and reads through a copy that is removed after.
 TEST(AnsiPaths, WithoutShortNamesAStandInTakesTheTargetsPlace) {
-  Scratch scratch;
+  ScratchFolder scratch(L"quillbox-out-");
   std::wstring folder = scratch.Path(L".");
   folder.resize(folder.size() - 2);
   for (const wchar_t* name : {L"\u7167\u7247 1.jpg", L"\u0444\u043e\u0442\u043e.jpeg"}) {

@@ -25,60 +25,10 @@ double MeanAbsoluteDifference(const Pixels& a, const Pixels& b) {
   return sum / a.bgr.size();
 }
 
-// A scratch folder in the prefix's temporary directory, emptied at the end.
-class Scratch {
- public:
-  Scratch() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    m_dir = std::string(temp) + "rastrum-test-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(m_dir.c_str(), nullptr);
-  }
-  ~Scratch() {
-    for (const std::string& f : Files()) {
-      std::string p = m_dir + "\\" + f;
-      SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(p.c_str());
-    }
-    RemoveDirectoryA(m_dir.c_str());
-  }
-  std::string Path(const char* name) const { return m_dir + "\\" + name; }
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((m_dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-  }
-  void Write(const char* name, const std::vector<uint8_t>& bytes) const {
-    HANDLE f = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-    CloseHandle(f);
-  }
-  std::vector<uint8_t> ReadFile(const char* name) const {
-    std::vector<uint8_t> bytes;
-    HANDLE f = CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    bytes.resize(GetFileSize(f, nullptr));
-    DWORD n = 0;
-    ::ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-    CloseHandle(f);
-    return bytes;
-  }
-
- private:
-  std::string m_dir;
-};
-
 }  // namespace
 
 TEST(Rastrum, EveryWrittenFormatDecodesBack) {
-  Scratch scratch;
+  ScratchFolder scratch(L"rastrum-test-");
   const int32_t source = PhotoLike(61, 37);
   const Pixels original = Read(source);
   struct Case {
@@ -88,7 +38,7 @@ TEST(Rastrum, EveryWrittenFormatDecodesBack) {
                {"e.JPEG", false}, {"f.jpe", false}, {"g.jfif", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = scratch.Path(c.name);
+    const std::string path = scratch.PathA(c.name);
     ASSERT_GT(NimboSaveAsFile(source, path.c_str()), 0);
     int32_t loaded = NimboLoadFile(path.c_str());
     ASSERT_GT(loaded, 0);
@@ -102,7 +52,7 @@ TEST(Rastrum, EveryWrittenFormatDecodesBack) {
       EXPECT_LT(MeanAbsoluteDifference(original, back), 3.0);
     FreeBlocks({loaded});
   }
-  EXPECT_EQ(7u, scratch.Files().size()) << "no temporary file is left beside the targets";
+  EXPECT_EQ(7u, ScratchFolder::Names(scratch.dir()).size()) << "no temporary file is left beside the targets";
   FreeBlocks({source});
 }
 
@@ -137,74 +87,74 @@ TEST(Rastrum, BlocksAreNewMovableBlocksAndInputsStayUntouched) {
 }
 
 TEST(Rastrum, LoadFailuresHaveTheirValues) {
-  Scratch scratch;
+  ScratchFolder scratch(L"rastrum-test-");
   EXPECT_EQ(rastrum::kBadArgument, NimboLoadFile(nullptr));
-  EXPECT_EQ(rastrum::kCannotOpen, NimboLoadFile(scratch.Path("missing.jpg").c_str()));
-  CreateDirectoryA(scratch.Path("folder.png").c_str(), nullptr);
-  EXPECT_EQ(rastrum::kCannotOpen, NimboLoadFile(scratch.Path("folder.png").c_str()));
-  RemoveDirectoryA(scratch.Path("folder.png").c_str());
-  scratch.Write("empty.jpg", {});
-  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.Path("empty.jpg").c_str()));
-  scratch.Write("text.png", std::vector<uint8_t>(100, 'a'));
-  EXPECT_LT(NimboLoadFile(scratch.Path("text.png").c_str()), 0);
+  EXPECT_EQ(rastrum::kCannotOpen, NimboLoadFile(scratch.PathA("missing.jpg").c_str()));
+  CreateDirectoryA(scratch.PathA("folder.png").c_str(), nullptr);
+  EXPECT_EQ(rastrum::kCannotOpen, NimboLoadFile(scratch.PathA("folder.png").c_str()));
+  RemoveDirectoryA(scratch.PathA("folder.png").c_str());
+  scratch.Write(L"empty.jpg", {});
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.PathA("empty.jpg").c_str()));
+  scratch.Write(L"text.png", std::vector<uint8_t>(100, 'a'));
+  EXPECT_LT(NimboLoadFile(scratch.PathA("text.png").c_str()), 0);
 
   // A JPEG cut in half.
   const int32_t source = PhotoLike(64, 64);
-  ASSERT_GT(NimboSaveAsFile(source, scratch.Path("whole.jpg").c_str()), 0);
-  std::vector<uint8_t> jpeg = scratch.ReadFile("whole.jpg");
+  ASSERT_GT(NimboSaveAsFile(source, scratch.PathA("whole.jpg").c_str()), 0);
+  std::vector<uint8_t> jpeg = scratch.Read(L"whole.jpg");
   jpeg.resize(jpeg.size() / 2);
-  scratch.Write("half.jpg", jpeg);
-  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.Path("half.jpg").c_str()));
+  scratch.Write(L"half.jpg", jpeg);
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.PathA("half.jpg").c_str()));
 
   // A PNG whose first chunk fails its CRC.
-  ASSERT_GT(NimboSaveAsFile(source, scratch.Path("whole.png").c_str()), 0);
-  std::vector<uint8_t> png = scratch.ReadFile("whole.png");
+  ASSERT_GT(NimboSaveAsFile(source, scratch.PathA("whole.png").c_str()), 0);
+  std::vector<uint8_t> png = scratch.Read(L"whole.png");
   png[29] ^= 0xFF;  // inside IHDR's CRC
-  scratch.Write("crc.png", png);
-  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.Path("crc.png").c_str()));
+  scratch.Write(L"crc.png", png);
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadFile(scratch.PathA("crc.png").c_str()));
 
   // A BMP whose header claims 60000 x 60000 pixels.
-  ASSERT_GT(NimboSaveAsFile(source, scratch.Path("whole.bmp").c_str()), 0);
-  std::vector<uint8_t> bmp = scratch.ReadFile("whole.bmp");
+  ASSERT_GT(NimboSaveAsFile(source, scratch.PathA("whole.bmp").c_str()), 0);
+  std::vector<uint8_t> bmp = scratch.Read(L"whole.bmp");
   for (int offset : {18, 22}) {
     bmp[offset] = 0x60;
     bmp[offset + 1] = 0xEA;
     bmp[offset + 2] = 0;
     bmp[offset + 3] = 0;
   }
-  scratch.Write("huge.bmp", bmp);
-  int32_t huge = NimboLoadFile(scratch.Path("huge.bmp").c_str());
+  scratch.Write(L"huge.bmp", bmp);
+  int32_t huge = NimboLoadFile(scratch.PathA("huge.bmp").c_str());
   EXPECT_TRUE(huge == rastrum::kCorruptData || huge == rastrum::kTooLarge) << huge;
   FreeBlocks({source});
 }
 
 TEST(Rastrum, AFailedSaveLeavesTheFileThatWasThere) {
-  Scratch scratch;
+  ScratchFolder scratch(L"rastrum-test-");
   const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
   const int32_t source = PhotoLike(16, 16);
 
-  scratch.Write("keep.gif", old);
-  EXPECT_EQ(rastrum::kUnknownFormat, NimboSaveAsFile(source, scratch.Path("keep.gif").c_str()));
-  EXPECT_EQ(old, scratch.ReadFile("keep.gif"));
+  scratch.Write(L"keep.gif", old);
+  EXPECT_EQ(rastrum::kUnknownFormat, NimboSaveAsFile(source, scratch.PathA("keep.gif").c_str()));
+  EXPECT_EQ(old, scratch.Read(L"keep.gif"));
 
-  scratch.Write("locked.png", old);
-  SetFileAttributesA(scratch.Path("locked.png").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_LT(NimboSaveAsFile(source, scratch.Path("locked.png").c_str()), 0);
-  EXPECT_EQ(old, scratch.ReadFile("locked.png"));
+  scratch.Write(L"locked.png", old);
+  SetFileAttributesA(scratch.PathA("locked.png").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_LT(NimboSaveAsFile(source, scratch.PathA("locked.png").c_str()), 0);
+  EXPECT_EQ(old, scratch.Read(L"locked.png"));
 
-  scratch.Write("bad.bmp", old);
-  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsFile(0, scratch.Path("bad.bmp").c_str()));
-  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsFile(-2, scratch.Path("bad.bmp").c_str()));
-  EXPECT_EQ(old, scratch.ReadFile("bad.bmp"));
+  scratch.Write(L"bad.bmp", old);
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsFile(0, scratch.PathA("bad.bmp").c_str()));
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsFile(-2, scratch.PathA("bad.bmp").c_str()));
+  EXPECT_EQ(old, scratch.Read(L"bad.bmp"));
 
   EXPECT_EQ(rastrum::kCannotWrite,
-            NimboSaveAsFile(source, scratch.Path("no\\such\\folder\\x.png").c_str()));
-  EXPECT_EQ(3u, scratch.Files().size()) << "no temporary file is left behind";
+            NimboSaveAsFile(source, scratch.PathA("no\\such\\folder\\x.png").c_str()));
+  EXPECT_EQ(3u, ScratchFolder::Names(scratch.dir()).size()) << "no temporary file is left behind";
   FreeBlocks({source});
 }
 
 TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
-  Scratch scratch;
+  ScratchFolder scratch(L"rastrum-test-");
   // An 8-bit block: 5 x 3, four colours.
   const uint32_t stride = 8;
   HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 256 * 4 + stride * 3);
@@ -221,8 +171,8 @@ TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
   GlobalUnlock(g);
   const int32_t block = static_cast<int32_t>(reinterpret_cast<intptr_t>(g));
 
-  ASSERT_GT(NimboSaveAsFile(block, scratch.Path("p.bmp").c_str()), 0);
-  const int32_t loaded = NimboLoadFile(scratch.Path("p.bmp").c_str());
+  ASSERT_GT(NimboSaveAsFile(block, scratch.PathA("p.bmp").c_str()), 0);
+  const int32_t loaded = NimboLoadFile(scratch.PathA("p.bmp").c_str());
   ASSERT_GT(loaded, 0);
   std::vector<uint8_t> back = Bytes(loaded);
   auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(back.data());
@@ -233,8 +183,8 @@ TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
     EXPECT_EQ(i % 4, back[40 + tableBytes + (i / 5) * stride + i % 5]) << "pixel " << i;
 
   // Formats that need 24 bits get the palette's colours.
-  ASSERT_GT(NimboSaveAsFile(block, scratch.Path("p.png").c_str()), 0);
-  const int32_t png = NimboLoadFile(scratch.Path("p.png").c_str());
+  ASSERT_GT(NimboSaveAsFile(block, scratch.PathA("p.png").c_str()), 0);
+  const int32_t png = NimboLoadFile(scratch.PathA("p.png").c_str());
   Pixels px = Read(png);
   ASSERT_EQ(24, px.bits);
   // Memory row r holds indices 5r..5r+4 and is the picture's row 2 - r.
@@ -423,7 +373,7 @@ TEST(Rastrum, LinesFollowOneAnotherAtTheFontsHeight) {
 // compression manager's "MRLE"), at every width from 1 to 33, decode to the
 // same indices and table as the uncompressed file of the same pixels.
 TEST(Rastrum, RleFilesFromTheSystemsCompressorMatchTheirPixels) {
-  Scratch scratch;
+  ScratchFolder scratch(L"rastrum-test-");
   for (const WORD bits : {WORD(8), WORD(4)}) {
     for (LONG w = 1; w <= 33; ++w) {
       SCOPED_TRACE("bits " + std::to_string(bits) + ", width " + std::to_string(w));
@@ -476,10 +426,10 @@ TEST(Rastrum, RleFilesFromTheSystemsCompressorMatchTheirPixels) {
         bytes.insert(bytes.end(), data.begin(), data.end());
         return bytes;
       };
-      scratch.Write("raw.bmp", file(raw, pixels));
-      scratch.Write("rle.bmp", file(rle, stream));
-      const int32_t fromRaw = NimboLoadFile(scratch.Path("raw.bmp").c_str());
-      const int32_t fromRle = NimboLoadFile(scratch.Path("rle.bmp").c_str());
+      scratch.Write(L"raw.bmp", file(raw, pixels));
+      scratch.Write(L"rle.bmp", file(rle, stream));
+      const int32_t fromRaw = NimboLoadFile(scratch.PathA("raw.bmp").c_str());
+      const int32_t fromRle = NimboLoadFile(scratch.PathA("rle.bmp").c_str());
       ASSERT_GT(fromRaw, 0);
       ASSERT_GT(fromRle, 0) << "the compressor's stream is refused";
       // Same table and the same index at every pixel; padding is not compared.

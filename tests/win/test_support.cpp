@@ -67,4 +67,70 @@ PeDirectories ReadPeDirectories(HMODULE module) {
   return pe;
 }
 
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(f, nullptr));
+  DWORD n = 0;
+  if (!ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr)) n = 0;
+  bytes.resize(n);
+  CloseHandle(f);
+  return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  const bool written = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) && n == bytes.size();
+  CloseHandle(f);
+  return written;
+}
+
+ScratchFolder::ScratchFolder(const wchar_t* prefix) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  static int serial = 0;
+  m_dir = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+  CreateDirectoryW(m_dir.c_str(), nullptr);
+}
+
+std::string ScratchFolder::PathA(const std::string& name) const {
+  char narrow[MAX_PATH * 2] = {};
+  WideCharToMultiByte(CP_ACP, 0, m_dir.c_str(), -1, narrow, sizeof(narrow), nullptr, nullptr);
+  return std::string(narrow) + "\\" + name;
+}
+
+std::wstring ScratchFolder::Folder(const std::wstring& name) const {
+  CreateDirectoryW(Path(name).c_str(), nullptr);
+  return Path(name);
+}
+
+std::vector<std::wstring> ScratchFolder::Names(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+void ScratchFolder::Remove(const std::wstring& dir) {
+  for (const std::wstring& name : Names(dir)) {
+    const std::wstring path = dir + L"\\" + name;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Remove(path);
+    } else {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+  }
+  RemoveDirectoryW(dir.c_str());
+}
+
 }  // namespace qbtest

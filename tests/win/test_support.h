@@ -9,6 +9,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -98,5 +99,37 @@ struct PeDirectories {
   std::map<std::string, std::vector<std::string>> imports;
 };
 PeDirectories ReadPeDirectories(HMODULE module);
+
+// A file's bytes (empty when it cannot be read), and a file written anew.
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
+
+// A scratch folder in the temporary directory, made for one test and
+// removed with everything in it (read-only files and subfolders too).
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const wchar_t* prefix);
+  ~ScratchFolder() { Remove(m_dir); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::wstring& dir() const { return m_dir; }
+  std::wstring Path(const std::wstring& name) const { return m_dir + L"\\" + name; }
+  // The same path in the ANSI code page, for calls that take narrow names
+  // (the scratch folder's names are plain ASCII).
+  std::string PathA(const std::string& name) const;
+  // A subfolder, made when missing.
+  std::wstring Folder(const std::wstring& name) const;
+  bool Write(const std::wstring& name, const std::vector<uint8_t>& bytes) const {
+    return WriteFileBytes(Path(name), bytes);
+  }
+  std::vector<uint8_t> Read(const std::wstring& name) const { return ReadFileBytes(Path(name)); }
+  // The names in a folder, "." and ".." left out.
+  static std::vector<std::wstring> Names(const std::wstring& dir);
+
+ private:
+  static void Remove(const std::wstring& dir);
+  std::wstring m_dir;
+};
 
 }  // namespace qbtest
