@@ -111,12 +111,23 @@ foreach(_script install.cmd uninstall.cmd)
   configure_file(${CMAKE_SOURCE_DIR}/install/${_script} ${CMAKE_BINARY_DIR}/${_script} COPYONLY)
 endforeach()
 
+# A program that uses the registered server as any client would: through
+# COM, with the generated interface ids. WIDE for a wmain; LIBS are linked
+# beside ole32, oleaut32 and uuid.
+function(qb_add_client NAME SOURCE)
+  cmake_parse_arguments(C "WIDE" "" "LIBS" ${ARGN})
+  add_executable(${NAME} ${SOURCE} ${QB_GEN}/quillbox_i.c)
+  add_dependencies(${NAME} quillbox_idl)
+  target_include_directories(${NAME} PRIVATE ${QB_GEN} ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${NAME} PRIVATE ${C_LIBS} ole32 oleaut32 uuid)
+  if(C_WIDE)
+    target_link_options(${NAME} PRIVATE -municode)
+  endif()
+  set_target_properties(${NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endfunction()
+
 # Benchmarks that run under Wine against the registered server.
-add_executable(apply_bench bench/win/apply_bench.cpp ${QB_GEN}/quillbox_i.c)
-add_dependencies(apply_bench quillbox_idl)
-target_include_directories(apply_bench PRIVATE ${QB_GEN} ${CMAKE_SOURCE_DIR})
-target_link_libraries(apply_bench PRIVATE rastrum_import ole32 oleaut32 uuid)
-set_target_properties(apply_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_client(apply_bench bench/win/apply_bench.cpp LIBS rastrum_import)
 
 # Clients for 64-bit Windows, which the surrogate serves: built from the same
 # sources as their 32-bit twins with the x86-64 cross compiler.
@@ -138,12 +149,7 @@ endfunction()
 
 # A client calling through the vtables, in process (32-bit) and through the
 # surrogate (64-bit).
-add_executable(vtable_client tests/surrogate/vtable_client.cpp ${QB_GEN}/quillbox_i.c)
-add_dependencies(vtable_client quillbox_idl)
-target_include_directories(vtable_client PRIVATE ${QB_GEN})
-target_link_libraries(vtable_client PRIVATE ole32 oleaut32 uuid)
-target_link_options(vtable_client PRIVATE -municode)
-set_target_properties(vtable_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_client(vtable_client tests/surrogate/vtable_client.cpp WIDE)
 qb_add_win64_program(vtable_client64 ${CMAKE_SOURCE_DIR}/tests/surrogate/vtable_client.cpp)
 
 # The card player, copied in front of every card. It travels alone, so it is
@@ -157,11 +163,7 @@ target_link_options(Showreel PRIVATE -municode)
 # The tests pack cards from the player beside the server.
 add_dependencies(quillbox_wintests Showreel)
 
-add_executable(card_bench bench/win/card_bench.cpp ${QB_GEN}/quillbox_i.c)
-add_dependencies(card_bench quillbox_idl)
-target_include_directories(card_bench PRIVATE ${QB_GEN})
-target_link_libraries(card_bench PRIVATE ole32 oleaut32 uuid gdi32)
-set_target_properties(card_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_client(card_bench bench/win/card_bench.cpp LIBS gdi32)
 
 # The soak: every class used over and over in one process, through the
 # registered server; tests/scripts/soak.sh runs it with a few rounds.
@@ -172,10 +174,5 @@ set_target_properties(quillbox_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 
 # What the surrogate costs: the same calls in process (32-bit) and through
 # QuillboxHost.exe (64-bit), printed side by side by the 64-bit one.
-add_executable(surrogate_bench bench/win/surrogate_bench.cpp ${QB_GEN}/quillbox_i.c)
-add_dependencies(surrogate_bench quillbox_idl)
-target_include_directories(surrogate_bench PRIVATE ${QB_GEN})
-target_link_libraries(surrogate_bench PRIVATE ole32 oleaut32 uuid)
-target_link_options(surrogate_bench PRIVATE -municode)
-set_target_properties(surrogate_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+qb_add_client(surrogate_bench bench/win/surrogate_bench.cpp WIDE)
 qb_add_win64_program(surrogate_bench64 ${CMAKE_SOURCE_DIR}/bench/win/surrogate_bench.cpp)
