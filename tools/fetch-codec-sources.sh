@@ -61,16 +61,31 @@ fi
 log "apt-get update (source indexes)"
 $sudo apt-get update -qq || log "apt-get update reported errors; trying the download anyway"
 
-# apt-get downloads into the current directory. Its status is not what
-# decides: a missing Debian part makes it fail although the tarball came.
+# apt-get downloads into the current directory, one package at a time. Its
+# status is not what decides: the security suite's index can list a Debian
+# revision whose .dsc and Debian parts the archive no longer serves (a 404),
+# although the upstream tarball, which every revision of a release shares,
+# comes. So its output is kept in a log and shown only when the tarball did
+# not come.
 log "downloading sources of ${packages[*]}"
-(cd "$dir" && apt-get source --download-only -qq "${packages[@]}") ||
-  log "apt-get source reported errors; checking for the tarballs"
+for p in "${packages[@]}"; do
+  have_tarball "$p" && continue
+  (cd "$dir" && apt-get source --download-only -qq "$p") >"$dir/$p.log" 2>&1
+  # Else each revision the source indexes list, newest first.
+  for v in $(apt-cache showsrc "$p" 2>/dev/null | sed -n 's/^Version: //p' | sort -rV | uniq); do
+    have_tarball "$p" && break
+    (cd "$dir" && apt-get source --download-only -qq "$p=$v") >>"$dir/$p.log" 2>&1
+  done
+  if ! have_tarball "$p"; then
+    log "apt-get source $p did not bring its upstream tarball:"
+    sed 's/^/    /' "$dir/$p.log" >&2
+  fi
+done
 
 status=0
 for p in "${packages[@]}"; do
   if ! have_tarball "$p"; then
-    log "missing upstream tarball of $p in $dir"
+    log "missing upstream tarball of $p in $dir: the set-up cannot build the Windows codecs"
     status=1
   fi
 done

@@ -10,7 +10,11 @@ QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 qb_install_packages
 qb_fetch_samples
 qb_fetch_codec_sources
-qb_build_win32 --target Quillbox Rastrum regtlb Showreel
+# Everything install.cmd and the guide need: the server and its imaging
+# library, the type-library tool, the surrogate for 64-bit clients, the
+# player and the scripting reference (build/win32/reference).
+qb_build_win32 --target Quillbox Rastrum regtlb QuillboxHost Showreel quillbox_reference
+[ -f "$QB_WIN32/reference/index.md" ] || { qb_log "the scripting reference was not written"; exit 1; }
 qb_stop_prefix
 qb_make_prefix
 qb_install_into_prefix
