@@ -1,7 +1,10 @@
 // The picture's ways out: files (with the source's EXIF segment carried
 // into JPEG output), the clipboard, a device context and thumbnails.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -251,6 +254,71 @@ TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
   EXPECT_EQ(E_UNEXPECTED, invalid->Save());
   invalid->put_Handle(-1);
   EXPECT_EQ(E_UNEXPECTED, invalid->SaveAs(Bstr(scratch.Path(L"x")), Bstr(L".jpg")));
+}
+
+// A save over an existing file writes the new file beside it and swaps it
+// in with ReplaceFileW, so the file keeps what it was: its permissions, its
+// attributes, its other links and its alternate streams.
+TEST(Saving, SaveOverAFileKeepsWhatTheFileWas) {
+  const std::wstring photo = SamplePhoto();
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  ScratchFolder scratch(L"quillbox-out-");
+  ComPtr<IVuPicture> p = EditedSample(photo);
+  const std::wstring target = scratch.Path(L"kept.jpg"), link = scratch.Path(L"link.jpg");
+  ASSERT_EQ(S_OK, p->SaveFile(Bstr(target), 0));
+  const std::vector<uint8_t> first = ReadFileBytes(target);
+
+  // A restricted permission set: a protected list that gives the owner
+  // full control and everyone else reading only.
+  PSECURITY_DESCRIPTOR restricted = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1,
+                                                                   &restricted, nullptr));
+  ASSERT_TRUE(SetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, restricted));
+  LocalFree(restricted);
+  auto dacl = [](const std::wstring& path) {
+    std::vector<uint8_t> sd(4096);
+    DWORD need = 0;
+    wchar_t* text = nullptr;
+    std::wstring out;
+    if (GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), static_cast<DWORD>(sd.size()), &need) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr)) {
+      out = text;
+      LocalFree(text);
+    }
+    return out;
+  };
+  const std::wstring permissions = dacl(target);
+  ASSERT_NE(std::wstring::npos, permissions.find(L"D:P")) << "the restricted set is in place: " << permissions;
+  ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  const bool linked = CreateHardLinkW(link.c_str(), target.c_str(), nullptr);
+  const bool streamed = WriteFileBytes(target + L":caption", {'s', 'e', 'a'});
+
+  // The same picture saved again, as JPEG with its camera data (a spliced
+  // save) and plainly: each time the file's own things stay.
+  for (LONG keepExif : {1L, 0L}) {
+    SCOPED_TRACE(keepExif ? "spliced save" : "plain save");
+    ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+    bright->put_Brightness(keepExif ? 30 : -30);
+    ComPtr<IVuPicture> again;
+    ASSERT_EQ(S_OK, bright->Apply(p.Get(), again.GetAddressOf()));
+    ASSERT_EQ(S_OK, again->SaveFile(Bstr(target), keepExif));
+    const std::vector<uint8_t> now = ReadFileBytes(target);
+    EXPECT_NE(first, now) << "the new picture is in the file";
+    EXPECT_EQ(permissions, dacl(target));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    if (linked) {
+      EXPECT_EQ(now, ReadFileBytes(link)) << "the other link names the saved file";
+    }
+    if (streamed) {
+      EXPECT_EQ((std::vector<uint8_t>{'s', 'e', 'a'}), ReadFileBytes(target + L":caption"));
+    }
+    EXPECT_EQ(1u + (linked ? 1u : 0u), ScratchFolder::Names(scratch.dir()).size())
+        << "no temporary file is left beside the target";
+  }
+  std::printf("[ saves    ] hard links %s, alternate streams %s on this system\n", linked ? "kept" : "not made",
+              streamed ? "kept" : "not made");
 }
 
 // A block handed from one picture to another is copied, never claimed

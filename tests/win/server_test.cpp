@@ -124,7 +124,7 @@ TEST(ServerExports, ImportsOnlySystemLibrariesAndTheImagingLibrary) {
   const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",   "gdi32.dll",
                                          "ole32.dll",    "oleaut32.dll", "advapi32.dll",
                                          "shlwapi.dll",  "msvcrt.dll",   "rastrum.dll",
-                                         "shell32.dll",  "gdiplus.dll",  "dbghelp.dll"};
+                                         "shell32.dll",  "gdiplus.dll"};
   bool rastrum = false;
   for (const auto& [library, functions] : pe.imports) {
     std::string name = library;
