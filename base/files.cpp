@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/resource_guards.h"
 #include "base/text.h"
@@ -23,6 +24,21 @@ bool WriteAll(const wchar_t* path, std::span<const uint8_t> bytes) {
     done += wrote;
   }
   return FlushFileBuffers(file.get()) != 0;
+}
+
+// The attributes a replaced file keeps (read-only files are not replaced).
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A file's permissions (its security descriptor's access list) as a
+// self-relative descriptor; empty when they cannot be read.
+std::vector<uint8_t> PermissionsOf(const wchar_t* path) {
+  DWORD need = 0;
+  GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &need);
+  if (need == 0 || need > 1u << 20) return {};
+  std::vector<uint8_t> descriptor(need);
+  if (!GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data(), need, &need)) return {};
+  return descriptor;
 }
 
 }  // namespace
@@ -84,38 +100,27 @@ ReplaceResult ReplaceFileWith(const wchar_t* path, std::span<const uint8_t> byte
 }
 
 bool PutInPlace(const wchar_t* written, const wchar_t* target) {
-  if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES)
-    return ReplaceFileW(target, written, nullptr, 0, nullptr, nullptr) != 0;
+  const DWORD attributes = GetFileAttributesW(target);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    const std::vector<uint8_t> permissions = PermissionsOf(target);
+    if (!ReplaceFileW(target, written, nullptr, 0, nullptr, nullptr)) return false;
+    // ReplaceFileW gives the new file the old one's permissions and
+    // attributes; where a system's ReplaceFileW only renames, they are put
+    // back here (the file is ours now, so we may set them).
+    if (!permissions.empty() && PermissionsOf(target) != permissions)
+      SetFileSecurityW(target, DACL_SECURITY_INFORMATION, const_cast<uint8_t*>(permissions.data()));
+    const DWORD kept = attributes & kKeptAttributes;
+    const DWORD now = GetFileAttributesW(target);
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kKeptAttributes) != kept) {
+      const DWORD wanted = (now & ~kKeptAttributes & ~FILE_ATTRIBUTE_NORMAL) | kept;
+      SetFileAttributesW(target, wanted ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    return true;
+  }
   // Without MOVEFILE_REPLACE_EXISTING: a file that appears at target in the
   // meantime is not clobbered, and without MOVEFILE_COPY_ALLOWED nothing is
   // ever copied.
   return MoveFileExW(written, target, MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-bool MakeFoldersFor(const wchar_t* path) {
-  if (!path) return false;
-  const std::wstring full(path);
-  const size_t last = full.find_last_of(L"\\/");
-  if (last == std::wstring::npos) return true;  // the current folder
-  // Each folder on the way, from the first that follows the root ("C:\",
-  // "\\server\share\" or a leading separator) to the last.
-  size_t start = 0;
-  if (full.size() >= 2 && full[1] == L':') start = 2;
-  if (full.compare(0, 2, L"\\\\") == 0) {
-    // A UNC path: the server and share names are not folders to make.
-    start = full.find_first_of(L"\\/", 2);
-    if (start != std::wstring::npos) start = full.find_first_of(L"\\/", start + 1);
-    if (start == std::wstring::npos || start >= last) return true;
-  }
-  for (size_t cut = full.find_first_of(L"\\/", start); cut != std::wstring::npos && cut <= last;
-       cut = full.find_first_of(L"\\/", cut + 1)) {
-    if (cut == 0 || full[cut - 1] == L'\\' || full[cut - 1] == L'/' || full[cut - 1] == L':') continue;
-    const std::wstring folder = full.substr(0, cut);
-    if (CreateDirectoryW(folder.c_str(), nullptr)) continue;
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  }
-  return true;
 }
 
 ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes) {

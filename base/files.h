@@ -38,8 +38,4 @@ ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes);
 // On failure target is as it was and `written` is left to the caller.
 bool PutInPlace(const wchar_t* written, const wchar_t* target);
 
-// Makes every missing folder on the way to path: the folders named before
-// its last separator (\ or /). True when they all exist afterwards.
-bool MakeFoldersFor(const wchar_t* path);
-
 }  // namespace qb

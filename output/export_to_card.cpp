@@ -8,6 +8,7 @@
 
 #include "base/ansi_path.h"
 #include "base/files.h"
+#include "base/folders.h"
 #include "base/resource_guards.h"
 #include "base/text.h"
 #include "com/module.h"

@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "base/files.h"
+#include "base/folders.h"
 #include "base/portable/dib_format.h"
 #include "base/resource_guards.h"
 #include "base/text.h"
