@@ -6,11 +6,15 @@
 #include <cwchar>
 #include <vector>
 
+#include "base/files.h"
 #include "base/resource_guards.h"
 #include "base/text.h"
 
 namespace qb {
 namespace {
+
+// The most a stand-in written in the temporary folder is carried over.
+constexpr uint64_t kMaxStandInBytes = 1ULL << 30;
 
 // The short form of a path, or empty when the system has none for it.
 std::wstring ShortForm(const std::wstring& path) {
@@ -63,9 +67,10 @@ std::wstring StandInName(std::wstring_view extension) {
 }
 
 // A stand-in in the folder, or in the temporary folder when the folder has
-// no narrow name. Sets both forms of its path.
+// no narrow name. Sets both forms of its path, and whether it lies in the
+// folder itself.
 bool PlaceStandIn(const std::wstring& folder, std::wstring_view extension, ShortNames shortNames,
-                  std::wstring& wide, std::string& narrow) {
+                  std::wstring& wide, std::string& narrow, bool* inFolder = nullptr) {
   std::string narrowExtension, narrowFolder;
   if (!ExactAnsi(extension, narrowExtension)) return false;
   const std::wstring name = StandInName(extension);
@@ -78,6 +83,7 @@ bool PlaceStandIn(const std::wstring& folder, std::wstring_view extension, Short
     if (!NarrowFolder(candidate, shortNames, narrowFolder)) continue;
     wide = candidate + name;
     narrow = narrowFolder + narrowName;
+    if (inFolder) *inFolder = &candidate == &folders[0];
     return true;
   }
   return false;
@@ -156,7 +162,7 @@ AnsiWritePath::AnsiWritePath(std::wstring_view path, ShortNames shortNames) : m_
     m_created.clear();
   }
   const std::wstring folder = m_target.substr(0, NameStart(m_target));
-  m_ok = PlaceStandIn(folder, extension, shortNames, m_standIn, m_narrow);
+  m_ok = PlaceStandIn(folder, extension, shortNames, m_standIn, m_narrow, &m_standInBeside);
 }
 
 bool AnsiWritePath::Commit() {
@@ -168,14 +174,23 @@ bool AnsiWritePath::Commit() {
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
       return false;
-    if (!MoveFileExW(m_standIn.c_str(), m_target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-      return false;
+    if (m_standInBeside) {
+      if (!PutInPlace(m_standIn.c_str(), m_target.c_str())) return false;
+    } else {
+      // A stand-in in the temporary folder may lie on another volume: its
+      // bytes are written anew beside the target, which is then replaced.
+      std::vector<uint8_t> bytes;
+      if (ReadWholeFile(m_standIn.c_str(), bytes, kMaxStandInBytes) != ReadResult::kRead ||
+          ReplaceFileWith(m_target.c_str(), bytes) != ReplaceResult::kWritten)
+        return false;
+      DeleteFileW(m_standIn.c_str());
+      m_standIn.clear();
+    }
   } else if (GetFileAttributesW(m_target.c_str()) == INVALID_FILE_ATTRIBUTES) {
     // Written through a short name, the file may have taken that name as
     // its own; it gets its real one back.
     const std::wstring written = FromAnsi(m_narrow);
-    if (written.empty() || !MoveFileExW(written.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (written.empty() || !MoveFileExW(written.c_str(), m_target.c_str(), MOVEFILE_WRITE_THROUGH))
       return false;
   }
   m_committed = true;

@@ -36,8 +36,9 @@ class AnsiReadPath {
 };
 
 // A narrow name to write a file by. After the write succeeded, Commit puts
-// the file at the wide path; without a commit, whatever this object created
-// is removed and a file that was already there keeps its bytes.
+// the file at the wide path (replacing a file there with ReplaceFileW, so
+// that it keeps what it was); without a commit, whatever this object
+// created is removed and a file that was already there keeps its bytes.
 class AnsiWritePath {
  public:
   explicit AnsiWritePath(std::wstring_view path, ShortNames shortNames = ShortNames::kUse);
@@ -54,6 +55,7 @@ class AnsiWritePath {
   std::string m_narrow;
   std::wstring m_created;  // an empty target made to get its short name
   std::wstring m_standIn;  // an ANSI-named file that becomes the target
+  bool m_standInBeside = false;  // the stand-in lies in the target's folder
   bool m_ok = false;
   bool m_committed = false;
 };

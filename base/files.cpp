@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/resource_guards.h"
 #include "base/text.h"
@@ -23,6 +24,21 @@ bool WriteAll(const wchar_t* path, std::span<const uint8_t> bytes) {
     done += wrote;
   }
   return FlushFileBuffers(file.get()) != 0;
+}
+
+// The attributes a replaced file keeps (read-only files are not replaced).
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A file's permissions (its security descriptor's access list) as a
+// self-relative descriptor; empty when they cannot be read.
+std::vector<uint8_t> PermissionsOf(const wchar_t* path) {
+  DWORD need = 0;
+  GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &need);
+  if (need == 0 || need > 1u << 20) return {};
+  std::vector<uint8_t> descriptor(need);
+  if (!GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data(), need, &need)) return {};
+  return descriptor;
 }
 
 }  // namespace
@@ -76,12 +92,35 @@ ReplaceResult ReplaceFileWith(const wchar_t* path, std::span<const uint8_t> byte
   directory = slash == std::wstring::npos ? std::wstring(L".") : directory.substr(0, slash + 1);
   wchar_t temp[MAX_PATH];
   if (!GetTempFileNameW(directory.c_str(), L"qbx", 0, temp)) return ReplaceResult::kCannotWrite;
-  if (!WriteAll(temp, bytes) ||
-      !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!WriteAll(temp, bytes) || !PutInPlace(temp, path)) {
     DeleteFileW(temp);
     return ReplaceResult::kCannotWrite;
   }
   return ReplaceResult::kWritten;
+}
+
+bool PutInPlace(const wchar_t* written, const wchar_t* target) {
+  const DWORD attributes = GetFileAttributesW(target);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    const std::vector<uint8_t> permissions = PermissionsOf(target);
+    if (!ReplaceFileW(target, written, nullptr, 0, nullptr, nullptr)) return false;
+    // ReplaceFileW gives the new file the old one's permissions and
+    // attributes; where a system's ReplaceFileW only renames, they are put
+    // back here (the file is ours now, so we may set them).
+    if (!permissions.empty() && PermissionsOf(target) != permissions)
+      SetFileSecurityW(target, DACL_SECURITY_INFORMATION, const_cast<uint8_t*>(permissions.data()));
+    const DWORD kept = attributes & kKeptAttributes;
+    const DWORD now = GetFileAttributesW(target);
+    if (now != INVALID_FILE_ATTRIBUTES && (now & kKeptAttributes) != kept) {
+      const DWORD wanted = (now & ~kKeptAttributes & ~FILE_ATTRIBUTE_NORMAL) | kept;
+      SetFileAttributesW(target, wanted ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    return true;
+  }
+  // Without MOVEFILE_REPLACE_EXISTING: a file that appears at target in the
+  // meantime is not clobbered, and without MOVEFILE_COPY_ALLOWED nothing is
+  // ever copied.
+  return MoveFileExW(written, target, MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 ReplaceResult ReplaceFileWith(const char* path, std::span<const uint8_t> bytes) {

@@ -67,7 +67,7 @@ add_library(quillbox_server STATIC ${QB_SERVER_SOURCES} ${QB_GEN}/quillbox_i.c)
 add_dependencies(quillbox_server quillbox_idl)
 target_include_directories(quillbox_server PUBLIC ${CMAKE_SOURCE_DIR} ${QB_GEN})
 target_link_libraries(quillbox_server PUBLIC qb_portable qb_base_win rastrum_import
-  ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi dbghelp)
+  ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi)
 
 set(QB_RC ${CMAKE_SOURCE_DIR}/server/quillbox.rc)
 set_source_files_properties(${QB_RC} PROPERTIES
@@ -78,6 +78,8 @@ add_library(Quillbox SHARED server/dllmain.cpp server/quillbox.def ${QB_RC})
 set_target_properties(Quillbox PROPERTIES PREFIX "" OUTPUT_NAME Quillbox
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_link_libraries(Quillbox PRIVATE quillbox_server)
+# Shipped binaries carry no symbols.
+target_link_options(Quillbox PRIVATE -s)
 
 # The surrogate beside the DLL: serves its classes to clients that cannot
 # load it (64-bit ones), all in one process.
@@ -85,14 +87,14 @@ add_executable(QuillboxHost WIN32 host/quillbox_host.cpp ${QB_GEN}/quillbox_i.c)
 add_dependencies(QuillboxHost quillbox_idl)
 target_include_directories(QuillboxHost PRIVATE ${CMAKE_SOURCE_DIR} ${QB_GEN})
 target_link_libraries(QuillboxHost PRIVATE ole32 uuid shell32)
-target_link_options(QuillboxHost PRIVATE -municode)
+target_link_options(QuillboxHost PRIVATE -municode -s)
 set_target_properties(QuillboxHost PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # Type-library registration tool used by the install script.
 add_executable(regtlb install/regtlb.cpp)
 target_link_libraries(regtlb PRIVATE ole32 oleaut32)
 set_target_properties(regtlb PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_options(regtlb PRIVATE -municode)
+target_link_options(regtlb PRIVATE -municode -s)
 
 # Windows test programs (GoogleTest, cross-built from Debian's sources).
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -153,15 +155,23 @@ qb_add_client(vtable_client tests/surrogate/vtable_client.cpp WIDE)
 qb_add_win64_program(vtable_client64 ${CMAKE_SOURCE_DIR}/tests/surrogate/vtable_client.cpp)
 
 # The card player, copied in front of every card. It travels alone, so it is
-# self-contained: the decoders are linked in, imports are system DLLs only.
-add_executable(Showreel WIN32 showreel/showreel.cpp output/card_file.cpp showreel/showreel.rc)
-set_target_properties(Showreel PROPERTIES OUTPUT_NAME Showreel SUFFIX ".EXE"
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_include_directories(Showreel PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(Showreel PRIVATE qb_portable rastrum_core qb_base_win user32 gdi32 shell32 dbghelp)
-target_link_options(Showreel PRIVATE -municode)
+# self-contained: the decoders are linked in, and it imports only libraries
+# the system always loads from its own folder (KnownDLLs). ShowreelTest is
+# the same player with a test switch that writes a screenshot; it never
+# ships.
+function(qb_add_player NAME)
+  add_executable(${NAME} WIN32 showreel/showreel.cpp output/card_file.cpp showreel/showreel.rc)
+  set_target_properties(${NAME} PROPERTIES OUTPUT_NAME ${NAME} SUFFIX ".EXE"
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_include_directories(${NAME} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${NAME} PRIVATE qb_portable rastrum_core qb_base_win user32 gdi32 shell32)
+  target_link_options(${NAME} PRIVATE -municode ${ARGN})
+endfunction()
+qb_add_player(Showreel -s)
+qb_add_player(ShowreelTest)
+target_compile_definitions(ShowreelTest PRIVATE QB_SHOWREEL_TEST)
 # The tests pack cards from the player beside the server.
-add_dependencies(quillbox_wintests Showreel)
+add_dependencies(quillbox_wintests Showreel ShowreelTest)
 
 qb_add_client(card_bench bench/win/card_bench.cpp LIBS gdi32)
 

@@ -11,12 +11,12 @@ namespace {
 
 class MemorySink final : public qb::card::RecordSink {
  public:
-  qb::card::CardStream* Create(const qb::card::RecordHeader& record, std::uint32_t) override {
+  qb::card::CardStream* Create(const qb::card::RecordHeader& record, std::uint32_t, bool&) override {
     QB_FUZZ_CHECK(qb::card::IsSafeName(record.name));
     m_files.push_back(std::make_unique<qb::card::MemoryCardStream>());
     return m_files.back().get();
   }
-  void Done(std::uint32_t) override {}
+  void Done(std::uint32_t, bool) override {}
 
  private:
   std::vector<std::unique_ptr<qb::card::MemoryCardStream>> m_files;

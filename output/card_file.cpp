@@ -34,12 +34,24 @@ std::uint64_t CardFile::Size() {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-card::CardStream* FolderSink::Create(const card::RecordHeader& record, std::uint32_t index) {
-  const std::wstring path = m_folder + FromAnsi(record.name);
-  Creating(m_folder, path, index);
+card::CardStream* FolderSink::Create(const card::RecordHeader& record, std::uint32_t index, bool& exists) {
+  m_path = m_folder + FromAnsi(record.name);
+  Creating(m_folder, m_path, index);
   m_file = std::make_unique<CardFile>(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return m_file->ok() ? m_file.get() : nullptr;
+      CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (m_file->ok()) return m_file.get();
+  const DWORD error = GetLastError();
+  exists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+  m_file.reset();
+  return nullptr;
+}
+
+void FolderSink::Done(std::uint32_t, bool complete) {
+  const bool made = m_file && m_file->ok();
+  m_file.reset();
+  // The file was made by this sink (CREATE_NEW), so removing it loses
+  // nothing of the user's.
+  if (made && !complete) DeleteFileW(m_path.c_str());
 }
 
 HANDLE OpenForReading(const wchar_t* path, DWORD share) {

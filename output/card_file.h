@@ -35,13 +35,16 @@ class CardFile final : public card::CardStream {
 // trailing backslash, or empty for the current folder) followed by the
 // record's name, created with CREATE_NEW and without sharing, so that no
 // existing file is ever replaced. The container's reader has checked that
-// the name names no other folder.
+// the name is a plain file name (no other folder, no device). A file whose
+// data could not all be written is removed.
 class FolderSink : public card::RecordSink {
  public:
   explicit FolderSink(std::wstring folder) : m_folder(std::move(folder)) {}
 
-  card::CardStream* Create(const card::RecordHeader& record, std::uint32_t index) override;
-  void Done(std::uint32_t) override { m_file.reset(); }
+  card::CardStream* Create(const card::RecordHeader& record, std::uint32_t index, bool& exists) override;
+  void Done(std::uint32_t, bool complete) override;
+  // The path of the file last asked for.
+  const std::wstring& path() const { return m_path; }
 
  protected:
   // Called before each file is created.
@@ -49,6 +52,7 @@ class FolderSink : public card::RecordSink {
 
  private:
   std::wstring m_folder;
+  std::wstring m_path;
   std::unique_ptr<CardFile> m_file;
 };
 

@@ -1,11 +1,15 @@
 #include "output/export_to_card.h"
 
 #include <windows.h>
-#include <dbghelp.h>
 
 #include <exception>
 #include <memory>
+#include <vector>
 
+#include "base/ansi_path.h"
+#include "base/files.h"
+#include "base/folders.h"
+#include "base/resource_guards.h"
 #include "base/text.h"
 #include "com/module.h"
 #include "output/card_file.h"
@@ -22,24 +26,83 @@ void Debug(std::initializer_list<const wchar_t*> items) {
   for (const wchar_t* item : items) OutputDebugStringW(item);
 }
 
-// The part of a path after its last backslash (forward slashes are not
-// separators); the whole path when it has none.
-std::wstring NameOf(const std::wstring& path) {
-  const size_t cut = path.rfind(L'\\');
-  return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
 // The path up to and including its last backslash; empty when it has none.
 std::wstring FolderOf(const std::wstring& path) {
   const size_t cut = path.rfind(L'\\');
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
 }
 
-// A listed file opened for packing, with what its record will hold.
+// The part of a path after its last backslash or forward slash (Windows
+// takes both as separators); the whole path when it has neither.
+std::wstring NameOf(const std::wstring& path) {
+  const size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// The name a listed file is recorded under: its own name when the ANSI
+// code page spells it exactly, else the name of its short form when that
+// is spelled exactly. Empty when that is not a name both readers accept (a
+// drive, a device, a name ending in a dot or a space) or does not fit the
+// field.
+std::string RecordName(const std::wstring& path) {
+  std::string name;
+  auto storable = [&] { return name.size() <= card::kMaxNameBytes && card::IsSafeName(name); };
+  if (ExactAnsi(NameOf(path), name)) return storable() ? name : std::string();
+  const DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (n > 0) {
+    std::vector<wchar_t> buffer(n);
+    const DWORD got = GetShortPathNameW(path.c_str(), buffer.data(), n);
+    if (got > 0 && got < n && ExactAnsi(NameOf(std::wstring(buffer.data(), got)), name) && storable())
+      return name;
+  }
+  return {};
+}
+
+// What makes a file the same file whatever its path is spelled like (short
+// name, other case, forward slashes, another link).
+struct FileIdentity {
+  DWORD volume = 0, high = 0, low = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool IdentityOf(HANDLE file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+// A file opened for packing (a listed file or the player), with what its
+// record will hold.
 struct Source {
   std::unique_ptr<CardFile> file;
   std::string name;
   uint64_t size = 0;
+  FileIdentity identity;
+};
+
+bool OpenSource(const std::wstring& path, DWORD share, Source& source) {
+  source.file = std::make_unique<CardFile>(OpenForReading(path.c_str(), share));
+  if (!source.file->ok() || !IdentityOf(source.file->get(), source.identity)) return false;
+  source.size = source.file->Size();
+  return source.size <= 0xFFFFFFFFu;
+}
+
+// The card being built beside its destination: removed unless it was put
+// in place.
+class PartCard {
+ public:
+  explicit PartCard(const wchar_t* made)
+      : path(made), file(CreateFileW(made, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~PartCard() {
+    file.close();
+    if (!path.empty()) DeleteFileW(path.c_str());
+  }
+  PartCard(const PartCard&) = delete;
+  PartCard& operator=(const PartCard&) = delete;
+
+  std::wstring path;  // empty once the card is in place
+  CardFile file;
 };
 
 // Unpacking reports each file on the debugger before it is made.
@@ -85,57 +148,80 @@ STDMETHODIMP ExportToCard::PackCard(BSTR picPath, BSTR extraPath, BSTR destPath)
 
 int ExportToCard::PackFiles(const std::wstring& playerPath, const std::wstring& destPath) {
   if (m_fileList.empty()) return kNothingToPack;
-  if (!MakeSureDirectoryPathExists(ToAnsi(destPath).c_str())) return kCannotMakeCopy;
-  Debug({kLineFeed, playerPath.c_str(), kLineFeed, destPath.c_str(), kLineFeed});
-  if (!CopyFileW(playerPath.c_str(), destPath.c_str(), FALSE)) return kCannotMakeCopy;
-  SetFileAttributesW(destPath.c_str(), 0);
 
-  CardFile card(CreateFileW(destPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!card.ok()) return kCannotMakeCopy;
-  const uint64_t playerSize = card.Size();
-  m_playerSize = static_cast<uint32_t>(playerSize);
-
-  // What cannot be packed is found before anything is appended, so that
-  // the record count is the number of records that follow. An empty path
-  // has no record; any other path that cannot be opened, whose name does
-  // not fit its field or whose size does not fit its length fails the pack
-  // and the incomplete card is removed.
-  auto fail = [&](int status) {
-    card.close();
-    DeleteFileW(destPath.c_str());
-    return status;
-  };
-  if (playerSize > 0xFFFFFFFFu) return fail(kCannotMakeCopy);
+  // Every file is opened, and every record's name found, before anything
+  // is written: a listed file that cannot be opened, a name that cannot be
+  // stored or a size that does not fit its field fails the pack with
+  // nothing written. An empty path has no record (the picture's cannot be
+  // empty). Listed files are shared for reading only, so that nobody
+  // changes them while they are packed.
   std::vector<Source> sources;
   for (const std::wstring& path : m_fileList) {
     if (path.empty()) {
-      if (sources.empty()) return fail(kCannotPackFile);  // the picture comes first
+      if (sources.empty()) return kCannotPackFile;
       continue;
     }
     Source source;
-    source.file = std::make_unique<CardFile>(OpenForReading(path.c_str()));
-    if (!source.file->ok()) return fail(kCannotPackFile);
-    source.name = ToAnsi(NameOf(path));
-    source.size = source.file->Size();
-    if (source.name.empty() || source.name.size() > card::kMaxNameBytes || source.size > 0xFFFFFFFFu)
-      return fail(kCannotPackFile);
+    source.name = RecordName(path);
+    if (source.name.empty() || !OpenSource(path, FILE_SHARE_READ, source)) return kCannotPackFile;
     sources.push_back(std::move(source));
   }
+  Source player;
+  if (!OpenSource(playerPath, FILE_SHARE_READ | FILE_SHARE_DELETE, player)) return kCannotMakeCopy;
 
-  // Each file is copied through a 1024-byte buffer; the files beneath are
-  // read and written in large batches.
-  if (!card.SeekToEnd()) return fail(kWriteFailed);
-  card::WriteBehind out(card);
-  if (!card::WriteRecordCount(out, static_cast<uint32_t>(sources.size()))) return fail(kWriteFailed);
+  // The destination is never one of the files the card is made of, however
+  // its path is spelled, and never a folder or a read-only file (which a
+  // card does not replace).
+  const DWORD attributes = GetFileAttributesW(destPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return kCannotMakeCopy;
+    UniqueFile existing(CreateFileW(destPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileIdentity identity;
+    if (!existing.ok() || !IdentityOf(existing.get(), identity)) return kCannotMakeCopy;
+    if (identity == player.identity) return kCannotMakeCopy;
+    for (const Source& source : sources)
+      if (identity == source.identity) return kCannotPackFile;
+  }
+
+  if (!MakeFoldersFor(destPath.c_str())) return kCannotMakeCopy;
+  Debug({kLineFeed, playerPath.c_str(), kLineFeed, destPath.c_str(), kLineFeed});
+
+  // The card is built under a name of its own in the destination's folder
+  // and takes the destination's place only when it is whole; until then an
+  // existing card at the destination keeps its bytes.
+  const size_t cut = destPath.find_last_of(L"\\/");
+  const std::wstring folder = cut == std::wstring::npos ? std::wstring(L".") : destPath.substr(0, cut + 1);
+  wchar_t temporary[MAX_PATH];
+  if (!GetTempFileNameW(folder.c_str(), L"qbc", 0, temporary)) return kCannotMakeCopy;
+  PartCard part(temporary);
+  if (!part.file.ok()) return kCannotMakeCopy;
+  m_playerSize = static_cast<uint32_t>(player.size);
+
+  // Files are read and written in large batches; each record is copied
+  // through a 1024-byte buffer on top of them.
+  card::WriteBehind out(part.file);
+  {
+    card::ReadAhead in(*player.file);
+    char buffer[card::kCopyBufferSize];
+    uint64_t copied = 0;
+    for (uint32_t got = 0; in.Read(buffer, sizeof buffer, got) && got > 0; copied += got)
+      if (!out.Write(buffer, got)) return kWriteFailed;
+    if (copied != player.size) return kWriteFailed;
+    player.file->close();
+  }
+  if (!card::WriteRecordCount(out, static_cast<uint32_t>(sources.size()))) return kWriteFailed;
   for (Source& source : sources) {
     card::ReadAhead in(*source.file);
     const card::PackStatus status = card::WriteRecord(out, source.name, in, source.size);
     source.file->close();
-    if (status != card::PackStatus::kOk) return fail(kWriteFailed);
+    if (status != card::PackStatus::kOk) return kWriteFailed;
   }
-  if (!card::WriteTrailer(out, *m_playerSize) || !out.Flush()) return fail(kWriteFailed);
-  card.close();
+  if (!card::WriteTrailer(out, *m_playerSize) || !out.Flush() || !FlushFileBuffers(part.file.get()))
+    return kWriteFailed;
+  part.file.close();
+  if (!PutInPlace(part.path.c_str(), destPath.c_str())) return kWriteFailed;
+  part.path.clear();
   return kPacked;
 }
 

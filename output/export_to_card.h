@@ -23,12 +23,18 @@ class ExportToCard final : public ComObject<IExportToCard, SupportErrorInfoFor<I
 
   // Results of PackFiles.
   static constexpr int kPacked = 1;
-  static constexpr int kCannotMakeCopy = 0;  // folders, copy of the player, or opening it
+  // The player cannot be read, the destination's folders or the card
+  // beside it cannot be made, or the destination is the player, a folder
+  // or a read-only file.
+  static constexpr int kCannotMakeCopy = 0;
   static constexpr int kNothingToPack = -2;
   static constexpr int kWriteFailed = -3;
-  static constexpr int kCannotPackFile = -4;  // a listed file cannot be opened or recorded
+  // A listed file cannot be opened or recorded, or is the destination.
+  static constexpr int kCannotPackFile = -4;
 
-  // Copies the player to destPath and appends the files of m_fileList.
+  // Builds a card of the player and the files of m_fileList beside
+  // destPath and puts it there once it is whole. Nothing is written before
+  // every file is open; a failed pack leaves destPath as it was.
   int PackFiles(const std::wstring& playerPath, const std::wstring& destPath);
 
  protected:

@@ -12,3 +12,7 @@
 #define IDS_ATTACHED 103
 // "Usage: Showreel.EXE [/list | /extract FOLDER]"
 #define IDS_USAGE 104
+// "A file of this name is already in the folder and was left as it is:"
+#define IDS_EXISTS 105
+// "A file of the card cannot be written:"
+#define IDS_CANNOT_WRITE 106

@@ -11,17 +11,31 @@
 //                                  replacing a file
 //
 // Exit codes: 0 done, 1 no card, 2 damaged card, 3 a record could not be
-// written, 4 wrong arguments.
+// written, 4 wrong arguments, 6 a file of a record's name is already in
+// the folder (5 is left out: it is what a crashed program ends with under
+// Wine).
+//
+// A card travels: it is run from a downloads folder, beside whatever lies
+// there, and unpacks files beside itself. So the player imports only
+// libraries that the system always loads from its own folder (kernel32,
+// user32, gdi32, shell32, msvcrt), and before anything else it takes the
+// program's and the current folder out of the search for any library
+// loaded later.
+//
+// The test build (QB_SHOWREEL_TEST) adds a switch that writes a file:
+//   ShowreelTest.EXE /snapshot CARD BMP   shows CARD, saves the window's
+//                                         client area to BMP and ends
 #include <windows.h>
-#include <dbghelp.h>
 #include <shellapi.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "base/folders.h"
 #include "base/portable/dib_format.h"
 #include "base/resource_guards.h"
 #include "base/text.h"
@@ -34,7 +48,7 @@ namespace {
 
 using namespace qb;
 
-enum Exit { kDone = 0, kNoCard = 1, kDamaged = 2, kCannotWrite = 3, kUsage = 4 };
+enum Exit { kDone = 0, kNoCard = 1, kDamaged = 2, kCannotWrite = 3, kUsage = 4, kFileThere = 6 };
 
 // The most of the second record's text shown under the picture.
 constexpr uint32_t kNoteBytes = 4096;
@@ -72,12 +86,29 @@ struct OwnCard {
   uint32_t offset = 0;
 };
 
+bool OpenCard(const wchar_t* path, OwnCard& card) {
+  card.file = std::make_unique<CardFile>(OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_DELETE));
+  return card.file->ok() && card::FindContainer(*card.file, card.offset);
+}
+
 bool OpenOwnCard(OwnCard& card) {
   std::vector<wchar_t> path(32768);
   const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
   if (length == 0 || length >= path.size()) return false;
-  card.file = std::make_unique<CardFile>(OpenForReading(path.data(), FILE_SHARE_READ | FILE_SHARE_DELETE));
-  return card.file->ok() && card::FindContainer(*card.file, card.offset);
+  return OpenCard(path.data(), card);
+}
+
+// Libraries loaded from here on come from the system's folder only: not
+// from the program's folder (where the card lies and may have unpacked
+// files), nor from the current one. The imports are all known system
+// libraries, which the loader takes from the system's folder anyway.
+void SearchSystemFolderOnly() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryW(L"");
 }
 
 // ---- Console modes ----
@@ -98,21 +129,42 @@ int List(OwnCard& card) {
 
 int Extract(OwnCard& card, std::wstring folder) {
   if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
-  MakeSureDirectoryPathExists(ToAnsi(folder).c_str());
+  MakeFoldersFor(folder.c_str());
   FolderSink sink(folder);
   const card::UnpackStatus status = card::Unpack(*card.file, card.offset, sink);
-  if (status == card::UnpackStatus::kOk) return kDone;
-  PrintError(LoadText(IDS_DAMAGED), card::UnpackStatusText(status));
-  return status == card::UnpackStatus::kCannotCreate || status == card::UnpackStatus::kWriteFailed ? kCannotWrite
-                                                                                                    : kDamaged;
+  switch (status) {
+    case card::UnpackStatus::kOk:
+      return kDone;
+    case card::UnpackStatus::kExists:
+      // A sound card: the folder already holds a file of a record's name,
+      // which is never replaced.
+      PrintError(LoadText(IDS_EXISTS) + L" " + sink.path());
+      return kFileThere;
+    case card::UnpackStatus::kCannotCreate:
+    case card::UnpackStatus::kWriteFailed:
+      PrintError(LoadText(IDS_CANNOT_WRITE) + L" " + sink.path());
+      return kCannotWrite;
+    default:
+      PrintError(LoadText(IDS_DAMAGED), card::UnpackStatusText(status));
+      return kDamaged;
+  }
 }
 
 // ---- Showing the card ----
 
-// Keeps a record's bytes in memory, up to a limit.
+// Keeps a record's bytes in memory, up to a limit. Room for them is taken
+// at once; a record that cannot be held is refused, not a crash.
 class HeldRecord final : public card::CardStream {
  public:
   explicit HeldRecord(uint32_t limit = 0xFFFFFFFFu) : m_limit(limit) {}
+  bool Hold(uint32_t length) {
+    try {
+      m_bytes.reserve(std::min(length, m_limit));
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
   bool Read(void*, uint32_t, uint32_t& got) override {
     got = 0;
     return false;
@@ -120,7 +172,11 @@ class HeldRecord final : public card::CardStream {
   bool Write(const void* data, uint32_t size) override {
     const size_t room = m_limit - std::min<size_t>(m_limit, m_bytes.size());
     const auto* bytes = static_cast<const uint8_t*>(data);
-    m_bytes.insert(m_bytes.end(), bytes, bytes + std::min<size_t>(room, size));
+    try {
+      m_bytes.insert(m_bytes.end(), bytes, bytes + std::min<size_t>(room, size));
+    } catch (const std::exception&) {
+      return false;
+    }
     return true;
   }
   bool Seek(uint64_t) override { return false; }
@@ -134,17 +190,20 @@ class HeldRecord final : public card::CardStream {
 
 class HeldRecords final : public card::RecordSink {
  public:
-  card::CardStream* Create(const card::RecordHeader& record, uint32_t index) override {
+  card::CardStream* Create(const card::RecordHeader& record, uint32_t index, bool&) override {
     headers[index] = record;
     count = index + 1;
     data[index] = HeldRecord(index == 0 ? 0xFFFFFFFFu : kNoteBytes);
-    return &data[index];
+    if (data[index].Hold(record.length)) return &data[index];
+    tooLarge = true;
+    return nullptr;
   }
-  void Done(uint32_t) override {}
+  void Done(uint32_t, bool) override {}
 
   card::RecordHeader headers[card::kMaxRecords];
   HeldRecord data[card::kMaxRecords];
   uint32_t count = 0;
+  bool tooLarge = false;  // a record could not be held in memory
 };
 
 // The second record's bytes as text, when they are text: no control
@@ -249,6 +308,7 @@ int NoteHeight(const Shown& shown) {
   return lines * (metrics.tmHeight + metrics.tmExternalLeading) + 8;
 }
 
+#ifdef QB_SHOWREEL_TEST
 // Saves the client area as it is on the screen to a 24-bit BMP file and
 // prints the window's title ("title NAME") and where the picture lies in
 // the client area ("picture LEFT TOP RIGHT BOTTOM").
@@ -296,31 +356,52 @@ bool SaveSnapshot(HWND window, const Shown& shown, const std::wstring& path) {
                                std::to_string(r.right) + " " + std::to_string(r.bottom) + "\r\n");
   return true;
 }
+#endif
+
+// Tells the user why the card cannot be shown: in a message box, or on
+// standard error when a test build saves a snapshot instead.
+void TellDamaged(const std::wstring& text, const char* reason, bool toConsole) {
+  if (toConsole) {
+    PrintError(text, reason);
+    return;
+  }
+  std::wstring shown = text;
+  if (reason) shown += L"\n" + FromAnsi(reason);
+  MessageBoxW(nullptr, shown.c_str(), L"Showreel", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
 
 int ShowCard(OwnCard& card, const wchar_t* snapshot) {
-  HeldRecords records;
-  const card::UnpackStatus status = card::Unpack(*card.file, card.offset, records);
-  if (status != card::UnpackStatus::kOk || records.count == 0) {
-    const std::wstring text = LoadText(IDS_DAMAGED) + L"\n" + FromAnsi(card::UnpackStatusText(status));
-    if (snapshot) PrintError(LoadText(IDS_DAMAGED), card::UnpackStatusText(status));
-    else MessageBoxW(nullptr, text.c_str(), L"Showreel", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+  // Records sit in memory while the card is shown; one that cannot be held
+  // makes the card one that cannot be shown.
+  auto records = std::make_unique<HeldRecords>();
+  const card::UnpackStatus status = card::Unpack(*card.file, card.offset, *records);
+  if (status != card::UnpackStatus::kOk || records->count == 0) {
+    const bool memory = records->tooLarge || status == card::UnpackStatus::kWriteFailed;
+    TellDamaged(LoadText(IDS_DAMAGED), memory ? "a record is too large to be held in memory" : card::UnpackStatusText(status),
+                snapshot != nullptr);
     return kDamaged;
   }
   Shown shown;
   rastrum::VectorAllocator decoded;
-  const std::vector<uint8_t>& picture = records.data[0].bytes();
-  if (rastrum::DecodeImage(picture, decoded) != rastrum::kOk ||
-      dib::Validate(decoded.block, dib::kAllDepths, shown.layout) != dib::DibStatus::kOk) {
-    if (snapshot) PrintError(LoadText(IDS_BAD_PICTURE));
-    else MessageBoxW(nullptr, LoadText(IDS_BAD_PICTURE).c_str(), L"Showreel", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+  const std::vector<uint8_t>& picture = records->data[0].bytes();
+  bool decodedOk = false;
+  try {
+    decodedOk = rastrum::DecodeImage(picture, decoded) == rastrum::kOk &&
+                dib::Validate(decoded.block, dib::kAllDepths, shown.layout) == dib::DibStatus::kOk;
+  } catch (const std::exception&) {
+    decodedOk = false;
+  }
+  if (!decodedOk) {
+    TellDamaged(LoadText(IDS_BAD_PICTURE), nullptr, snapshot != nullptr);
     return kDamaged;
   }
   shown.block = std::move(decoded.block);
-  shown.title = FromAnsi(records.headers[0].name);
-  if (records.count > 1) {
-    shown.attached = LoadText(IDS_ATTACHED) + L" " + FromAnsi(records.headers[1].name);
-    AsText(records.data[1].bytes(), shown.note);
+  shown.title = FromAnsi(records->headers[0].name);
+  if (records->count > 1) {
+    shown.attached = LoadText(IDS_ATTACHED) + L" " + FromAnsi(records->headers[1].name);
+    AsText(records->data[1].bytes(), shown.note);
   }
+  records.reset();
   shown.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   shown.noteHeight = NoteHeight(shown);
 
@@ -358,6 +439,7 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
   SetForegroundWindow(window);
   UpdateWindow(window);
 
+#ifdef QB_SHOWREEL_TEST
   if (snapshot) {
     // Let the window reach the screen, then save what the screen shows.
     const DWORD until = GetTickCount() + 1500;
@@ -373,6 +455,7 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
     DestroyWindow(window);
     return saved ? kDone : kCannotWrite;
   }
+#endif
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
@@ -384,6 +467,7 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  SearchSystemFolderOnly();
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<std::wstring> args(argv ? argv + 1 : nullptr, argv ? argv + argc : nullptr);
@@ -391,22 +475,25 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   auto is = [&](size_t i, const wchar_t* name) { return i < args.size() && lstrcmpiW(args[i].c_str(), name) == 0; };
   const bool list = is(0, L"/list");
   const bool extract = is(0, L"/extract");
-  // A test switch: show the card, save the window's client area from the
-  // screen to a BMP file and end.
+#ifdef QB_SHOWREEL_TEST
   const bool snapshot = is(0, L"/snapshot");
+#else
+  const bool snapshot = false;
+#endif
   const bool console = list || extract || snapshot;
-  if ((console && args.size() != (list ? 1u : 2u)) || (!console && !args.empty())) {
+  const size_t wanted = list ? 1u : extract ? 2u : 3u;
+  if ((console && args.size() != wanted) || (!console && !args.empty())) {
     PrintError(LoadText(IDS_USAGE));
     return kUsage;
   }
 
   OwnCard card;
-  if (!OpenOwnCard(card)) {
+  if (snapshot ? !OpenCard(args[1].c_str(), card) : !OpenOwnCard(card)) {
     if (console) PrintError(LoadText(IDS_NO_CARD));
     else MessageBoxW(nullptr, LoadText(IDS_NO_CARD).c_str(), L"Showreel", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
     return kNoCard;
   }
   if (list) return List(card);
   if (extract) return Extract(card, args[1]);
-  return ShowCard(card, snapshot ? args[1].c_str() : nullptr);
+  return ShowCard(card, snapshot ? args[2].c_str() : nullptr);
 }

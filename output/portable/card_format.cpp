@@ -93,13 +93,30 @@ bool FindContainer(CardStream& card, std::uint32_t& containerOffset) {
   return true;
 }
 
+bool IsDeviceName(std::string_view name) {
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper(base);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+      upper == "CONOUT$")
+    return true;
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0)) return false;
+  // COM1-COM9, LPT1-LPT9, and with the superscript digits 1, 2, 3 (0xB9,
+  // 0xB2, 0xB3 in code page 1252), which Windows reserves as well.
+  const auto digit = static_cast<unsigned char>(upper[3]);
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
 bool IsSafeName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
   for (char c : name) {
     const auto u = static_cast<unsigned char>(c);
-    if (c == '\\' || c == '/' || c == ':' || u < 0x20) return false;
+    if (u < 0x20 || std::strchr("\\/:<>\"|?*", c)) return false;
   }
-  return true;
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return !IsDeviceName(name);
 }
 
 const char* UnpackStatusText(UnpackStatus status) {
@@ -108,9 +125,10 @@ const char* UnpackStatusText(UnpackStatus status) {
     case UnpackStatus::kNoCount: return "the record count cannot be read";
     case UnpackStatus::kBadCount: return "the record count is not 1 or 2";
     case UnpackStatus::kBadHeader: return "a record's name or length is missing";
-    case UnpackStatus::kUnsafeName: return "a record's name would leave the folder";
+    case UnpackStatus::kUnsafeName: return "a record's name is not a plain file name";
     case UnpackStatus::kBadLength: return "a record's length is larger than the card";
-    case UnpackStatus::kCannotCreate: return "a file of a record's name exists or cannot be made";
+    case UnpackStatus::kExists: return "a file of a record's name is already there";
+    case UnpackStatus::kCannotCreate: return "a file of a record's name cannot be made";
     case UnpackStatus::kWriteFailed: return "a record cannot be written";
     case UnpackStatus::kCutShort: return "a record's data is cut short";
     case UnpackStatus::kNoTrailer: return "the card's trailer is missing";
@@ -126,8 +144,9 @@ UnpackStatus Unpack(CardStream& card, std::uint32_t containerOffset, RecordSink&
     RecordHeader header;
     if (!ReadHeader(card, header)) return UnpackStatus::kBadHeader;
     if (UnpackStatus s = CheckHeader(card, header); s != UnpackStatus::kOk) return s;
-    CardStream* out = sink.Create(header, index);
-    if (!out) return UnpackStatus::kCannotCreate;
+    bool exists = false;
+    CardStream* out = sink.Create(header, index, exists);
+    if (!out) return exists ? UnpackStatus::kExists : UnpackStatus::kCannotCreate;
     if (chunk.empty()) chunk.resize(kUnpackChunkSize);
     std::uint32_t left = header.length;
     bool cut = false;
@@ -140,12 +159,12 @@ UnpackStatus Unpack(CardStream& card, std::uint32_t containerOffset, RecordSink&
         std::fill(chunk.begin() + got, chunk.begin() + want, 0);
       }
       if (!out->Write(chunk.data(), want)) {
-        sink.Done(index);
+        sink.Done(index, false);
         return UnpackStatus::kWriteFailed;
       }
       left -= want;
     }
-    sink.Done(index);
+    sink.Done(index, true);
     if (cut) return UnpackStatus::kCutShort;
   }
   unsigned char trailer[kTrailerSize];

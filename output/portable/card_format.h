@@ -83,8 +83,17 @@ bool FindContainer(CardStream& card, std::uint32_t& containerOffset);
 
 // A name that may become a file in the card's folder: not empty, no path
 // separator (\ or /), no drive or stream colon, not "." or "..", no control
-// characters.
+// characters and none of the characters Windows refuses in names
+// (< > " | ? *), not ending in a dot or a space (Windows drops those, so
+// the file would get another name), and not a reserved device name (CON,
+// PRN, AUX, NUL, CONIN$, CONOUT$, COM1-COM9, LPT1-LPT9, also with the
+// superscript digits 1-3 of code page 1252), in any case, with or without
+// an extension: opening one opens the device, not a file.
 bool IsSafeName(std::string_view name);
+
+// Whether the name, up to its first dot and without the spaces before it,
+// is a reserved device name.
+bool IsDeviceName(std::string_view name);
 
 struct RecordHeader {
   std::string name;  // ANSI, up to the first zero byte
@@ -92,13 +101,16 @@ struct RecordHeader {
 };
 
 // Where unpacked records go. Create makes a new file of that name (never
-// replacing one) and returns it, or null.
+// replacing one) and returns it, or null; `exists` tells that a file of
+// that name was there already.
 class RecordSink {
  public:
   virtual ~RecordSink() = default;
-  virtual CardStream* Create(const RecordHeader& record, std::uint32_t index) = 0;
-  // Called once the record's data is written; the sink closes the file.
-  virtual void Done(std::uint32_t index) = 0;
+  virtual CardStream* Create(const RecordHeader& record, std::uint32_t index, bool& exists) = 0;
+  // Called once for each created file when the unpack is done with it; the
+  // sink closes the file. A file whose data could not all be written is
+  // not complete, and the sink removes it: no partial file stays.
+  virtual void Done(std::uint32_t index, bool complete) = 0;
 };
 
 enum class UnpackStatus {
@@ -108,7 +120,8 @@ enum class UnpackStatus {
   kBadHeader,      // a record's name field or length is missing
   kUnsafeName,     // a name that would leave the folder
   kBadLength,      // a length larger than the whole card
-  kCannotCreate,   // the file exists already or cannot be made
+  kExists,         // a file of the record's name is there already
+  kCannotCreate,   // the file cannot be made
   kWriteFailed,
   kCutShort,       // a record's data ends early (written zero-filled)
   kNoTrailer,      // the trailer is missing

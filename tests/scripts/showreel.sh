@@ -1,7 +1,9 @@
 #!/bin/bash
 # The card player on a display: a card packed by ExportToCard from the
-# built player shows the photo. The player runs under a virtual X server,
-# saves its client area as the screen shows it, and the picture part is
+# built player shows the photo. The test build of the player
+# (ShowreelTest.EXE, the same program with a screenshot switch) shows that
+# card under a virtual X server, saves its client area as the screen shows
+# it, and the picture part is
 # compared with the photo as djpeg decodes it; the note is on the screen
 # too (pixels under the picture that are not the window's background).
 set -u
@@ -35,7 +37,8 @@ check $([ "$out" = packed ]; echo $?) "PackCard makes the card ($out)"
 qb_stop_prefix
 shot="$work/shot.bmp"
 report=$(cd "$work/cards" && xvfb-run -a -s "-screen 0 1280x1024x24" \
-  bash -c 'wine photo.exe /snapshot "$1"; echo "exit $?"; wineserver -k; wineserver -w' _ "$(qb_winpath "$shot")" 2>/dev/null | tr -d '\r\0')
+  bash -c 'wine "$1" /snapshot photo.exe "$2"; echo "exit $?"; wineserver -k; wineserver -w' _ \
+  "$(qb_winpath "$QB_WIN32/ShowreelTest.EXE")" "$(qb_winpath "$shot")" 2>/dev/null | tr -d '\r\0')
 echo "$report"
 check $(grep -qx 'exit 0' <<<"$report"; echo $?) "the player ran and saved its window"
 check $(grep -qx 'title sample1.jpg' <<<"$report"; echo $?) "the window is titled with the picture's name"

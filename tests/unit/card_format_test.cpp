@@ -4,6 +4,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace qb::card;
 
@@ -40,15 +42,20 @@ std::string Pack(const std::string& player, const std::string& name1, const std:
 // Collects unpacked records in memory; refuses names listed as existing.
 class MapSink final : public RecordSink {
  public:
-  CardStream* Create(const RecordHeader& record, std::uint32_t) override {
-    if (existing.count(record.name)) return nullptr;
+  CardStream* Create(const RecordHeader& record, std::uint32_t, bool& exists) override {
+    exists = existing.count(record.name) != 0;
+    if (exists) return nullptr;
     auto& stream = files[record.name];
     return &stream;
   }
-  void Done(std::uint32_t) override { ++done; }
+  void Done(std::uint32_t, bool complete) override {
+    ++done;
+    if (!complete) ++incomplete;
+  }
   std::map<std::string, MemoryCardStream> files;
   std::map<std::string, int> existing;
   int done = 0;
+  int incomplete = 0;
 };
 
 }  // namespace
@@ -150,9 +157,14 @@ TEST(CardFormat, TrailerFindsTheContainerOrNothing) {
 
 TEST(CardFormat, NamesThatWouldLeaveTheFolder) {
   for (const char* name : {"..\\x.txt", "../x.txt", "a\\b", "a/b", "C:x", "C:\\x", "x:stream", "..", ".", "",
-                           "\x01name", "\\x"})
+                           "\x01name", "\\x", "name.", "name ", "x..", "a?.jpg", "*", "a<b", "a\"b", "a|b"})
     EXPECT_FALSE(IsSafeName(name)) << name;
-  for (const char* name : {"photo.jpg", "..x", "x..", "a b.txt", "\xC3\xA9t\xC3\xA9.txt", ".hidden"})
+  // Device names open the device, whatever the case and the extension.
+  for (const char* name : {"CON", "con", "nul.txt", "Nul.tar.gz", "COM1.jpg", "lpt9", "aux .txt", "PRN.",
+                           "CONIN$", "conout$.log", "COM\xB9", "lpt\xB3.txt"})
+    EXPECT_FALSE(IsSafeName(name)) << name;
+  for (const char* name : {"photo.jpg", "..x", "a b.txt", "\xC3\xA9t\xC3\xA9.txt", ".hidden", "CONSOLE.txt",
+                           "com10", "COM0", "lpt", "nulx.txt", "xcon", "a.con"})
     EXPECT_TRUE(IsSafeName(name)) << name;
 }
 
@@ -201,9 +213,40 @@ TEST(CardFormat, ExistingFileStopsTheUnpack) {
     MemoryCardStream stream(card);
     MapSink sink;
     sink.existing[existing] = 1;
-    EXPECT_EQ(UnpackStatus::kCannotCreate, Unpack(stream, 1, sink)) << existing;
+    EXPECT_EQ(UnpackStatus::kExists, Unpack(stream, 1, sink)) << existing;
     EXPECT_EQ(std::string(existing) == "a.txt" ? 0u : 1u, sink.files.size()) << existing;
   }
+}
+
+TEST(CardFormat, RecordWhoseWriteFailsIsHandedBackIncomplete) {
+  // The sink's file takes the first chunk and refuses the second: the sink
+  // hears that the record is incomplete (so that it removes the file), and
+  // the next record is never asked for.
+  class FullDisk final : public CardStream {
+   public:
+    bool Read(void*, std::uint32_t, std::uint32_t& got) override { return (got = 0), false; }
+    bool Write(const void*, std::uint32_t) override { return m_writes++ == 0; }
+    bool Seek(std::uint64_t) override { return false; }
+    std::uint64_t Size() override { return 0; }
+
+   private:
+    int m_writes = 0;
+  };
+  class Sink final : public RecordSink {
+   public:
+    CardStream* Create(const RecordHeader&, std::uint32_t index, bool&) override {
+      created.push_back(index);
+      return &file;
+    }
+    void Done(std::uint32_t index, bool complete) override { done.push_back({index, complete}); }
+    FullDisk file;
+    std::vector<std::uint32_t> created;
+    std::vector<std::pair<std::uint32_t, bool>> done;
+  } sink;
+  MemoryCardStream card(Pack("P", "a.bin", std::string(kUnpackChunkSize + 10, 'a'), "b.bin", "b"));
+  EXPECT_EQ(UnpackStatus::kWriteFailed, Unpack(card, 1, sink));
+  EXPECT_EQ(std::vector<std::uint32_t>{0}, sink.created);
+  EXPECT_EQ((std::vector<std::pair<std::uint32_t, bool>>{{0, false}}), sink.done);
 }
 
 TEST(CardFormat, MissingTrailerAfterTheRecords) {

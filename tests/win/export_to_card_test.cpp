@@ -74,8 +74,10 @@ class InFolder {
   wchar_t m_old[MAX_PATH];
 };
 
-// Runs a program to its end; its standard output is captured.
-DWORD RunProgram(const std::wstring& commandLine, std::string* output = nullptr) {
+// Runs a program to its end, in `folder` when one is given; its standard
+// output (and its standard error too, when asked) is captured.
+DWORD RunProgram(const std::wstring& commandLine, std::string* output = nullptr, bool withErrors = false,
+                 const std::wstring& folder = {}) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   CreatePipe(&readEnd, &writeEnd, &inherit, 0);
@@ -87,10 +89,11 @@ DWORD RunProgram(const std::wstring& commandLine, std::string* output = nullptr)
   start.dwFlags = STARTF_USESTDHANDLES;
   start.hStdInput = null;
   start.hStdOutput = writeEnd;
-  start.hStdError = null;
+  start.hStdError = withErrors ? writeEnd : null;
   PROCESS_INFORMATION process = {};
   std::wstring line = commandLine;
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      folder.empty() ? nullptr : folder.c_str(), &start, &process);
   CloseHandle(writeEnd);
   CloseHandle(null);
   std::string out;
@@ -110,6 +113,29 @@ DWORD RunProgram(const std::wstring& commandLine, std::string* output = nullptr)
 }
 
 std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+std::wstring ForwardSlashes(std::wstring path) {
+  for (wchar_t& c : path)
+    if (c == L'\\') c = L'/';
+  return path;
+}
+
+std::wstring ShortForm(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring();
+}
+
+// The ANSI spelling of a name, when the code page spells it exactly.
+bool ExactAnsiName(const std::wstring& name, std::string& narrow) {
+  BOOL lossy = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (n <= 0 || lossy) return false;
+  narrow.resize(n);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, narrow.data(), n, nullptr, nullptr);
+  narrow.resize(n - 1);
+  return true;
+}
 
 }  // namespace
 
@@ -150,17 +176,14 @@ TEST(ExportToCard, NamesAreWhatFollowsTheLastBackslash) {
   }
   EXPECT_TRUE(ReadAll(scratch.Path(L"plain.exe")) == player + U32(2) + Record("a.bin", "aaa") + Record("b.bin", "bb") + Trailer(p));
 
-  // Forward slashes are not separators: the name field holds the whole
-  // path, which unpacking then refuses as a file name.
-  std::wstring forward = scratch.Path(L"a.bin");
-  for (wchar_t& c : forward)
-    if (c == L'\\') c = L'/';
-  const std::string forwardAnsi(forward.begin(), forward.end());
+  // Forward slashes are separators too, as Windows takes them: the name is
+  // what follows the last one, and the card unpacks.
+  const std::wstring forward = ForwardSlashes(scratch.Path(L"a.bin"));
   ASSERT_EQ(S_OK, exporter->PackCard(Bstr(forward), Bstr(scratch.Path(L"b.bin")), Bstr(scratch.Path(L"out\\fwd.exe"))));
   EXPECT_TRUE(ReadAll(scratch.Path(L"out\\fwd.exe")) ==
-              player + U32(2) + Record(forwardAnsi, "aaa") + Record("b.bin", "bb") + Trailer(p));
-  EXPECT_EQ(kUnpackFailed, exporter->UnpackCard(Bstr(scratch.Path(L"out\\fwd.exe"))));
-  EXPECT_EQ(std::vector<std::wstring>{L"fwd.exe"}, ScratchFolder::Names(scratch.Path(L"out")));
+              player + U32(2) + Record("a.bin", "aaa") + Record("b.bin", "bb") + Trailer(p));
+  EXPECT_EQ(S_OK, exporter->UnpackCard(Bstr(scratch.Path(L"out\\fwd.exe"))));
+  EXPECT_EQ("aaa", ReadAll(scratch.Path(L"out\\a.bin")));
 }
 
 TEST(ExportToCard, OneRecordCardWithoutAnExtraFile) {
@@ -350,12 +373,17 @@ TEST(ExportToCard, HostileCardsWriteNothingOutsideTheirFolder) {
   }
 }
 
-TEST(Showreel, ImportsOnlySystemLibraries) {
+// A card runs from wherever it was saved, beside whatever lies there: the
+// player imports only libraries that the system always loads from its own
+// folder (KnownDLLs), never one a file beside the card could stand in for.
+TEST(Showreel, ImportsOnlyKnownSystemLibraries) {
   HMODULE player = LoadLibraryExW(PlayerPath().c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
   ASSERT_NE(nullptr, player);
   const PeDirectories pe = ReadPeDirectories(player);
-  const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "shell32.dll",
-                                         "dbghelp.dll", "oleaut32.dll", "advapi32.dll"};
+  const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",   "gdi32.dll",   "msvcrt.dll",
+                                         "shell32.dll",  "advapi32.dll", "ole32.dll",   "oleaut32.dll",
+                                         "comdlg32.dll", "shlwapi.dll",  "imm32.dll",   "rpcrt4.dll",
+                                         "ws2_32.dll",   "psapi.dll",    "setupapi.dll"};
   EXPECT_FALSE(pe.imports.empty());
   for (const auto& [library, functions] : pe.imports) {
     std::string name = library;
@@ -383,8 +411,14 @@ TEST(Showreel, ListAndExtractAgreeWithUnpackCard) {
     EXPECT_FALSE(byObject.empty());
     EXPECT_TRUE(byObject == ReadAll(scratch.Path(L"byplayer\\made\\") + name)) << name;
   }
-  // Extracting again never replaces the files.
-  EXPECT_EQ(3u, RunProgram(Quoted(card) + L" /extract " + Quoted(scratch.Path(L"byplayer\\made"))));
+  // Extracting again never replaces the files, and says why: a sound card
+  // is not called damaged.
+  std::string told;
+  EXPECT_EQ(6u, RunProgram(Quoted(card) + L" /extract " + Quoted(scratch.Path(L"byplayer\\made")), &told, true));
+  EXPECT_NE(std::string::npos, told.find("already in the folder")) << told;
+  EXPECT_NE(std::string::npos, told.find("photo.jpg")) << told;
+  EXPECT_EQ(std::string::npos, told.find("damaged")) << told;
+  EXPECT_TRUE(ReadAll(scratch.Path(L"byplayer\\made\\photo.jpg")) == a);
   // The bare player and a damaged card say so with their exit codes.
   EXPECT_EQ(1u, RunProgram(Quoted(PlayerPath()) + L" /list"));
   const Bytes packed = ReadAll(card);
@@ -470,4 +504,165 @@ TEST(ExportToCard, DebugLinesInTheirOrder) {
     EXPECT_EQ(kUnpackFailed, exporter->UnpackCard(Bstr(scratch.Path(L"short.exe"))));
     EXPECT_EQ(std::vector<std::wstring>{L"Read File Numbers Failure"}, debug.lines());
   }
+}
+
+// Each way of naming the picture either gives a card whose record comes out
+// as the user's file (by UnpackCard and by the player alike), or fails the
+// pack with nothing written.
+TEST(ExportToCard, PackedNamesComeOutAsTheUsersFilesOrThePackFails) {
+  ScratchFolder scratch(L"quillbox-card-");
+  const Bytes photo = Pattern(5000, 9);
+  const std::wstring cyrillic = L"\u0444\u043e\u0442\u043e.jpg";
+  for (const std::wstring& name : {std::wstring(L"photo.jpg"), cyrillic}) WriteAll(scratch.Path(name), photo);
+  WriteAll(scratch.Path(L"note.txt"), "note");
+  // Under code page 1252 the Cyrillic name is stored as its short name when
+  // the system has one the code page spells; otherwise the pack must fail.
+  // (A code page that spells it, such as 936, stores it as it is.)
+  std::string cyrillicRecord;
+  const std::wstring shortCyrillic = ShortForm(scratch.Path(cyrillic));
+  if (!ExactAnsiName(cyrillic, cyrillicRecord) &&
+      !ExactAnsiName(shortCyrillic.substr(shortCyrillic.rfind(L'\\') + 1), cyrillicRecord))
+    cyrillicRecord.clear();
+  const std::wstring drive = scratch.dir().substr(0, 2);  // "C:"
+  struct Case {
+    const wchar_t* what;
+    std::wstring picture;
+    std::string record;  // empty: the pack fails
+  } cases[] = {
+      {L"forward slashes", ForwardSlashes(scratch.Path(L"photo.jpg")), "photo.jpg"},
+      {L"drive and a relative name", drive + L"photo.jpg", ""},
+      {L"a name code page 1252 cannot spell", scratch.Path(cyrillic), cyrillicRecord},
+      {L"a device name", scratch.Path(L"CON.jpg"), ""},
+  };
+  InFolder here(scratch.dir());  // where "C:photo.jpg" is
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.what);
+    const std::wstring cards = scratch.Folder(L"cards" + std::to_wstring(++index));
+    const std::wstring card = cards + L"\\card.exe";
+    const HRESULT hr = NewExporter()->PackCard(Bstr(c.picture), Bstr(scratch.Path(L"note.txt")), Bstr(card));
+    if (c.record.empty()) {
+      EXPECT_EQ(E_FAIL, hr);
+      EXPECT_TRUE(ScratchFolder::Names(cards).empty()) << "nothing is written, not even a part of a card";
+      continue;
+    }
+    ASSERT_EQ(S_OK, hr);
+    const std::wstring record(c.record.begin(), c.record.end());
+    EXPECT_EQ(S_OK, NewExporter()->UnpackCard(Bstr(card)));
+    EXPECT_TRUE(ReadAll(cards + L"\\" + record) == photo) << "UnpackCard gives the user's file";
+    EXPECT_EQ(0u, RunProgram(Quoted(card) + L" /extract " + Quoted(cards + L"\\player")));
+    EXPECT_TRUE(ReadAll(cards + L"\\player\\" + record) == photo) << "the player gives the user's file";
+  }
+}
+
+// A destination that is one of the card's own files, however it is spelled,
+// fails the pack and leaves the file as it was; so does any failed pack for
+// a card already at the destination.
+TEST(ExportToCard, PackNeverOverwritesItsOwnFilesOrAnExistingCard) {
+  ScratchFolder scratch(L"quillbox-card-");
+  const Bytes photo = Pattern(40000, 4), note = "the note";
+  const std::wstring photoPath = scratch.Path(L"Holiday Photograph.jpeg"), notePath = scratch.Path(L"note.txt");
+  WriteAll(photoPath, photo);
+  WriteAll(notePath, note);
+  std::wstring upper = photoPath;
+  CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  const std::wstring shortName = ShortForm(photoPath);
+  std::vector<std::pair<const wchar_t*, std::wstring>> spellings = {
+      {L"the same path", photoPath}, {L"other case", upper}, {L"forward slashes", ForwardSlashes(photoPath)},
+      {L"the note", notePath}};
+  if (!shortName.empty() && shortName != photoPath) spellings.push_back({L"short name", shortName});
+  if (CreateHardLinkW(scratch.Path(L"link.jpeg").c_str(), photoPath.c_str(), nullptr))
+    spellings.push_back({L"another link to the photo", scratch.Path(L"link.jpeg")});
+  const std::vector<std::wstring> before = ScratchFolder::Names(scratch.dir());
+  ComPtr<IExportToCard> exporter = NewExporter();
+  for (const auto& [what, dest] : spellings) {
+    EXPECT_EQ(E_FAIL, exporter->PackCard(Bstr(photoPath), Bstr(notePath), Bstr(dest))) << what;
+    EXPECT_TRUE(ReadAll(photoPath) == photo) << what;
+    EXPECT_TRUE(ReadAll(notePath) == note) << what;
+    EXPECT_EQ(before, ScratchFolder::Names(scratch.dir())) << what;
+  }
+
+  const std::wstring card = scratch.Path(L"cards\\card.exe");
+  ASSERT_EQ(S_OK, exporter->PackCard(Bstr(photoPath), Bstr(notePath), Bstr(card)));
+  const Bytes packed = ReadAll(card);
+  struct Failing {
+    const wchar_t* what;
+    std::wstring picture, extra;
+  } failing[] = {
+      {L"a typo in the extra path", photoPath, scratch.Path(L"nite.txt")},
+      {L"a missing picture", scratch.Path(L"gone.jpg"), notePath},
+      {L"a device name", scratch.Path(L"nul.jpg"), notePath},
+  };
+  for (const Failing& f : failing) {
+    EXPECT_EQ(E_FAIL, exporter->PackCard(Bstr(f.picture), Bstr(f.extra), Bstr(card))) << f.what;
+    EXPECT_TRUE(ReadAll(card) == packed) << f.what << ": the card is as it was";
+    EXPECT_EQ(std::vector<std::wstring>{L"card.exe"}, ScratchFolder::Names(scratch.Path(L"cards"))) << f.what;
+  }
+  // A card packed over the old one replaces it whole.
+  WriteAll(scratch.Path(L"other.txt"), "other");
+  ASSERT_EQ(S_OK, exporter->PackCard(Bstr(photoPath), Bstr(scratch.Path(L"other.txt")), Bstr(card)));
+  EXPECT_TRUE(ReadAll(card) == ReadAll(PlayerPath()) + U32(2) + Record("Holiday Photograph.jpeg", photo) +
+                                   Record("other.txt", "other") + Trailer(static_cast<uint32_t>(ReadAll(PlayerPath()).size())));
+}
+
+// Records named after devices or ending in a dot are refused before any
+// file is made for them (no device is opened: the exporter tells the
+// debugger of each file it makes); a library's name is an ordinary file,
+// which the player, importing only known system libraries, never loads.
+TEST(ExportToCard, CraftedNamesOpenNoDeviceAndPlantNoLibrary) {
+  ScratchFolder scratch(L"quillbox-card-");
+  const Bytes player = ReadAll(PlayerPath());
+  const uint32_t p = static_cast<uint32_t>(player.size());
+  for (const char* name : {"CON", "nul.txt", "COM1.jpg", "name.", "name ", "Lpt1", "aux .txt"}) {
+    SCOPED_TRACE(name);
+    const std::wstring dir = scratch.Folder(L"crafted");
+    WriteAll(dir + L"\\card.exe", player + U32(2) + Record(name, "x") + Record("b.txt", "y") + Trailer(p));
+    {
+      DebuggerLines debug;
+      EXPECT_EQ(kUnpackFailed, NewExporter()->UnpackCard(Bstr(dir + L"\\card.exe")));
+      for (const std::wstring& line : debug.lines()) EXPECT_EQ(std::wstring::npos, line.find(L"\\crafted\\")) << "made a file";
+    }
+    std::string told;
+    EXPECT_EQ(2u, RunProgram(Quoted(dir + L"\\card.exe") + L" /extract " + Quoted(scratch.Path(L"out")), &told, true));
+    EXPECT_NE(std::string::npos, told.find("not a plain file name")) << told;
+    EXPECT_EQ(std::vector<std::wstring>{L"card.exe"}, ScratchFolder::Names(dir));
+    EXPECT_TRUE(ScratchFolder::Names(scratch.Path(L"out")).empty());
+  }
+  // A "dbghelp.dll" that is no library at all lands beside the card; the
+  // card still runs from that folder, with that folder as the current one.
+  const std::wstring dir = scratch.Folder(L"planted");
+  WriteAll(dir + L"\\card.exe", player + U32(2) + Record("photo.jpg", "jpeg") + Record("dbghelp.dll", "MZ not a library") +
+                                    Trailer(p));
+  EXPECT_EQ(S_OK, NewExporter()->UnpackCard(Bstr(dir + L"\\card.exe")));
+  EXPECT_EQ("MZ not a library", ReadAll(dir + L"\\dbghelp.dll"));
+  std::string listed;
+  EXPECT_EQ(0u, RunProgram(Quoted(dir + L"\\card.exe") + L" /list", &listed, false, dir));
+  EXPECT_EQ("photo.jpg\t4\r\ndbghelp.dll\t16\r\n", listed);
+}
+
+// A record too large to hold in memory makes a damaged card, not a crash.
+// The card is sparse: 3.75 GB of record that takes no room on the disk. The
+// test build of the player shows it without a message box.
+TEST(Showreel, RecordTooLargeToHoldIsADamagedCard) {
+  ScratchFolder scratch(L"quillbox-card-");
+  const Bytes player = ReadAll(PlayerPath());
+  const uint32_t length = 0xF0000000u;
+  const std::wstring card = scratch.Path(L"huge.exe");
+  HANDLE f = CreateFileW(card.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, f);
+  const Bytes head = player + U32(1) + Field("huge.jpg") + U32(length), trailer = Trailer(static_cast<uint32_t>(player.size()));
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(f, head.data(), static_cast<DWORD>(head.size()), &n, nullptr));
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(head.size()) + length;
+  ASSERT_TRUE(SetFilePointerEx(f, end, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(WriteFile(f, trailer.data(), static_cast<DWORD>(trailer.size()), &n, nullptr));
+  CloseHandle(f);
+  std::string told;
+  EXPECT_EQ(2u, RunProgram(Quoted(BuildFile(L"ShowreelTest.EXE")) + L" /snapshot " + Quoted(card) + L" " +
+                               Quoted(scratch.Path(L"shot.bmp")),
+                           &told, true));
+  EXPECT_NE(std::string::npos, told.find("damaged")) << told;
+  EXPECT_NE(std::string::npos, told.find("memory")) << told;
+  EXPECT_FALSE(Exists(scratch.Path(L"shot.bmp")));
 }

@@ -1,7 +1,10 @@
 // The picture's ways out: files (with the source's EXIF segment carried
 // into JPEG output), the clipboard, a device context and thumbnails.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -251,6 +254,81 @@ TEST(Saving, SaveWritesBackOverTheSourceKeepingItsSegment) {
   EXPECT_EQ(E_UNEXPECTED, invalid->Save());
   invalid->put_Handle(-1);
   EXPECT_EQ(E_UNEXPECTED, invalid->SaveAs(Bstr(scratch.Path(L"x")), Bstr(L".jpg")));
+}
+
+// A save over an existing file writes the new file beside it and swaps it
+// in with ReplaceFileW, so the file keeps what it was: its permissions, its
+// attributes, its other links and its alternate streams.
+TEST(Saving, SaveOverAFileKeepsWhatTheFileWas) {
+  const std::wstring photo = SamplePhoto();
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  ScratchFolder scratch(L"quillbox-out-");
+  ComPtr<IVuPicture> p = EditedSample(photo);
+  const std::wstring target = scratch.Path(L"kept.jpg"), link = scratch.Path(L"link.jpg");
+  ASSERT_EQ(S_OK, p->SaveFile(Bstr(target), 0));
+
+  // A restricted permission set: a protected list that lets the file's
+  // owner in and nobody else.
+  auto security = [](const std::wstring& path, SECURITY_INFORMATION what) {
+    std::vector<uint8_t> sd(4096);
+    DWORD need = 0;
+    wchar_t* text = nullptr;
+    std::wstring out;
+    if (GetFileSecurityW(path.c_str(), what, sd.data(), static_cast<DWORD>(sd.size()), &need) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.data(), SDDL_REVISION_1, what, &text, nullptr)) {
+      out = text;
+      LocalFree(text);
+    }
+    return out;
+  };
+  const std::wstring owner = security(target, OWNER_SECURITY_INFORMATION);  // "O:S-1-5-..."
+  ASSERT_EQ(0u, owner.rfind(L"O:", 0));
+  PSECURITY_DESCRIPTOR restricted = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;;FA;;;" + owner.substr(2) + L")").c_str(),
+                                                                   SDDL_REVISION_1, &restricted, nullptr));
+  ASSERT_TRUE(SetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, restricted));
+  LocalFree(restricted);
+  const std::wstring permissions = security(target, DACL_SECURITY_INFORMATION);
+  ASSERT_EQ(std::wstring::npos, permissions.find(L";;;WD)")) << "nobody but the owner: " << permissions;
+  ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(CreateHardLinkW(link.c_str(), target.c_str(), nullptr));
+  // A stream is part of the file; a system without streams makes a file of
+  // that name beside it instead (Wine does), which a save cannot lose.
+  ASSERT_TRUE(WriteFileBytes(target + L":caption", {'s', 'e', 'a'}));
+  const bool streams = ScratchFolder::Names(scratch.dir()).size() == 2;
+  // Wine's ReplaceFileW renames the new file over the old one, which
+  // leaves the other link with the old bytes, whole.
+  const bool renamingReplace = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  const std::vector<std::wstring> names = ScratchFolder::Names(scratch.dir());
+
+  // The picture saved again over the file, as JPEG with its camera data (a
+  // spliced save) and plainly: each time the file's own things stay.
+  const std::vector<uint8_t> original = ReadFileBytes(target);
+  std::vector<uint8_t> before = original;
+  for (LONG keepExif : {1L, 0L}) {
+    SCOPED_TRACE(keepExif ? "spliced save" : "plain save");
+    ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+    bright->put_Brightness(keepExif ? 30 : -30);
+    ComPtr<IVuPicture> again;
+    ASSERT_EQ(S_OK, bright->Apply(p.Get(), again.GetAddressOf()));
+    ASSERT_EQ(S_OK, again->SaveFile(Bstr(target), keepExif));
+    const std::vector<uint8_t> now = ReadFileBytes(target);
+    EXPECT_NE(before, now) << "the new picture is in the file";
+    EXPECT_EQ(permissions, security(target, DACL_SECURITY_INFORMATION));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ((std::vector<uint8_t>{'s', 'e', 'a'}), ReadFileBytes(target + L":caption"));
+    const std::vector<uint8_t> linked = ReadFileBytes(link);
+    if (renamingReplace) {
+      EXPECT_EQ(original, linked) << "the other link keeps the old picture, whole";
+    } else {
+      EXPECT_EQ(now, linked) << "the other link names the saved file";
+    }
+    EXPECT_EQ(names, ScratchFolder::Names(scratch.dir())) << "no temporary file is left beside the target";
+    before = now;
+  }
+  std::printf("[ saves    ] alternate streams %s; the other link %s\n", streams ? "kept" : "not on this system",
+              renamingReplace ? "keeps the old bytes (a renaming ReplaceFileW)" : "follows the save");
 }
 
 // A block handed from one picture to another is copied, never claimed

@@ -5,6 +5,7 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -119,12 +120,32 @@ TEST(ServerExports, ExactlyTheFourEntryPointsUndecorated) {
   EXPECT_EQ(expected, got);
 }
 
+// What ships carries no symbol table (the test build of the player does).
+TEST(ServerExports, ShippedBinariesAreStripped) {
+  for (const wchar_t* name : {L"Quillbox.dll", L"Rastrum.dll", L"Showreel.EXE", L"QuillboxHost.exe", L"regtlb.exe",
+                              L"ShowreelTest.EXE"}) {
+    const std::vector<uint8_t> pe = ReadFileBytes(BuildFile(name));
+    ASSERT_GT(pe.size(), 0x40u) << name;
+    const uint32_t header = pe[0x3C] | pe[0x3D] << 8 | pe[0x3E] << 16 | static_cast<uint32_t>(pe[0x3F]) << 24;
+    ASSERT_TRUE(header < pe.size() && pe.size() - header >= 24 && std::memcmp(&pe[header], "PE\0\0", 4) == 0) << name;
+    // IMAGE_FILE_HEADER after the signature: PointerToSymbolTable at 8,
+    // NumberOfSymbols at 12.
+    const uint8_t* file = &pe[header + 4];
+    const uint32_t symbols = file[12] | file[13] << 8 | file[14] << 16 | static_cast<uint32_t>(file[15]) << 24;
+    if (std::wstring(name) == L"ShowreelTest.EXE") {
+      EXPECT_GT(symbols, 0u) << "the check sees symbols where there are some";
+    } else {
+      EXPECT_EQ(0u, symbols) << name;
+    }
+  }
+}
+
 TEST(ServerExports, ImportsOnlySystemLibrariesAndTheImagingLibrary) {
   PeDirectories pe = ReadPeDirectories(ServerModule());
   const std::set<std::string> allowed = {"kernel32.dll", "user32.dll",   "gdi32.dll",
                                          "ole32.dll",    "oleaut32.dll", "advapi32.dll",
                                          "shlwapi.dll",  "msvcrt.dll",   "rastrum.dll",
-                                         "shell32.dll",  "gdiplus.dll",  "dbghelp.dll"};
+                                         "shell32.dll",  "gdiplus.dll"};
   bool rastrum = false;
   for (const auto& [library, functions] : pe.imports) {
     std::string name = library;
