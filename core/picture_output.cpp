@@ -134,9 +134,9 @@ STDMETHODIMP VuPicture::PasteFromClipboard() {
       copy = PictureBlock::CopyOf(FromHGlobal(GetClipboardData(CF_DIB)));
   }
   if (!copy) return PlainFailure(E_FAIL);
-  // The picture itself replaces its block here, so it releases the old one.
-  m_handle.reset();
-  static_cast<IVuPicture*>(this)->AttachImage(copy.release());
+  // AttachImage replaces the block: the old one is freed only when the
+  // picture made it and never lent it out.
+  static_cast<IVuPicture*>(this)->AttachImage(copy.handOver());
   return S_OK;
 }
 

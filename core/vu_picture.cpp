@@ -75,22 +75,18 @@ STDMETHODIMP VuPicture::get_Handle(LONG* value) {
     *value = 0;
     return PlainFailure(E_FAIL);
   }
-  *value = m_handle.get();
+  *value = m_handle.lend();
   return S_OK;
 }
 
-// Stores the value as it is; the block held before is not released (whoever
-// replaces a block this way answers for the old one). A block that another
-// live object already owns (a script's `q.Handle = p.Handle`) is copied, so
-// that it is never freed twice.
+// Stores the value as it is. The block held before is freed only when the
+// picture made it and never lent it out (through get_Handle); any other is
+// left to whoever replaces it this way. A block that another live object
+// already owns (a script's `q.Handle = p.Handle`) is copied, so that it is
+// never freed twice.
 STDMETHODIMP VuPicture::put_Handle(LONG value) {
-  m_handle.release();
-  if (PictureBlock::IsOwned(value)) {
-    m_handle = PictureBlock::CopyOf(value);
-    if (!m_handle) return PlainFailure(E_OUTOFMEMORY);
-  } else {
-    m_handle.reset(value);
-  }
+  m_handle = PictureBlock::Taken(value);
+  if (value > 0 && !m_handle) return PlainFailure(E_OUTOFMEMORY);
   return S_OK;
 }
 
@@ -163,25 +159,20 @@ STDMETHODIMP VuPicture::put_FileName(BSTR value) {
   return CopyIn(value, m_fileName) ? S_OK : E_OUTOFMEMORY;
 }
 
-// Takes the block over; the block held before is left to whoever replaces
-// it this way. A block that another live object already owns (a script's
-// `q.AttachImage p.Handle`) is copied instead, so that it is never freed
-// twice.
+// Takes the block over. The block held before is freed only when the
+// picture made it and never lent it out; any other is left to whoever
+// replaces it this way. A block that another live object already owns (a
+// script's `q.AttachImage p.Handle`) is copied instead, so that it is never
+// freed twice.
 STDMETHODIMP VuPicture::AttachImage(LONG handle) {
   if (handle < 0) return PlainFailure(E_FAIL);
-  m_handle.release();
+  m_handle = PictureBlock::Taken(handle);
   if (handle == 0) {
     m_width = m_height = m_bitCount = 0;
     return S_OK;
   }
-  if (PictureBlock::IsOwned(handle)) {
-    PictureBlock copy = PictureBlock::CopyOf(handle);
-    if (!copy) return PlainFailure(E_OUTOFMEMORY);
-    handle = copy.get();
-    m_handle = std::move(copy);
-  } else {
-    m_handle.reset(handle);
-  }
+  if (!m_handle) return PlainFailure(E_OUTOFMEMORY);
+  handle = m_handle.get();
   m_height = DibHeight(handle);
   m_width = DibWidth(handle);
   GlobalLockGuard lock(ToHGlobal(handle));

@@ -50,7 +50,7 @@ STDMETHODIMP AddPic::put_X(LONG value) {
 
 STDMETHODIMP AddPic::get_MaskHandle(LONG* value) {
   if (!value) return E_POINTER;
-  *value = m_mask.get();
+  *value = m_mask.lend();
   return S_OK;
 }
 
@@ -69,7 +69,7 @@ STDMETHODIMP AddPic::put_Y(LONG value) {
 
 STDMETHODIMP AddPic::get_PicHandle(LONG* value) {
   if (!value) return E_POINTER;
-  *value = m_overlay.get();
+  *value = m_overlay.lend();
   return S_OK;
 }
 

@@ -8,7 +8,7 @@ namespace qb {
 
 // Level 0 succeeds without a picture. A library failure gives a picture
 // without an image; otherwise the result holds a copy of the library's
-// block, which is freed (or kept as the spare of the next copy).
+// block, which is freed (a large block is the result itself).
 STDMETHODIMP BlurModifier::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
@@ -18,8 +18,7 @@ STDMETHODIMP BlurModifier::Apply(IVuPicture* source, IVuPicture** result) {
     WaitCursor wait;
     blurred = std::max(NimboBlur(m_level, handle), 0);
   }
-  return FinishLibraryApply(source, handle, blurred, LibraryBlock::kCopied, NamePolicy::kAlways, result,
-                            &m_spare);
+  return FinishLibraryApply(source, handle, blurred, LibraryBlock::kCopied, NamePolicy::kAlways, result);
 }
 
 STDMETHODIMP BlurModifier::get_Level(LONG* value) {

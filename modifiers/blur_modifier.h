@@ -17,9 +17,6 @@ class BlurModifier final : public Modifier<IBlurModifier> {
 
  private:
   int32_t m_level = 0;  // 0..99
-  // The library's last large block, written over by the next copy (see
-  // TakeLibraryBlock); freed with the object.
-  PictureBlock m_spare;
 };
 
 }  // namespace qb

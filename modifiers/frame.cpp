@@ -28,7 +28,7 @@ STDMETHODIMP Frame::Apply(IVuPicture* source, IVuPicture** result) {
 
 STDMETHODIMP Frame::get_FrameHandle(LONG* value) {
   if (!value) return E_POINTER;
-  *value = m_frame1.get();
+  *value = m_frame1.lend();
   return S_OK;
 }
 
@@ -36,7 +36,7 @@ STDMETHODIMP Frame::put_FrameHandle(LONG value) { return HoldHandedBlock(m_frame
 
 STDMETHODIMP Frame::get_FrameHandle2(LONG* value) {
   if (!value) return E_POINTER;
-  *value = m_frame2.get();
+  *value = m_frame2.lend();
   return S_OK;
 }
 

@@ -17,6 +17,7 @@ using Microsoft::WRL::ComPtr;
 int32_t ReadSourceHandle(IVuPicture* source) {
   LONG handle = 0;
   if (source) source->get_Handle(&handle);
+  PictureBlock::EndLoan(handle);  // read for this call only, not lent to anyone
   return handle;
 }
 
@@ -26,11 +27,11 @@ HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IV
   if (FAILED(CreatePicture(&created)) || !created) return E_FAIL;
   ComPtr<IVuPicture> picture(created);
   if (size) {
-    picture->put_Handle(block.release());
+    picture->put_Handle(block.handOver());
     picture->put_Height(size->height);
     picture->put_Width(size->width);
   } else {
-    picture->AttachImage(block.release());
+    picture->AttachImage(block.handOver());
   }
   UniqueBstr name;
   if (source) source->get_FileName(name.put());
@@ -47,31 +48,23 @@ bool TakesAsItIs(int32_t h, dib::DepthSet handled) {
   return (dib::DepthFlag(l.bitCount) & handled) && (l.bitCount != 24 || plain24);
 }
 
-PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use, PictureBlock* spare) {
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use) {
   if (produced <= 0) return {};
   if (produced == sourceHandle) return PictureBlock::CopyOf(produced);
   PictureBlock library(produced);
-  if (use == LibraryBlock::kAsItIs) return library;
-  if (!spare) return PictureBlock::CopyOf(library.get());  // the library's block is freed on return
-  PictureBlock copy = PictureBlock::CopyOf(library.get(), *spare);
-  if (GlobalSize(ToHGlobal(library.get())) >= kSpareFrom) *spare = std::move(library);
-  return copy;
+  if (use == LibraryBlock::kAsItIs || GlobalSize(ToHGlobal(library.get())) >= kCopyBelow) return library;
+  return PictureBlock::CopyOf(library.get());  // the library's block is freed on return
 }
 
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result, PictureBlock* spare) {
+                           LibraryBlock use, NamePolicy names, IVuPicture** result) {
   if (!result) return E_POINTER;
-  return FinishApply(source, TakeLibraryBlock(sourceHandle, produced, use, spare), names, result);
+  return FinishApply(source, TakeLibraryBlock(sourceHandle, produced, use), names, result);
 }
 
 HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle) {
-  field.release();
-  if (!PictureBlock::IsOwned(handle)) {
-    field.reset(handle);
-    return S_OK;
-  }
-  field = PictureBlock::CopyOf(handle);
-  return field ? S_OK : E_OUTOFMEMORY;
+  field = PictureBlock::Taken(handle);
+  return handle > 0 && !field ? E_OUTOFMEMORY : S_OK;
 }
 
 bool LoadIntoField(PictureBlock& field, BSTR path) {
@@ -81,10 +74,10 @@ bool LoadIntoField(PictureBlock& field, BSTR path) {
   return field.get() >= 0;
 }
 
-HRESULT ReportPreHnd(int32_t preHnd, LONG* handle) {
-  if (preHnd > 0) {
+HRESULT ReportPreHnd(PictureBlock& preHnd, LONG* handle) {
+  if (preHnd) {
     if (!handle) return E_POINTER;
-    *handle = preHnd;
+    *handle = preHnd.lend();
     return S_OK;
   }
   DebugTrace(L"m_preHnd is null,you have not copy it");

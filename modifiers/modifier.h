@@ -131,29 +131,26 @@ enum class LibraryBlock {
 // Should the library ever hand back the source block itself, the result
 // holds a copy of it and the source keeps its own.
 //
-// A class that copies the library's blocks may pass `spare`: the copy is
-// then written over the block it holds when the sizes match, and a large
-// library block (kSpareFrom bytes or more, what the heap maps on its own)
-// is kept there for the next copy instead of being freed at once. The spare
-// is the class's own and freed with it.
-PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use,
-                              PictureBlock* spare = nullptr);
-constexpr size_t kSpareFrom = size_t{1} << 20;
+// A large block (kCopyBelow bytes or more, what the heap maps on its own)
+// is the result as it is even where the class copies: a fresh copy of it
+// costs the system finding and clearing as many new pages, several times
+// the copy itself, and no block is kept between calls to spare that.
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use);
+constexpr size_t kCopyBelow = size_t{1} << 20;
 
 // Steps 3 to 7 for a class whose work the imaging library does
 // (TakeLibraryBlock, then FinishApply).
 HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result,
-                           PictureBlock* spare = nullptr);
+                           LibraryBlock use, NamePolicy names, IVuPicture** result);
 
 // For classes that hold pictures of their own (overlays, masks, frames):
 //
-// A block handed over by handle, to be held in `field`. The block held
-// before is let go without being freed (whoever replaces a handle this way
-// answers for the old one). A block that another live owner of the module
-// already holds (a picture's Handle, say) is copied, so that it is never
-// freed twice; any other value is taken over as it is. E_OUTOFMEMORY when
-// the copy cannot be made.
+// A block handed over by handle, to be held in `field` (PictureBlock::Taken).
+// The block held before is replaced: freed when the object made it and
+// never lent it out, otherwise left to the caller. A block that another
+// live owner of the module already holds (a picture's Handle, say) is
+// copied, so that it is never freed twice; any other value is taken over as
+// it is. E_OUTOFMEMORY when the copy cannot be made.
 HRESULT HoldHandedBlock(PictureBlock& field, int32_t handle);
 
 // A picture file loaded by the imaging library into `field`, the path
@@ -175,16 +172,16 @@ inline HRESULT StoreValue(int32_t& field, LONG value) {
   return S_OK;
 }
 
-// get_PreHnd: writes the handle only when it is a block; otherwise leaves
-// the caller's variable as it was and traces why.
-HRESULT ReportPreHnd(int32_t preHnd, LONG* handle);
+// get_PreHnd: writes the handle only when it is a block (which is lent from
+// then on); otherwise leaves the caller's variable as it was and traces why.
+HRESULT ReportPreHnd(PictureBlock& preHnd, LONG* handle);
 
 template <class Iface, class... Extra>
 class Modifier : public ComObject<Iface, Extra...> {
  public:
   using ComObject<Iface, Extra...>::ComObject;
 
-  STDMETHODIMP get_PreHnd(LONG* handle) override { return ReportPreHnd(m_preHnd.get(), handle); }
+  STDMETHODIMP get_PreHnd(LONG* handle) override { return ReportPreHnd(m_preHnd, handle); }
 
  protected:
   bool AlsoPrimary(REFIID riid) const override { return riid == __uuidof(IPictureModifier); }

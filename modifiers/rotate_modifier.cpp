@@ -8,8 +8,8 @@
 
 namespace qb {
 
-// The result holds a copy of the library's block, which is freed (or kept
-// as the spare of the next copy).
+// The result holds a copy of the library's block, which is freed (a large
+// block is the result itself).
 // The arrow cursor comes back before a message box, so that the box is not
 // answered under the wait cursor.
 STDMETHODIMP RotateModifier::Apply(IVuPicture* source, IVuPicture** result) {
@@ -21,7 +21,7 @@ STDMETHODIMP RotateModifier::Apply(IVuPicture* source, IVuPicture** result) {
   }
   WaitCursor wait;
   PictureBlock rotated =
-      TakeLibraryBlock(handle, NimboRotate(m_angle, handle), LibraryBlock::kCopied, &m_spare);
+      TakeLibraryBlock(handle, NimboRotate(m_angle, handle), LibraryBlock::kCopied);
   wait.Finish();
   if (!rotated) {
     DebuggerLine(L"Rotate Failed ");

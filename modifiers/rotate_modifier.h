@@ -18,9 +18,6 @@ class RotateModifier final : public Modifier<IRotateModifier> {
 
  private:
   int32_t m_angle = 0;  // 0 or more
-  // The library's last large block, written over by the next copy (see
-  // TakeLibraryBlock); freed with the object.
-  PictureBlock m_spare;
 };
 
 }  // namespace qb

@@ -30,8 +30,7 @@ STDMETHODIMP Zoom::Apply(IVuPicture* source, IVuPicture** result) {
     return ReportErrorAnsi(CLSID_Zoom, kSizeTooLarge, IID_IZoom);
   const int32_t resized = NimboResize(m_width, m_height, handle, 0);
   if (resized < 0) return PlainFailure(E_FAIL);
-  return FinishLibraryApply(source, handle, resized, LibraryBlock::kCopied, NamePolicy::kAlways, result,
-                            &m_spare);
+  return FinishLibraryApply(source, handle, resized, LibraryBlock::kCopied, NamePolicy::kAlways, result);
 }
 
 // Reserved: nothing stored, nothing reported.

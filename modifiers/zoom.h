@@ -25,9 +25,6 @@ class Zoom final : public Modifier<IZoom, SupportErrorInfoFor<IZoom>> {
   // value.
   int32_t m_width = 0;
   int32_t m_height = 0;
-  // The library's last large block, written over by the next copy (see
-  // TakeLibraryBlock); freed with the object.
-  PictureBlock m_spare;
 };
 
 }  // namespace qb

@@ -3,6 +3,7 @@
 #include <wrl/client.h>
 
 #include "core/packed_dib.h"
+#include "core/picture_block.h"
 
 namespace qb {
 namespace {
@@ -36,6 +37,7 @@ STDMETHODIMP ImageRender::DrawPicture(IVuPicture* picture, LONG hdc, LONG xDest,
                                       LONG destHeight, LONG xSrc, LONG ySrc, LONG srcWidth, LONG srcHeight) {
   LONG handle = 0;
   if (picture) picture->get_Handle(&handle);
+  PictureBlock::EndLoan(handle);  // read for this call only, not lent to anyone
   return Draw(handle, hdc, xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth, srcHeight);
 }
 

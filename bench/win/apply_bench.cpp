@@ -217,7 +217,7 @@ int main() {
     }
     c.configure(modifier);
     // One call before the timing, as a program that applies a modifier more
-    // than once meets it: the modifier's spare block is there from then on.
+    // than once meets it: the heap has grown to the results' size by then.
     IVuPicture* first = nullptr;
     if (SUCCEEDED(modifier->Apply(picture, &first)) && first) first->Release();
     size_t resultBytes = 0;

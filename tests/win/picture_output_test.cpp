@@ -83,9 +83,11 @@ TEST(Clipboard, PastedImageOutlivesTheClipboard) {
   ASSERT_EQ(S_OK, source->CopyToClipboard());
   ComPtr<IVuPicture> p = NewPicture();
   const int32_t old = PhotoLike(3, 3);
+  const std::vector<uint8_t> oldBytes = Bytes(old);
   p->AttachImage(old);
   ASSERT_EQ(S_OK, p->PasteFromClipboard());
-  EXPECT_EQ(0u, GlobalSize(AsHGlobal(old))) << "the block held before is released, not leaked";
+  EXPECT_EQ(oldBytes, Bytes(old)) << "the block handed in before is the caller's again, alive";
+  FreeBlocks({old});
   LONG handle = 0, width = 0, height = 0;
   p->get_Handle(&handle);
   p->get_Width(&width);

@@ -197,6 +197,8 @@ TEST(Mirror, DirectionsPalettesAndTheKeptSource) {
 
     const int32_t lying = Lying(4, 4);
     EXPECT_TRUE(ApplyBytes(m.Get(), lying, E_UNEXPECTED).empty());
+    EXPECT_EQ(palBytes, Bytes(kept)) << "the copy read through PreHnd is the caller's after the next Apply";
+    FreeBlocks({kept});
   }
   EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount()) << "each kept copy is freed by the next Apply or the end";
 }

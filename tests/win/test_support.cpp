@@ -88,6 +88,24 @@ bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
   return written;
 }
 
+ProcessCounts TakeProcessCounts() {
+  ProcessCounts c;
+  MEMORY_BASIC_INFORMATION m;
+  for (char* p = nullptr; VirtualQuery(p, &m, sizeof m) == sizeof m;) {
+    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) c.privateBytes += m.RegionSize;
+    char* next = static_cast<char*>(m.BaseAddress) + m.RegionSize;
+    if (next <= p) break;
+    p = next;
+  }
+  DWORD flags;
+  for (UINT_PTR i = 4; i < 0x10000; i += 4) c.kernel += GetHandleInformation(reinterpret_cast<HANDLE>(i), &flags) != 0;
+  for (UINT_PTR i = 1; i < 0x10000; ++i) {
+    const DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(i));
+    c.gdi += type != 0 && type != OBJ_DC && type != OBJ_REGION;
+  }
+  return c;
+}
+
 ScratchFolder::ScratchFolder(const wchar_t* prefix) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);

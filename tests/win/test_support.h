@@ -104,6 +104,20 @@ PeDirectories ReadPeDirectories(HMODULE module);
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 
+// What the process holds: its committed private memory (the address space
+// walked, as Wine answers the private-bytes counter with 0), and its kernel
+// handles and GDI objects (each handle value asked about, as Wine answers
+// GetProcessHandleCount and GetGuiResources with 0). Window DCs and
+// regions are not counted: Wine caches the DCs that GetDC hands out, each
+// with its visible region, and keeps more of them after several threads
+// asked at once.
+struct ProcessCounts {
+  SIZE_T privateBytes = 0;
+  int kernel = 0;
+  int gdi = 0;
+};
+ProcessCounts TakeProcessCounts();
+
 // A scratch folder in the temporary directory, made for one test and
 // removed with everything in it (read-only files and subfolders too).
 class ScratchFolder {
