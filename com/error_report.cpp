@@ -47,9 +47,22 @@ HRESULT PlainFailure(HRESULT hr) {
   return hr;
 }
 
+bool IsInteractiveStation(HWINSTA station) {
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) return true;
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void ShowMessage(UINT id) {
   wchar_t text[1024];
   if (LoadStringW(ModuleInstance(), id, text, 1024) == 0) lstrcpyW(text, L"Unknown Error");
+  // A modal box in a station nobody sees would block the caller's thread
+  // for good.
+  if (!IsInteractiveStation(GetProcessWindowStation())) {
+    OutputDebugStringW(text);
+    return;
+  }
   MessageBoxW(nullptr, text, nullptr, MB_SETFOREGROUND);
 }
 

@@ -25,7 +25,15 @@ HRESULT PlainFailure(HRESULT hr);
 // A message box for the user with the string-table text `id`: no owner
 // window, the system's default caption, MB_SETFOREGROUND. Returns when the
 // user has closed it (at once where the process cannot show windows).
+// Where nobody can answer it, in a window station that is not interactive
+// (a service, a scheduled task without a desktop), no box is shown: the
+// text goes to the debugger and the call returns as if the box had been
+// closed, instead of waiting for ever.
 void ShowMessage(UINT id);
+
+// Whether `station` is one a user sees and works in (its UOI_FLAGS carry
+// WSF_VISIBLE). A station whose flags cannot be read counts as interactive.
+bool IsInteractiveStation(HWINSTA station);
 
 // Diagnostic text for a debugger; does nothing in release builds.
 void DebugTrace(const wchar_t* text);

@@ -89,8 +89,26 @@ HBITMAP DibToBitmap(int32_t h, HPALETTE palette) {
                         reinterpret_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS);
 }
 
+int32_t DecodeRleDib(int32_t h) {
+  GlobalLockGuard lock(LockableHandle(h));
+  const std::span<const uint8_t> block = BlockBytes(h, lock);
+  dib::RleLayout layout;
+  if (block.empty() || dib::ValidateRle(block, layout) != dib::DibStatus::kOk) return 0;
+  UniqueHGlobal decoded(GlobalAlloc(kMoveableZeroInit, layout.decodedBytes));
+  if (!decoded) return 0;
+  {
+    GlobalLockGuard out(decoded.get());
+    if (!out || !dib::DecodeRle(block, layout, std::span<uint8_t>(out.bytes(), layout.decodedBytes))) return 0;
+  }
+  return FromHGlobal(decoded.release());
+}
+
 int32_t ConvertDibTo24(int32_t h) {
   LockedDib source(h, dib::kAllDepths);
+  if (source.status() == dib::DibStatus::kCompressionNotHandled) {
+    UniqueHGlobal plain(ToHGlobal(DecodeRleDib(h)));
+    return plain ? ConvertDibTo24(FromHGlobal(plain.get())) : 0;
+  }
   if (!source.ok()) return 0;
   const auto size = dib::Converted24Size(source.layout());
   if (!size) return 0;

@@ -50,9 +50,15 @@ HBITMAP DibToBitmap(int32_t h, HPALETTE palette);
 
 // A new bottom-up 24-bit block with a 40-byte header and no colour table
 // holding the picture of h (any depth the validator accepts, top-down
-// included), resolution copied. 0 when h is not a sound block or memory runs
-// out.
+// included, and RLE blocks), resolution copied. 0 when h is not a sound
+// block or memory runs out.
 int32_t ConvertDibTo24(int32_t h);
+
+// For an RLE8 or RLE4 block (dib::ValidateRle), a new plain block of the
+// same depth and colour table holding its indices (dib::DecodeRle), for
+// pixel code that cannot walk the stream. 0 when h is no sound RLE block or
+// memory runs out.
+int32_t DecodeRleDib(int32_t h);
 
 // A block locked for one operation and checked against its GlobalSize for
 // the depths the operation handles. The lock is released when this goes out

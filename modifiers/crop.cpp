@@ -81,8 +81,9 @@ STDMETHODIMP Crop::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const PixelRect rect{m_rectLeft, m_rectTop, m_rectWidth, m_rectHeight};
   PictureBlock block = CropBlock(ReadSourceHandle(source), rect);
+  // The cut-out is always 24-bit, whatever the source's depth.
   return FinishApply(source, std::move(block), NamePolicy::kAlways, result,
-                     GivenSize{m_rectHeight, m_rectWidth});
+                     GivenSize{m_rectHeight, m_rectWidth, 24});
 }
 
 }  // namespace qb

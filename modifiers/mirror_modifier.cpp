@@ -26,17 +26,19 @@ STDMETHODIMP MirrorModifier::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
   m_preHnd = PictureBlock::CopyOf(handle);
-  if (handle == 0) return E_UNEXPECTED;
+  if (handle == 0) return PlainFailure(E_UNEXPECTED);
   if (!m_preHnd) {
     ShowMessage(IDS_PREHND_COPY_FAILED);
-    return S_FALSE;
+    return PlainFailure(S_FALSE);
   }
   PictureBlock picture;
   {
-    // The flip reads the kept copy, which holds exactly the source's bytes;
+    // The flip reads the kept copy, which holds exactly the source's bytes,
+    // or, for an RLE block, whose stream no flip can walk, its plain rows;
     // a block whose header cannot be trusted is not flipped.
-    LockedDib kept(m_preHnd.get(), dib::kAllDepths);
-    if (!kept.ok()) return E_UNEXPECTED;
+    PictureBlock plain(DecodeRleDib(m_preHnd.get()));
+    LockedDib kept(plain ? plain.get() : m_preHnd.get(), dib::kAllDepths);
+    if (!kept.ok()) return PlainFailure(E_UNEXPECTED);
     picture = Flipped(kept, m_direction);
   }
   return FinishApply(source, std::move(picture), NamePolicy::kAlways, result);

@@ -24,12 +24,14 @@ int32_t ReadSourceHandle(IVuPicture* source) {
 HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result,
                     std::optional<GivenSize> size) {
   IVuPicture* created = nullptr;  // made without a reference
-  if (FAILED(CreatePicture(&created)) || !created) return E_FAIL;
+  if (FAILED(CreatePicture(&created)) || !created) return PlainFailure(E_FAIL);
   ComPtr<IVuPicture> picture(created);
   if (size) {
+    const bool image = static_cast<bool>(block);
     picture->put_Handle(block.handOver());
     picture->put_Height(size->height);
     picture->put_Width(size->width);
+    if (image) picture->put_BitCount(size->bitCount);
   } else {
     picture->AttachImage(block.handOver());
   }

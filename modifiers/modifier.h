@@ -48,11 +48,12 @@ enum class NamePolicy {
 // the block is then freed and *result left as it was.
 //
 // With `size`, the picture gets the block with put_Handle and then the
-// given height and width one by one instead of through AttachImage (its
-// bit count is left as a new picture has it).
+// given height and width one by one instead of through AttachImage, and,
+// when there is a block, the given bit count.
 struct GivenSize {
   int32_t height = 0;
   int32_t width = 0;
+  int32_t bitCount = 24;
 };
 HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IVuPicture** result,
                     std::optional<GivenSize> size = std::nullopt);
@@ -88,33 +89,35 @@ bool TakesAsItIs(int32_t h, dib::DepthSet handled);
 // Steps 1 and 3 to 7 for a class that transforms a copy of its source in
 // place: `kernel(LockedDib& work)` runs on the locked, validated copy (under
 // the wait cursor when the steps ask for it) and returns S_OK, or a failure
-// that Apply returns without making a picture.
+// that Apply returns without making a picture. An RLE copy is decoded to
+// plain rows first. Every failure clears the thread's error information.
 template <class Kernel>
 HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** result, Kernel&& kernel) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
-  if (handle == 0 && steps.emptySource) return *steps.emptySource;
+  if (handle == 0 && steps.emptySource) return PlainFailure(*steps.emptySource);
   PictureBlock copy = PictureBlock::CopyOf(handle);
   if (!copy) {
     if (steps.alwaysFinish) return FinishApply(source, PictureBlock(), steps.names, result);
     if (steps.noCopyTrace) DebuggerLine(steps.noCopyTrace);
-    return steps.noCopy;
+    return PlainFailure(steps.noCopy);
   }
+  if (PictureBlock plain(DecodeRleDib(copy.get())); plain) copy = std::move(plain);
   if (!TakesAsItIs(copy.get(), steps.handled)) {
     PictureBlock converted(ConvertDibTo24(copy.get()));
     if (!converted) {
       if (steps.alwaysFinish) return FinishApply(source, std::move(copy), steps.names, result);
-      return steps.unsoundBlock;
+      return PlainFailure(steps.unsoundBlock);
     }
     copy = std::move(converted);
   }
   {
     LockedDib work(copy.get(), steps.handled);
-    if (!work.ok()) return steps.unsoundBlock;
+    if (!work.ok()) return PlainFailure(steps.unsoundBlock);
     std::optional<WaitCursor> wait;
     if (steps.waitCursor) wait.emplace();
     const HRESULT hr = std::forward<Kernel>(kernel)(work);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return PlainFailure(hr);
   }
   return FinishApply(source, std::move(copy), steps.names, result);
 }

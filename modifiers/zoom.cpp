@@ -13,10 +13,17 @@ constexpr int32_t kSmallestSide = 5;
 constexpr int32_t kLargestSide = 10000;
 
 // "尺寸太大，无法处理！" ("The size is too large to process!") as code page 936
-// bytes. The text is kept narrow and widened with the system's ANSI code
-// page when it is raised, so it reads as Chinese where that code page is 936.
+// bytes, widened from that code page when it is raised, so that it reads as
+// the same Chinese whatever the system's ANSI code page.
 constexpr char kSizeTooLarge[] =
     "\xB3\xDF\xB4\xE7\xCC\xAB\xB4\xF3\xA3\xAC\xCE\xDE\xB7\xA8\xB4\xA6\xC0\xED\xA3\xA1";
+constexpr UINT kSizeTooLargeCodePage = 936;
+
+HRESULT ReportSizeTooLarge() {
+  wchar_t text[32] = {};
+  MultiByteToWideChar(kSizeTooLargeCodePage, 0, kSizeTooLarge, -1, text, 32);
+  return ReportError(CLSID_Zoom, text, IID_IZoom);
+}
 
 }  // namespace
 
@@ -27,7 +34,7 @@ STDMETHODIMP Zoom::Apply(IVuPicture* source, IVuPicture** result) {
   m_width = std::max(m_width, kSmallestSide);
   m_height = std::max(m_height, kSmallestSide);
   if (m_width > kLargestSide || m_height > kLargestSide)
-    return ReportErrorAnsi(CLSID_Zoom, kSizeTooLarge, IID_IZoom);
+    return ReportSizeTooLarge();
   const int32_t resized = NimboResize(m_width, m_height, handle, 0);
   if (resized < 0) return PlainFailure(E_FAIL);
   return FinishLibraryApply(source, handle, resized, LibraryBlock::kCopied, NamePolicy::kAlways, result);

@@ -130,16 +130,21 @@ const char* DibStatusName(DibStatus status) {
     case DibStatus::kStrideOverflow: return "row stride overflows";
     case DibStatus::kTablePastBlock: return "colour table past the block";
     case DibStatus::kRowsPastBlock: return "rows past the block";
+    case DibStatus::kBadStream: return "RLE stream corrupt";
   }
   return "?";
 }
 
-DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLayout& layout) {
+namespace {
+
+// The header, masks and colour table of `block`: fills `l` up to its pixel
+// offset (and the stride of plain rows). `rle` takes the run-length forms,
+// and only them.
+DibStatus ReadHeaderAndTable(std::span<const std::uint8_t> block, DepthSet handled, bool rle, DibLayout& l) {
   const std::uint64_t size = block.size();
   const std::uint8_t* p = block.data();
   if (size < 4) return DibStatus::kTooSmallForHeader;
 
-  DibLayout l;
   l.headerSize = LoadU32(p);
   const bool core = l.headerSize == kCoreHeaderSize;
   if (!core && !IsInfoHeaderSize(l.headerSize)) return DibStatus::kBadHeaderSize;
@@ -171,7 +176,11 @@ DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLay
   if (core && (l.bitCount == 16 || l.bitCount == 32)) return DibStatus::kDepthNotHandled;
 
   const bool bitfields = l.compression == kBiBitfields;
-  if (l.compression != kBiRgb && !(bitfields && (l.bitCount == 16 || l.bitCount == 32))) {
+  if (rle) {
+    const bool rleForm = !core && l.bottomUp &&
+                         ((l.bitCount == 8 && l.compression == kBiRle8) || (l.bitCount == 4 && l.compression == kBiRle4));
+    if (!rleForm) return DibStatus::kCompressionNotHandled;
+  } else if (l.compression != kBiRgb && !(bitfields && (l.bitCount == 16 || l.bitCount == 32))) {
     return DibStatus::kCompressionNotHandled;
   }
 
@@ -190,21 +199,30 @@ DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLay
     entries = colorsUsed;  // 0 for a core header
   }
   const std::uint64_t tableBytes = entries * l.colorEntrySize;
-  if (!Fits(0, tableOffset, size) || !Fits(tableOffset, tableBytes, size)) {
+  const std::uint64_t reach = std::min<std::uint64_t>(size, kMaxBlockBytes);
+  if (!Fits(0, tableOffset, reach) || !Fits(tableOffset, tableBytes, reach)) {
     return DibStatus::kTablePastBlock;
   }
-
-  const std::uint64_t pixelOffset = tableOffset + tableBytes;
-  const std::uint64_t imageBytes = static_cast<std::uint64_t>(l.stride) * static_cast<std::uint64_t>(l.height);
-  if (!Fits(pixelOffset, imageBytes, std::min<std::uint64_t>(size, kMaxBlockBytes))) {
-    return DibStatus::kRowsPastBlock;
-  }
-
   l.colorTableOffset = static_cast<std::uint32_t>(tableOffset);
   l.colorTableEntries = static_cast<std::uint32_t>(entries);
-  l.pixelOffset = static_cast<std::uint32_t>(pixelOffset);
+  l.pixelOffset = static_cast<std::uint32_t>(tableOffset + tableBytes);
+  return DibStatus::kOk;
+}
+
+}  // namespace
+
+DibStatus Validate(std::span<const std::uint8_t> block, DepthSet handled, DibLayout& layout) {
+  DibLayout l;
+  if (const DibStatus status = ReadHeaderAndTable(block, handled, false, l); status != DibStatus::kOk) {
+    return status;
+  }
+  const std::uint64_t imageBytes = static_cast<std::uint64_t>(l.stride) * static_cast<std::uint64_t>(l.height);
+  if (!Fits(l.pixelOffset, imageBytes, std::min<std::uint64_t>(block.size(), kMaxBlockBytes))) {
+    return DibStatus::kRowsPastBlock;
+  }
   l.imageBytes = static_cast<std::uint32_t>(imageBytes);
-  if (bitfields) {
+  const std::uint8_t* p = block.data();
+  if (l.compression == kBiBitfields) {
     l.redMask = LoadU32(p + 40);
     l.greenMask = LoadU32(p + 44);
     l.blueMask = LoadU32(p + 48);
@@ -282,6 +300,141 @@ bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
     ConvertRow(from.Row(y), to.Row(y), layout, palette, red, green, blue);
   }
   return true;
+}
+
+std::optional<std::size_t> WalkRle(std::span<const std::uint8_t> stream, std::uint16_t bitCount,
+                                   std::int32_t width, std::int32_t height, const ImageView* lines) {
+  if ((bitCount != 4 && bitCount != 8) || width <= 0 || height <= 0) return std::nullopt;
+  const bool rle4 = bitCount == 4;
+  const std::uint64_t columns = static_cast<std::uint64_t>(width);
+  const std::uint64_t rowPixels = (columns * bitCount + 31) / 32 * 32 / bitCount;
+  const std::uint64_t rows = static_cast<std::uint64_t>(height);
+  const std::uint8_t* d = stream.data();
+  const std::uint64_t size = stream.size();
+  std::uint64_t pos = 0, x = 0, line = 0;
+
+  auto put = [&](std::uint8_t* row, std::uint64_t at, std::uint8_t index) {
+    if (at >= columns) return;
+    if (!rle4) {
+      row[at] = index;
+    } else if (at % 2 == 0) {
+      row[at / 2] = static_cast<std::uint8_t>((row[at / 2] & 0x0F) | (index << 4));
+    } else {
+      row[at / 2] = static_cast<std::uint8_t>((row[at / 2] & 0xF0) | index);
+    }
+  };
+
+  for (;;) {
+    if (!Fits(pos, 2, size)) return std::nullopt;
+    const std::uint8_t count = d[pos];
+    const std::uint8_t value = d[pos + 1];
+    pos += 2;
+    if (count > 0) {
+      if (line >= rows || count > rowPixels - x) return std::nullopt;
+      if (lines) {
+        std::uint8_t* row = lines->Row(static_cast<std::int32_t>(line));
+        for (unsigned n = 0; n < count; ++n) {
+          put(row, x + n, rle4 ? static_cast<std::uint8_t>(n % 2 ? value & 0x0F : value >> 4) : value);
+        }
+      }
+      x += count;
+      continue;
+    }
+    switch (value) {
+      case 0:  // end of line
+        x = 0;
+        if (++line > rows) return std::nullopt;
+        break;
+      case 1:  // end of bitmap
+        return static_cast<std::size_t>(pos);
+      case 2: {  // delta
+        if (!Fits(pos, 2, size)) return std::nullopt;
+        x += d[pos];
+        line += d[pos + 1];
+        pos += 2;
+        if (x > rowPixels || line > rows) return std::nullopt;
+        break;
+      }
+      default: {  // literal indices
+        const std::uint64_t bytes = rle4 ? (value + 1u) / 2 : value;
+        const std::uint64_t padded = (bytes + 1) & ~std::uint64_t{1};
+        if (!Fits(pos, padded, size)) return std::nullopt;
+        if (line >= rows || value > rowPixels - x) return std::nullopt;
+        if (lines) {
+          std::uint8_t* row = lines->Row(static_cast<std::int32_t>(line));
+          for (unsigned n = 0; n < value; ++n) {
+            const std::uint8_t byte = d[pos + (rle4 ? n / 2 : n)];
+            put(row, x + n, rle4 ? static_cast<std::uint8_t>(n % 2 ? byte & 0x0F : byte >> 4) : byte);
+          }
+        }
+        x += value;
+        pos += padded;
+        break;
+      }
+    }
+  }
+}
+
+DibStatus ValidateRle(std::span<const std::uint8_t> block, RleLayout& layout) {
+  DibLayout l;
+  if (const DibStatus status = ReadHeaderAndTable(block, kDepth4 | kDepth8, true, l); status != DibStatus::kOk) {
+    return status;
+  }
+  // The stream is biSizeImage bytes when the header says so, else what the
+  // block holds after the table.
+  std::uint64_t available = std::min<std::uint64_t>(block.size(), kMaxBlockBytes) - l.pixelOffset;
+  const std::uint32_t sizeImage = LoadU32(block.data() + 20);
+  if (sizeImage != 0) {
+    if (sizeImage > available) return DibStatus::kRowsPastBlock;
+    available = sizeImage;
+  }
+  const std::uint32_t tableBytes = 4 * l.colorTableEntries;
+  const auto decoded = PackedDibSize(l.width, l.height, l.bitCount, kInfoHeaderSize + tableBytes);
+  if (!decoded) return DibStatus::kRowsPastBlock;
+  if (*decoded > kRleFreeBlockBytes && *decoded / kRleBlockBytesPerByte > available) return DibStatus::kBadStream;
+  const auto used = WalkRle(block.subspan(l.pixelOffset, static_cast<std::size_t>(available)), l.bitCount,
+                            l.width, l.height);
+  if (!used) return DibStatus::kBadStream;
+  RleLayout r;
+  r.width = l.width;
+  r.height = l.height;
+  r.bitCount = l.bitCount;
+  r.colorTableOffset = l.colorTableOffset;
+  r.colorTableEntries = l.colorTableEntries;
+  r.streamOffset = l.pixelOffset;
+  r.streamBytes = static_cast<std::uint32_t>(*used);
+  r.decodedBytes = *decoded;
+  layout = r;
+  return DibStatus::kOk;
+}
+
+bool DecodeRle(std::span<const std::uint8_t> block, const RleLayout& layout, std::span<std::uint8_t> out) {
+  // The layout must describe this block; a stale one is refused, not trusted.
+  RleLayout check;
+  if (ValidateRle(block, check) != DibStatus::kOk || check.streamOffset != layout.streamOffset ||
+      check.decodedBytes != layout.decodedBytes || out.size() < layout.decodedBytes) {
+    return false;
+  }
+  const std::uint8_t* src = block.data();
+  std::uint8_t* dst = out.data();
+  const std::uint32_t stride = *RowStride(layout.bitCount, layout.width);
+  const std::uint32_t tableBytes = 4 * layout.colorTableEntries;
+  std::memset(dst, 0, layout.decodedBytes);
+  InfoHeaderFields fields;
+  fields.width = layout.width;
+  fields.height = layout.height;
+  fields.bitCount = layout.bitCount;
+  fields.sizeImage = stride * static_cast<std::uint32_t>(layout.height);
+  fields.xPelsPerMeter = LoadI32(src + 24);
+  fields.yPelsPerMeter = LoadI32(src + 28);
+  WriteInfoHeader(out.first<kInfoHeaderSize>(), fields);
+  StoreU32(dst + 32, layout.colorTableEntries);
+  std::memcpy(dst + kInfoHeaderSize, src + layout.colorTableOffset, tableBytes);
+  // The stream's first line is the bottom row, stored first.
+  const ImageView lines(dst + kInfoHeaderSize + tableBytes, layout.width, layout.height, stride, false);
+  return WalkRle(block.subspan(layout.streamOffset, layout.streamBytes), layout.bitCount, layout.width,
+                 layout.height, &lines)
+      .has_value();
 }
 
 }  // namespace qb::dib

@@ -43,6 +43,8 @@ inline constexpr std::uint32_t kV4HeaderSize = 108;
 inline constexpr std::uint32_t kV5HeaderSize = 124;
 
 inline constexpr std::uint32_t kBiRgb = 0;
+inline constexpr std::uint32_t kBiRle8 = 1;
+inline constexpr std::uint32_t kBiRle4 = 2;
 inline constexpr std::uint32_t kBiBitfields = 3;
 
 // The largest block a 32-bit process can address, header included.
@@ -128,6 +130,8 @@ enum class DibStatus {
   kStrideOverflow,        // bitCount * width + 31 passes INT32_MAX
   kTablePastBlock,        // bit masks or colour table run past the block
   kRowsPastBlock,         // the rows run past the block (or past kMaxBlockBytes)
+  kBadStream,             // an RLE stream that is cut short, leaves its picture
+                          // or cannot stand for the block it claims
 };
 
 // A short name for messages and debugger lines.
@@ -291,5 +295,62 @@ std::optional<std::uint32_t> Converted24Size(const DibLayout& layout);
 // fit `block`.
 bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
                  std::span<std::uint8_t> out);
+
+// ---- Run-length-encoded blocks -------------------------------------------
+//
+// An 8-bit picture with BI_RLE8 or a 4-bit one with BI_RLE4 (an info
+// header, bottom-up: GDI knows no other form) keeps, after its colour
+// table, a stream in place of its rows, as the clipboard and BMP files may
+// carry it. The stream is pairs of bytes (count, value): a count above 0
+// repeats value (RLE4: its two nibbles in turn); a count of 0 is an escape:
+// 0 end of line, 1 end of bitmap, 2 a delta (right, up) in the next two
+// bytes, 3..255 that many literal indices, padded to an even number of
+// bytes. Lines run from the bottom row up. Common writers encode a line's
+// padding pixels too (those of the stored row past the width, up to its
+// 4-byte stride): runs may cover them, and they are dropped. A run or delta
+// that leaves the padded picture, and a stream without its end of bitmap,
+// are corrupt.
+
+// Walks a stream of a width x height picture at bitCount 8 (RLE8) or 4
+// (RLE4). With `lines` null it only proves the stream sound; otherwise it
+// also writes the indices, packed as the depth packs them, into
+// lines->Row(k) for the stream's k-th line (pixels the stream skips are
+// left as they are). Returns the stream's length through its end of
+// bitmap, nullopt for a corrupt stream.
+std::optional<std::size_t> WalkRle(std::span<const std::uint8_t> stream, std::uint16_t bitCount,
+                                   std::int32_t width, std::int32_t height,
+                                   const ImageView* lines = nullptr);
+
+// A stream past kRleFreeBlockBytes of decoded block stands for at most
+// kRleBlockBytesPerByte bytes of it for each of its own bytes (a run of 255
+// takes two bytes; ends of lines and deltas skip more), so that a few
+// crafted bytes cannot claim gigabytes.
+inline constexpr std::uint64_t kRleBlockBytesPerByte = 4096;
+inline constexpr std::uint64_t kRleFreeBlockBytes = std::uint64_t{1} << 20;
+
+// Where everything lies in a sound RLE block.
+struct RleLayout {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint16_t bitCount = 0;          // 8 (BI_RLE8) or 4 (BI_RLE4)
+  std::uint32_t colorTableOffset = 0;  // 4-byte entries after the header
+  std::uint32_t colorTableEntries = 0;
+  std::uint32_t streamOffset = 0;      // straight after the table
+  std::uint32_t streamBytes = 0;       // through its end of bitmap
+  std::uint32_t decodedBytes = 0;      // the block DecodeRle writes
+};
+
+// Says whether `block` is an RLE block whose header and table lie inside it
+// and whose stream (biSizeImage bytes of it, or the rest of the block when
+// that is 0) is whole. kCompressionNotHandled for any other form (plain
+// blocks go through Validate); on kOk it fills `layout`.
+DibStatus ValidateRle(std::span<const std::uint8_t> block, RleLayout& layout);
+
+// Writes to the front of `out` the plain BI_RGB block of the same picture:
+// a 40-byte header (resolution kept, biClrUsed the table's entries), the
+// same colour table, bottom-up rows of indices; pixels the stream skips
+// are index 0. False, writing nothing, when `out` is smaller than
+// layout.decodedBytes or the stream does not walk.
+bool DecodeRle(std::span<const std::uint8_t> block, const RleLayout& layout, std::span<std::uint8_t> out);
 
 }  // namespace qb::dib

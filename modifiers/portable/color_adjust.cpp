@@ -84,6 +84,8 @@ Hsl ShiftHsl(Hsl c, const Shifts& shifts) {
   c.l += shifts.lightness;
   if (c.l < 0.0) c.l = 0.0;
   if (c.l > 1.0) c.l = 1.0;
+  // Run through the colour formula, a grey's hue of -1 would turn it red.
+  if (c.h == kUndefinedHue) return c;
   c.s += shifts.saturation;
   if (c.s < 0.0) c.s = 0.0;
   if (c.s > 1.0) c.s = 1.0;
@@ -105,7 +107,7 @@ double HueToChannel(double m1, double m2, double h) {
 Rgb8 HslToRgb(Hsl c) {
   const double m2 = c.l <= 0.5 ? c.l * (1.0 + c.s) : c.l + c.s - c.l * c.s;
   const double m1 = 2.0 * c.l - m2;
-  if (c.s == 0.0 && c.h == kUndefinedHue) {
+  if (c.h == kUndefinedHue) {
     const std::uint8_t grey = ToByte(c.l);
     return {grey, grey, grey};
   }
@@ -140,8 +142,8 @@ namespace {
 // four with AVX2 where the machine has it.
 //
 // Shortcuts, all exact:
-// - HslToRgb's grey branch needs no lane of its own: a grey whose
-//   saturation stays 0 has m1 = m2 = L, and the ramp formula then gives L.
+// - HslToRgb's grey branch needs no lane of its own: a grey keeps
+//   saturation 0, so m1 = m2 = L, and the ramp formula then gives L.
 // - Of the three hues H + 120, H and H - 120 (each wrapped once), at most
 //   one lies on a ramp (0..60 or 180..240) unless rounding puts two on
 //   ramp edges; each lane divides once, for its ramp channel. A group
@@ -231,6 +233,7 @@ struct Lanes {
     D ss = s + shifts.saturation;
     ss = ss > zero ? ss : zero;
     ss = ss < one ? ss : one;
+    ss = grey ? zero : ss;  // a grey takes no saturation
 
     // HslToRgb. For a defined hue (0..360) red's H + 120 only wraps down
     // and blue's H - 120 only up; a grey's undefined hue -1 wraps to 119,

@@ -56,7 +56,8 @@ Shifts MakeShifts(std::int32_t hue, std::int32_t lightness, std::int32_t saturat
 Hsl RgbToHsl(std::uint8_t r, std::uint8_t g, std::uint8_t b);
 
 // A defined hue + shift (one wrap into 0..360); L + shift and S + shift,
-// each clamped to 0..1.
+// each clamped to 0..1. A grey (undefined hue) keeps S 0: it has no hue that
+// more saturation could bring out, so it stays a grey at any shift.
 Hsl ShiftHsl(Hsl hsl, const Shifts& shifts);
 
 // h wrapped once (above 360: -360, negative: +360); then h < 60 gives
@@ -64,12 +65,12 @@ Hsl ShiftHsl(Hsl hsl, const Shifts& shifts);
 // m1 + (m2 - m1) x (240 - h) / 60, otherwise m1.
 double HueToChannel(double m1, double m2, double h);
 
-// m2 = L x (1 + S) when L <= 0.5, else L + S - L x S; m1 = 2 L - m2. A grey
-// with S 0 is (L, L, L); every other colour is HueToChannel at H + 120,
-// H and H - 120 for red, green and blue (a grey given saturation takes its
-// hue -1 there). A colour whose saturation became 0 keeps the grey of its
-// lightness (m1 = m2 = L). Each value x 255.0, truncated toward zero and
-// clamped to 0..255.
+// m2 = L x (1 + S) when L <= 0.5, else L + S - L x S; m1 = 2 L - m2. An
+// undefined hue is the grey (L, L, L), whatever S says; every other colour
+// is HueToChannel at H + 120, H and H - 120 for red, green and blue. A
+// colour whose saturation became 0 keeps the grey of its lightness
+// (m1 = m2 = L). Each value x 255.0, truncated toward zero and clamped to
+// 0..255.
 Rgb8 HslToRgb(Hsl hsl);
 
 // The whole round trip for one colour.

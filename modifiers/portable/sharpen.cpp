@@ -33,10 +33,6 @@ void CopyRows(dib::ConstImageView source, dib::ImageView result) {
   for (std::int32_t y = 0; y < result.height(); ++y) std::memcpy(result.Row(y), source.Row(y), result.stride());
 }
 
-void ZeroRows(dib::ImageView result) {
-  for (std::int32_t y = 0; y < result.height(); ++y) std::memset(result.Row(y), 0, result.stride());
-}
-
 // The standard kernel is 10 x centre - (sum of the 3x3 block), per channel
 // byte k of a row: the block's bytes are k - 3, k, k + 3 of three rows.
 // With that sum s the blend c + (s - c) x level / 10 saturates once
@@ -61,14 +57,14 @@ inline std::uint8_t SharpenByte(const std::uint8_t* above, const std::uint8_t* r
   const int block = above[k - 3] + above[k] + above[k + 3] + row[k - 3] + row[k] + row[k + 3] + below[k - 3] +
                     below[k] + below[k + 3];
   const int sum = 10 * row[k] - block;
-  return Blend(sum < 0 ? -sum : sum, row[k], level);
+  return Blend(sum < 0 ? 0 : sum, row[k], level);
 }
 
 // The blend on eight 16-bit lanes: centre c, block sum `block`.
 inline __m128i BlendLanes(__m128i c, __m128i block, __m128i capLevel, __m128i capDiff) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i sum = _mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(c, 3), _mm_slli_epi16(c, 1)), block);
-  const __m128i s = _mm_max_epi16(sum, _mm_sub_epi16(zero, sum));
+  const __m128i s = _mm_max_epi16(sum, zero);  // a negative sum counts as 0
   __m128i diff = _mm_sub_epi16(s, c);
   diff = _mm_min_epi16(_mm_max_epi16(diff, _mm_sub_epi16(zero, capDiff)), capDiff);
   const __m128i x = _mm_mullo_epi16(diff, capLevel);
@@ -125,7 +121,7 @@ QB_AVX2_INLINE __m128i SixteenAvx2(const std::uint8_t* above, const std::uint8_t
   block = _mm256_add_epi16(block, _mm256_add_epi16(_mm256_add_epi16(Widen(below + k - 3), Widen(below + k)), Widen(below + k + 3)));
   const __m256i c = Widen(row + k);
   const __m256i sum = _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(c, 3), _mm256_slli_epi16(c, 1)), block);
-  __m256i diff = _mm256_sub_epi16(_mm256_abs_epi16(sum), c);
+  __m256i diff = _mm256_sub_epi16(_mm256_max_epi16(sum, zero), c);
   diff = _mm256_min_epi16(_mm256_max_epi16(diff, _mm256_sub_epi16(zero, capDiff)), capDiff);
   const __m256i x = _mm256_mullo_epi16(diff, capLevel);
   const __m256i q = _mm256_sub_epi16(_mm256_srai_epi16(_mm256_mulhi_epi16(x, _mm256_set1_epi16(26215)), 2),
@@ -172,18 +168,15 @@ ChannelSums Convolve3x3(dib::ConstImageView pixels, std::int32_t row, std::int32
   }
   for (std::int64_t& s : sums) {
     if (kernel.divisor != 1 && kernel.divisor != 0) s /= kernel.divisor;
-    if (s < 0) s = -s;
+    if (s < 0) s = 0;
   }
   return {sums[0], sums[1], sums[2]};
 }
 
 void SharpenReference(dib::ConstImageView source, dib::ImageView result, std::int32_t level,
                       const SharpenKernel& kernel) {
-  if (level <= 0) {
-    CopyRows(source, result);
-    return;
-  }
-  ZeroRows(result);
+  CopyRows(source, result);
+  if (level <= 0) return;
   const std::int32_t width = source.width(), height = source.height();
   for (std::int32_t i = 1; i + 1 < height; ++i) {
     const std::uint8_t* c = source.Row(i);
@@ -210,12 +203,14 @@ void Sharpen(dib::ConstImageView source, dib::ImageView result, std::int32_t lev
 #ifdef QB_HAVE_AVX2_PATH
   const bool avx2 = simd::Current() == simd::Level::kAvx2;
 #endif
-  std::memset(result.Row(0), 0, stride);
-  std::memset(result.Row(height - 1), 0, stride);
+  // The first and last rows, and the first and last pixel and the padding
+  // of every other row, keep the source's bytes.
+  std::memcpy(result.Row(0), source.Row(0), stride);
+  std::memcpy(result.Row(height - 1), source.Row(height - 1), stride);
   for (std::int32_t i = 1; i + 1 < height; ++i) {
     std::uint8_t* out = result.Row(i);
-    std::memset(out, 0, 3);
-    std::memset(out + end, 0, stride - end);
+    std::memcpy(out, source.Row(i), 3);
+    std::memcpy(out + end, source.Row(i) + end, stride - end);
 #ifdef QB_HAVE_AVX2_PATH
     if (avx2) {
       SharpenRowAvx2(source.Row(i - 1), source.Row(i), source.Row(i + 1), out, end, params);

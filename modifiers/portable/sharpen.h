@@ -2,13 +2,15 @@
 // original by a level.
 //
 // Every interior pixel (not on the first or last row or column) becomes,
-// channel by channel, s = |sum of weight x neighbour| (divided by the
-// kernel's divisor when that is not 1), then c + (s - c) x level / 10 with
-// c the original value (integer arithmetic, truncated toward zero; level
-// 10 takes s as it is), clamped to 0..255. The border rows and columns and
-// the row padding of the result are 0. Pictures narrower or lower than 3
-// pixels come out entirely 0. A level of 0 or less leaves the picture as
-// it is.
+// channel by channel, s = sum of weight x neighbour (divided by the
+// kernel's divisor when that is not 1), a negative sum taken as 0, then
+// c + (s - c) x level / 10 with c the original value (integer arithmetic,
+// truncated toward zero; level 10 takes s as it is), clamped to 0..255.
+// A negative sum is the dark side of an edge or a dark point: it stays
+// dark (its absolute value would turn it white). The border rows and
+// columns, which have no full neighbourhood, and the row padding keep the
+// source's bytes; so does a picture narrower or lower than 3 pixels. A
+// level of 0 or less leaves the picture as it is.
 //
 // Sizes and strides are 32-bit, and the blend cannot overflow for any
 // level. The source is read only; the result is written to separate rows.
@@ -36,15 +38,15 @@ struct ChannelSums {
   std::int64_t b = 0, g = 0, r = 0;
 };
 
-// The absolute channel sums at row `row`, column `col` (1 <= row < height
-// - 1, 1 <= col < width - 1), taking the rows in the view's order: weights
-// 0..2 apply to Row(row - 1).
+// The channel sums at row `row`, column `col` (1 <= row < height - 1,
+// 1 <= col < width - 1), a negative one as 0, taking the rows in the view's
+// order: weights 0..2 apply to Row(row - 1).
 ChannelSums Convolve3x3(dib::ConstImageView pixels, std::int32_t row, std::int32_t col,
                         const SharpenKernel& kernel = kSharpenKernel);
 
 // source and result are pictures of the same width and height; all
-// `stride` bytes of every result row are written (with level <= 0 a copy
-// of the source rows, padding included). They must not overlap.
+// `stride` bytes of every result row are written (what is not sharpened is
+// copied from the source, padding included). They must not overlap.
 //
 // SharpenReference applies the rules above pixel by pixel.
 // Sharpen gives the same bytes, with vector code for kSharpenKernel.

@@ -82,7 +82,22 @@ int CheckDecodePeak(int32_t width, int32_t height, uint64_t working, uint64_t re
 int Source24::Open(std::span<const uint8_t> block) {
   if (block.empty()) return kBadArgument;
   dib::DibLayout layout;
-  if (dib::Validate(block, dib::kAllDepths, layout) != dib::DibStatus::kOk) return kCorruptData;
+  dib::DibStatus status = dib::Validate(block, dib::kAllDepths, layout);
+  // An RLE8 or RLE4 block is read through its plain form: no operation
+  // walks the stream.
+  std::vector<uint8_t> decoded;
+  dib::RleLayout rle;
+  if (status == dib::DibStatus::kCompressionNotHandled && dib::ValidateRle(block, rle) == dib::DibStatus::kOk) {
+    try {
+      decoded.resize(rle.decodedBytes);
+    } catch (const std::bad_alloc&) {
+      return kOutOfMemory;
+    }
+    if (!dib::DecodeRle(block, rle, decoded)) return kCorruptData;
+    block = decoded;
+    status = dib::Validate(block, dib::kAllDepths, layout);
+  }
+  if (status != dib::DibStatus::kOk) return kCorruptData;
   m_xPelsPerMeter = m_yPelsPerMeter = 0;
   if (layout.headerSize >= dib::kInfoHeaderSize) {
     m_xPelsPerMeter = dib::LoadI32(block.data() + 24);

@@ -39,7 +39,8 @@ int CheckDecodePeak(int32_t width, int32_t height, uint64_t working, uint64_t re
                     uint16_t bitCount = 24, uint32_t tableBytes = 0);
 
 // A source block read as 24-bit rows: the block's own rows when it already
-// is 24-bit BI_RGB without a table, otherwise a converted copy.
+// is 24-bit BI_RGB without a table, otherwise a converted copy (of the
+// decoded rows, for an RLE8 or RLE4 block).
 class Source24 {
  public:
   // kOk; kBadArgument for an empty span; kCorruptData for a block that the

@@ -222,101 +222,15 @@ int DecodeRows(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocato
   return kOk;
 }
 
-// Walks an RLE8 or RLE4 stream. With `pixels` null it only proves that the
-// stream is whole and stays inside the picture; otherwise it also writes the
-// indices. Pairs are (count, value): a count above 0 repeats value (RLE4:
-// its two nibbles in turn); a count of 0 is an escape: 0 end of line, 1 end
-// of bitmap, 2 a delta (right, up) in the next two bytes, 3..255 that many
-// literal indices, padded to an even number of bytes. Common writers
-// encode a line's padding pixels too (those of the stored row past the
-// width, up to its 4-byte stride): runs may cover them, and they are
-// dropped. A run or delta that leaves the padded picture, and a stream
-// without its end-of-bitmap, are corrupt.
-int WalkRle(std::span<const uint8_t> data, const BmpInfo& info, const dib::ImageView* pixels) {
-  const bool rle4 = info.compression == kBiRle4;
-  const uint64_t width = static_cast<uint64_t>(info.width);
-  const uint64_t rowPixels = (width * info.bitCount + 31) / 32 * 32 / info.bitCount;
-  const uint64_t height = static_cast<uint64_t>(info.height);
-  const uint8_t* d = data.data();
-  const uint64_t size = data.size();
-  uint64_t pos = 0, x = 0, line = 0;
-
-  auto put = [&](uint8_t* row, uint64_t at, uint8_t index) {
-    if (at >= width) return;
-    if (!rle4) {
-      row[at] = index;
-    } else if (at % 2 == 0) {
-      row[at / 2] = static_cast<uint8_t>((row[at / 2] & 0x0F) | (index << 4));
-    } else {
-      row[at / 2] = static_cast<uint8_t>((row[at / 2] & 0xF0) | index);
-    }
-  };
-
-  for (;;) {
-    if (!Fits(pos, 2, size)) return kCorruptData;
-    const uint8_t count = d[pos];
-    const uint8_t value = d[pos + 1];
-    pos += 2;
-    if (count > 0) {
-      if (line >= height || count > rowPixels - x) return kCorruptData;
-      if (pixels) {
-        uint8_t* row = pixels->Row(PictureRow(info, line));
-        for (unsigned n = 0; n < count; ++n) {
-          put(row, x + n, rle4 ? static_cast<uint8_t>(n % 2 ? value & 0x0F : value >> 4) : value);
-        }
-      }
-      x += count;
-      continue;
-    }
-    switch (value) {
-      case 0:  // end of line
-        x = 0;
-        if (++line > height) return kCorruptData;
-        break;
-      case 1:  // end of bitmap
-        return kOk;
-      case 2: {  // delta
-        if (!Fits(pos, 2, size)) return kCorruptData;
-        x += d[pos];
-        line += d[pos + 1];
-        pos += 2;
-        if (x > rowPixels || line > height) return kCorruptData;
-        break;
-      }
-      default: {  // literal indices
-        const uint64_t bytes = rle4 ? (value + 1u) / 2 : value;
-        const uint64_t padded = (bytes + 1) & ~uint64_t{1};
-        if (!Fits(pos, padded, size)) return kCorruptData;
-        if (line >= height || value > rowPixels - x) return kCorruptData;
-        if (pixels) {
-          uint8_t* row = pixels->Row(PictureRow(info, line));
-          for (unsigned n = 0; n < value; ++n) {
-            const uint8_t byte = d[pos + (rle4 ? n / 2 : n)];
-            put(row, x + n, rle4 ? static_cast<uint8_t>(n % 2 ? byte & 0x0F : byte >> 4) : byte);
-          }
-        }
-        x += value;
-        pos += padded;
-        break;
-      }
-    }
-  }
-}
-
-// A stream stands for at most this many bytes of the block for each of its
-// own (a run of 255 takes two bytes; ends of lines and deltas skip more),
-// once the block is past kRleFreeBlockBytes.
-constexpr uint64_t kRleBlockBytesPerByte = 4096;
-constexpr uint64_t kRleFreeBlockBytes = uint64_t{1} << 20;
-
 int DecodeRle(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocator& out) {
+  // The stream's walk (and its rules) are the packed-DIB format's own.
   const std::span<const uint8_t> data = file.subspan(info.pixelOffset);
-  if (const int rc = WalkRle(data, info, nullptr); rc != kOk) return rc;
+  if (!dib::WalkRle(data, info.bitCount, info.width, info.height)) return kCorruptData;
   const uint32_t tableBytes = info.tableEntries * 4;
   if (CheckDecodePeak(info.width, info.height, 0, tableBytes, info.bitCount, tableBytes) != kOk)
     return kTooLarge;
   const uint64_t blockBytes = *dib::PackedDibSize(info.width, info.height, info.bitCount);
-  if (blockBytes > kRleFreeBlockBytes && blockBytes / kRleBlockBytesPerByte > data.size()) return kCorruptData;
+  if (blockBytes > dib::kRleFreeBlockBytes && blockBytes / dib::kRleBlockBytesPerByte > data.size()) return kCorruptData;
   const std::vector<uint8_t> table = ReadTable(file.data(), info);
   NewBlock made;
   const int rc = MakePaletteBlock(out, info.width, info.height, info.bitCount, table,
@@ -324,7 +238,11 @@ int DecodeRle(std::span<const uint8_t> file, const BmpInfo& info, BlockAllocator
   if (rc != kOk) return rc;
   // Pixels the stream skips (deltas, short lines) are index 0.
   for (int32_t y = 0; y < info.height; ++y) std::memset(made.pixels.Row(y), 0, made.pixels.stride());
-  return WalkRle(data, info, &made.pixels);
+  // The stream's k-th line is the picture's k-th row from the bottom (from
+  // the top in a top-down file); the new block is bottom-up.
+  const dib::ImageView lines(made.pixels.Row(info.height - 1), info.width, info.height, made.pixels.stride(),
+                             !info.bottomUp);
+  return dib::WalkRle(data, info.bitCount, info.width, info.height, &lines) ? kOk : kCorruptData;
 }
 
 }  // namespace

@@ -60,9 +60,17 @@ INSTANTIATE_TEST_SUITE_P(
         // Its lightness is (200 + 50) / 2 / 255: the grey 125, not black.
         ColourCase{"SaturationMinus100GivesGreyOfLightness", 0, 0, -100, {200, 100, 50}, {125, 125, 125}},
         ColourCase{"SaturationMinus100OnRed", 0, 0, -100, kRed, {127, 127, 127}},
-        // A grey keeps its undefined hue, which the conversion back takes
-        // as -1: more saturation tints it red.
-        ColourCase{"SaturationPlus40OnGrey", 0, 0, 40, {51, 51, 51}, {71, 30, 31}}),
+        // A grey has no hue for more saturation to bring out: it stays
+        // grey (the formula's hue -1 would tint it red).
+        ColourCase{"SaturationPlus40OnGrey", 0, 0, 40, {51, 51, 51}, {51, 51, 51}},
+        ColourCase{"SaturationPlus10OnMidGrey", 0, 0, 10, {128, 128, 128}, {128, 128, 128}},
+        ColourCase{"SaturationPlus50OnMidGrey", 0, 0, 50, {128, 128, 128}, {128, 128, 128}},
+        ColourCase{"SaturationPlus100OnMidGrey", 0, 0, 100, {128, 128, 128}, {128, 128, 128}},
+        ColourCase{"SaturationPlus100OnWhite", 0, 0, 100, {255, 255, 255}, {255, 255, 255}},
+        // Lightness still moves a grey: (51 / 255 + 0.2) x 255 = 102.
+        ColourCase{"SaturationAndLightnessOnGrey", 90, 20, 100, {51, 51, 51}, {102, 102, 102}},
+        // A near-grey has a hue, so saturation does bring it out.
+        ColourCase{"SaturationPlus50OnNearGrey", 0, 0, 50, {129, 128, 128}, {192, 64, 64}}),
     [](const testing::TestParamInfo<ColourCase>& info) { return info.param.name; });
 
 // Hue values a whole number of turns apart give the same shift, however
@@ -97,6 +105,24 @@ TEST(ColorAdjust, VectorWalkEqualsFormulaOnRandomPictures) {
         });
       }
     }
+  }
+}
+
+// Every grey stays itself at any saturation shift, in every walk.
+TEST(ColorAdjust, GreysStayGreyAtEverySaturation) {
+  Bytes greys = MakeBlock(256, 1, 24, 1);  // the ramp of all 256 greys
+  const dib::DibLayout layout = test_blocks::LayoutOf(greys);
+  for (int v = 0; v < 256; ++v) std::fill_n(greys.begin() + layout.pixelOffset + 3 * v, 3, static_cast<std::uint8_t>(v));
+  for (std::int32_t saturation : {10, 50, 100, 1000}) {
+    const Shifts shifts = MakeShifts(33, 0, saturation);
+    Bytes plain = greys;
+    AdjustPixelsScalar(dib::PixelsOf(plain.data(), layout), shifts);
+    EXPECT_EQ(greys, plain) << "saturation " << saturation;
+    test_blocks::ForEachSimdLevel([&](const char* simd) {
+      Bytes fast = greys;
+      AdjustPixels(dib::PixelsOf(fast.data(), layout), shifts);
+      EXPECT_EQ(greys, fast) << "saturation " << saturation << " " << simd;
+    });
   }
 }
 

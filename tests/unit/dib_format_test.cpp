@@ -224,5 +224,58 @@ TEST(DibConvertTo24, RefusesShortOutputOrStaleLayout) {
   EXPECT_FALSE(ConvertTo24(std::span(block).first(block.size() - 1), layout, out));
 }
 
+// RLE blocks: a sound stream lays out and decodes to the plain block of its
+// indices (which the plain validator takes); forms GDI does not take, a
+// stream cut short or past the block, and a claim the stream cannot stand
+// for are refused, the layout untouched.
+TEST(DibRle, ValidatesAndDecodesToThePlainBlock) {
+  auto withSizeImage = [](Bytes b, std::uint32_t n) {
+    StoreU32(b.data() + 20, n);
+    return b;
+  };
+  const Bytes table = {10, 20, 30, 0, 40, 50, 60, 0};
+  // 3 x 2: the bottom line a run of three 1s, the top line literals 0 1 0.
+  const Bytes stream = {3, 1, 0, 0, 0, 3, 0, 1, 0, 0, 0, 1};
+  const Bytes block = Info(3, 2, 8, kBiRle8, 2) + table + stream;
+  RleLayout layout;
+  ASSERT_EQ(DibStatus::kOk, ValidateRle(block, layout));
+  EXPECT_EQ(48u, layout.streamOffset);
+  EXPECT_EQ(stream.size(), layout.streamBytes);
+  Bytes out(layout.decodedBytes, 0xEE);
+  ASSERT_TRUE(DecodeRle(block, layout, out));
+  const Bytes rows = {1, 1, 1, 0, 0, 1, 0, 0};
+  EXPECT_EQ(withSizeImage(Info(3, 2, 8, kBiRgb, 2), 8) + table + rows, out);
+  DibLayout plain;
+  EXPECT_EQ(DibStatus::kOk, Validate(out, kAllDepths, plain));
+  EXPECT_EQ(DibStatus::kCompressionNotHandled, Validate(block, kAllDepths, plain)) << "no pixel walk sees a stream";
+  Bytes shortOut(layout.decodedBytes - 1, 0xEE);
+  EXPECT_FALSE(DecodeRle(block, layout, shortOut));
+  EXPECT_EQ(Bytes(shortOut.size(), 0xEE), shortOut);
+
+  struct Refused {
+    const char* name;
+    Bytes block;
+    DibStatus status;
+  };
+  const Refused cases[] = {
+      {"TopDown", Info(3, -2, 8, kBiRle8, 2) + table + stream, DibStatus::kCompressionNotHandled},
+      {"Rle8At4Bits", Info(3, 2, 4, kBiRle8, 2) + table + stream, DibStatus::kCompressionNotHandled},
+      {"Rle4At8Bits", Info(3, 2, 8, kBiRle4, 2) + table + stream, DibStatus::kCompressionNotHandled},
+      {"Plain", Info(3, 2, 8, kBiRgb, 2) + table + Zeros(8), DibStatus::kCompressionNotHandled},
+      {"TableCut", Info(3, 2, 8, kBiRle8, 2) + Bytes{1, 2}, DibStatus::kTablePastBlock},
+      {"NoEndOfBitmap", Cut(block, block.size() - 2), DibStatus::kBadStream},
+      {"SizeImagePastBlock", withSizeImage(block, 13), DibStatus::kRowsPastBlock},
+      {"SizeImageCutsTheStream", withSizeImage(block, 10), DibStatus::kBadStream},
+      {"RunPastTheRow", Info(3, 2, 8, kBiRle8, 2) + table + Bytes{5, 1, 0, 1}, DibStatus::kBadStream},
+      {"HugeClaim", Info(4000, 4000, 8, kBiRle8, 2) + table + Bytes{0, 1}, DibStatus::kBadStream},
+  };
+  for (const Refused& c : cases) {
+    RleLayout untouched;
+    untouched.width = -7;
+    EXPECT_EQ(c.status, ValidateRle(c.block, untouched)) << c.name;
+    EXPECT_EQ(-7, untouched.width) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace qb::dib

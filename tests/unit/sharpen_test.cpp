@@ -1,5 +1,6 @@
-// Sharpen: the worked sums and blends, black borders and padding, small
-// pictures, and the vector rows against the pixel-by-pixel reference.
+// Sharpen: the worked sums and blends (a dark point stays dark), borders,
+// padding and small pictures kept, and the vector rows against the
+// pixel-by-pixel reference.
 #include "modifiers/portable/sharpen.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,12 @@ TEST(SharpenWorked, CentreAmongEqualNeighbours) {
   const BlendCase cases[] = {
       {110, 100, 10, 190}, {110, 100, 5, 150},  // sum 190
       {150, 100, 10, 255},                      // 550
-      {50, 100, 10, 255},                       // |-350|
+      {50, 100, 10, 0},                         // -350 counts as 0: a dark point stays dark
+      {50, 100, 5, 25},                         // 50 + (0 - 50) x 5 / 10
+      {0, 255, 10, 0}, {0, 255, 1, 0},          // a black point among white ones
       {91, 100, 3, 70},                         // 91 + (-216 / 10)
       {100, 100, 3, 100}, {100, 100, 17, 100},  // flat
-      {60, 100, 17, 255},                       // 60 + (260 - 60) x 17 / 10
+      {60, 100, 17, 0},                         // -260 counts as 0: 60 + (0 - 60) x 17 / 10
       {110, 100, INT_MAX, 255}, {91, 100, INT_MAX, 0},
   };
   for (const BlendCase& c : cases) {
@@ -39,20 +42,44 @@ TEST(SharpenWorked, CentreAmongEqualNeighbours) {
   }
 }
 
-// Borders, padding and pictures too small to have an interior are 0.
-TEST(SharpenWorked, BordersAndPaddingAreZero) {
-  for (auto [w, h] : {std::pair{5, 4}, std::pair{2, 5}, std::pair{5, 2}, std::pair{19, 3}}) {
+// Borders, padding and pictures too small to have an interior keep the
+// source's bytes.
+TEST(SharpenWorked, BordersAndPaddingKeepTheSource) {
+  for (auto [w, h] : {std::pair{5, 4}, std::pair{2, 5}, std::pair{5, 2}, std::pair{1, 1}, std::pair{19, 3},
+                      std::pair{40, 3}}) {
     const Bytes source = MakeBlock(w, h, 24, 9);
     const std::uint32_t stride = *dib::RowStride(24, w);
-    Bytes result(source.size(), 0xEE);
-    const dib::ImageView out(result.data() + 40, w, h, stride, false);
-    Sharpen(dib::ConstImageView(source.data() + 40, w, h, stride, false), out, 3);
-    for (std::int32_t y = 0; y < h; ++y) {
-      for (std::uint32_t i = 0; i < stride; ++i) {
-        const bool interior = y > 0 && y < h - 1 && i >= 3 && i < 3u * (w - 1);
-        if (!interior) {
-          ASSERT_EQ(0, out.Row(y)[i]) << w << "x" << h << " row " << y << " byte " << i;
+    const dib::ConstImageView in(source.data() + 40, w, h, stride, false);
+    test_blocks::ForEachSimdLevel([&](const char* simd) {
+      Bytes result(source.size(), 0xEE);
+      const dib::ImageView out(result.data() + 40, w, h, stride, false);
+      Sharpen(in, out, 3);
+      for (std::int32_t y = 0; y < h; ++y) {
+        for (std::uint32_t i = 0; i < stride; ++i) {
+          const bool interior = y > 0 && y < h - 1 && i >= 3 && i < 3u * (w - 1);
+          if (!interior) {
+            ASSERT_EQ(in.Row(y)[i], out.Row(y)[i]) << w << "x" << h << " row " << y << " byte " << i << " " << simd;
+          }
         }
+      }
+    });
+  }
+}
+
+// A flat picture stays flat to its edges at every level (the weights sum
+// to 1, and the edges keep their pixels).
+TEST(SharpenWorked, FlatPictureStaysFlatAtEveryLevel) {
+  for (std::uint8_t grey : {0, 1, 128, 254, 255}) {
+    for (auto [w, h] : {std::pair{3, 3}, std::pair{7, 5}, std::pair{41, 4}}) {
+      Bytes source = MakeBlock(w, h, 24, 0);
+      const dib::DibLayout layout = test_blocks::LayoutOf(source);
+      for (std::int32_t y = 0; y < h; ++y) std::fill_n(dib::PixelsOf(source.data(), layout).Row(y), 3 * w, grey);
+      for (std::int32_t level : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 17, 100, 2560, INT_MAX}) {
+        test_blocks::ForEachSimdLevel([&](const char* simd) {
+          Bytes result = source;
+          ASSERT_EQ(dib::DibStatus::kOk, SharpenDib(source, result, level));
+          ASSERT_EQ(source, result) << +grey << " " << w << "x" << h << " level " << level << " " << simd;
+        });
       }
     }
   }

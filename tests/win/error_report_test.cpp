@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "com/error_report.h"
 #include "com/resource.h"
+#include "message_watch.h"
 #include "test_support.h"
 
 using namespace qbtest;
@@ -90,4 +92,33 @@ TEST(ErrorReport, NarrowTextsAreWidenedWithTheAnsiCodePage) {
               qb::ReportErrorAnsi(CLSID_Zoom, "\xB3\xDF\xB4\xE7\xCC\xAB\xB4\xF3", IID_IZoom));
     EXPECT_EQ(L"\u5C3A\u5BF8\u592A\u5927", TakeError().description);
   }
+}
+
+// Nobody can answer a message box in a window station that is not
+// interactive (a service's, a scheduled task's without a desktop): the
+// text goes to the debugger and the call returns as if the box had been
+// closed, both for the routine itself and for a class that shows one.
+TEST(ErrorReport, NoMessageBoxWhereNobodyCanAnswerIt) {
+  const HWINSTA interactive = GetProcessWindowStation();
+  EXPECT_TRUE(qb::IsInteractiveStation(interactive)) << "the tests run in the interactive station";
+  const HWINSTA hidden = CreateWindowStationW(L"QuillboxTestsHidden", 0, WINSTA_ALL_ACCESS, nullptr);
+  ASSERT_NE(nullptr, hidden) << GetLastError();
+  EXPECT_FALSE(qb::IsInteractiveStation(hidden));
+  ComPtr<IRotateModifier> rotate = MakeLinked<IRotateModifier>(CLSID_RotateModifier);
+  ComPtr<IVuPicture> empty = MakeLinked<IVuPicture>(CLSID_VuPicture);
+  {
+    BoxWatcher boxes;
+    DebuggerLines lines;
+    ASSERT_TRUE(SetProcessWindowStation(hidden));
+    qb::ShowMessage(IDS_ROTATE_FAILED);
+    IVuPicture* result = nullptr;
+    const HRESULT hr = rotate->Apply(empty.Get(), &result);
+    SetProcessWindowStation(interactive);
+    EXPECT_EQ(E_FAIL, hr);
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ((std::vector<std::wstring>{L"Rotate Failed", L"hDib  is null"}), lines.Lines());
+    Sleep(300);  // time for the watcher to see a box that should not be there
+    EXPECT_EQ(std::vector<std::wstring>{}, boxes.Texts());
+  }
+  CloseWindowStation(hidden);
 }

@@ -184,3 +184,31 @@ TEST(ImageRender, NothingToDrawReturnsZeroAndDrawsNothing) {
   EXPECT_EQ(kMarker, reserved) << "Reserved writes nothing";
   FreeBlocks({shortBlock});
 }
+
+// RLE8 and RLE4 blocks go to GDI as they are written and draw what the
+// plain picture of the same indices draws; a stream that is cut short or
+// leaves its picture draws nothing.
+TEST(ImageRender, RleBlocksDrawAsThePlainPicture) {
+  ComPtr<IImageRender> render = NewRender();
+  for (const RleSample& sample : RleSamples()) {
+    const int32_t rle = BlockOf(sample.rle), plain = BlockOf(sample.plain);
+    MemoryCanvas fromRle(10, 6), fromPlain(10, 6);
+    EXPECT_EQ(render->DrawHandle(plain, fromPlain.dc(), 0, 0, 10, 6, 0, 0, 5, 3),
+              render->DrawHandle(rle, fromRle.dc(), 0, 0, 10, 6, 0, 0, 5, 3)) << sample.name;
+    EXPECT_NE(MemoryCanvas(10, 6).All(), fromPlain.All());
+    EXPECT_EQ(fromPlain.All(), fromRle.All()) << sample.name;
+
+    std::vector<uint8_t> cut = sample.rle;
+    cut.resize(cut.size() - 2);  // no end of bitmap
+    std::vector<uint8_t> wide = sample.rle;
+    wide[sample.streamOffset] = 9;  // a first run past the row's 8 pixels
+    for (const auto& broken : {cut, wide}) {
+      const int32_t block = BlockOf(broken);
+      MemoryCanvas canvas(10, 6);
+      EXPECT_EQ(0, render->DrawHandle(block, canvas.dc(), 0, 0, 10, 6, 0, 0, 5, 3)) << sample.name;
+      EXPECT_EQ(MemoryCanvas(10, 6).All(), canvas.All());
+      FreeBlocks({block});
+    }
+    FreeBlocks({rle, plain});
+  }
+}

@@ -106,13 +106,10 @@ Raised TakeError() {
   return r;
 }
 
-// The Zoom limit's text as raised: its code page 936 bytes widened with the
-// ANSI code page of this run.
+// The Zoom limit's text as raised: its code page 936 bytes read as the
+// Chinese they encode, whatever the ANSI code page of this run.
 std::wstring SizeTooLargeAsRaised() {
-  const char bytes[] = "\xB3\xDF\xB4\xE7\xCC\xAB\xB4\xF3\xA3\xAC\xCE\xDE\xB7\xA8\xB4\xA6\xC0\xED\xA3\xA1";
-  wchar_t wide[64] = {};
-  MultiByteToWideChar(CP_ACP, 0, bytes, -1, wide, 64);
-  return wide;
+  return L"\u5C3A\u5BF8\u592A\u5927\uFF0C\u65E0\u6CD5\u5904\u7406\uFF01";
 }
 
 ComPtr<IFontDisp> NewFont(const wchar_t* face, LONG points) {

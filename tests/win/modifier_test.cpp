@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "com/error_report.h"
 #include "core/picture_block.h"
 #include "message_watch.h"
 #include "test_blocks.h"
@@ -223,7 +224,13 @@ TEST_P(ModifierContract, EmptySourceGivesItsResultAndNoPicture) {
   ComPtr<IPictureModifier> m = Configured();
   for (IVuPicture* source : {empty.Get(), static_cast<IVuPicture*>(nullptr)}) {
     IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
+    qb::ReportError(CLSID_Zoom, L"an earlier call's message", IID_IZoom);
     EXPECT_EQ(GetParam().emptySource, m->Apply(source, &result));
+    ComPtr<IErrorInfo> stale;
+    if (FAILED(GetParam().emptySource)) {
+      EXPECT_EQ(S_FALSE, GetErrorInfo(0, stale.GetAddressOf())) << "a failure leaves no earlier message behind";
+    }
+    SetErrorInfo(0, nullptr);
     if (!GetParam().emptyGivesPicture) {
       EXPECT_EQ(reinterpret_cast<IVuPicture*>(0xdeadbeef), result);
       continue;

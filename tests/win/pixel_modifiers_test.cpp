@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "com/error_report.h"
 #include "core/picture_block.h"
 #include "test_blocks.h"
 #include "test_support.h"
@@ -28,11 +29,18 @@ int32_t HandleOf(IVuPicture* p) {
 }
 
 // Applies m to a picture holding a copy of `block`; the result's bytes, or
-// none without a result image.
+// none without a result image. A failure leaves no earlier call's error
+// information behind.
 template <class I>
 std::vector<uint8_t> ApplyBytes(I* m, int32_t block, HRESULT expected = S_OK) {
   ComPtr<IVuPicture> src = Holding(block), out;
+  qb::ReportError(CLSID_Zoom, L"an earlier call's message", IID_IZoom);
   EXPECT_EQ(expected, m->Apply(src.Get(), out.GetAddressOf()));
+  if (FAILED(expected)) {
+    ComPtr<IErrorInfo> stale;
+    EXPECT_EQ(S_FALSE, GetErrorInfo(0, stale.GetAddressOf())) << "the thread's error information is cleared";
+  }
+  SetErrorInfo(0, nullptr);
   return out && HandleOf(out.Get()) > 0 ? Bytes(HandleOf(out.Get())) : std::vector<uint8_t>();
 }
 
@@ -125,8 +133,12 @@ TEST(Sharp, LevelsAndFailures) {
     EXPECT_EQ(level, stored);
     Pixels px = ApplyPixels(s.Get(), spot());
     EXPECT_EQ(level == 10 ? 190 : 150, px.At(1, 1)[0]);
-    EXPECT_EQ(0, px.At(0, 0)[0]) << "border black";
+    EXPECT_EQ(100, px.At(0, 0)[0]) << "the border keeps the source's pixels";
   }
+  // A dark point among light ones stays dark: centre 50 among 100s.
+  s->put_Level(10);
+  Pixels dark = ApplyPixels(s.Get(), MakeBlock(3, 3, [](int32_t x, int32_t y) { return x == 1 && y == 1 ? 50u : 100u; }));
+  EXPECT_EQ(0, dark.At(1, 1)[0]);
   s->put_Level(0);
   const int32_t plain = PhotoLike(6, 4);
   const std::vector<uint8_t> original = Bytes(plain);
@@ -230,6 +242,12 @@ TEST(Crop, RectanglesAndTheResultsHeader) {
   ASSERT_EQ(44u, one.size());
   EXPECT_EQ(0, std::memcmp(one.data() + 40, whole.At(10, 0), 3)) << "column 10 of the top row";
 
+  ComPtr<IVuPicture> src = Holding(source), out;
+  ASSERT_EQ(S_OK, c->Apply(src.Get(), out.GetAddressOf()));
+  LONG bits = 0;
+  EXPECT_EQ(S_OK, out->get_BitCount(&bits));
+  EXPECT_EQ(24, bits) << "the cut-out is 24-bit";
+
   std::vector<uint8_t> five = cut(0, 1, 5, 2);
   auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(five.data());
   EXPECT_EQ(16u * 2, h->biSizeImage) << "rows of 16 bytes";
@@ -258,4 +276,56 @@ TEST(Crop, UntrustedAndOtherDepthSources) {
   EXPECT_EQ(24, reinterpret_cast<const BITMAPINFOHEADER*>(fromPalette.data())->biBitCount);
   EXPECT_EQ(255, fromPalette[40 + 2]) << "the first pixel is pure red";
   EXPECT_EQ(200, fromPalette[40 + 5]);
+}
+
+// Run-length-encoded pictures: every modifier that works on pixels of its
+// own gives what it gives for the plain picture of the same indices, and
+// direction 0 of Mirror hands out that plain picture.
+TEST(RleBlocks, ModifiersGiveWhatTheyGiveForThePlainPicture) {
+  ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+  bright->put_Brightness(30);
+  ComPtr<IContrast> contrast = Make<IContrast>(CLSID_Contrast);
+  contrast->put_Contrast(40);
+  ComPtr<IAdjustColorModifier> adjust = Make<IAdjustColorModifier>(CLSID_AdjustColorModifier);
+  adjust->put_Hue(120);
+  ComPtr<ISharpModifier> sharp = Make<ISharpModifier>(CLSID_SharpModifier);
+  sharp->put_Level(8);
+  ComPtr<IRedEye> redEye = Make<IRedEye>(CLSID_RedEye);
+  redEye->put_RectWidth(5);
+  redEye->put_RectHeight(3);
+  ComPtr<ICrop> crop = Make<ICrop>(CLSID_Crop);
+  crop->put_RectLeft(1);
+  crop->put_RectWidth(3);
+  crop->put_RectHeight(2);
+  // The imaging library's operations read it through its plain form too.
+  ComPtr<IBlurModifier> blur = Make<IBlurModifier>(CLSID_BlurModifier);
+  blur->put_Level(3);
+  ComPtr<IZoom> zoom = Make<IZoom>(CLSID_Zoom);
+  zoom->put_Width(9);
+  zoom->put_Height(7);
+  ComPtr<IMirrorModifier> mirror = Make<IMirrorModifier>(CLSID_MirrorModifier);
+  const std::pair<const char*, IPictureModifier*> modifiers[] = {
+      {"Bright", bright.Get()}, {"Contrast", contrast.Get()}, {"AdjustColor", adjust.Get()},
+      {"Sharp", sharp.Get()},   {"RedEye", redEye.Get()},     {"Crop", crop.Get()},
+      {"Blur", blur.Get()},     {"Zoom", zoom.Get()}};
+  for (const RleSample& sample : RleSamples()) {
+    const int32_t rle = BlockOf(sample.rle), plain = BlockOf(sample.plain);
+    for (const auto& [name, m] : modifiers) {
+      const std::vector<uint8_t> fromPlain = ApplyBytes(m, plain);
+      ASSERT_FALSE(fromPlain.empty()) << name;
+      EXPECT_EQ(fromPlain, ApplyBytes(m, rle)) << sample.name << " " << name;
+    }
+    for (LONG direction : {0L, 1L, 2L}) {
+      mirror->put_Direction(direction);
+      const std::vector<uint8_t> fromPlain = ApplyBytes(mirror.Get(), plain);
+      EXPECT_EQ(fromPlain, ApplyBytes(mirror.Get(), rle)) << sample.name << " mirror " << direction;
+      if (direction == 0) {
+        EXPECT_EQ(sample.plain, fromPlain);
+      }
+    }
+    LONG kept = 0;
+    ASSERT_EQ(S_OK, mirror->get_PreHnd(&kept));
+    EXPECT_EQ(sample.rle, Bytes(kept)) << "m_preHnd keeps the source as it was";
+    FreeBlocks({rle, plain});
+  }
 }

@@ -71,6 +71,63 @@ inline std::vector<uint8_t> Bytes(int32_t h) {
   return out;
 }
 
+// A new block holding exactly `bytes`.
+inline int32_t BlockOf(const std::vector<uint8_t>& bytes) {
+  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size());
+  std::memcpy(GlobalLock(g), bytes.data(), bytes.size());
+  GlobalUnlock(g);
+  return AsHandle(g);
+}
+
+// One 5 x 3 palette picture twice: run-length-encoded as a client or the
+// clipboard may hand it over, and as the plain block of the same indices
+// and table (40-byte header, biClrUsed the table's entries, resolution
+// kept) that decoding it gives.
+struct RleSample {
+  const char* name;
+  std::vector<uint8_t> rle, plain;
+  size_t streamOffset;  // in rle, after the header and table; the stream starts with a run
+};
+
+inline std::vector<RleSample> RleSamples() {
+  auto header = [](uint16_t bits, uint32_t compression, uint32_t sizeImage, uint32_t clrUsed) {
+    std::vector<uint8_t> h(40);
+    BITMAPINFOHEADER info = {40, 5, 3, 1, bits, compression, sizeImage, 2835, 2834, clrUsed, 0};
+    std::memcpy(h.data(), &info, 40);
+    return h;
+  };
+  auto table = [](uint32_t entries) {
+    std::vector<uint8_t> t;
+    for (uint32_t i = 0; i < entries; ++i) {
+      const uint8_t entry[4] = {static_cast<uint8_t>(40 * i + 20), static_cast<uint8_t>(200 - 12 * i),
+                                static_cast<uint8_t>(255 - 50 * (i % 4)), 0};
+      t.insert(t.end(), entry, entry + 4);
+    }
+    return t;
+  };
+  auto join = [](std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  // RLE8, bottom line first: a run and a run; literals (padded) and a run;
+  // a delta past two pixels (left at index 0) and a run; end of bitmap.
+  const std::vector<uint8_t> stream8 = {3, 1, 2, 2, 0, 0,  0, 3, 3, 0, 1, 0, 2, 2, 0, 0,
+                                        0, 2, 2, 0, 3, 3,  0, 1};
+  const std::vector<uint8_t> rows8 = {1, 1, 1, 2, 2, 0, 0, 0,  3, 0, 1, 2, 2, 0, 0, 0,  0, 0, 3, 3, 3, 0, 0, 0};
+  // RLE4: a run of alternating nibbles; five literal nibbles; the top line
+  // left to the end of bitmap (index 0).
+  const std::vector<uint8_t> stream4 = {5, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 0, 0, 1};
+  const std::vector<uint8_t> rows4 = {0x12, 0x12, 0x10, 0,  0x34, 0x56, 0x70, 0,  0, 0, 0, 0};
+  return {
+      {"Rle8", join({header(8, BI_RLE8, static_cast<uint32_t>(stream8.size()), 4), table(4), stream8}),
+       join({header(8, BI_RGB, 24, 4), table(4), rows8}), 40 + 4 * 4},
+      // biSizeImage 0: the stream is what the block holds after the table.
+      {"Rle4", join({header(4, BI_RLE4, 0, 0), table(16), stream4}),
+       join({header(4, BI_RGB, 12, 16), table(16), rows4}), 40 + 16 * 4},
+  };
+}
+
 struct Pixels {
   int32_t w = 0, h = 0, bits = 0;
   std::vector<uint8_t> bgr;  // top-down, 3 bytes a pixel; 24-bit blocks only
