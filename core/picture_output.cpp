@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,9 @@ HRESULT VuPicture::SavePlainly(const std::wstring& path) {
 }
 
 // The library writes a temporary JPEG; the target becomes the start-of-image
-// marker, the kept EXIF segment and the library's JPEG after its own
-// leading application segments. The target is replaced only once the whole
+// marker, the kept EXIF segment, the source's XMP, IPTC and ICC profile
+// segments and the library's JPEG after its own leading application
+// segments. The target is replaced only once the whole
 // new file is written.
 HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   const std::wstring temporary = TemporaryJpegPath();
@@ -63,7 +65,20 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   std::vector<uint8_t> jpeg, spliced;
   bool ok = ReadWholeFile(temporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
   DeleteFileW(temporary.c_str());
-  ok = ok && exif::SpliceExifSegment(m_exif.exifBlock(), jpeg, spliced);
+  // The kept segment is made true of the saved picture: its size, and no
+  // thumbnail of the source.
+  std::vector<uint8_t> segment;
+  if (ok) {
+    try {
+      segment = m_exif.exifBlock();
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
+  }
+  const int32_t height = ok ? DibHeight(m_handle.get()) : 0;
+  if (ok) exif::FitExifToPicture(segment, static_cast<uint32_t>(DibWidth(m_handle.get())),
+                                 static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height));
+  ok = ok && exif::SpliceExifSegment(segment, m_exif.carriedSegments(), jpeg, spliced);
   ok = ok && ReplaceFileWith(path.c_str(), spliced) == ReplaceResult::kWritten;
   return ok ? S_OK : PlainFailure(E_FAIL);
 }

@@ -15,7 +15,7 @@ qb_install_packages() {
   local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
     fonts-wine nasm libz-mingw-w64-dev cmake g++ make libgtest-dev libgmock-dev
     libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libimage-exiftool-perl
-    libjpeg-turbo-progs xvfb xauth fonts-wqy-microhei python3 imagemagick clang libclang-rt-14-dev)
+    libjpeg-turbo-progs xvfb xauth fonts-wqy-microhei python3 imagemagick clang libclang-rt-14-dev icc-profiles-free)
   local missing=() p
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -44,6 +44,12 @@ constexpr int kMarkerEoi = 0xD9;
 constexpr int kMarkerCom = 0xFE;
 constexpr int kMarkerApp0 = 0xE0;
 constexpr int kMarkerApp1 = 0xE1;
+constexpr int kMarkerApp2 = 0xE2;
+constexpr int kMarkerApp13 = 0xED;
+
+bool StartsWith(std::span<const std::uint8_t> payload, const char* text, std::size_t n) {
+  return payload.size() >= n && std::memcmp(payload.data(), text, n) == 0;
+}
 
 // Longest texts each field takes (the field less its terminating zero, or
 // the shorter limit the camera data keeps).
@@ -154,6 +160,18 @@ std::optional<float> UnitFactor(int unit) {
   }
 }
 
+bool IsCarriedMetadata(int marker, std::span<const std::uint8_t> payload) {
+  // The sizes include each identifier's terminating zero.
+  switch (marker) {
+    case kMarkerApp1:
+      return StartsWith(payload, "http://ns.adobe.com/xap/1.0/", 29) ||
+             StartsWith(payload, "http://ns.adobe.com/xmp/extension/", 35);
+    case kMarkerApp2: return StartsWith(payload, "ICC_PROFILE", 12);
+    case kMarkerApp13: return StartsWith(payload, "Photoshop 3.0", 14);
+    default: return false;
+  }
+}
+
 void ApplyCameraData(const ExifInfo& info, CameraData& data) {
   if (info.make[0] != '\0') {
     // The model goes with the maker, even when it is empty.
@@ -193,7 +211,30 @@ JpegExifReader::JpegExifReader()
 
 JpegExifReader::WalkResult JpegExifReader::Read(ByteStream& stream, ExifInfo& info) {
   ReleaseSegments();
-  return WalkJpegSegments(stream, info) ? WalkResult::kReachedImage : WalkResult::kFailed;
+  m_carriedOfWalk.clear();
+  m_carriedBytesOfWalk = 0;
+  m_carriedOverflow = false;
+  const bool reached = WalkJpegSegments(stream, info);
+  if (reached) m_carried.swap(m_carriedOfWalk);
+  std::vector<JpegSegment>().swap(m_carriedOfWalk);
+  return reached ? WalkResult::kReachedImage : WalkResult::kFailed;
+}
+
+void JpegExifReader::TakeCarried(const JpegSegment& segment) {
+  if (m_carriedOverflow) return;
+  if (segment.data.size() > kMaxCarriedBytes - m_carriedBytesOfWalk) {
+    m_carriedOverflow = true;
+    std::vector<JpegSegment>().swap(m_carriedOfWalk);
+    return;
+  }
+  try {
+    m_carriedOfWalk.push_back(segment);
+  } catch (const std::bad_alloc&) {
+    m_carriedOverflow = true;
+    std::vector<JpegSegment>().swap(m_carriedOfWalk);
+    return;
+  }
+  m_carriedBytesOfWalk += segment.data.size();
 }
 
 bool JpegExifReader::AllocateSegment(std::vector<std::uint8_t>& buffer, std::size_t size) {
@@ -257,6 +298,8 @@ bool JpegExifReader::WalkJpegSegments(ByteStream& stream, ExifInfo& info) {
     segment.marker = marker;
     segment.size = length;
     ++m_jpegSegmentCount;
+    if (IsCarriedMetadata(marker, std::span<const std::uint8_t>(segment.data).subspan(2)))
+      TakeCarried(segment);
 
     bool keep = true;
     switch (marker) {

@@ -114,6 +114,13 @@ struct CameraData {
   float aperture = 0;       // F-number
 };
 
+// True for the segments a splicing save carries over besides EXIF: XMP
+// (APP1 "http://ns.adobe.com/xap/1.0/" or its extension
+// "http://ns.adobe.com/xmp/extension/", each with its zero), IPTC (APP13
+// "Photoshop 3.0" and its zero) and ICC profile chunks (APP2 "ICC_PROFILE"
+// and its zero). `payload` is the segment after its length bytes.
+bool IsCarriedMetadata(int marker, std::span<const std::uint8_t> payload);
+
 // Copies the values a read found into the camera data; values the file did
 // not supply leave their members as they were.
 void ApplyCameraData(const ExifInfo& info, CameraData& data);
@@ -170,6 +177,10 @@ class JpegExifReader {
 
   static constexpr int kMaxSegments = 20;
   static constexpr int kMaxIfdDepth = 8;
+  // The carried segments of one file take at most this many bytes; a file
+  // with more carries none (a partial ICC profile or XMP packet is worse
+  // than none).
+  static constexpr std::size_t kMaxCarriedBytes = 16u << 20;
 
   JpegExifReader();
   virtual ~JpegExifReader() = default;
@@ -191,6 +202,12 @@ class JpegExifReader {
   // the FF E1 marker), across reads; empty when no file had one.
   const std::vector<std::uint8_t>& exifBlock() const { return m_exifBlock; }
   int exifBlockSize() const { return m_exifBlockSize; }
+  // The source's XMP (APP1, standard and extended), IPTC (APP13 "Photoshop
+  // 3.0") and ICC profile (APP2, every chunk) segments, in file order, of the
+  // last read that reached the image data; a failed read leaves them as they
+  // were, as it leaves the EXIF segment. A splicing save writes them back
+  // byte for byte after the EXIF segment.
+  const std::vector<JpegSegment>& carriedSegments() const { return m_carried; }
   // The text of the last failure; empty until one happens.
   const std::string& exifError() const { return m_exifError; }
   int segmentCount() const { return m_jpegSegmentCount; }
@@ -205,6 +222,7 @@ class JpegExifReader {
   using VisitedIfds = std::map<std::uint32_t, bool>;
 
   bool WalkJpegSegments(ByteStream& stream, ExifInfo& info);
+  void TakeCarried(const JpegSegment& segment);
   void TakeJpegComment(const JpegSegment& segment, int length, ExifInfo& info);
   bool ParseExifBlock(std::span<std::uint8_t> payload, int length, ExifInfo& info);
   bool ParseIfd(std::uint32_t dirStart, const ExifBytes& tiff, ExifInfo& info,
@@ -221,6 +239,10 @@ class JpegExifReader {
   std::string m_exifError;
   std::vector<std::uint8_t> m_exifBlock;
   int m_exifBlockSize = 0;
+  std::vector<JpegSegment> m_carried;
+  std::vector<JpegSegment> m_carriedOfWalk;  // gathered by the walk under way
+  std::size_t m_carriedBytesOfWalk = 0;
+  bool m_carriedOverflow = false;
   std::function<void(const char*)> m_console;
 };
 

@@ -3,7 +3,10 @@
 # script saves the edited sample photo as JPEG (camera data kept) and PNG;
 # djpeg must decode the JPEG, exiftool must see the source's camera data in
 # it, and the file must open with one EXIF segment right after its
-# start-of-image marker. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine
+# start-of-image marker. A copy of the photo given an ICC profile of three
+# chunks (from icc-profiles-free), XMP and IPTC, zoomed and saved as JPEG,
+# must carry every one of those segments byte for byte, with EXIF pixel
+# dimensions of the saved size and no stale thumbnail. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine
 # prefix with Quillbox installed (the test harness sets them up).
 set -u
 passed=0
@@ -37,11 +40,78 @@ check "the JPEG opens with FF D8 FF E1 and Exif" \
 tags=(-Make -Model -DateTimeOriginal -ExposureTime -FNumber -FocalLength -ISO -ExifVersion)
 check "exiftool sees the source's camera data" \
   test "$(exiftool -n -s3 "${tags[@]}" "$photo")" = "$(exiftool -n -s3 "${tags[@]}" "$jpeg")"
-check "exiftool finds one EXIF segment" \
-  test "$(exiftool -v1 "$jpeg" | grep -c '^JPEG APP1')" = 1
+# One line per segment up to the image data: its kind and a digest of its
+# bytes (length and payload).
+segments() {
+  python3 - "$1" <<'EOF2'
+import hashlib, sys
+data = open(sys.argv[1], 'rb').read()
+at = 2
+kinds = [(0xE1, b'Exif\0\0', 'exif'), (0xE1, b'http://ns.adobe.com/xap/1.0/\0', 'xmp'),
+         (0xE1, b'http://ns.adobe.com/xmp/extension/\0', 'xmp'), (0xED, b'Photoshop 3.0\0', 'iptc'),
+         (0xE2, b'ICC_PROFILE\0', 'icc')]
+while at + 4 <= len(data) and data[at] == 0xFF and data[at + 1] != 0xDA:
+    marker, length = data[at + 1], int.from_bytes(data[at + 2:at + 4], 'big')
+    body = data[at + 4:at + 2 + length]
+    kind = next((k for m, p, k in kinds if m == marker and body.startswith(p)), 'other-%02X' % marker)
+    print(kind, hashlib.sha1(data[at + 2:at + 2 + length]).hexdigest())
+    at += 2 + length
+EOF2
+}
+check "exiftool finds one EXIF segment" test "$(segments "$jpeg" | grep -c '^exif ')" = 1
 check "the JPEG is 500 x 375" test "$(exiftool -n -s3 -ImageWidth -ImageHeight "$jpeg" | tr '\n' ' ')" = "500 375 "
 check "the PNG is 500 x 375" test "$(exiftool -n -s3 -ImageWidth -ImageHeight "$png" | tr '\n' ' ')" = "500 375 "
 check "the example read the camera data back" grep -q "NIKON CORPORATION NIKON D2H" "$out/road.log"
+
+# The source's metadata kinds, each kept whole and in order, in a zoomed save.
+source="$out/metadata.jpg"
+exiftool -q -o "$source" "-ICC_Profile<=/usr/share/color/icc/LCMSLABI.ICM" -XMP-dc:Subject=quillbox \
+  -IPTC:Keywords=quillbox -IPTCDigest=new "$photo"
+cat >"$out/zoomed.vbs" <<'EOF2'
+Set picture = CreateObject("Quillbox.VuPicture.1")
+picture.LoadFile WScript.Arguments(0)
+Set zoom = CreateObject("Quillbox.Zoom.1")
+zoom.Width = 320 : zoom.Height = 240
+zoom.Apply(picture).SaveAs WScript.Arguments(1), ".jpg"
+EOF2
+zoomed="$out/zoomed.jpg"
+wine cscript //nologo "$(winpath "$out/zoomed.vbs")" "$(winpath "$source")" "$(winpath "${zoomed%.jpg}")" \
+  >"$out/zoomed.log" 2>&1 </dev/null
+check "the source has three ICC chunks" test "$(segments "$source" | grep -c '^icc ')" = 3
+for kind in xmp iptc icc; do
+  check "the zoomed save carries the source's $kind segments byte for byte" \
+    test "$(segments "$source" | grep "^$kind ")" = "$(segments "$zoomed" | grep "^$kind ")" -a \
+    -n "$(segments "$source" | grep "^$kind ")"
+done
+check "the zoomed save has one EXIF segment, first" test "$(segments "$zoomed" | sed -n 1p | cut -d' ' -f1)" = exif
+check "exiftool reads the carried profile" \
+  test "$(exiftool -s3 -ProfileDescription "$zoomed")" = "$(exiftool -s3 -ProfileDescription "$source")"
+check "djpeg decodes the zoomed save" djpeg -outfile /dev/null "$zoomed"
+check "the EXIF pixel dimensions are the saved size" \
+  test "$(exiftool -n -s3 -ExifImageWidth -ExifImageHeight -ImageWidth -ImageHeight "$zoomed" | tr '\n' ' ')" = "320 240 320 240 "
+check "the source's thumbnail is gone" test -z "$(exiftool -s3 -ThumbnailLength -ThumbnailImage "$zoomed")"
+# Every EXIF byte that stays is the source's: at most the two dimension
+# values, the thumbnail link and the length differ (14 bytes).
+exif_changes() {
+  python3 - "$1" "$2" <<'EOF2'
+import sys
+def exif(path):
+    data = open(path, 'rb').read()
+    at = 2
+    while data[at] == 0xFF and data[at + 1] != 0xDA:
+        length = int.from_bytes(data[at + 2:at + 4], 'big')
+        if data[at + 1] == 0xE1 and data[at + 4:at + 10] == b'Exif\0\0':
+            return data[at + 2:at + 2 + length]
+        at += 2 + length
+a, b = exif(sys.argv[1]), exif(sys.argv[2])
+print(sum(x != y for x, y in zip(a, b)) if len(b) <= len(a) else 'longer')
+EOF2
+}
+check "the kept EXIF bytes are the source's but for the rewritten values" \
+  test "$(exif_changes "$source" "$zoomed")" -le 14
+check "exiftool -validate finds no new warning" \
+  test -z "$(comm -13 <(exiftool -validate -warning -a -s3 "$source" | sort) \
+    <(exiftool -validate -warning -a -s3 "$zoomed" | sort))"
 
 echo "$passed passed, $failed failed"
 exit "$failed"
