@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "core/packed_dib.h"
 #include "core/picture_block.h"
 #include "core/vu_picture.h"
+#include "metadata/portable/color_profile.h"
 #include "metadata/portable/jpeg_splice.h"
 #include "rastrum/rastrum.h"
 
@@ -40,12 +43,40 @@ std::wstring TemporaryJpegPath() {
   return std::wstring(directory) + name;
 }
 
+// Writes the source's ICC profile into a file just saved without camera
+// data when the library wrote a JPEG or a PNG, so that colours look the
+// same after an edit in every colour-managed viewer. A file that cannot be
+// read back or rewritten stays as the library wrote it: the picture is
+// saved either way.
+void AddColourProfile(std::span<const exif::JpegSegment> carried, const std::wstring& path) {
+  if (!exif::HasIccProfile(carried)) return;
+  // Only a JPEG or a PNG is read back whole.
+  uint8_t head[2] = {};
+  {
+    UniqueStdFile written(_wfopen(path.c_str(), L"rb"));
+    if (!written || std::fread(head, 1, 2, written.get()) != 2) return;
+  }
+  if (!(head[0] == 0xFF && head[1] == 0xD8) && !(head[0] == 0x89 && head[1] == 'P')) return;
+  std::vector<uint8_t> file, out;
+  if (ReadWholeFile(path.c_str(), file, kMaxTemporaryJpeg) != ReadResult::kRead) return;
+  bool made = false;
+  if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
+    made = exif::InsertJpegIccProfile(carried, file, out);
+  } else {
+    const std::vector<uint8_t> profile = exif::AssembleIccProfile(carried);
+    made = !profile.empty() && exif::InsertPngIccProfile(file, profile, out);
+  }
+  if (made) ReplaceFileWith(path.c_str(), out);
+}
+
 }  // namespace
 
 HRESULT VuPicture::SavePlainly(const std::wstring& path) {
   AnsiWritePath target(path);
   const bool saved = target.get() && NimboSaveAsFile(m_handle.get(), target.get()) >= 0 && target.Commit();
-  return saved ? S_OK : PlainFailure(E_FAIL);
+  if (!saved) return PlainFailure(E_FAIL);
+  AddColourProfile(m_exif.carriedSegments(), path);
+  return S_OK;
 }
 
 // The library writes a temporary JPEG; the target becomes the start-of-image

@@ -72,7 +72,10 @@ Set picture = CreateObject("Quillbox.VuPicture.1")
 picture.LoadFile WScript.Arguments(0)
 Set zoom = CreateObject("Quillbox.Zoom.1")
 zoom.Width = 320 : zoom.Height = 240
-zoom.Apply(picture).SaveAs WScript.Arguments(1), ".jpg"
+Set result = zoom.Apply(picture)
+result.SaveAs WScript.Arguments(1), ".jpg"
+result.SaveAs WScript.Arguments(1), ".png"
+result.SaveFile WScript.Arguments(1) & "-plain.jpg", 0
 EOF2
 zoomed="$out/zoomed.jpg"
 wine cscript //nologo "$(winpath "$out/zoomed.vbs")" "$(winpath "$source")" "$(winpath "${zoomed%.jpg}")" \
@@ -112,6 +115,31 @@ check "the kept EXIF bytes are the source's but for the rewritten values" \
 check "exiftool -validate finds no new warning" \
   test -z "$(comm -13 <(exiftool -validate -warning -a -s3 "$source" | sort) \
     <(exiftool -validate -warning -a -s3 "$zoomed" | sort))"
+
+# The colour profile without the camera data: the plain JPEG save and the
+# PNG save carry the whole profile (the PNG as a valid iCCP chunk).
+png_crcs_true() {
+  python3 - "$1" <<'EOF2'
+import sys, zlib
+data = open(sys.argv[1], 'rb').read()
+at, types = 8, []
+while at < len(data):
+    n = int.from_bytes(data[at:at + 4], 'big')
+    body = data[at + 4:at + 8 + n]
+    assert zlib.crc32(body) == int.from_bytes(data[at + 8 + n:at + 12 + n], 'big'), body[:4]
+    types.append(body[:4])
+    at += 12 + n
+assert types[:2] == [b'IHDR', b'iCCP'] and types[-1] == b'IEND', types
+EOF2
+}
+profile_sum() { exiftool -b -ICC_Profile "$1" | sha1sum; }
+for saved in "$out/zoomed.png" "$out/zoomed-plain.jpg"; do
+  check "$(basename "$saved") carries the source's whole profile" \
+    test "$(profile_sum "$source")" = "$(profile_sum "$saved")" -a -n "$(exiftool -s3 -ProfileDescription "$saved")"
+done
+check "the plain JPEG save keeps no camera data" test "$(segments "$out/zoomed-plain.jpg" | grep -c '^exif ')" = 0
+check "djpeg decodes the plain JPEG save" djpeg -outfile /dev/null "$out/zoomed-plain.jpg"
+check "every chunk of the PNG save has a true CRC, iCCP right after IHDR" png_crcs_true "$out/zoomed.png"
 
 echo "$passed passed, $failed failed"
 exit "$failed"
