@@ -3,6 +3,7 @@
 // thumbnail bitmap.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
@@ -41,6 +42,28 @@ std::wstring TemporaryJpegPath() {
   wchar_t name[64];
   swprintf(name, 64, L"Temp1-%lx-%x.jpg", GetCurrentProcessId(), counter.fetch_add(1) + 1);
   return std::wstring(directory) + name;
+}
+
+// The saved picture as cameras embed it in EXIF: a JPEG 160 pixels on its
+// long side (a smaller picture keeps its size), encoded by the library.
+// Empty when it cannot be made.
+std::vector<uint8_t> ThumbnailJpeg(int32_t handle) {
+  const int64_t width = DibWidth(handle), signedHeight = DibHeight(handle);
+  const int64_t height = signedHeight < 0 ? -signedHeight : signedHeight;
+  if (width <= 0 || height <= 0) return {};
+  const int64_t longSide = std::max(width, height), side = std::min<int64_t>(160, longSide);
+  const auto scaled = [&](int64_t n) { return static_cast<int32_t>(std::max<int64_t>(1, (n * side + longSide / 2) / longSide)); };
+  const PictureBlock small(NimboResize(scaled(width), scaled(height), handle, 1));
+  const std::wstring temporary = TemporaryJpegPath();
+  if (small.get() < 0 || temporary.empty()) return {};
+  {
+    AnsiWritePath narrow(temporary);
+    if (!narrow.get() || NimboSaveAsFile(small.get(), narrow.get()) < 0 || !narrow.Commit()) return {};
+  }
+  std::vector<uint8_t> jpeg;
+  const bool read = ReadWholeFile(temporary.c_str(), jpeg, 1u << 20) == ReadResult::kRead;
+  DeleteFileW(temporary.c_str());
+  return read ? jpeg : std::vector<uint8_t>();
 }
 
 // Writes the source's ICC profile into a file just saved without camera
@@ -96,8 +119,8 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   std::vector<uint8_t> jpeg, spliced;
   bool ok = ReadWholeFile(temporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
   DeleteFileW(temporary.c_str());
-  // The kept segment is made true of the saved picture: its size, and no
-  // thumbnail of the source.
+  // The kept segment is made true of the saved picture: its size, and a
+  // thumbnail of the saved picture (or none) in place of the source's.
   std::vector<uint8_t> segment;
   if (ok) {
     try {
@@ -108,7 +131,8 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   }
   const int32_t height = ok ? DibHeight(m_handle.get()) : 0;
   if (ok) exif::FitExifToPicture(segment, static_cast<uint32_t>(DibWidth(m_handle.get())),
-                                 static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height));
+                                 static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height),
+                                 ThumbnailJpeg(m_handle.get()));
   ok = ok && exif::SpliceExifSegment(segment, m_exif.carriedSegments(), jpeg, spliced);
   ok = ok && ReplaceFileWith(path.c_str(), spliced) == ReplaceResult::kWritten;
   return ok ? S_OK : PlainFailure(E_FAIL);

@@ -17,8 +17,9 @@ QB_FUZZ_TARGET(jpeg_exif) {
 
   std::vector<std::uint8_t> segment = reader.exifBlock();
   const std::size_t before = segment.size();
-  qb::exif::FitExifToPicture(segment, 123, 70000);
-  QB_FUZZ_CHECK(segment.size() <= before);
+  static const std::uint8_t kThumbnail[] = {0xFF, 0xD8, 0xFF, 0xD9};
+  const qb::exif::ExifFit fit = qb::exif::FitExifToPicture(segment, 123, 70000, kThumbnail);
+  QB_FUZZ_CHECK(fit.thumbnailReplaced ? segment.size() <= 0xFFFF : segment.size() <= before);
   if (segment.size() != before) QB_FUZZ_CHECK(((segment[0] << 8) | segment[1]) == static_cast<int>(segment.size()));
   static const std::uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9};
   std::vector<std::uint8_t> out;

@@ -100,7 +100,8 @@ bool SpliceExifSegment(std::span<const uint8_t> segment, std::span<const JpegSeg
   return true;
 }
 
-ExifFit FitExifToPicture(std::vector<uint8_t>& segment, uint32_t width, uint32_t height) {
+ExifFit FitExifToPicture(std::vector<uint8_t>& segment, uint32_t width, uint32_t height,
+                         std::span<const uint8_t> thumbnail) {
   ExifFit fit;
   static constexpr uint8_t kHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
   const size_t declared = DeclaredLength(segment);
@@ -140,26 +141,43 @@ ExifFit FitExifToPicture(std::vector<uint8_t>& segment, uint32_t width, uint32_t
     break;
   }
 
-  // The thumbnail: IFD1 is unlinked; its JPEG goes when it ends the block.
+  // The thumbnail: replaced when its JPEG ends the block, otherwise IFD1 is
+  // unlinked and its JPEG goes when it ends the block.
   const uint64_t link0 = uint64_t{ifd0} + 2 + uint64_t{12} * *count0;
   const uint32_t ifd1 = tiff.U32(link0).value_or(0);
   if (ifd1 == 0) return fit;
-  PutValue(tiff, link0, 0, 4);
-  fit.thumbnailCut = true;
   const std::optional<uint16_t> count1 = DirectoryEntries(tiff, ifd1);
-  if (!count1) return fit;
   std::optional<uint32_t> offset, length;
-  for (uint32_t i = 0; i < *count1; ++i) {
+  uint64_t lengthEntry = 0;
+  for (uint32_t i = 0; count1 && i < *count1; ++i) {
     const uint64_t entry = uint64_t{ifd1} + 2 + uint64_t{12} * i;
     const uint16_t tag = tiff.U16(entry).value_or(0);
     if (tag == kTagThumbnailOffset) offset = WholeValue(tiff, entry);
-    if (tag == kTagThumbnailLength) length = WholeValue(tiff, entry);
+    if (tag == kTagThumbnailLength) {
+      length = WholeValue(tiff, entry);
+      lengthEntry = entry;
+    }
   }
   // The bytes must end the block and must not reach back over the
   // directories just walked.
-  if (!offset || !length || *length == 0 || *offset >= block.size() || uint64_t{*offset} + *length < block.size() ||
-      *offset < link0 + 4 || *offset < uint64_t{ifd1} + 2 + uint64_t{12} * *count1 + 4)
+  const bool endsBlock = count1 && offset && length && *length != 0 && *offset < block.size() &&
+                         uint64_t{*offset} + *length >= block.size() && *offset >= link0 + 4 &&
+                         *offset >= uint64_t{ifd1} + 2 + uint64_t{12} * *count1 + 4;
+  if (endsBlock && !thumbnail.empty() && 8 + uint64_t{*offset} + thumbnail.size() <= 0xFFFF &&
+      (tiff.U16(lengthEntry + 2) == std::optional<uint16_t>(kFormatLong) || thumbnail.size() <= 0xFFFF)) {
+    const bool isShort = tiff.U16(lengthEntry + 2) == std::optional<uint16_t>(kFormatShort);
+    PutValue(tiff, lengthEntry + 8, static_cast<uint32_t>(thumbnail.size()), isShort ? 2 : 4);
+    const size_t newLength = 8 + *offset + thumbnail.size();
+    segment.resize(8 + *offset);
+    segment.insert(segment.end(), thumbnail.begin(), thumbnail.end());
+    segment[0] = static_cast<uint8_t>(newLength >> 8);
+    segment[1] = static_cast<uint8_t>(newLength & 0xFF);
+    fit.thumbnailReplaced = true;
     return fit;
+  }
+  PutValue(tiff, link0, 0, 4);
+  fit.thumbnailCut = true;
+  if (!endsBlock) return fit;
   const size_t newLength = 8 + *offset;
   segment.resize(newLength);
   segment[0] = static_cast<uint8_t>(newLength >> 8);

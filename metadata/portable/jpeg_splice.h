@@ -36,6 +36,7 @@ struct ExifFit {
   int dimensionsSet = 0;      // PixelXDimension and PixelYDimension entries written
   bool thumbnailCut = false;  // IFD1 unlinked
   bool thumbnailDropped = false;  // and its JPEG bytes cut off the end of the segment
+  bool thumbnailReplaced = false;  // the new thumbnail took the old one's place
 };
 
 // Makes a kept EXIF segment (its length bytes, "Exif" 0 0 and the TIFF
@@ -49,6 +50,12 @@ struct ExifFit {
 // stay where they are, unreferenced. Every other byte, maker notes
 // included, stays as it was. A segment that does not parse is left as it
 // is.
-ExifFit FitExifToPicture(std::vector<uint8_t>& segment, uint32_t width, uint32_t height);
+//
+// Given a `thumbnail` (a JPEG of the saved picture), the thumbnail is
+// replaced instead of unlinked when that moves nothing: when the old JPEG
+// ends the block, the new one takes its place there, the length entry
+// takes its size, and the segment stays within its 65535 bytes.
+ExifFit FitExifToPicture(std::vector<uint8_t>& segment, uint32_t width, uint32_t height,
+                         std::span<const uint8_t> thumbnail = {});
 
 }  // namespace qb::exif

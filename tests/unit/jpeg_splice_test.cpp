@@ -151,7 +151,7 @@ namespace {
 // bytes last, followed by `trailing` bytes.
 struct ExifLayout {
   Bytes segment;
-  size_t pixelX, pixelY, link0, thumbnail;  // offsets in the segment
+  size_t pixelX, pixelY, link0, thumbnail, thumbnailLength;  // offsets in the segment
 };
 
 ExifLayout BuildExif(bool bigEndian, size_t trailing) {
@@ -177,7 +177,7 @@ ExifLayout BuildExif(bool bigEndian, size_t trailing) {
   u32(0);
   u16(2);
   entry(0x0201, 4, 1); u32(124);
-  entry(0x0202, 4, 1); u32(10);
+  const size_t thumbnailLength = t.size() + 8; entry(0x0202, 4, 1); u32(10);
   u32(0);
   for (char c : std::string("Canon", 6)) t.push_back(uint8_t(c));
   for (uint8_t b : {0x4E, 0x69, 0x6B, 0x6F, 0x6E, 0x00, 0x02, 0x10}) t.push_back(b);
@@ -185,7 +185,7 @@ ExifLayout BuildExif(bool bigEndian, size_t trailing) {
   for (uint8_t b : {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x02, 0x00, 0x00, 0xFF, 0xD9}) t.push_back(b);
   t.insert(t.end(), trailing, 0x00);
   const std::string zero(1, '\0');
-  return {Stored("Exif" + zero + zero, t), 8 + pixelX, 8 + pixelY, 8 + link0, 8 + thumbnail};
+  return {Stored("Exif" + zero + zero, t), 8 + pixelX, 8 + pixelY, 8 + link0, 8 + thumbnail, 8 + thumbnailLength};
 }
 
 uint32_t ReadWhole(const Bytes& b, size_t at, int n, bool bigEndian) {
@@ -342,4 +342,43 @@ TEST(JpegSplice, IccProfileGoesIntoPlainJpegAndPng) {
   EXPECT_FALSE(qb::exif::InsertPngIccProfile(cut, profile, out));
   EXPECT_TRUE(out.empty());
   EXPECT_FALSE(qb::exif::InsertPngIccProfile(Concat({&signature, &ihdr, &iend}), Bytes{}, out));
+}
+
+// A thumbnail of the saved picture takes the old one's place when the old
+// one ends the block and the segment stays within 65535 bytes; otherwise
+// the old one is unlinked as without one. Both byte orders.
+TEST(JpegSplice, ExifThumbnailIsReplacedInPlaceOrCut) {
+  const Bytes small = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x03, 0x01, 0xFF, 0xD9};
+  const Bytes tooLarge(0xFFFF - 120, 0x11);
+  struct Case {
+    const char* name;
+    size_t trailing;
+    const Bytes* thumbnail;
+    bool replaced;
+  } cases[] = {{"at the end", 0, &small, true},
+               {"not at the end", 2, &small, false},
+               {"past 64 KB", 0, &tooLarge, false}};
+  for (bool bigEndian : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << (bigEndian ? "MM " : "II ") << c.name);
+      const ExifLayout layout = BuildExif(bigEndian, c.trailing);
+      Bytes segment = layout.segment;
+      const qb::exif::ExifFit fit = qb::exif::FitExifToPicture(segment, 640, 480, *c.thumbnail);
+      EXPECT_EQ(c.replaced, fit.thumbnailReplaced);
+      EXPECT_EQ(!c.replaced, fit.thumbnailCut);
+      EXPECT_EQ(segment.size(), ReadWhole(segment, 0, 2, true));
+      if (!c.replaced) {
+        EXPECT_EQ(0u, ReadWhole(segment, layout.link0, 4, bigEndian));
+        continue;
+      }
+      EXPECT_EQ(ReadWhole(layout.segment, layout.link0, 4, bigEndian), ReadWhole(segment, layout.link0, 4, bigEndian));
+      EXPECT_EQ(c.thumbnail->size(), ReadWhole(segment, layout.thumbnailLength, 4, bigEndian));
+      ASSERT_EQ(layout.thumbnail + c.thumbnail->size(), segment.size());
+      EXPECT_EQ(*c.thumbnail, Bytes(segment.begin() + static_cast<std::ptrdiff_t>(layout.thumbnail), segment.end()));
+      for (size_t i = 2; i < layout.thumbnail; ++i) {
+        if (i >= layout.thumbnailLength && i < layout.thumbnailLength + 4) continue;
+        EXPECT_EQ(layout.segment[i], segment[i]) << "byte " << i;
+      }
+    }
+  }
 }

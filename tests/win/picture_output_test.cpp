@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -198,20 +199,27 @@ TEST(Saving, SaveAsSplicesJpegExtensionsAndSavesOthersPlainly) {
     const std::vector<uint8_t> spliced = ReadFileBytes(scratch.Path(name));
     ASSERT_TRUE(StartsSpliced(spliced)) << "spliced file";
     EXPECT_EQ(1, ExifSegments(spliced));
-    // The kept segment is the source's own EXIF segment, its thumbnail cut
-    // off the end: past the length bytes only the pixel dimensions and the
-    // thumbnail link may differ (12 bytes at most).
+    // The kept segment is the source's own EXIF segment up to the source's
+    // thumbnail (the first embedded start-of-image): past the length bytes
+    // only the pixel dimensions and the thumbnail's length may differ (12
+    // bytes at most). From there on lies a new JPEG, the saved picture's.
     const size_t length = (spliced[4] << 8) | spliced[5];
-    size_t differing = SIZE_MAX, sourceLength = 0;
+    size_t differing = SIZE_MAX, thumbnailAt = 0;
     for (size_t i = 0; i + 10 <= source.size() && differing == SIZE_MAX; ++i) {
       if (source[i] != 0xFF || source[i + 1] != 0xE1 || std::memcmp(&source[i + 4], "Exif", 4) != 0) continue;
-      if (4 + length > spliced.size() || i + 2 + length > source.size()) break;
+      const size_t sourceLength = (source[i + 2] << 8) | source[i + 3];
+      for (size_t k = 10; k + 3 <= sourceLength && !thumbnailAt; ++k)
+        if (source[i + 2 + k] == 0xFF && source[i + 3 + k] == 0xD8 && source[i + 4 + k] == 0xFF) thumbnailAt = k;
+      if (!thumbnailAt || thumbnailAt + 3 > length || 4 + length > spliced.size()) break;
       differing = 0;
-      sourceLength = (source[i + 2] << 8) | source[i + 3];
-      for (size_t k = 2; k < length; ++k) differing += source[i + 2 + k] != spliced[4 + k];
+      for (size_t k = 2; k < thumbnailAt; ++k) differing += source[i + 2 + k] != spliced[4 + k];
+      EXPECT_NE(0, std::memcmp(&source[i + 2 + thumbnailAt], &spliced[4 + thumbnailAt],
+                               std::min(sourceLength, length) - thumbnailAt))
+          << "the thumbnail is not the source's";
     }
     EXPECT_LE(differing, 12u);
-    EXPECT_LT(length, sourceLength) << "the source's thumbnail is gone";
+    ASSERT_GT(thumbnailAt, 0u);
+    EXPECT_EQ(0, std::memcmp(&spliced[4 + thumbnailAt], "\xFF\xD8\xFF", 3));
     ComPtr<IVuPicture> back = NewPicture();
     EXPECT_EQ(S_OK, back->LoadFile(Bstr(scratch.Path(name)))) << "the spliced file decodes";
     LONG width = 0;
