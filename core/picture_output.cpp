@@ -18,6 +18,7 @@
 #include "core/packed_dib.h"
 #include "core/picture_block.h"
 #include "core/vu_picture.h"
+#include "metadata/portable/exif_orientation.h"
 #include "metadata/portable/jpeg_splice.h"
 #include "rastrum/rastrum.h"
 
@@ -63,7 +64,7 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   std::vector<uint8_t> jpeg, spliced;
   bool ok = ReadWholeFile(temporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
   DeleteFileW(temporary.c_str());
-  ok = ok && exif::SpliceExifSegment(m_exif.exifBlock(), jpeg, spliced);
+  ok = ok && exif::SpliceExifSegment(exif::WithOrientation(m_exif.exifBlock(), m_orientation), jpeg, spliced);
   ok = ok && ReplaceFileWith(path.c_str(), spliced) == ReplaceResult::kWritten;
   return ok ? S_OK : PlainFailure(E_FAIL);
 }
