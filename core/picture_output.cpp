@@ -23,6 +23,7 @@
 #include "core/picture_block.h"
 #include "core/vu_picture.h"
 #include "metadata/portable/color_profile.h"
+#include "metadata/portable/exif_orientation.h"
 #include "metadata/portable/jpeg_splice.h"
 #include "rastrum/rastrum.h"
 
@@ -119,12 +120,13 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
   std::vector<uint8_t> jpeg, spliced;
   bool ok = ReadWholeFile(temporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
   DeleteFileW(temporary.c_str());
-  // The kept segment is made true of the saved picture: its size, and a
-  // thumbnail of the saved picture (or none) in place of the source's.
+  // The kept segment is made true of the saved picture: its orientation,
+  // its size, and a thumbnail of the saved picture (or none) in place of
+  // the source's.
   std::vector<uint8_t> segment;
   if (ok) {
     try {
-      segment = m_exif.exifBlock();
+      segment = exif::WithOrientation(m_exif.exifBlock(), m_orientation);
     } catch (const std::bad_alloc&) {
       ok = false;
     }

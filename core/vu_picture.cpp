@@ -145,6 +145,7 @@ STDMETHODIMP VuPicture::LoadFile(BSTR path) {
   }
   UniqueBstr name(path ? SysAllocStringLen(path, SysStringLen(path)) : nullptr);
   m_fileName = std::move(name);
+  m_orientation = OrientationOfFile(path);
   return S_OK;
 }
 

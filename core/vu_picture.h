@@ -19,7 +19,20 @@
 
 namespace qb {
 
-class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPicture>> {
+// Error information is given for the picture's interface in both its
+// versions.
+class PictureErrorInfo : public ISupportErrorInfo {
+ public:
+  using Interface = ISupportErrorInfo;
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+    return riid == IID_IVuPicture2 || riid == IID_IVuPicture ? S_OK : S_FALSE;
+  }
+};
+
+// IVuPicture2 is the primary interface: IDispatch serves its type
+// information, so late-bound callers see every member, and a client asking
+// for IVuPicture gets the same vtable, whose first slots are IVuPicture's.
+class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
  public:
   using ComObject::ComObject;
   ~VuPicture() override;
@@ -60,6 +73,15 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
   STDMETHODIMP get_Aperture(LONG* value) override;
   STDMETHODIMP Save() override;
   STDMETHODIMP get_HasImage(LONG* value) override;
+  STDMETHODIMP get_Orientation(LONG* value) override;
+  STDMETHODIMP AutoOrient() override;
+
+  // Sets the orientation a modifier's result carries on from its source
+  // (1..8; anything else is 1).
+  void CarryOrientation(int orientation);
+
+ protected:
+  bool AlsoPrimary(REFIID riid) const override { return riid == IID_IVuPicture; }
 
  private:
   HRESULT LoadFailed();
@@ -77,10 +99,21 @@ class VuPicture final : public ComObject<IVuPicture, SupportErrorInfoFor<IVuPict
   // last failure text) and the camera data it filled.
   exif::JpegExifReader m_exif;
   exif::CameraData m_camera;
+  // The EXIF orientation of the file LoadFile read (1..8), 1 otherwise and
+  // after AutoOrient.
+  int m_orientation = 1;
 };
 
 // Makes a new picture for a modifier's result, without a reference (the
 // caller adds the first). E_OUTOFMEMORY and null when it cannot be made.
 HRESULT CreatePicture(IVuPicture** picture);
+
+// Gives `result`, made by CreatePicture, the Orientation of `source`, read
+// through IVuPicture2 (1 when the source is null or has no IVuPicture2).
+void CarryOrientation(IVuPicture* source, IVuPicture* result);
+
+// The EXIF orientation of the JPEG file at path (1..8), 1 for any other
+// file, a file without one, or a file that cannot be read.
+int OrientationOfFile(const wchar_t* path);
 
 }  // namespace qb
