@@ -1,10 +1,25 @@
 #include "modifiers/add_text.h"
 
+#include <mutex>
+
 #include "rastrum/rastrum.h"
 
 namespace qb {
 
 using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// OLE fonts are cloned and realised one at a time in this module: Wine's OLE
+// font realises every font through one memory DC it shares between all
+// threads without a lock, so pictures of several apartments making fonts
+// at once could take each other's font description.
+std::mutex& FontLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+}  // namespace
 
 HRESULT AddText::FinalConstruct() {
   FONTDESC initial = {};
@@ -117,6 +132,9 @@ STDMETHODIMP AddText::put_Font(IFontDisp* value) {
     if (FAILED(FontLikeThis(font.Get(), local))) return S_OK;
     font = local;
   }
+  // Held over the clone and the realisation only: a call to a font of
+  // another process above may let calls into this apartment run meanwhile.
+  std::lock_guard<std::mutex> hold(FontLock());
   ComPtr<IFont> clone;
   if (SUCCEEDED(font->Clone(clone.GetAddressOf())) && clone)
     clone.As(&m_font);  // stays null when the clone has no IFontDisp
@@ -124,8 +142,7 @@ STDMETHODIMP AddText::put_Font(IFontDisp* value) {
   if (SUCCEEDED(font->get_hFont(&handle))) {
     LOGFONTW derived = {};
     font->AddRefHfont(handle);
-    if (handle) GetObjectW(handle, sizeof(LOGFONTW), &derived);
-    m_logFont = derived;
+    if (handle && GetObjectW(handle, sizeof(LOGFONTW), &derived) != 0) m_logFont = derived;
     font->ReleaseHfont(handle);
   }
   return S_OK;
