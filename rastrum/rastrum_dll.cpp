@@ -31,6 +31,8 @@ using rastrum::kTooLarge;
 
 // Files larger than this are not images a 32-bit process can decode.
 constexpr uint64_t kMaxFileBytes = 1ULL << 30;
+// The JPEG quality of saves through NimboSaveAsFile.
+constexpr int kSavedJpegQuality = 90;
 
 HGLOBAL ToHandle(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
 int32_t FromHandle(HGLOBAL h) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(h)); }
@@ -150,7 +152,7 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
   std::vector<uint8_t> bytes;
   int status;
   try {
-    status = rastrum::EncodeImage(in.span(), format, bytes);
+    status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
   } catch (const std::bad_alloc&) {
     status = kOutOfMemory;
   }

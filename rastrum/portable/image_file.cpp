@@ -109,11 +109,11 @@ int DecodeImage(std::span<const uint8_t> file, BlockAllocator& out) {
   return kUnknownFormat;
 }
 
-int EncodeImage(std::span<const uint8_t> block, FileFormat format, std::vector<uint8_t>& file) {
-  if (!file.empty()) return kBadArgument;
+int EncodeImage(std::span<const uint8_t> block, FileFormat format, int quality, std::vector<uint8_t>& file) {
+  if (!file.empty() || quality < 1 || quality > 100) return kBadArgument;
   int rc = kUnknownFormat;
   switch (format) {
-    case FileFormat::kJpeg: rc = EncodeJpeg(block, 90, file); break;
+    case FileFormat::kJpeg: rc = EncodeJpeg(block, quality, file); break;
     case FileFormat::kPng: rc = EncodePng(block, file); break;
     case FileFormat::kBmp: rc = EncodeBmp(block, file); break;
     case FileFormat::kTga: rc = EncodeTga(block, file); break;

@@ -61,11 +61,12 @@ FileFormat FormatForSaving(std::string_view path);
 // whose block would not fit a 32-bit process gives kTooLarge.
 int DecodeImage(std::span<const uint8_t> file, BlockAllocator& out);
 
-// Encodes a block as a whole file in the given format (JPEG at quality 90).
+// Encodes a block as a whole file in the given format; quality (1..100)
+// is used by the lossy formats (JPEG), kBadArgument outside that range.
 // BMP keeps the block as it is, palette included; the other formats take
 // palette, 16- and 32-bit blocks converted to 24 bits. The file bytes are
 // appended to an empty `file`.
-int EncodeImage(std::span<const uint8_t> block, FileFormat format, std::vector<uint8_t>& file);
+int EncodeImage(std::span<const uint8_t> block, FileFormat format, int quality, std::vector<uint8_t>& file);
 
 // Resize to width x height (each 1 or more). Mode 0: high quality (area
 // averaging when shrinking, bicubic when enlarging); mode 1: fast (for

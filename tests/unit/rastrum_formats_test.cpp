@@ -780,7 +780,7 @@ TEST(FormatDispatch, EncodeImageRoundTripsEveryWritableFormat) {
   const Bytes block = RandomBlock(24, 6, 4, 11);
   for (FileFormat format : {FileFormat::kPng, FileFormat::kBmp, FileFormat::kTga, FileFormat::kJpeg}) {
     Bytes file;
-    ASSERT_EQ(EncodeImage(block, format, file), kOk) << int(format);
+    ASSERT_EQ(EncodeImage(block, format, 90, file), kOk) << int(format);
     EXPECT_EQ(DetectFormat(file), format);
     const Decoded d = DecodeWith(DecodeImage, file);
     ASSERT_EQ(d.rc, kOk) << int(format);
@@ -799,15 +799,15 @@ TEST(FormatDispatch, EncodeImageRefusals) {
   const Bytes block = RandomBlock(24, 2, 2, 3);
   for (FileFormat format : {FileFormat::kGif, FileFormat::kPnm, FileFormat::kUnknown}) {
     Bytes file;
-    EXPECT_EQ(EncodeImage(block, format, file), kUnknownFormat) << int(format);
+    EXPECT_EQ(EncodeImage(block, format, 90, file), kUnknownFormat) << int(format);
     EXPECT_TRUE(file.empty());
   }
   Bytes used = {1};
-  EXPECT_EQ(EncodeImage(block, FileFormat::kBmp, used), kBadArgument);
+  EXPECT_EQ(EncodeImage(block, FileFormat::kBmp, 90, used), kBadArgument);
   for (FileFormat format : {FileFormat::kPng, FileFormat::kBmp, FileFormat::kTga, FileFormat::kJpeg}) {
     Bytes file;
-    EXPECT_EQ(EncodeImage({}, format, file), kBadArgument) << int(format);
-    EXPECT_EQ(EncodeImage(Bytes(block.begin(), block.end() - 1), format, file), kCorruptData) << int(format);
+    EXPECT_EQ(EncodeImage({}, format, 90, file), kBadArgument) << int(format);
+    EXPECT_EQ(EncodeImage(Bytes(block.begin(), block.end() - 1), format, 90, file), kCorruptData) << int(format);
     EXPECT_TRUE(file.empty());
   }
 }
