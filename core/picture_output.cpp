@@ -143,7 +143,7 @@ HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
 // Refreshes the EXIF segment and the camera data from the source file; a
 // failure there does not stop a save.
 void VuPicture::RefreshExifFromSource() {
-  UniqueBstr name(SysAllocStringLen(m_fileName.get() ? m_fileName.get() : L"", m_fileName.length()));
+  UniqueBstr name(SysAllocString(m_fileName.get() ? m_fileName.get() : L""));
   static_cast<IVuPicture*>(this)->ReadExif(name.get());
   // The read's own failure text is no concern of the save's caller.
   SetErrorInfo(0, nullptr);

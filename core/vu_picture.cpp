@@ -18,11 +18,12 @@ namespace {
 
 // A copy of a string member for a caller (null when empty).
 HRESULT CopyOut(const UniqueBstr& member, BSTR* out) {
-  if (member.length() == 0) {
+  const UINT length = SysStringLen(member.get());
+  if (length == 0) {
     *out = nullptr;
     return S_OK;
   }
-  *out = SysAllocStringLen(member.get(), member.length());
+  *out = SysAllocStringLen(member.get(), length);
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -143,7 +144,7 @@ STDMETHODIMP VuPicture::LoadFile(BSTR path) {
       m_bitCount = dib::LoadU16(lock.bytes() + 14);
     }
   }
-  UniqueBstr name(path ? SysAllocStringLen(path, SysStringLen(path)) : nullptr);
+  UniqueBstr name(path ? SysAllocString(path) : nullptr);
   m_fileName = std::move(name);
   m_orientation = OrientationOfFile(path);
   return S_OK;

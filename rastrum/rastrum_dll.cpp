@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rastrum/rastrum.h"
+#include "base/block_handle.h"
 #include "base/resource_guards.h"
 #include "base/files.h"
 #include "rastrum/portable/block_io.h"
@@ -33,9 +34,6 @@ using rastrum::kTooLarge;
 constexpr uint64_t kMaxFileBytes = 1ULL << 30;
 // The JPEG quality of saves through NimboSaveAsFile.
 constexpr int kSavedJpegQuality = 90;
-
-HGLOBAL ToHandle(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
-int32_t FromHandle(HGLOBAL h) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(h)); }
 
 // The new block of an operation: allocated movable and locked while the
 // core writes it; Release hands it over unlocked, otherwise it is freed.
@@ -71,7 +69,7 @@ class GlobalBlock final : public rastrum::BlockAllocator {
     GlobalUnlock(m_handle);
     m_bytes = nullptr;
     HGLOBAL h = m_handle;
-    int32_t value = FromHandle(h);
+    int32_t value = qb::FromHGlobal(h);
     if (value <= 0) return kOutOfMemory;  // freed by the destructor
     m_handle = nullptr;
     return value;
@@ -88,7 +86,7 @@ class InputBlock {
  public:
   explicit InputBlock(int32_t h) {
     if (h <= 0) return;
-    m_handle = ToHandle(h);
+    m_handle = qb::ToHGlobal(h);
     m_size = GlobalSize(m_handle);
     if (m_size == 0) return;
     m_bytes = static_cast<uint8_t*>(GlobalLock(m_handle));
@@ -165,7 +163,7 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
 // passed.
 int32_t __stdcall NimboFreeMemory(int32_t handle) {
   if (handle <= 0) return 0;
-  return GlobalFree(ToHandle(handle)) == nullptr ? 1 : kBadArgument;
+  return GlobalFree(qb::ToHGlobal(handle)) == nullptr ? 1 : kBadArgument;
 }
 
 int32_t __stdcall NimboResize(int32_t width, int32_t height, int32_t source, int32_t mode) {

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/process_counts.h"
+
 namespace {
 
 int g_passed = 0;
@@ -48,14 +50,8 @@ struct Counts {
 
 Counts Take() {
   Counts c;
-  MEMORY_BASIC_INFORMATION m;
-  for (char* p = nullptr; VirtualQuery(p, &m, sizeof m) == sizeof m;) {
-    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) c.privateBytes += m.RegionSize;
-    char* next = static_cast<char*>(m.BaseAddress) + m.RegionSize;
-    if (next <= p) break;
-    p = next;
-  }
-  for (UINT_PTR i = 1; i < 0x10000; ++i) c.gdi += GetObjectType(reinterpret_cast<HGDIOBJ>(i)) != 0;
+  c.privateBytes = qbtest::PrivateBytes();
+  c.gdi = qbtest::GdiObjects(qbtest::GdiCount::kAll);
   for (UINT_PTR i = 2; i < 0x10000; i += 2) {
     const HANDLE h = reinterpret_cast<HANDLE>(i);
     ICONINFO icon;
@@ -74,8 +70,7 @@ Counts Take() {
       if (icon.hbmColor) DeleteObject(icon.hbmColor);
     }
   }
-  DWORD flags;
-  for (UINT_PTR i = 4; i < 0x10000; i += 4) c.kernel += GetHandleInformation(reinterpret_cast<HANDLE>(i), &flags) != 0;
+  c.kernel = qbtest::KernelHandles();
   return c;
 }
 

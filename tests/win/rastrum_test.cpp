@@ -158,19 +158,12 @@ TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
   ScratchFolder scratch(L"rastrum-test-");
   // An 8-bit block: 5 x 3, four colours.
   const uint32_t stride = 8;
-  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 256 * 4 + stride * 3);
-  auto* p = static_cast<uint8_t*>(GlobalLock(g));
-  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(p);
-  header->biSize = 40;
-  header->biWidth = 5;
-  header->biHeight = 3;
-  header->biPlanes = 1;
-  header->biBitCount = 8;
+  NewDib dib(5, 3, 8, 256 * 4 + stride * 3);
+  uint8_t* p = dib.bytes();
   const uint8_t table[4][4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {10, 20, 30, 0}};
   std::memcpy(p + 40, table, sizeof(table));
   for (int i = 0; i < 15; ++i) p[40 + 1024 + (i / 5) * stride + i % 5] = static_cast<uint8_t>(i % 4);
-  GlobalUnlock(g);
-  const int32_t block = static_cast<int32_t>(reinterpret_cast<intptr_t>(g));
+  const int32_t block = dib.Done();
 
   ASSERT_GT(NimboSaveAsFile(block, scratch.PathA("p.bmp").c_str()), 0);
   const int32_t loaded = NimboLoadFile(scratch.PathA("p.bmp").c_str());
