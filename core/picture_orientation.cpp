@@ -1,5 +1,5 @@
 // The picture's EXIF orientation: read from its JPEG file by LoadFile,
-// carried on to modifiers' results, and undone by AutoOrient, which turns
+// carried on to modifiers' results (with the quality of lossy saves), and undone by AutoOrient, which turns
 // the pixels upright.
 #include <windows.h>
 
@@ -32,18 +32,22 @@ int OrientationOfFile(const wchar_t* path) {
   return exif::ReadOrientation(reader.exifBlock());
 }
 
-void VuPicture::CarryOrientation(int orientation) { m_orientation = orient::Normalised(orientation); }
+void VuPicture::CarryPictureSettings(int orientation, int quality) {
+  m_orientation = orient::Normalised(orientation);
+  put_Quality(quality);
+}
 
-void CarryOrientation(IVuPicture* source, IVuPicture* result) {
+void CarryPictureSettings(IVuPicture* source, IVuPicture* result) {
   if (!result) return;
-  LONG orientation = 1;
+  LONG orientation = 1, quality = 90;
   IVuPicture2* from = nullptr;
   if (source && SUCCEEDED(source->QueryInterface(IID_IVuPicture2, reinterpret_cast<void**>(&from))) && from) {
     if (FAILED(from->get_Orientation(&orientation))) orientation = 1;
+    if (FAILED(from->get_Quality(&quality))) quality = 90;
     from->Release();
   }
   // CreatePicture makes every result, so it is one of ours.
-  static_cast<VuPicture*>(static_cast<IVuPicture2*>(result))->CarryOrientation(orientation);
+  static_cast<VuPicture*>(static_cast<IVuPicture2*>(result))->CarryPictureSettings(orientation, quality);
 }
 
 STDMETHODIMP VuPicture::get_Orientation(LONG* value) {
