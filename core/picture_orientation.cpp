@@ -44,10 +44,26 @@ void CarryPictureSettings(IVuPicture* source, IVuPicture* result) {
   if (source && SUCCEEDED(source->QueryInterface(IID_IVuPicture2, reinterpret_cast<void**>(&from))) && from) {
     if (FAILED(from->get_Orientation(&orientation))) orientation = 1;
     if (FAILED(from->get_Quality(&quality))) quality = 90;
-    from->Release();
   }
   // CreatePicture makes every result, so it is one of ours.
-  static_cast<VuPicture*>(static_cast<IVuPicture2*>(result))->CarryPictureSettings(orientation, quality);
+  VuPicture* made = static_cast<VuPicture*>(static_cast<IVuPicture2*>(result));
+  made->CarryPictureSettings(orientation, quality);
+  // A source of this module (its vtable is the result's) without a file
+  // name was loaded from bytes, or made from such a picture: its metadata
+  // has no file to be read from again, so the result takes it over.
+  const auto vtable = [](const IVuPicture2* p) { return *reinterpret_cast<void* const*>(p); };
+  if (from && vtable(from) == vtable(made)) {
+    const VuPicture* picture = static_cast<const VuPicture*>(from);
+    BSTR name = nullptr;
+    if (SUCCEEDED(from->get_FileName(&name)) && !name) made->CarryMetadataOf(*picture);
+    SysFreeString(name);
+  }
+  if (from) from->Release();
+}
+
+void VuPicture::CarryMetadataOf(const VuPicture& source) {
+  m_exif.KeepAsOf(source.m_exif);
+  m_camera = source.m_camera;
 }
 
 STDMETHODIMP VuPicture::get_Orientation(LONG* value) {

@@ -87,6 +87,9 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   // orientation (1..8; anything else is 1) and the quality of lossy saves
   // (clamped to 1..100).
   void CarryPictureSettings(int orientation, int quality);
+  // Takes over the kept metadata segments and camera data of `source`, a
+  // picture loaded from bytes: its result has no file to read them from.
+  void CarryMetadataOf(const VuPicture& source);
 
  protected:
   bool AlsoPrimary(REFIID riid) const override { return riid == IID_IVuPicture; }

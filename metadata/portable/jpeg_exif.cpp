@@ -256,6 +256,14 @@ void JpegExifReader::Forget() {
   std::vector<JpegSegment>().swap(m_carried);
 }
 
+void JpegExifReader::KeepAsOf(const JpegExifReader& other) {
+  if (&other == this) return;
+  Forget();
+  m_exifBlock = other.m_exifBlock;
+  m_exifBlockSize = other.m_exifBlockSize;
+  m_carried = other.m_carried;
+}
+
 void JpegExifReader::ReleaseSegments() {
   for (JpegSegment& segment : m_jpegSegments) {
     std::vector<std::uint8_t>().swap(segment.data);

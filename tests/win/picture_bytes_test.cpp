@@ -152,6 +152,20 @@ TEST(PictureBytes, LoadBytesTakesEveryFormAndSaveBytesEqualsSaveAs) {
     ASSERT_GT(jpeg.size(), 10u);
     EXPECT_EQ(0, std::memcmp(&jpeg[6], "Exif", 4)) << "the EXIF segment is kept";
   }
+  // A modifier's result of a picture loaded from bytes has no file to read
+  // the camera data from: it takes over what the bytes carried.
+  ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+  ComPtr<IVuPicture> result;
+  ASSERT_EQ(S_OK, bright->Apply(fromBytes.Get(), result.GetAddressOf()));
+  ComPtr<IVuPicture2> result2;
+  ASSERT_EQ(S_OK, result->QueryInterface(IID_IVuPicture2, reinterpret_cast<void**>(result2.GetAddressOf())));
+  const std::vector<uint8_t> edited = Saved(result2.Get(), L".jpg");
+  ASSERT_GT(edited.size(), 10u);
+  EXPECT_EQ(0, std::memcmp(&edited[6], "Exif", 4)) << "the result keeps the EXIF segment";
+  BSTR make = nullptr;
+  EXPECT_EQ(S_OK, result->get_CameraMake(&make));
+  EXPECT_STREQ(L"NIKON CORPORATION", make);
+  SysFreeString(make);
   // A picture loaded from bytes without camera data drops what an earlier
   // load kept, and a round trip bytes -> picture -> bytes keeps the pixels.
   ComPtr<IVuPicture2> plain = NewPicture2();
