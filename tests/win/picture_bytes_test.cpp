@@ -247,6 +247,10 @@ TEST(PictureBytes, EachFailureHasItsOwnTrueDetail) {
   scratch.Write(L"text.jpg", std::vector<uint8_t>(300, 'x'));
   scratch.Write(L"huge.jpg", huge);
   scratch.Folder(L"folder.jpg");
+  // A file another program holds open without sharing it.
+  scratch.Write(L"held.jpg", jpeg);
+  const HANDLE held = CreateFileW(scratch.Path(L"held.jpg").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
   enum Kind { kLoadFile, kLoadBytes, kSaveAs, kSaveBytes };
   VARIANT square;
@@ -276,6 +280,7 @@ TEST(PictureBytes, EachFailureHasItsOwnTrueDetail) {
       {kLoadFile, scratch.Path(L"missing.jpg"), nullptr, DISP_E_EXCEPTION, L"does not exist"},
       {kLoadFile, scratch.Path(L"no folder\\x.jpg"), nullptr, DISP_E_EXCEPTION, L"The folder of"},
       {kLoadFile, scratch.Path(L"folder.jpg"), nullptr, DISP_E_EXCEPTION, L"is a folder"},
+      {kLoadFile, scratch.Path(L"held.jpg"), nullptr, DISP_E_EXCEPTION, L"access is denied"},
       {kLoadFile, scratch.Path(L"empty.jpg"), nullptr, DISP_E_EXCEPTION, L"is empty"},
       {kLoadFile, scratch.Path(L"truncated.jpg"), nullptr, DISP_E_EXCEPTION, L"damaged or truncated"},
       {kLoadFile, scratch.Path(L"text.jpg"), nullptr, DISP_E_EXCEPTION, L"is not an image"},
@@ -332,4 +337,5 @@ TEST(PictureBytes, EachFailureHasItsOwnTrueDetail) {
     EXPECT_EQ(L"", Detail(p.Get()));
   }
   for (VARIANT* v : {&square, &longs, &text, &empty, &cut, &junk, &big}) VariantClear(v);
+  CloseHandle(held);
 }
