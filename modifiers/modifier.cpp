@@ -38,7 +38,7 @@ HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IV
   UniqueBstr name;
   if (source) source->get_FileName(name.put());
   if (names == NamePolicy::kAlways || SysStringLen(name.get()) > 0) picture->put_FileName(name.get());
-  CarryOrientation(source, picture.Get());
+  CarryPictureSettings(source, picture.Get());
   *result = picture.Detach();
   return S_OK;
 }

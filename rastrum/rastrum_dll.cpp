@@ -158,6 +158,45 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
   return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
 }
 
+// An image file held by the caller, decoded as NimboLoadFile decodes a file,
+// with the same limit on its size.
+int32_t __stdcall NimboLoadMemory(const uint8_t* data, uint32_t size) {
+  if (!data && size != 0) return kBadArgument;
+  if (size == 0) return kCorruptData;
+  if (size > kMaxFileBytes) return kTooLarge;
+  GlobalBlock out;
+  return out.Finish(rastrum::DecodeImage(std::span<const uint8_t>(data, size), out));
+}
+
+// The file NimboSaveAsFile would write to `name`, with lossy formats at the
+// given quality, in a new block: its length (32 bits, little-endian), then
+// its bytes.
+int32_t __stdcall NimboSaveAsMemory(int32_t handle, const char* name, int32_t quality) {
+  if (!name || !*name || quality < 1 || quality > 100) return kBadArgument;
+  rastrum::FileFormat format = rastrum::FormatForSaving(name);
+  if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
+  std::vector<uint8_t> bytes;
+  int status;
+  {
+    InputBlock in(handle);
+    if (!in.ok()) return kBadArgument;
+    try {
+      status = rastrum::EncodeImage(in.span(), format, quality, bytes);
+    } catch (const std::bad_alloc&) {
+      status = kOutOfMemory;
+    }
+  }
+  if (status != kOk) return status;
+  if (bytes.size() > 0x7FFFFFFF - 4) return kTooLarge;
+  GlobalBlock out;
+  uint8_t* p = out.Allocate(bytes.size() + 4);
+  if (!p) return kOutOfMemory;
+  const uint32_t length = static_cast<uint32_t>(bytes.size());
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(length >> (8 * i));
+  std::memcpy(p + 4, bytes.data(), bytes.size());
+  return out.Finish(kOk);
+}
+
 // Frees any movable global block, whoever allocated it. 0 and failure
 // values are ignored, so a field holding the result of a failed load can be
 // passed.

@@ -94,7 +94,24 @@ qb_winpath() { local p="$1"; printf 'Z:%s\n' "${p//\//\\}"; }
 qb_install_into_prefix() {
   qb_log "installing Quillbox into the prefix"
   (cd "$QB_WIN32" && wine cmd /c install.cmd) || return 1
+  qb_register_ado_typelib
   wineserver -w
+}
+
+# ADODB.Stream for scripts, as web pages hand uploads to Quillbox. Wine's
+# msado15 serves its objects' IDispatch from type library version 1.0 of
+# its library id, but the library it carries (and registers) is 2.8, so
+# every late-bound call fails with TYPE_E_LIBNOTREGISTERED. The same IDL,
+# which Wine ships, built as version 1.0 and registered, makes them work.
+qb_register_ado_typelib() {
+  local idl=/usr/include/wine/wine/windows/msado15_backcompat.idl tlb="$QB_WIN32/adodb-1.0.tlb"
+  [ -f "$idl" ] && [ -f "$QB_WIN32/regtlb.exe" ] || return 0
+  if [ ! -f "$tlb" ]; then
+    sed 's/^    version(2\.8)$/    version(1.0)/' "$idl" >"$QB_WIN32/adodb-1.0.idl" &&
+      i686-w64-mingw32-widl --win32 -I/usr/include/wine/wine/windows -L/usr/lib/i386-linux-gnu/wine/i386-windows \
+        -t -o "$tlb" "$QB_WIN32/adodb-1.0.idl" 2>/dev/null || return 0
+  fi
+  wine "$QB_WIN32/regtlb.exe" /s "$(qb_winpath "$tlb")" || true
 }
 
 # Real camera files: the JPEGs of Debian's BSD-licensed package

@@ -108,6 +108,24 @@ bool JpegExifReader::AllocateSegment(std::vector<std::uint8_t>& buffer, std::siz
   return true;
 }
 
+void JpegExifReader::Forget() {
+  ReleaseSegments();
+  m_exifBigEndian = 0;
+  m_exifPixelDimension = 0;
+  m_exifError.clear();
+  std::vector<std::uint8_t>().swap(m_exifBlock);
+  m_exifBlockSize = 0;
+  std::vector<JpegSegment>().swap(m_carried);
+}
+
+void JpegExifReader::KeepAsOf(const JpegExifReader& other) {
+  if (&other == this) return;
+  Forget();
+  m_exifBlock = other.m_exifBlock;
+  m_exifBlockSize = other.m_exifBlockSize;
+  m_carried = other.m_carried;
+}
+
 void JpegExifReader::ReleaseSegments() {
   for (JpegSegment& segment : m_jpegSegments) {
     std::vector<std::uint8_t>().swap(segment.data);

@@ -1,6 +1,6 @@
 // The soak: every modifier class applied over and over in one process to a
 // small picture and to a 12-megapixel one, with loads, saves, clipboard
-// round trips, renders and card packs in between, through the registered
+// round trips, byte arrays out and in, renders and card packs in between, through the registered
 // server and late binding, as a script host uses it. The process's private
 // bytes, GDI objects, USER objects and kernel handles must come back to
 // where they were after one warm-up round, and the server must agree to be
@@ -249,6 +249,21 @@ struct Run {
     Expect(p.Call(L"ReadExif", {Text(photo)}), "ReadExif");
     Expect(p.Call(L"SaveAs", {Text(out + L"\\soak"), Text(L".jpg")}), "SaveAs .jpg");
     Expect(p.Call(L"SaveFile", {Text(out + L"\\soak.png"), Long(0)}), "SaveFile .png");
+    // Bytes out and in again, and arrays refused: a 2-D array and an empty one.
+    VARIANT bytes;
+    VariantInit(&bytes);
+    Expect(p.Invoke(L"SaveBytes", DISPATCH_METHOD, {Text(L".jpg")}, &bytes), "SaveBytes .jpg");
+    Object fromBytes(L"Quillbox.VuPicture.1");
+    Expect(fromBytes.Call(L"LoadBytes", {bytes}), "LoadBytes");  // the call clears the array
+    SAFEARRAYBOUND square[2] = {{4, 0}, {4, 0}};
+    VARIANT refused;
+    VariantInit(&refused);
+    refused.vt = VT_ARRAY | VT_UI1;
+    refused.parray = SafeArrayCreate(VT_UI1, 2, square);
+    Check(fromBytes.Call(L"LoadBytes", {refused}) == DISP_E_EXCEPTION, "LoadBytes refuses a 2-D array");
+    refused.vt = VT_ARRAY | VT_UI1;
+    refused.parray = SafeArrayCreateVector(VT_UI1, 0, 0);
+    Check(fromBytes.Call(L"LoadBytes", {refused}) == DISP_E_EXCEPTION, "LoadBytes refuses an empty array");
     Expect(p.Call(L"CopyToClipboard"), "CopyToClipboard");
     Object pasted(L"Quillbox.VuPicture.1");
     Expect(pasted.Call(L"PasteFromClipboard"), "PasteFromClipboard");

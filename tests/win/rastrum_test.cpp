@@ -129,6 +129,44 @@ TEST(Rastrum, LoadFailuresHaveTheirValues) {
   FreeBlocks({source});
 }
 
+// The memory forms decode and encode exactly as the file forms do, with
+// the same failure values; the encoded block is the file's length, then
+// its bytes, and the quality reaches the JPEG encoder.
+TEST(Rastrum, MemoryFormsMatchTheFileForms) {
+  ScratchFolder scratch(L"rastrum-test-");
+  const int32_t source = PhotoLike(33, 21);
+  for (const char* name : {"a.png", "b.jpg", "c.bmp"}) {
+    SCOPED_TRACE(name);
+    ASSERT_GT(NimboSaveAsFile(source, scratch.PathA(name).c_str()), 0);
+    const std::vector<uint8_t> file = scratch.Read(std::wstring(name, name + 5));
+    const int32_t encoded = NimboSaveAsMemory(source, name, 90);
+    ASSERT_GT(encoded, 0);
+    const std::vector<uint8_t> block = Bytes(encoded);
+    ASSERT_GE(block.size(), 4 + file.size());
+    uint32_t length = 0;
+    std::memcpy(&length, block.data(), 4);
+    EXPECT_EQ(file.size(), length);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), block.begin() + 4));
+    const int32_t fromFile = NimboLoadFile(scratch.PathA(name).c_str());
+    const int32_t fromMemory = NimboLoadMemory(file.data(), static_cast<uint32_t>(file.size()));
+    ASSERT_GT(fromMemory, 0);
+    EXPECT_EQ(Read(fromFile).bgr, Read(fromMemory).bgr);
+    FreeBlocks({encoded, fromFile, fromMemory});
+  }
+  const int32_t low = NimboSaveAsMemory(source, "d.jpg", 10), high = NimboSaveAsMemory(source, "e.jpg", 100);
+  ASSERT_GT(low, 0);
+  ASSERT_GT(high, 0);
+  EXPECT_LT(Bytes(low).size(), Bytes(high).size());
+  FreeBlocks({low, high});
+  const uint8_t text[] = "plain text, not a picture";
+  EXPECT_EQ(rastrum::kUnknownFormat, NimboLoadMemory(text, sizeof text));
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadMemory(text, 0));
+  EXPECT_EQ(rastrum::kUnknownFormat, NimboSaveAsMemory(source, "f.gif", 90));
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsMemory(source, "g.jpg", 0));
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsMemory(0, "h.png", 90));
+  FreeBlocks({source});
+}
+
 TEST(Rastrum, AFailedSaveLeavesTheFileThatWasThere) {
   ScratchFolder scratch(L"rastrum-test-");
   const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
