@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,20 @@ int32_t CopyBlock(int32_t source) {
   return out.Finish(kOk);
 }
 
+// Runs an export's body. The codecs let std::bad_alloc through (and a
+// vector asked to outgrow its limit throws std::length_error): here, where
+// the library is entered, either becomes the out-of-memory failure.
+template <typename Body>
+int32_t OutOfMemoryGuarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -138,8 +153,10 @@ int32_t __stdcall NimboLoadFile(const char* path) {
   std::vector<uint8_t> data;
   int status = ReadImageFile(path, data);
   if (status != kOk) return status;
-  GlobalBlock out;
-  return out.Finish(rastrum::DecodeImage(data, out));
+  return OutOfMemoryGuarded([&] {
+    GlobalBlock out;
+    return out.Finish(rastrum::DecodeImage(data, out));
+  });
 }
 
 // 1 when the whole file was written, a failure value otherwise.
@@ -149,15 +166,12 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
   if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
   InputBlock in(handle);
   if (!in.ok()) return kBadArgument;
-  std::vector<uint8_t> bytes;
-  int status;
-  try {
-    status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
-  } catch (const std::bad_alloc&) {
-    status = kOutOfMemory;
-  }
-  if (status != kOk) return status;
-  return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
+  return OutOfMemoryGuarded([&] {
+    std::vector<uint8_t> bytes;
+    const int status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
+    if (status != kOk) return status;
+    return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
+  });
 }
 
 // Frees any movable global block, whoever allocated it. 0 and failure
