@@ -75,10 +75,23 @@ bool IsPnm(std::span<const uint8_t> file) {
   return file.size() >= 3 && file[0] == 'P' && file[1] >= '1' && file[1] <= '6' && IsPnmSpace(file[2]);
 }
 
+// RIFF, a 32-bit size, then the WEBP form type.
+bool IsWebp(std::span<const uint8_t> file) {
+  return file.size() >= 12 && StartsWith(file, "RIFF") && std::memcmp(file.data() + 8, "WEBP", 4) == 0;
+}
+
+// Classic and BigTIFF, either byte order.
+bool IsTiff(std::span<const uint8_t> file) {
+  return StartsWith(file, std::string_view("II*\0", 4)) || StartsWith(file, std::string_view("MM\0*", 4)) ||
+         StartsWith(file, std::string_view("II+\0", 4)) || StartsWith(file, std::string_view("MM\0+", 4));
+}
+
 constexpr std::string_view kJpegExtensions[] = {"jpg", "jpeg", "jpe", "jfif"};
 constexpr std::string_view kPngExtensions[] = {"png"};
 constexpr std::string_view kBmpExtensions[] = {"bmp"};
 constexpr std::string_view kTgaExtensions[] = {"tga"};
+constexpr std::string_view kWebpExtensions[] = {"webp"};
+constexpr std::string_view kTiffExtensions[] = {"tif", "tiff"};
 
 // The lossless encoders have no use for the quality.
 template <int (*Encode)(std::span<const uint8_t>, std::vector<uint8_t>&)>
@@ -92,6 +105,8 @@ constexpr Codec kCodecs[] = {
     {FileFormat::kBmp, "BMP", IsBmp, kBmpExtensions, DecodeBmp, IgnoringQuality<EncodeBmp>, 1},
     {FileFormat::kGif, "GIF", IsGif, {}, DecodeGif, nullptr, 1},
     {FileFormat::kPnm, "PNM", IsPnm, {}, DecodePnm, nullptr, 1},
+    {FileFormat::kWebp, "WebP", IsWebp, kWebpExtensions, DecodeWebp, EncodeWebp, 100},
+    {FileFormat::kTiff, "TIFF", IsTiff, kTiffExtensions, DecodeTiff, IgnoringQuality<EncodeTiff>, 1},
     // Last: without a signature, a TGA header could match almost anything.
     {FileFormat::kTga, "TGA", IsPlausibleTga, kTgaExtensions, DecodeTga, IgnoringQuality<EncodeTga>, 1},
 };
