@@ -45,7 +45,8 @@ std::span<const Codec> Codecs();
 const Codec* CodecOf(FileFormat format);
 
 // JPEG through libjpeg-turbo: baseline and progressive, grey, colour and
-// CMYK/YCCK files give 24-bit blocks; JFIF density becomes resolution.
+// CMYK/YCCK files give 24-bit blocks (CMYK through the file's own ICC
+// profile with Little CMS when it has one); JFIF density becomes resolution.
 int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
 
