@@ -73,8 +73,9 @@ int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeWebp(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
 
 // TIFF through libtiff: the first page, strips or tiles, 1 to 16 bits a
-// sample, grey, RGB, palette, CMYK, YCbCr; no compression, LZW, Deflate,
-// PackBits, JPEG or CCITT. Saved Deflate-compressed as grey, palette or RGB
+// sample, grey, RGB, palette, CMYK (8-bit CMYK through its own ICC
+// profile when it has one), YCbCr; no compression, LZW, Deflate, PackBits,
+// JPEG or CCITT. Saved Deflate-compressed as grey, palette or RGB
 // as the block is.
 int DecodeTiff(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file);

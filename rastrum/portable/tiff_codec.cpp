@@ -16,11 +16,13 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 
 #include <tiffio.h>
 
 #include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
+#include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
 
 namespace rastrum {
@@ -139,6 +141,53 @@ bool StrilesInsideFile(TIFF* tif, uint64_t fileSize) {
   return true;
 }
 
+// libtiff's RGBA reader with the inks of 8-bit CMYK stored together sent
+// through the file's CMYK profile instead of its plain formula. The reader
+// comes first, so that its put routine finds the rest from its pointer.
+struct ProfiledReader {
+  TIFFRGBAImage image;
+  CmykTransform transform;
+  uint8_t* cmyk;  // a row of the width each, in the caller's vectors
+  uint8_t* bgr;
+};
+static_assert(std::is_standard_layout_v<ProfiledReader>);
+
+void PutProfiledCmyk(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
+                     int32_t fromskew, int32_t toskew, unsigned char* pp) {
+  auto* reader = reinterpret_cast<ProfiledReader*>(image);
+  const int samples = image->samplesperpixel;
+  for (; h > 0; --h) {
+    for (uint32_t x = 0; x < w; ++x) std::memcpy(reader->cmyk + 4 * x, pp + size_t{x} * samples, 4);
+    CmykRowThroughProfile(reader->transform, reader->cmyk, reader->bgr, w);
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint8_t* p = &reader->bgr[3 * x];
+      *cp++ = uint32_t{p[2]} | uint32_t{p[1]} << 8 | uint32_t{p[0]} << 16 | 0xFF000000u;
+    }
+    cp += toskew;
+    pp += (static_cast<int64_t>(w) + fromskew) * samples;
+  }
+}
+
+// Sends the reader's CMYK through the file's profile when it is 8-bit CMYK
+// with its inks together and a CMYK profile; `rows` holds its two rows.
+void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<uint8_t>& rows) {
+  uint16_t photometric = 0, inkSet = INKSET_CMYK;
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+  uint32_t iccBytes = 0;
+  void* icc = nullptr;
+  if (photometric != PHOTOMETRIC_SEPARATED || inkSet != INKSET_CMYK || reader.image.bitspersample != 8 ||
+      reader.image.samplesperpixel < 4 || !reader.image.isContig || !reader.image.put.contig ||
+      !TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccBytes, &icc) || !icc)
+    return;
+  reader.transform = OpenCmykTransform(std::span(static_cast<const uint8_t*>(icc), iccBytes), false);
+  if (!reader.transform) return;
+  rows.resize(size_t{width} * 7);
+  reader.cmyk = rows.data();
+  reader.bgr = rows.data() + size_t{width} * 4;
+  reader.image.put.contig = PutProfiledCmyk;
+}
+
 int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
   uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
@@ -158,13 +207,20 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
   if (!StrilesInsideFile(tif, fileSize)) return kCorruptData;
 
   char message[1024];
-  TIFFRGBAImage image;
+  ProfiledReader reader{};
+  std::vector<uint8_t> profiledRows;
+  struct Closer {
+    ProfiledReader* reader;
+    ~Closer() { CloseCmykTransform(reader->transform); }
+  } closer{&reader};
+  TIFFRGBAImage& image = reader.image;
   if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&image, tif, 0, message)) return kCorruptData;
   struct Ender {
     TIFFRGBAImage* image;
     ~Ender() { TIFFRGBAImageEnd(image); }
   } ender{&image};
   image.req_orientation = ORIENTATION_TOPLEFT;
+  UseProfile(tif, reader, width, profiledRows);
 
   float xRes = 0, yRes = 0;
   uint16_t resUnit = RESUNIT_INCH;
