@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,20 @@ int32_t CopyBlock(int32_t source) {
   return out.Finish(kOk);
 }
 
+// Runs an export's body. The codecs let std::bad_alloc through (and a
+// vector asked to outgrow its limit throws std::length_error): here, where
+// the library is entered, either becomes the out-of-memory failure.
+template <typename Body>
+int32_t OutOfMemoryGuarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -136,8 +151,10 @@ int32_t __stdcall NimboLoadFile(const char* path) {
   std::vector<uint8_t> data;
   int status = ReadImageFile(path, data);
   if (status != kOk) return status;
-  GlobalBlock out;
-  return out.Finish(rastrum::DecodeImage(data, out));
+  return OutOfMemoryGuarded([&] {
+    GlobalBlock out;
+    return out.Finish(rastrum::DecodeImage(data, out));
+  });
 }
 
 // 1 when the whole file was written, a failure value otherwise.
@@ -147,15 +164,12 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
   if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
   InputBlock in(handle);
   if (!in.ok()) return kBadArgument;
-  std::vector<uint8_t> bytes;
-  int status;
-  try {
-    status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
-  } catch (const std::bad_alloc&) {
-    status = kOutOfMemory;
-  }
-  if (status != kOk) return status;
-  return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
+  return OutOfMemoryGuarded([&] {
+    std::vector<uint8_t> bytes;
+    const int status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
+    if (status != kOk) return status;
+    return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
+  });
 }
 
 // An image file held by the caller, decoded as NimboLoadFile decodes a file,
@@ -164,8 +178,10 @@ int32_t __stdcall NimboLoadMemory(const uint8_t* data, uint32_t size) {
   if (!data && size != 0) return kBadArgument;
   if (size == 0) return kCorruptData;
   if (size > kMaxFileBytes) return kTooLarge;
-  GlobalBlock out;
-  return out.Finish(rastrum::DecodeImage(std::span<const uint8_t>(data, size), out));
+  return OutOfMemoryGuarded([&] {
+    GlobalBlock out;
+    return out.Finish(rastrum::DecodeImage(std::span<const uint8_t>(data, size), out));
+  });
 }
 
 // The file NimboSaveAsFile would write to `name`, with lossy formats at the
@@ -175,26 +191,23 @@ int32_t __stdcall NimboSaveAsMemory(int32_t handle, const char* name, int32_t qu
   if (!name || !*name || quality < 1 || quality > 100) return kBadArgument;
   rastrum::FileFormat format = rastrum::FormatForSaving(name);
   if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
-  std::vector<uint8_t> bytes;
-  int status;
-  {
-    InputBlock in(handle);
-    if (!in.ok()) return kBadArgument;
-    try {
-      status = rastrum::EncodeImage(in.span(), format, quality, bytes);
-    } catch (const std::bad_alloc&) {
-      status = kOutOfMemory;
+  return OutOfMemoryGuarded([&]() -> int32_t {
+    std::vector<uint8_t> bytes;
+    {
+      InputBlock in(handle);
+      if (!in.ok()) return kBadArgument;
+      const int status = rastrum::EncodeImage(in.span(), format, quality, bytes);
+      if (status != kOk) return status;
     }
-  }
-  if (status != kOk) return status;
-  if (bytes.size() > 0x7FFFFFFF - 4) return kTooLarge;
-  GlobalBlock out;
-  uint8_t* p = out.Allocate(bytes.size() + 4);
-  if (!p) return kOutOfMemory;
-  const uint32_t length = static_cast<uint32_t>(bytes.size());
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(length >> (8 * i));
-  std::memcpy(p + 4, bytes.data(), bytes.size());
-  return out.Finish(kOk);
+    if (bytes.size() > 0x7FFFFFFF - 4) return kTooLarge;
+    GlobalBlock out;
+    uint8_t* p = out.Allocate(bytes.size() + 4);
+    if (!p) return kOutOfMemory;
+    const uint32_t length = static_cast<uint32_t>(bytes.size());
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(length >> (8 * i));
+    std::memcpy(p + 4, bytes.data(), bytes.size());
+    return out.Finish(kOk);
+  });
 }
 
 // Frees any movable global block, whoever allocated it. 0 and failure
