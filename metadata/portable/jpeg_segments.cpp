@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "metadata/portable/color_profile.h"
+
 namespace qb::exif {
 
 namespace {
@@ -77,7 +79,10 @@ JpegExifReader::WalkResult JpegExifReader::Read(ByteStream& stream, ExifInfo& in
   m_carriedBytesOfWalk = 0;
   m_carriedOverflow = false;
   const bool reached = WalkJpegSegments(stream, info);
-  if (reached) m_carried.swap(m_carriedOfWalk);
+  if (reached) {
+    DropNonRgbProfile(m_carriedOfWalk);
+    m_carried.swap(m_carriedOfWalk);
+  }
   std::vector<JpegSegment>().swap(m_carriedOfWalk);
   return reached ? WalkResult::kReachedImage : WalkResult::kFailed;
 }
