@@ -3,7 +3,7 @@
 # script saves the edited sample photo as JPEG (camera data kept) and PNG;
 # djpeg must decode the JPEG, exiftool must see the source's camera data in
 # it, and the file must open with one EXIF segment right after its
-# start-of-image marker. A copy of the photo given an ICC profile of three
+# start-of-image marker. A copy of the photo given an RGB ICC profile of three
 # chunks (from icc-profiles-free), XMP and IPTC, zoomed and saved as JPEG,
 # must carry every one of those segments byte for byte, with EXIF pixel
 # dimensions of the saved size and a thumbnail of the saved picture. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine
@@ -65,7 +65,15 @@ check "the example read the camera data back" grep -q "NIKON CORPORATION NIKON D
 
 # The source's metadata kinds, each kept whole and in order, in a zoomed save.
 source="$out/metadata.jpg"
-exiftool -q -o "$source" "-ICC_Profile<=/usr/share/color/icc/LCMSLABI.ICM" -XMP-dc:Subject=quillbox \
+# An RGB profile (only one of those is carried into an RGB save) made
+# long enough for three chunks: sRGB with unused space after its tags, its
+# size field and (cleared) profile ID made to agree.
+profile="$out/long-srgb.icc"
+python3 -c 'import sys
+d = bytearray(open("/usr/share/color/icc/sRGB.icc", "rb").read()) + bytes(140000)
+d[0:4] = len(d).to_bytes(4, "big"); d[84:100] = bytes(16)
+open(sys.argv[1], "wb").write(d)' "$profile"
+exiftool -q -o "$source" "-ICC_Profile<=$profile" -XMP-dc:Subject=quillbox \
   -IPTC:Keywords=quillbox -IPTCDigest=new "$photo"
 cat >"$out/zoomed.vbs" <<'EOF2'
 Set picture = CreateObject("Quillbox.VuPicture.1")
