@@ -75,6 +75,8 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   STDMETHODIMP get_HasImage(LONG* value) override;
   STDMETHODIMP get_Orientation(LONG* value) override;
   STDMETHODIMP AutoOrient() override;
+  STDMETHODIMP ExifValue(VARIANT tag, VARIANT* value) override;
+  STDMETHODIMP ExifTags(VARIANT* names) override;
 
   // Sets the orientation a modifier's result carries on from its source
   // (1..8; anything else is 1).

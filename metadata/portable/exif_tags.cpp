@@ -65,6 +65,9 @@ constexpr TagName kNames[] = {
     {Directory::kIfd0, 0x9C9D, "XPAuthor"},
     {Directory::kIfd0, 0x9C9E, "XPKeywords"},
     {Directory::kIfd0, 0x9C9F, "XPSubject"},
+    {Directory::kIfd0, 0xC4A5, "PrintIM"},
+    {Directory::kIfd0, 0xEA1C, "Padding"},
+    {Directory::kIfd0, 0xEA1D, "OffsetSchema"},
     {Directory::kExif, 0x829A, "ExposureTime"},
     {Directory::kExif, 0x829D, "FNumber"},
     {Directory::kExif, 0x8822, "ExposureProgram"},
@@ -388,7 +391,12 @@ std::u16string Text(std::span<const std::uint8_t> bytes) {
 // A comment with its 8-byte character-code prefix ("ASCII", "UNICODE",
 // "JIS" or zeros for undefined).
 std::u16string CodedText(std::span<const std::uint8_t> bytes, bool big) {
-  if (bytes.size() < 8) return Text(bytes);
+  static const std::uint8_t kUndefined[8] = {};
+  if (bytes.size() < 8 || !(std::memcmp(bytes.data(), "ASCII\0\0\0", 8) == 0 ||
+                            std::memcmp(bytes.data(), "UNICODE\0", 8) == 0 ||
+                            std::memcmp(bytes.data(), "JIS\0\0\0\0\0", 8) == 0 ||
+                            std::memcmp(bytes.data(), kUndefined, 8) == 0))
+    return Text(bytes);  // no prefix: the text from the first byte
   const std::span<const std::uint8_t> body = bytes.subspan(8);
   if (std::memcmp(bytes.data(), "UNICODE\0", 8) == 0) {
     std::u16string text = Utf16(body, big);
@@ -439,6 +447,25 @@ ExifNumber NumberAt(const Tiff& tiff, std::uint64_t at, int format) {
   }
 }
 
+// The unsigned decimal numbers in a text ("12", "0.5", ".5"), at most three.
+std::vector<double> NumbersInText(const std::u16string& text) {
+  std::vector<double> numbers;
+  std::size_t i = 0;
+  while (i < text.size() && numbers.size() < 3) {
+    const auto digit = [&](std::size_t k) { return k < text.size() && text[k] >= u'0' && text[k] <= u'9'; };
+    if (!digit(i) && !(text[i] == u'.' && digit(i + 1))) {
+      ++i;
+      continue;
+    }
+    double whole = 0, scale = 0.1;
+    for (; digit(i); ++i) whole = whole * 10 + (text[i] - u'0');
+    if (i < text.size() && text[i] == u'.')
+      for (++i; digit(i); ++i, scale /= 10) whole += (text[i] - u'0') * scale;
+    numbers.push_back(whole);
+  }
+  return numbers;
+}
+
 // Degrees, minutes and seconds as signed decimal degrees.
 ExifTagValue Degrees(ExifTagValue dms, const std::vector<Entry>& entries, const Tiff& tiff, std::uint16_t refTag) {
   double degrees = 0, scale = 1;
@@ -464,6 +491,15 @@ ExifTagValue Decode(const Entry& e, const std::vector<Entry>& entries, const Tif
   if (e.format == kAscii) {
     v.kind = ExifTagValue::Kind::kText;
     v.text = Text(bytes);
+    // Some phones write the position as text ("52,00000,50,00000,34,01180"):
+    // its first three numbers are degrees, minutes and seconds, as exiftool
+    // reads them.
+    if (gps && (e.tag == kTagGpsLatitude || e.tag == kTagGpsLongitude)) {
+      ExifTagValue dms;
+      for (const double n : NumbersInText(v.text)) dms.numbers.push_back(Real(n));
+      if (!dms.numbers.empty())
+        return Degrees(std::move(dms), entries, tiff, e.tag == kTagGpsLatitude ? kTagGpsLatitudeRef : kTagGpsLongitudeRef);
+    }
     return v;
   }
   if (!gps && e.format == kByte && e.tag >= 0x9C9B && e.tag <= 0x9C9F) {
@@ -497,15 +533,20 @@ ExifTagValue Decode(const Entry& e, const std::vector<Entry>& entries, const Tif
   return v;
 }
 
-// The first entry of the tag in the directories asked for.
+// The tag in the first of the directories asked for that holds it.
 std::optional<ExifTagValue> Find(std::span<const std::uint8_t> segment, std::uint16_t tag,
                                  std::initializer_list<Directory> directories) {
   const std::optional<Tiff> tiff = TiffOf(segment);
   if (!tiff) return std::nullopt;
   const std::vector<Entry> entries = ReadEntries(*tiff);
-  for (const Directory d : directories)
+  for (const Directory d : directories) {
+    // A tag stored twice in one directory: the later entry counts, as
+    // exiftool reads it.
+    const Entry* found = nullptr;
     for (const Entry& e : entries)
-      if (e.directory == d && e.tag == tag) return Decode(e, entries, *tiff);
+      if (e.directory == d && e.tag == tag) found = &e;
+    if (found) return Decode(*found, entries, *tiff);
+  }
   return std::nullopt;
 }
 

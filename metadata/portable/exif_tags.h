@@ -14,7 +14,7 @@
 // (ISOSpeedRatings and PhotographicSensitivity for ISO, DateTime for
 // ModifyDate, PixelXDimension for ExifImageWidth, ...). Names are matched
 // without regard to case. A tag without a name here is listed as its number
-// in hex ("0xC4A5") and found by number.
+// in hex ("0xC6D2") and found by number.
 //
 // Safety: the segment is only read, through checked offsets; a directory
 // that does not lie wholly inside the block is not read, each directory is
@@ -55,7 +55,8 @@ struct ExifNumber {
 //             (MakerNote, CFAPattern, ...), as stored.
 // GPSLatitude and GPSLongitude are one number: signed decimal degrees
 // (degrees + minutes / 60 + seconds / 3600, negative when GPSLatitudeRef is
-// "S" or GPSLongitudeRef is "W").
+// "S" or GPSLongitudeRef is "W"), also when a phone wrote them as text
+// (its first three numbers are taken, as exiftool takes them).
 struct ExifTagValue {
   enum class Kind { kNumbers, kText, kBytes };
   Kind kind = Kind::kNumbers;
@@ -70,7 +71,7 @@ struct ExifTagValue {
 std::optional<std::uint16_t> ExifTagNumber(std::string_view name);
 
 // The value of the tag in the first directory (IFD0, Exif, GPS) that holds
-// it; a GPS name is looked for in the GPS directory only, any other name in
+// it (the later entry when a directory holds it twice); a GPS name is looked for in the GPS directory only, any other name in
 // IFD0 and the Exif directory. nullopt when the segment has no sound TIFF
 // block, no such tag, or the tag's value lies outside the block or holds
 // nothing.

@@ -114,7 +114,7 @@ Block Camera(bool big) {
             {0x0131, 2, 5, Block::Text("\xE9t\xE9 ")},            // not UTF-8: Latin-1
             {0x011A, 5, 1, b.U32({300, 1})},
             {0x9C9B, 1, 6, xp},
-            {0xC4A5, 7, 4, {1, 2, 3, 4}}};
+            {0xC6D2, 7, 4, {1, 2, 3, 4}}};
   b.exif = {{0x829A, 5, 1, b.U32({1, 125})},
             {0x8827, 3, 1, b.U16({200})},
             {0x9000, 7, 4, {'0', '2', '3', '0'}},
@@ -186,7 +186,7 @@ TEST(ExifTags, ValuesOfEveryKindByNameAndNumberInBothByteOrders) {
     // The names present, IFD0's first; an unnamed tag by its number.
     const std::vector<std::string> names = ExifTagNames(s);
     const std::vector<std::string> want = {
-        "Make", "Model", "Software", "XResolution", "XPTitle", "0xC4A5", "ExifOffset", "GPSInfo",
+        "Make", "Model", "Software", "XResolution", "XPTitle", "0xC6D2", "ExifOffset", "GPSInfo",
         "ExposureTime", "ISO", "ExifVersion", "ComponentsConfiguration", "ExposureCompensation",
         "SubjectDistance", "SubjectArea", "MakerNote", "UserComment", "LensModel", "GPSVersionID",
         "GPSLatitudeRef", "GPSLatitude", "GPSLongitudeRef", "GPSLongitude", "GPSAltitude", "GPSProcessingMethod"};
