@@ -66,7 +66,8 @@ SAFEARRAY* NewArray(VARTYPE vt, std::size_t count) {
   return SafeArrayCreateVector(vt, 0, static_cast<ULONG>(count));
 }
 
-// A VARIANT array holding the variant in v, which the array takes over.
+// Moves `count` variants from v into the elements of an array of Variants,
+// which then owns what they hold.
 HRESULT PutArrayOfVariants(SAFEARRAY* array, std::size_t count, VARIANT* v) {
   VARIANT* elements = nullptr;
   HRESULT hr = SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
@@ -162,6 +163,12 @@ HRESULT TagOfArgument(const VARIANT& tag, std::optional<std::uint16_t>& number, 
       }
       name += static_cast<char>(c);
     }
+    return S_OK;
+  }
+  // VBScript's &H8827 is an Integer, -30681: a 16-bit number is a tag
+  // number read as unsigned.
+  if (v->vt == VT_I2) {
+    number = static_cast<std::uint16_t>(v->iVal);
     return S_OK;
   }
   switch (v->vt) {

@@ -237,6 +237,9 @@ TEST(CameraData, ExifValueAndExifTagsThroughTheVtable) {
   VARIANT shortNumber;
   shortNumber.vt = VT_I2;
   shortNumber.iVal = 0x0112;  // Orientation
+  VARIANT hexInteger;
+  hexInteger.vt = VT_I2;
+  hexInteger.iVal = static_cast<SHORT>(0x829D);  // FNumber as VBScript's &H829D, an Integer below 0
   VARIANT realNumber;
   realNumber.vt = VT_R8;
   realNumber.dblVal = 0x920A;  // FocalLength, as JScript may pass it
@@ -254,6 +257,7 @@ TEST(CameraData, ExifValueAndExifTagsThroughTheVtable) {
       {"text by reference, any case", byRefText, VT_BSTR, 0, L"Opanda PowerExif"},
       {"Long number", number, VT_R8, 0.008, nullptr},
       {"Integer number", shortNumber, VT_I4, 1, nullptr},
+      {"VBScript hex Integer", hexInteger, VT_R8, 4.5, nullptr},
       {"Double number", realNumber, VT_R8, 23.33, nullptr},
       {"hex text", hexText, VT_BSTR, 0, L"0220"},
       {"comment without its prefix", comment, VT_BSTR, 0, L"taken at basilica of chinese"},
