@@ -148,7 +148,7 @@ AnsiWritePath::AnsiWritePath(std::wstring_view path, ShortNames shortNames) : m_
     if (GetFileAttributesW(m_target.c_str()) == INVALID_FILE_ATTRIBUTES) {
       UniqueFile made(CreateFileW(m_target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (made.ok()) m_created = m_target;
+      if (made) m_created = m_target;
     }
     const std::wstring shortPath = ShortForm(m_target);
     // The library picks the format by the extension, which a short name

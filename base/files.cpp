@@ -15,7 +15,7 @@ namespace {
 
 bool WriteAll(const wchar_t* path, std::span<const uint8_t> bytes) {
   UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) return false;
+  if (!file) return false;
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
@@ -47,7 +47,7 @@ ReadResult ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& data, uint64
   data.clear();
   UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.ok()) return ReadResult::kCannotOpen;
+  if (!file) return ReadResult::kCannotOpen;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size)) return ReadResult::kCannotOpen;
   if (static_cast<uint64_t>(size.QuadPart) > maxBytes || size.QuadPart > 0x7FFFFFFF)

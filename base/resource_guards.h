@@ -11,6 +11,89 @@
 
 namespace qb {
 
+// One guard for every owned handle: a resource that one call releases.
+// Traits name the handle type, the value that holds nothing (Empty) and the
+// release call (Close); each resource below is a Traits line and an alias.
+// The guard adopts what it is given: the acquiring call stands at the call
+// site, so a reader sees both halves of the pair.
+template <class Traits>
+class UniqueResource {
+ public:
+  using Handle = typename Traits::Handle;
+
+  UniqueResource() = default;
+  explicit UniqueResource(Handle h) : m_h(h) {}
+  // A guard made of a bare null holds nothing: the default one says so.
+  explicit UniqueResource(std::nullptr_t) = delete;
+  ~UniqueResource() { reset(); }
+  UniqueResource(UniqueResource&& o) noexcept : m_h(o.release()) {}
+  UniqueResource& operator=(UniqueResource&& o) noexcept {
+    if (this != &o) reset(o.release());
+    return *this;
+  }
+
+  Handle get() const { return m_h; }
+  // Releases what is held and lends the slot to a call that fills it.
+  Handle* put() {
+    reset();
+    return &m_h;
+  }
+  Handle release() { return std::exchange(m_h, Traits::Empty()); }
+  void reset(Handle h = Traits::Empty()) {
+    if (m_h != Traits::Empty()) Traits::Close(m_h);
+    m_h = h;
+  }
+  explicit operator bool() const { return m_h != Traits::Empty(); }
+
+ private:
+  Handle m_h = Traits::Empty();
+};
+
+// Handles whose empty value is null.
+template <class H>
+struct NullIsEmpty {
+  using Handle = H;
+  static constexpr H Empty() { return H{}; }
+};
+
+struct HGlobalTraits : NullIsEmpty<HGLOBAL> { static void Close(HGLOBAL h) { GlobalFree(h); } };
+struct HKeyTraits : NullIsEmpty<HKEY> { static void Close(HKEY h) { RegCloseKey(h); } };
+struct BstrTraits : NullIsEmpty<BSTR> { static void Close(BSTR s) { SysFreeString(s); } };
+template <class T>
+struct GdiTraits : NullIsEmpty<T> { static void Close(T h) { DeleteObject(h); } };
+// CreateFile fails with INVALID_HANDLE_VALUE, not null.
+struct FileTraits {
+  using Handle = HANDLE;
+  static Handle Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+// A device context of the screen from GetDC(nullptr).
+struct ScreenDcTraits : NullIsEmpty<HDC> { static void Close(HDC dc) { ReleaseDC(nullptr, dc); } };
+// A memory device context from CreateCompatibleDC.
+struct MemoryDcTraits : NullIsEmpty<HDC> { static void Close(HDC dc) { DeleteDC(dc); } };
+struct StdFileTraits : NullIsEmpty<std::FILE*> { static void Close(std::FILE* f) { std::fclose(f); } };
+
+// A global block, freed with GlobalFree.
+using UniqueHGlobal = UniqueResource<HGlobalTraits>;
+using UniqueHKey = UniqueResource<HKeyTraits>;
+// A BSTR, adopted as it is (not copied) and freed with SysFreeString;
+// SysStringLen(get()) is its length, 0 when null.
+using UniqueBstr = UniqueResource<BstrTraits>;
+// A GDI object (bitmap, font, brush, palette) deleted with DeleteObject.
+template <class T>
+using UniqueGdi = UniqueResource<GdiTraits<T>>;
+// A file handle from CreateFile, closed with CloseHandle.
+using UniqueFile = UniqueResource<FileTraits>;
+// WindowDc screen(GetDC(nullptr)): given back with ReleaseDC.
+using WindowDc = UniqueResource<ScreenDcTraits>;
+// MemoryDc dc(CreateCompatibleDC(like)): deleted with DeleteDC.
+using MemoryDc = UniqueResource<MemoryDcTraits>;
+// A C run-time file stream, closed with fclose.
+using UniqueStdFile = UniqueResource<StdFileTraits>;
+
+// Pairs that are not owned handles but a call and its undo within one
+// scope: a lock, a selection, the clipboard, the cursor.
+
 // A GlobalLock that is always paired with one GlobalUnlock. A failed lock
 // leaves get() null and unlocks nothing.
 class GlobalLockGuard {
@@ -29,157 +112,6 @@ class GlobalLockGuard {
  private:
   HGLOBAL m_h;
   void* m_p;
-};
-
-// Owns a global block until released; frees it with GlobalFree.
-class UniqueHGlobal {
- public:
-  UniqueHGlobal() = default;
-  explicit UniqueHGlobal(HGLOBAL h) : m_h(h) {}
-  ~UniqueHGlobal() { reset(); }
-  UniqueHGlobal(UniqueHGlobal&& o) noexcept : m_h(o.release()) {}
-  UniqueHGlobal& operator=(UniqueHGlobal&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-  }
-  HGLOBAL get() const { return m_h; }
-  HGLOBAL release() { return std::exchange(m_h, nullptr); }
-  void reset(HGLOBAL h = nullptr) {
-    if (m_h) GlobalFree(m_h);
-    m_h = h;
-  }
-  explicit operator bool() const { return m_h != nullptr; }
-
- private:
-  HGLOBAL m_h = nullptr;
-};
-
-class UniqueHKey {
- public:
-  UniqueHKey() = default;
-  explicit UniqueHKey(HKEY h) : m_h(h) {}
-  ~UniqueHKey() { reset(); }
-  UniqueHKey(UniqueHKey&& o) noexcept : m_h(o.release()) {}
-  UniqueHKey& operator=(UniqueHKey&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-  }
-  HKEY get() const { return m_h; }
-  HKEY* put() {
-    reset();
-    return &m_h;
-  }
-  HKEY release() { return std::exchange(m_h, nullptr); }
-  void reset(HKEY h = nullptr) {
-    if (m_h) RegCloseKey(m_h);
-    m_h = h;
-  }
-  explicit operator bool() const { return m_h != nullptr; }
-
- private:
-  HKEY m_h = nullptr;
-};
-
-// A BSTR the holder frees with SysFreeString.
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  explicit UniqueBstr(const wchar_t* s) : m_s(s ? SysAllocString(s) : nullptr) {}
-  ~UniqueBstr() { reset(); }
-  UniqueBstr(UniqueBstr&& o) noexcept : m_s(o.release()) {}
-  UniqueBstr& operator=(UniqueBstr&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-  }
-  BSTR get() const { return m_s; }
-  BSTR* put() {
-    reset();
-    return &m_s;
-  }
-  BSTR release() { return std::exchange(m_s, nullptr); }
-  void reset(BSTR s = nullptr) {
-    if (m_s) SysFreeString(m_s);
-    m_s = s;
-  }
-  UINT length() const { return m_s ? SysStringLen(m_s) : 0; }
-
- private:
-  BSTR m_s = nullptr;
-};
-
-// A GDI object (bitmap, font, brush, palette) deleted with DeleteObject.
-template <class T>
-class UniqueGdi {
- public:
-  UniqueGdi() = default;
-  explicit UniqueGdi(T h) : m_h(h) {}
-  ~UniqueGdi() { reset(); }
-  UniqueGdi(UniqueGdi&& o) noexcept : m_h(o.release()) {}
-  UniqueGdi& operator=(UniqueGdi&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-  }
-  T get() const { return m_h; }
-  T release() { return std::exchange(m_h, T{}); }
-  void reset(T h = T{}) {
-    if (m_h) DeleteObject(m_h);
-    m_h = h;
-  }
-  explicit operator bool() const { return m_h != T{}; }
-
- private:
-  T m_h{};
-};
-
-// A file handle from CreateFile, closed with CloseHandle.
-class UniqueFile {
- public:
-  explicit UniqueFile(HANDLE h) : m_h(h) {}
-  ~UniqueFile() { close(); }
-  UniqueFile(const UniqueFile&) = delete;
-  UniqueFile& operator=(const UniqueFile&) = delete;
-  HANDLE get() const { return m_h; }
-  bool ok() const { return m_h != INVALID_HANDLE_VALUE; }
-  void close() {
-    if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    m_h = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE m_h;
-};
-
-// A device context from GetDC, given back with ReleaseDC.
-class WindowDc {
- public:
-  explicit WindowDc(HWND w) : m_w(w), m_dc(GetDC(w)) {}
-  ~WindowDc() {
-    if (m_dc) ReleaseDC(m_w, m_dc);
-  }
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  HDC get() const { return m_dc; }
-  explicit operator bool() const { return m_dc != nullptr; }
-
- private:
-  HWND m_w;
-  HDC m_dc;
-};
-
-// A memory device context from CreateCompatibleDC, deleted with DeleteDC.
-class MemoryDc {
- public:
-  explicit MemoryDc(HDC like) : m_dc(CreateCompatibleDC(like)) {}
-  ~MemoryDc() {
-    if (m_dc) DeleteDC(m_dc);
-  }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  HDC get() const { return m_dc; }
-  explicit operator bool() const { return m_dc != nullptr; }
-
- private:
-  HDC m_dc;
 };
 
 // An object selected into a device context for the length of a scope.
@@ -211,22 +143,6 @@ class OpenedClipboard {
 
  private:
   bool m_open;
-};
-
-// A C run-time file stream, closed with fclose.
-class UniqueStdFile {
- public:
-  explicit UniqueStdFile(std::FILE* f) : m_f(f) {}
-  ~UniqueStdFile() {
-    if (m_f) std::fclose(m_f);
-  }
-  UniqueStdFile(const UniqueStdFile&) = delete;
-  UniqueStdFile& operator=(const UniqueStdFile&) = delete;
-  std::FILE* get() const { return m_f; }
-  explicit operator bool() const { return m_f != nullptr; }
-
- private:
-  std::FILE* m_f;
 };
 
 // The wait cursor for a long pixel operation. Finish (or the end of the

@@ -30,13 +30,15 @@ if(benchmark_FOUND AND QB_BENCHES AND NOT QB_SANITIZE)
 endif()
 
 # Fuzz targets: one file of fuzz/ each (fuzz_support.cpp and fuzz_main.cpp
-# are shared). The unit tests call every target on its regression files;
-# with QB_FUZZ (clang only) each becomes a libFuzzer binary fuzz_NAME, the
-# portable code instrumented for coverage, ASan and UBSan. tools/fuzz.sh
-# builds and runs them.
+# are shared; support/ holds what the unit tests use as well). The unit
+# tests call every target on its regression files; with QB_FUZZ (clang
+# only) each becomes a libFuzzer binary fuzz_NAME, the portable code
+# instrumented for coverage, ASan and UBSan. tools/fuzz.sh builds and runs
+# them.
 file(GLOB QB_FUZZ_BODIES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*.cpp)
 list(FILTER QB_FUZZ_BODIES EXCLUDE REGEX "/fuzz_(main|support)\\.cpp$")
-target_sources(qb_unit_tests PRIVATE ${QB_FUZZ_BODIES} ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp)
+target_sources(qb_unit_tests PRIVATE ${QB_FUZZ_BODIES} ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp
+  ${CMAKE_SOURCE_DIR}/fuzz/support/memory_key_store.cpp)
 target_compile_definitions(qb_unit_tests PRIVATE QB_FUZZ_REGRESSIONS="${CMAKE_SOURCE_DIR}/fuzz/regressions")
 
 option(QB_FUZZ "Build the libFuzzer targets (clang)" OFF)
@@ -52,7 +54,7 @@ if(QB_FUZZ)
   foreach(body ${QB_FUZZ_BODIES})
     get_filename_component(name ${body} NAME_WE)
     add_executable(fuzz_${name} ${body} ${CMAKE_SOURCE_DIR}/fuzz/fuzz_main.cpp
-      ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp ${CMAKE_SOURCE_DIR}/tests/unit/memory_key_store.cpp)
+      ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp ${CMAKE_SOURCE_DIR}/fuzz/support/memory_key_store.cpp)
     target_compile_definitions(fuzz_${name} PRIVATE QB_FUZZ_ENTRY=qb_fuzz_${name})
     target_compile_options(fuzz_${name} PRIVATE ${_fuzz_flags} -fsanitize=fuzzer)
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)

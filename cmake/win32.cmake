@@ -178,6 +178,7 @@ qb_add_client(card_bench bench/win/card_bench.cpp LIBS gdi32)
 # The soak: every class used over and over in one process, through the
 # registered server; tests/scripts/soak.sh runs it with a few rounds.
 add_executable(quillbox_soak tests/soak/soak.cpp)
+target_include_directories(quillbox_soak PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillbox_soak PRIVATE ole32 oleaut32 uuid gdi32 user32)
 target_link_options(quillbox_soak PRIVATE -municode)
 set_target_properties(quillbox_soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -1,9 +1,12 @@
-# JPEG and PNG codecs for the win32 build: libjpeg-turbo (with its SIMD
-# code) and libpng, cross-compiled as static i686 libraries from the upstream
-# tarballs of Debian's own source packages, and offered as the imported
-# targets JPEG::JPEG and PNG::PNG.
+# The codecs of the win32 build: libjpeg-turbo (with its SIMD code), libpng,
+# libwebp, libtiff and Little CMS, cross-compiled as static i686 libraries
+# from the upstream tarballs of Debian's own source packages, and offered as
+# the imported targets JPEG::JPEG, PNG::PNG, WebP::webp, WebP::webpdemux,
+# TIFF::TIFF and LCMS2::LCMS2. libwebp, libtiff and Little CMS get the
+# patches of their Debian revision (security fixes among them) when its
+# Debian tarball lies beside the upstream one.
 #
-# Both libraries are built at configure time, once per build tree: a stamp
+# The libraries are built at configure time, once per build tree: a stamp
 # beside each installation records the recipe it was built with, and a later
 # configure with the same recipe leaves it alone. Everything lives under
 # ${CMAKE_BINARY_DIR}/codecs (src/, build/, i686/ the installation, logs/).
@@ -18,13 +21,17 @@
 set(QB_CODECS_DIR ${CMAKE_BINARY_DIR}/codecs)
 set(QB_CODECS_PREFIX ${QB_CODECS_DIR}/i686)
 set(QB_CODEC_SOURCES_DIR ${QB_CODECS_DIR}/download CACHE PATH
-  "Folder holding the upstream tarballs of libjpeg-turbo and libpng1.6 (filled by tools/fetch-codec-sources.sh)")
+  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libwebp, tiff and lcms2 (filled by tools/fetch-codec-sources.sh)")
 
 find_library(QB_CODECS_ZLIB_LIBRARY NAMES libz.a DOC "static zlib for i686 Windows")
 find_path(QB_CODECS_ZLIB_INCLUDE_DIR zlib.h DOC "zlib headers for i686 Windows")
 if(NOT QB_CODECS_ZLIB_LIBRARY OR NOT QB_CODECS_ZLIB_INCLUDE_DIR)
   message(FATAL_ERROR "no static mingw-w64 zlib (libz.a, zlib.h) under ${CMAKE_FIND_ROOT_PATH}: "
     "install libz-mingw-w64-dev, or set QB_CODECS_ZLIB_LIBRARY and QB_CODECS_ZLIB_INCLUDE_DIR")
+endif()
+find_program(QB_PATCH patch DOC "applies the Debian patches of the codecs")
+if(NOT QB_PATCH)
+  message(FATAL_ERROR "patch not found (the codecs' Debian patches need it): install patch, or set QB_PATCH")
 endif()
 find_program(QB_NASM nasm DOC "assembler for libjpeg-turbo's SIMD code")
 if(NOT QB_NASM)
@@ -71,14 +78,60 @@ function(_qb_codecs_run NAME STEP)
   endif()
 endfunction()
 
+# Applies the patches of debian/patches/series under DEBIAN (an unpacked
+# Debian tarball) to the sources in TOP, in series order.
+function(_qb_codecs_patch NAME TOP DEBIAN)
+  set(_series ${DEBIAN}/debian/patches/series)
+  if(NOT EXISTS ${_series})
+    return()
+  endif()
+  file(STRINGS ${_series} _lines)
+  foreach(_line ${_lines})
+    string(REGEX REPLACE "#.*$" "" _line "${_line}")
+    string(STRIP "${_line}" _line)
+    if(_line STREQUAL "")
+      continue()
+    endif()
+    separate_arguments(_words UNIX_COMMAND "${_line}")
+    list(POP_FRONT _words _patch)
+    set(_options -p1)
+    if(_words)
+      set(_options ${_words})
+    endif()
+    get_filename_component(_label ${_patch} NAME_WE)
+    _qb_codecs_run(${NAME} patch-${_label} ${QB_PATCH} -d ${TOP} ${_options} --forward --batch
+      -i ${DEBIAN}/debian/patches/${_patch})
+  endforeach()
+endfunction()
+
 # Builds and installs the package whose upstream tarball is
 # QB_CODEC_SOURCES_DIR/PACKAGE_*.orig.tar.*, configured with the common and
 # the given arguments, unless the stamp says that this recipe is already
 # installed.
-# OUTPUT is the library file the build must leave.
+# OUTPUT is the library file the build must leave. DEBIAN_PATCHES applies
+# the patches of the package's Debian tarball when there is one; CMAKELISTS
+# is a CMakeLists.txt of ours that builds a package that has none.
 function(_qb_codecs_build NAME PACKAGE OUTPUT)
+  cmake_parse_arguments(PARSE_ARGV 3 _opt "DEBIAN_PATCHES" "CMAKELISTS" "")
+  set(_args ${_opt_UNPARSED_ARGUMENTS})
+  set(_debian "")
+  if(_opt_DEBIAN_PATCHES)
+    file(GLOB _debian ${QB_CODEC_SOURCES_DIR}/${PACKAGE}_*.debian.tar.*)
+    list(LENGTH _debian _count)
+    if(_count GREATER 1)
+      list(SORT _debian COMPARE NATURAL ORDER DESCENDING)
+      list(GET _debian 0 _debian)
+    endif()
+  endif()
+  set(_own "")
+  if(_opt_CMAKELISTS)
+    file(SHA256 ${_opt_CMAKELISTS} _own)
+  endif()
   set(_stamp ${QB_CODECS_DIR}/${NAME}.stamp)
-  set(_recipe "${PACKAGE};${_qb_codecs_toolchain};${_qb_codecs_common_args};${ARGN}")
+  set(_recipe "${PACKAGE};${_qb_codecs_toolchain};${_qb_codecs_common_args};${_args}")
+  if(_debian OR _own)
+    string(APPEND _recipe ";${_debian};${_own}")
+  endif()
   if(EXISTS ${_stamp} AND EXISTS ${OUTPUT})
     file(READ ${_stamp} _built)
     if(_built STREQUAL _recipe)
@@ -97,12 +150,12 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
   elseif(NOT _count EQUAL 1)
     message(FATAL_ERROR "expected one upstream tarball of ${PACKAGE}, found: ${_tarball}")
   endif()
-  message(STATUS "Building ${NAME} for i686 from ${_tarball} (once per build tree)")
+  message(STATUS "Building ${NAME} for i686 from ${_tarball} ${_debian} (once per build tree)")
 
   set(_src ${QB_CODECS_DIR}/src/${NAME})
   set(_build ${QB_CODECS_DIR}/build/${NAME})
   file(REMOVE ${_stamp})
-  file(REMOVE_RECURSE ${_src} ${_build})
+  file(REMOVE_RECURSE ${_src} ${_build} ${QB_CODECS_DIR}/src/${NAME}-debian)
   file(MAKE_DIRECTORY ${_src} ${_build})
   execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${_tarball} WORKING_DIRECTORY ${_src}
     RESULT_VARIABLE _rc)
@@ -111,9 +164,22 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
   if(NOT _rc EQUAL 0 OR NOT _count EQUAL 1 OR NOT IS_DIRECTORY ${_top})
     message(FATAL_ERROR "could not unpack ${_tarball} into ${_src}")
   endif()
+  if(_debian)
+    set(_unpacked ${QB_CODECS_DIR}/src/${NAME}-debian)
+    file(MAKE_DIRECTORY ${_unpacked})
+    execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${_debian} WORKING_DIRECTORY ${_unpacked}
+      RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "could not unpack ${_debian} into ${_unpacked}")
+    endif()
+    _qb_codecs_patch(${NAME} ${_top} ${_unpacked})
+  endif()
+  if(_opt_CMAKELISTS)
+    configure_file(${_opt_CMAKELISTS} ${_top}/CMakeLists.txt COPYONLY)
+  endif()
 
   _qb_codecs_run(${NAME} configure ${CMAKE_COMMAND} -S ${_top} -B ${_build}
-    ${_qb_codecs_common_args} ${ARGN})
+    ${_qb_codecs_common_args} ${_args})
   _qb_codecs_run(${NAME} build ${CMAKE_COMMAND} --build ${_build} --parallel ${_qb_codecs_jobs})
   _qb_codecs_run(${NAME} install ${CMAKE_COMMAND} --install ${_build})
   if(NOT EXISTS ${OUTPUT})
@@ -136,6 +202,33 @@ _qb_codecs_build(libpng libpng1.6 ${QB_PNG_LIBRARY}
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
   -DZLIB_LIBRARY=${QB_CODECS_ZLIB_LIBRARY} -DZLIB_INCLUDE_DIR=${QB_CODECS_ZLIB_INCLUDE_DIR})
 
+set(QB_WEBP_LIBRARY ${QB_CODECS_PREFIX}/lib/libwebp.a)
+set(QB_WEBPDEMUX_LIBRARY ${QB_CODECS_PREFIX}/lib/libwebpdemux.a)
+set(QB_TIFF_LIBRARY ${QB_CODECS_PREFIX}/lib/libtiff.a)
+set(QB_LCMS2_LIBRARY ${QB_CODECS_PREFIX}/lib/liblcms2.a)
+
+# The libraries only (the decoder and encoder, and the demuxer for animated
+# files), with their SIMD code chosen at run time, and no threads.
+_qb_codecs_build(libwebp libwebp ${QB_WEBPDEMUX_LIBRARY} DEBIAN_PATCHES
+  -DBUILD_SHARED_LIBS=OFF -DWEBP_USE_THREAD=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF
+  -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF
+  -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF)
+
+# libtiff with Deflate through zlib, JPEG through the libjpeg-turbo above,
+# and its own LZW, PackBits and CCITT; every other optional library and the
+# rarely seen codecs (old-style JPEG, ThunderScan, NeXT, LogLuv, Pixar log,
+# MDI) left out. No tools, tests, documentation or C++ streams.
+_qb_codecs_build(libtiff tiff ${QB_TIFF_LIBRARY} DEBIAN_PATCHES
+  -DBUILD_SHARED_LIBS=OFF -Dcxx=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF
+  -Dzlib=ON -DZLIB_LIBRARY=${QB_CODECS_ZLIB_LIBRARY} -DZLIB_INCLUDE_DIR=${QB_CODECS_ZLIB_INCLUDE_DIR}
+  -Djpeg=ON -DJPEG_LIBRARY=${QB_JPEG_LIBRARY} -DJPEG_INCLUDE_DIR=${QB_CODECS_PREFIX}/include
+  -Dold-jpeg=OFF -Djpeg12=OFF -Dlibdeflate=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF
+  -Dpixarlog=OFF -Dthunder=OFF -Dnext=OFF -Dlogluv=OFF -Dmdi=OFF -Dtiff-opengl=OFF)
+
+# Little CMS 2.14 has no CMake build of its own: ours compiles its sources.
+_qb_codecs_build(lcms2 lcms2 ${QB_LCMS2_LIBRARY} DEBIAN_PATCHES
+  CMAKELISTS ${CMAKE_SOURCE_DIR}/cmake/codecs/lcms2-CMakeLists.txt)
+
 add_library(JPEG::JPEG STATIC IMPORTED GLOBAL)
 set_target_properties(JPEG::JPEG PROPERTIES
   IMPORTED_LOCATION ${QB_JPEG_LIBRARY}
@@ -146,3 +239,26 @@ set_target_properties(PNG::PNG PROPERTIES
   IMPORTED_LOCATION ${QB_PNG_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include
   INTERFACE_LINK_LIBRARIES ${QB_CODECS_ZLIB_LIBRARY})
+
+add_library(WebP::webp STATIC IMPORTED GLOBAL)
+set_target_properties(WebP::webp PROPERTIES
+  IMPORTED_LOCATION ${QB_WEBP_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include)
+
+add_library(WebP::webpdemux STATIC IMPORTED GLOBAL)
+set_target_properties(WebP::webpdemux PROPERTIES
+  IMPORTED_LOCATION ${QB_WEBPDEMUX_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include
+  INTERFACE_LINK_LIBRARIES WebP::webp)
+
+add_library(TIFF::TIFF STATIC IMPORTED GLOBAL)
+set_target_properties(TIFF::TIFF PROPERTIES
+  IMPORTED_LOCATION ${QB_TIFF_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include
+  INTERFACE_LINK_LIBRARIES "JPEG::JPEG;${QB_CODECS_ZLIB_LIBRARY}")
+
+add_library(LCMS2::LCMS2 STATIC IMPORTED GLOBAL)
+set_target_properties(LCMS2::LCMS2 PROPERTIES
+  IMPORTED_LOCATION ${QB_LCMS2_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include
+  INTERFACE_COMPILE_DEFINITIONS CMS_NO_REGISTER_KEYWORD=1)

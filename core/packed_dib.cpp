@@ -81,7 +81,7 @@ HBITMAP DibToBitmap(int32_t h, HPALETTE palette) {
   // is straight after the header for the blocks the system builds.
   LockedDib dib(h, dib::kAllDepths);
   if (!dib.ok()) return nullptr;
-  WindowDc screen(nullptr);
+  WindowDc screen(GetDC(nullptr));
   if (!screen) return nullptr;
   SelectedPalette selected(screen.get(), palette);
   const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(dib.bytes());

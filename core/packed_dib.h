@@ -15,17 +15,11 @@
 #include <cstdint>
 #include <span>
 
+#include "base/block_handle.h"
 #include "base/portable/dib_format.h"
 #include "base/resource_guards.h"
 
 namespace qb {
-
-inline HGLOBAL ToHGlobal(int32_t handle) {
-  return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(handle));
-}
-inline int32_t FromHGlobal(HGLOBAL block) {
-  return static_cast<int32_t>(reinterpret_cast<intptr_t>(block));
-}
 
 // A byte-exact copy of the whole allocation (GlobalSize bytes, slack
 // included) in a new GMEM_MOVEABLE | GMEM_ZEROINIT block; h is unchanged.

@@ -1,5 +1,5 @@
 // The picture's EXIF orientation: read from its JPEG file by LoadFile,
-// carried on to modifiers' results, and undone by AutoOrient, which turns
+// carried on to modifiers' results (with the quality of lossy saves), and undone by AutoOrient, which turns
 // the pixels upright.
 #include <windows.h>
 
@@ -32,18 +32,38 @@ int OrientationOfFile(const wchar_t* path) {
   return exif::ReadOrientation(reader.exifBlock());
 }
 
-void VuPicture::CarryOrientation(int orientation) { m_orientation = orient::Normalised(orientation); }
+void VuPicture::CarryPictureSettings(int orientation, int quality) {
+  m_orientation = orient::Normalised(orientation);
+  put_Quality(quality);
+}
 
-void CarryOrientation(IVuPicture* source, IVuPicture* result) {
+void CarryPictureSettings(IVuPicture* source, IVuPicture* result) {
   if (!result) return;
-  LONG orientation = 1;
+  LONG orientation = 1, quality = 90;
   IVuPicture2* from = nullptr;
   if (source && SUCCEEDED(source->QueryInterface(IID_IVuPicture2, reinterpret_cast<void**>(&from))) && from) {
     if (FAILED(from->get_Orientation(&orientation))) orientation = 1;
-    from->Release();
+    if (FAILED(from->get_Quality(&quality))) quality = 90;
   }
   // CreatePicture makes every result, so it is one of ours.
-  static_cast<VuPicture*>(static_cast<IVuPicture2*>(result))->CarryOrientation(orientation);
+  VuPicture* made = static_cast<VuPicture*>(static_cast<IVuPicture2*>(result));
+  made->CarryPictureSettings(orientation, quality);
+  // A source of this module (its vtable is the result's) without a file
+  // name was loaded from bytes, or made from such a picture: its metadata
+  // has no file to be read from again, so the result takes it over.
+  const auto vtable = [](const IVuPicture2* p) { return *reinterpret_cast<void* const*>(p); };
+  if (from && vtable(from) == vtable(made)) {
+    const VuPicture* picture = static_cast<const VuPicture*>(from);
+    BSTR name = nullptr;
+    if (SUCCEEDED(from->get_FileName(&name)) && !name) made->CarryMetadataOf(*picture);
+    SysFreeString(name);
+  }
+  if (from) from->Release();
+}
+
+void VuPicture::CarryMetadataOf(const VuPicture& source) {
+  m_exif.KeepAsOf(source.m_exif);
+  m_camera = source.m_camera;
 }
 
 STDMETHODIMP VuPicture::get_Orientation(LONG* value) {

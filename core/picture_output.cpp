@@ -19,31 +19,22 @@
 #include "base/resource_guards.h"
 #include "base/text.h"
 #include "com/error_report.h"
+#include "com/resource.h"
+#include "core/picture_bytes.h"
 #include "core/packed_dib.h"
 #include "core/picture_block.h"
 #include "core/vu_picture.h"
 #include "metadata/portable/color_profile.h"
 #include "metadata/portable/exif_orientation.h"
 #include "metadata/portable/jpeg_splice.h"
+#include "rastrum/portable/rastrum_errors.h"
 #include "rastrum/rastrum.h"
 
 namespace qb {
 namespace {
 
-// The temporary JPEG of a splicing save is never larger than this.
-constexpr uint64_t kMaxTemporaryJpeg = 1ULL << 30;
-
-// A temporary JPEG name of its own for each splicing save, so that two
-// pictures saving at once (in one process or in two) never share one.
-std::wstring TemporaryJpegPath() {
-  static std::atomic<unsigned> counter{0};
-  wchar_t directory[256];
-  DWORD n = GetTempPathW(256, directory);
-  if (n == 0 || n >= 256) return {};
-  wchar_t name[64];
-  swprintf(name, 64, L"Temp1-%lx-%x.jpg", GetCurrentProcessId(), counter.fetch_add(1) + 1);
-  return std::wstring(directory) + name;
-}
+// The thumbnail kept in EXIF is encoded as cameras encode theirs.
+constexpr int kThumbnailQuality = 90;
 
 // The saved picture as cameras embed it in EXIF: a JPEG 160 pixels on its
 // long side (a smaller picture keeps its size), encoded by the library.
@@ -55,95 +46,126 @@ std::vector<uint8_t> ThumbnailJpeg(int32_t handle) {
   const int64_t longSide = std::max(width, height), side = std::min<int64_t>(160, longSide);
   const auto scaled = [&](int64_t n) { return static_cast<int32_t>(std::max<int64_t>(1, (n * side + longSide / 2) / longSide)); };
   const PictureBlock small(NimboResize(scaled(width), scaled(height), handle, 1));
-  const std::wstring temporary = TemporaryJpegPath();
-  if (small.get() < 0 || temporary.empty()) return {};
-  {
-    AnsiWritePath narrow(temporary);
-    if (!narrow.get() || NimboSaveAsFile(small.get(), narrow.get()) < 0 || !narrow.Commit()) return {};
-  }
   std::vector<uint8_t> jpeg;
-  const bool read = ReadWholeFile(temporary.c_str(), jpeg, 1u << 20) == ReadResult::kRead;
-  DeleteFileW(temporary.c_str());
-  return read ? jpeg : std::vector<uint8_t>();
+  if (small.get() < 0 || EncodeBlock(small.get(), "thumbnail.jpg", kThumbnailQuality, jpeg) != kEncoded) return {};
+  return jpeg;
 }
 
-// Writes the source's ICC profile into a file just saved without camera
-// data when the library wrote a JPEG or a PNG, so that colours look the
-// same after an edit in every colour-managed viewer. A file that cannot be
-// read back or rewritten stays as the library wrote it: the picture is
-// saved either way.
-void AddColourProfile(std::span<const exif::JpegSegment> carried, const std::wstring& path) {
-  if (!exif::HasIccProfile(carried)) return;
-  // Only a JPEG or a PNG is read back whole.
-  uint8_t head[2] = {};
-  {
-    UniqueStdFile written(_wfopen(path.c_str(), L"rb"));
-    if (!written || std::fread(head, 1, 2, written.get()) != 2) return;
-  }
-  if (!(head[0] == 0xFF && head[1] == 0xD8) && !(head[0] == 0x89 && head[1] == 'P')) return;
-  std::vector<uint8_t> file, out;
-  if (ReadWholeFile(path.c_str(), file, kMaxTemporaryJpeg) != ReadResult::kRead) return;
+// Writes the source's ICC profile into a JPEG or a PNG the library encoded
+// without camera data, so that colours look the same after an edit in
+// every colour-managed viewer. Other formats stay as the library made them.
+void AddColourProfile(std::span<const exif::JpegSegment> carried, std::vector<uint8_t>& file) {
+  if (!exif::HasIccProfile(carried) || file.size() < 2) return;
+  std::vector<uint8_t> out;
   bool made = false;
-  if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
+  if (file[0] == 0xFF && file[1] == 0xD8) {
     made = exif::InsertJpegIccProfile(carried, file, out);
-  } else {
+  } else if (file[0] == 0x89 && file[1] == 'P') {
     const std::vector<uint8_t> profile = exif::AssembleIccProfile(carried);
     made = !profile.empty() && exif::InsertPngIccProfile(file, profile, out);
   }
-  if (made) ReplaceFileWith(path.c_str(), out);
+  if (made) file.swap(out);
+}
+
+// The folder part of a path (up to its last separator), empty for a bare
+// name.
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
 }  // namespace
 
-HRESULT VuPicture::SavePlainly(const std::wstring& path) {
-  AnsiWritePath target(path);
-  const bool saved = target.get() && NimboSaveAsFile(m_handle.get(), target.get()) >= 0 && target.Commit();
-  if (!saved) return PlainFailure(E_FAIL);
-  AddColourProfile(m_exif.carriedSegments(), path);
+// The library encodes the picture as the target's extension names.
+HRESULT VuPicture::EncodePlainly(const std::wstring& target, std::vector<uint8_t>& file, std::wstring_view named) {
+  const int status = EncodeBlock(m_handle.get(), FormatName(target).c_str(), m_quality, file);
+  if (status != kEncoded) {
+    if (status == rastrum::kUnknownFormat)
+      SetDetail(IDS_DETAIL_UNKNOWN_EXTENSION, named.empty() ? std::wstring_view(target) : named);
+    else if (m_handle.get() <= 0 || status == rastrum::kBadArgument)
+      SetDetail(IDS_DETAIL_NO_IMAGE);
+    else
+      SetDetail(IDS_DETAIL_ENCODE_FAILED, {}, std::to_wstring(status));
+    return PlainFailure(E_FAIL);
+  }
+  AddColourProfile(m_exif.carriedSegments(), file);
   return S_OK;
 }
 
-// The library writes a temporary JPEG; the target becomes the start-of-image
-// marker, the kept EXIF segment, the source's XMP, IPTC and ICC profile
-// segments and the library's JPEG after its own leading application
-// segments. The target is replaced only once the whole
-// new file is written.
-HRESULT VuPicture::SaveSpliced(const std::wstring& path) {
-  const std::wstring temporary = TemporaryJpegPath();
-  if (temporary.empty()) return PlainFailure(E_FAIL);
-  {
-    AnsiWritePath narrowTemporary(temporary);
-    if (!narrowTemporary.get() || NimboSaveAsFile(m_handle.get(), narrowTemporary.get()) < 0 ||
-        !narrowTemporary.Commit())
-      return PlainFailure(E_FAIL);
+// The library encodes a JPEG; the file becomes the start-of-image marker,
+// the kept EXIF segment, the source's XMP, IPTC and ICC profile segments and
+// the library's JPEG after its own leading application segments.
+HRESULT VuPicture::EncodeSpliced(std::vector<uint8_t>& file) {
+  std::vector<uint8_t> jpeg;
+  const int status = EncodeBlock(m_handle.get(), "picture.jpg", m_quality, jpeg);
+  if (status != kEncoded) {
+    if (m_handle.get() <= 0 || status == rastrum::kBadArgument)
+      SetDetail(IDS_DETAIL_NO_IMAGE);
+    else
+      SetDetail(IDS_DETAIL_ENCODE_FAILED, {}, std::to_wstring(status));
+    return PlainFailure(E_FAIL);
   }
-  std::vector<uint8_t> jpeg, spliced;
-  bool ok = ReadWholeFile(temporary.c_str(), jpeg, kMaxTemporaryJpeg) == ReadResult::kRead;
-  DeleteFileW(temporary.c_str());
   // The kept segment is made true of the saved picture: its orientation,
   // its size, and a thumbnail of the saved picture (or none) in place of
   // the source's.
   std::vector<uint8_t> segment;
-  if (ok) {
-    try {
-      segment = exif::WithOrientation(m_exif.exifBlock(), m_orientation);
-    } catch (const std::bad_alloc&) {
-      ok = false;
+  try {
+    segment = exif::WithOrientation(m_exif.exifBlock(), m_orientation);
+  } catch (const std::bad_alloc&) {
+    SetDetail(IDS_DETAIL_ENCODE_FAILED, {}, std::to_wstring(rastrum::kOutOfMemory));
+    return PlainFailure(E_FAIL);
+  }
+  const int32_t height = DibHeight(m_handle.get());
+  exif::FitExifToPicture(segment, static_cast<uint32_t>(DibWidth(m_handle.get())),
+                         static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height),
+                         ThumbnailJpeg(m_handle.get()));
+  if (!exif::SpliceExifSegment(segment, m_exif.carriedSegments(), jpeg, file)) {
+    SetDetail(IDS_DETAIL_ENCODE_FAILED, {}, std::to_wstring(rastrum::kCorruptData));
+    return PlainFailure(E_FAIL);
+  }
+  return S_OK;
+}
+
+HRESULT VuPicture::EncodeForSave(const std::wstring& target, bool splice, std::vector<uint8_t>& file,
+                                 std::wstring_view named) {
+  return splice ? EncodeSpliced(file) : EncodePlainly(target, file, named);
+}
+
+// Every save to a file: the whole file is made in memory, then replaces the
+// target, which is touched only once the new file is whole.
+HRESULT VuPicture::SaveTo(const std::wstring& target, bool splice) {
+  if (target.empty()) {
+    SetDetail(IDS_DETAIL_NO_PATH);
+    return PlainFailure(E_FAIL);
+  }
+  std::vector<uint8_t> file;
+  const HRESULT encoded = EncodeForSave(target, splice, file);
+  if (FAILED(encoded)) return encoded;
+  switch (ReplaceFileWith(target.c_str(), file)) {
+    case ReplaceResult::kWritten:
+      m_errorDetail.clear();
+      return S_OK;
+    case ReplaceResult::kReadOnlyTarget:
+      SetDetail(IDS_DETAIL_SAVE_IN_THE_WAY, target);
+      break;
+    case ReplaceResult::kCannotWrite: {
+      const std::wstring folder = FolderOf(target);
+      const DWORD attributes = folder.empty() ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(folder.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        SetDetail(IDS_DETAIL_SAVE_NO_FOLDER, target, folder);
+      else
+        SetDetail(IDS_DETAIL_SAVE_CANNOT_WRITE, target);
+      break;
     }
   }
-  const int32_t height = ok ? DibHeight(m_handle.get()) : 0;
-  if (ok) exif::FitExifToPicture(segment, static_cast<uint32_t>(DibWidth(m_handle.get())),
-                                 static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height),
-                                 ThumbnailJpeg(m_handle.get()));
-  ok = ok && exif::SpliceExifSegment(segment, m_exif.carriedSegments(), jpeg, spliced);
-  ok = ok && ReplaceFileWith(path.c_str(), spliced) == ReplaceResult::kWritten;
-  return ok ? S_OK : PlainFailure(E_FAIL);
+  return PlainFailure(E_FAIL);
 }
 
 // Refreshes the EXIF segment and the camera data from the source file; a
-// failure there does not stop a save.
+// failure there does not stop a save. A picture loaded from bytes has no
+// file name, and keeps what the bytes carried.
 void VuPicture::RefreshExifFromSource() {
-  UniqueBstr name(SysAllocStringLen(m_fileName.get() ? m_fileName.get() : L"", m_fileName.length()));
+  UniqueBstr name(SysAllocString(m_fileName.get() ? m_fileName.get() : L""));
   static_cast<IVuPicture*>(this)->ReadExif(name.get());
   // The read's own failure text is no concern of the save's caller.
   SetErrorInfo(0, nullptr);
@@ -151,33 +173,33 @@ void VuPicture::RefreshExifFromSource() {
 
 STDMETHODIMP VuPicture::SaveFile(BSTR path, LONG keepExif) {
   RefreshExifFromSource();
-  const std::wstring target(path ? path : L"", path ? SysStringLen(path) : 0);
-  if (!m_exif.exifBlock().empty() && keepExif == 1) return SaveSpliced(target);
-  return SavePlainly(target);
+  return SaveTo(std::wstring(BstrView(path)), !m_exif.exifBlock().empty() && keepExif == 1);
 }
 
 STDMETHODIMP VuPicture::SaveAs(BSTR basePath, BSTR extension) {
-  if (m_handle.get() < 0) return PlainFailure(E_UNEXPECTED);
-  bool jpeg = false;
-  if (extension) {
-    std::wstring upper(extension, SysStringLen(extension));
-    CharUpperW(upper.data());
-    jpeg = upper == L".JPG" || upper == L"JPG" || upper == L".JPEG" || upper == L"JPEG";
+  if (m_handle.get() < 0) {
+    SetDetail(IDS_DETAIL_NO_IMAGE);
+    return PlainFailure(E_UNEXPECTED);
   }
-  std::wstring target(basePath ? basePath : L"", basePath ? SysStringLen(basePath) : 0);
-  if (extension) target.append(extension, SysStringLen(extension));
+  std::wstring target(BstrView(basePath));
+  target += BstrView(extension);
   RefreshExifFromSource();
-  if (!m_exif.exifBlock().empty() && jpeg) return SaveSpliced(target);
-  return SavePlainly(target);
+  return SaveTo(target, !m_exif.exifBlock().empty() && NamesJpeg(extension));
 }
 
 // Writes the picture back over its own file, in the format its extension
 // names, and reports what that save reports.
 STDMETHODIMP VuPicture::Save() {
-  if (m_handle.get() < 0) return PlainFailure(E_UNEXPECTED);
+  if (m_handle.get() < 0) {
+    SetDetail(IDS_DETAIL_NO_IMAGE);
+    return PlainFailure(E_UNEXPECTED);
+  }
   wchar_t drive[256], directory[256], base[256], extension[256];
   const wchar_t* name = m_fileName.get() ? m_fileName.get() : L"";
-  if (_wsplitpath_s(name, drive, 256, directory, 256, base, 256, extension, 256) != 0) return PlainFailure(E_UNEXPECTED);
+  if (_wsplitpath_s(name, drive, 256, directory, 256, base, 256, extension, 256) != 0) {
+    SetDetail(IDS_DETAIL_NO_PATH);
+    return PlainFailure(E_UNEXPECTED);
+  }
   const std::wstring joined = std::wstring(drive) + directory + base;
   UniqueBstr path(SysAllocString(joined.c_str()));
   UniqueBstr ext(SysAllocString(extension));

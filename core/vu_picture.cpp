@@ -10,6 +10,7 @@
 #include "com/error_report.h"
 #include "com/resource.h"
 #include "core/packed_dib.h"
+#include "core/picture_bytes.h"
 #include "rastrum/rastrum.h"
 
 namespace qb {
@@ -18,11 +19,12 @@ namespace {
 
 // A copy of a string member for a caller (null when empty).
 HRESULT CopyOut(const UniqueBstr& member, BSTR* out) {
-  if (member.length() == 0) {
+  const UINT length = SysStringLen(member.get());
+  if (length == 0) {
     *out = nullptr;
     return S_OK;
   }
-  *out = SysAllocStringLen(member.get(), member.length());
+  *out = SysAllocStringLen(member.get(), length);
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -128,24 +130,24 @@ HRESULT VuPicture::LoadFailed() {
 
 STDMETHODIMP VuPicture::LoadFile(BSTR path) {
   m_handle.reset();
-  const AnsiReadPath narrow(BstrView(path));
+  const std::wstring wide(BstrView(path));
+  const AnsiReadPath narrow(wide);
   // The picture never holds the library's own block.
   const PictureBlock loaded(NimboLoadFile(path ? narrow.get() : nullptr));
-  if (!loaded) return LoadFailed();
-  PictureBlock copy = PictureBlock::CopyOf(loaded.get());
-  if (!copy) return LoadFailed();
-  m_handle = std::move(copy);
-  {
-    GlobalLockGuard lock(ToHGlobal(m_handle.get()));
-    if (lock && GlobalSize(ToHGlobal(m_handle.get())) >= dib::kInfoHeaderSize) {
-      m_width = dib::LoadI32(lock.bytes() + 4);
-      m_height = dib::LoadI32(lock.bytes() + 8);
-      m_bitCount = dib::LoadU16(lock.bytes() + 14);
-    }
+  if (!loaded) {
+    std::wstring number;
+    const UINT detail = FileLoadDetail(loaded.get(), wide, number);
+    SetDetail(detail, wide, number);
+    return LoadFailed();
   }
-  UniqueBstr name(path ? SysAllocStringLen(path, SysStringLen(path)) : nullptr);
+  if (!TakeLoaded(loaded.get())) {
+    SetDetail(IDS_DETAIL_NO_MEMORY, wide);
+    return LoadFailed();
+  }
+  UniqueBstr name(path ? SysAllocString(path) : nullptr);
   m_fileName = std::move(name);
   m_orientation = OrientationOfFile(path);
+  m_errorDetail.clear();
   return S_OK;
 }
 

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/resource_guards.h"
 #include "com/com_object.h"
@@ -77,18 +79,40 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   STDMETHODIMP AutoOrient() override;
   STDMETHODIMP ExifValue(VARIANT tag, VARIANT* value) override;
   STDMETHODIMP ExifTags(VARIANT* names) override;
+  STDMETHODIMP LoadBytes(VARIANT data) override;
+  STDMETHODIMP SaveBytes(BSTR extension, VARIANT* data) override;
+  STDMETHODIMP get_Quality(LONG* value) override;
+  STDMETHODIMP put_Quality(LONG value) override;
+  STDMETHODIMP get_ErrorDetail(BSTR* value) override;
 
-  // Sets the orientation a modifier's result carries on from its source
-  // (1..8; anything else is 1).
-  void CarryOrientation(int orientation);
+  // Sets what a modifier's result carries on from its source: the
+  // orientation (1..8; anything else is 1) and the quality of lossy saves
+  // (clamped to 1..100).
+  void CarryPictureSettings(int orientation, int quality);
+  // Takes over the kept metadata segments and camera data of `source`, a
+  // picture loaded from bytes: its result has no file to read them from.
+  void CarryMetadataOf(const VuPicture& source);
 
  protected:
   bool AlsoPrimary(REFIID riid) const override { return riid == IID_IVuPicture; }
 
  private:
   HRESULT LoadFailed();
-  HRESULT SavePlainly(const std::wstring& path);
-  HRESULT SaveSpliced(const std::wstring& path);
+  // Records the English sentence of a failure (the string-table text `id`
+  // with %1 and %2 filled in) for ErrorDetail.
+  void SetDetail(UINT id, std::wstring_view first = {}, std::wstring_view second = {});
+  // Takes a block the library decoded as the held picture; false when no
+  // copy can be made.
+  bool TakeLoaded(int32_t loaded);
+  // The bytes of a save to `target` (its extension names the format):
+  // plain, or the library's JPEG with the kept EXIF segment and the
+  // source's other metadata spliced in.
+  // A failure's sentence names `named` when given, otherwise the target.
+  HRESULT EncodeForSave(const std::wstring& target, bool splice, std::vector<uint8_t>& file,
+                        std::wstring_view named = {});
+  HRESULT EncodePlainly(const std::wstring& target, std::vector<uint8_t>& file, std::wstring_view named);
+  HRESULT EncodeSpliced(std::vector<uint8_t>& file);
+  HRESULT SaveTo(const std::wstring& target, bool splice);
   void RefreshExifFromSource();
 
   int32_t m_bitCount = 0;
@@ -104,15 +128,20 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   // The EXIF orientation of the file LoadFile read (1..8), 1 otherwise and
   // after AutoOrient.
   int m_orientation = 1;
+  // The quality of every lossy save, 1..100.
+  int m_quality = 90;
+  // Why the last load or save failed; empty after one succeeded.
+  std::wstring m_errorDetail;
 };
 
 // Makes a new picture for a modifier's result, without a reference (the
 // caller adds the first). E_OUTOFMEMORY and null when it cannot be made.
 HRESULT CreatePicture(IVuPicture** picture);
 
-// Gives `result`, made by CreatePicture, the Orientation of `source`, read
-// through IVuPicture2 (1 when the source is null or has no IVuPicture2).
-void CarryOrientation(IVuPicture* source, IVuPicture* result);
+// Gives `result`, made by CreatePicture, the Orientation and Quality of
+// `source`, read through IVuPicture2 (1 and 90 when the source is null or
+// has no IVuPicture2).
+void CarryPictureSettings(IVuPicture* source, IVuPicture* result);
 
 // The EXIF orientation of the JPEG file at path (1..8), 1 for any other
 // file, a file without one, or a file that cannot be read.

@@ -73,4 +73,9 @@ class BoundedAllocator final : public rastrum::BlockAllocator {
 // that the validator accepts.
 void CheckResult(int rc, const BoundedAllocator& out);
 
+// The decoder of a row of the codec table on the input (and the detection
+// in front of it); a picture it makes is then saved by every row that has
+// an encoder, and each file that is written must read back at its size.
+int DecodeRow(rastrum::FileFormat format, const std::uint8_t* data, std::size_t size);
+
 }  // namespace qb::fuzz

@@ -4,7 +4,7 @@
 
 #include "fuzz/fuzz_target.h"
 #include "server/portable/registry_script.h"
-#include "tests/unit/memory_key_store.h"
+#include "fuzz/support/memory_key_store.h"
 
 QB_FUZZ_TARGET(registry_script) {
   const qb::reg::Variables variables = {{"MODULE", "C:\\Q\\Quillbox.dll"}, {"CLSID", "{1234}"}};

@@ -16,6 +16,8 @@
   X(decode_pnm)            \
   X(decode_jpeg)           \
   X(decode_png)            \
+  X(decode_webp)           \
+  X(decode_tiff)           \
   X(geometry)              \
   X(blur)                  \
   X(overlay)               \

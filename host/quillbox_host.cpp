@@ -38,10 +38,12 @@ const CLSID* const kClasses[] = {
 #define QB_CLASS(name, script) &CLSID_##name,
 #define QB_UNSERVED_CLASS(name, script, clsid)
 #define QB_APPID(script, appid)
+#define QB_CLASS_COUNT(n)
 #include "server/catalogue.h"
 #undef QB_CLASS
 #undef QB_UNSERVED_CLASS
 #undef QB_APPID
+#undef QB_CLASS_COUNT
 };
 constexpr size_t kClassCount = sizeof(kClasses) / sizeof(kClasses[0]);
 

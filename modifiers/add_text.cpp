@@ -58,7 +58,7 @@ STDMETHODIMP AddText::get_Text(BSTR* value) {
   if (!value) return E_POINTER;
   *value = nullptr;
   if (!m_text.get()) return S_OK;
-  *value = SysAllocStringLen(m_text.get(), m_text.length());
+  *value = SysAllocStringLen(m_text.get(), SysStringLen(m_text.get()));
   return *value ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -37,8 +37,8 @@ HRESULT FinishApply(IVuPicture* source, PictureBlock block, NamePolicy names, IV
   }
   UniqueBstr name;
   if (source) source->get_FileName(name.put());
-  if (names == NamePolicy::kAlways || name.length() > 0) picture->put_FileName(name.get());
-  CarryOrientation(source, picture.Get());
+  if (names == NamePolicy::kAlways || SysStringLen(name.get()) > 0) picture->put_FileName(name.get());
+  CarryPictureSettings(source, picture.Get());
   *result = picture.Detach();
   return S_OK;
 }

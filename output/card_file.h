@@ -17,9 +17,9 @@ class CardFile final : public card::CardStream {
   // Takes the handle over (INVALID_HANDLE_VALUE for none).
   explicit CardFile(HANDLE file) : m_file(file) {}
 
-  bool ok() const { return m_file.ok(); }
+  bool ok() const { return static_cast<bool>(m_file); }
   HANDLE get() const { return m_file.get(); }
-  void close() { m_file.close(); }
+  void close() { m_file.reset(); }
 
   bool Read(void* data, std::uint32_t size, std::uint32_t& got) override;
   bool Write(const void* data, std::uint32_t size) override;

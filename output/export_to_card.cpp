@@ -178,7 +178,7 @@ int ExportToCard::PackFiles(const std::wstring& playerPath, const std::wstring& 
     UniqueFile existing(CreateFileW(destPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     FileIdentity identity;
-    if (!existing.ok() || !IdentityOf(existing.get(), identity)) return kCannotMakeCopy;
+    if (!existing || !IdentityOf(existing.get(), identity)) return kCannotMakeCopy;
     if (identity == player.identity) return kCannotMakeCopy;
     for (const Source& source : sources)
       if (identity == source.identity) return kCannotPackFile;

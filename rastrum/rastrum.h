@@ -32,6 +32,14 @@ extern "C" {
 int32_t __stdcall NimboLoadFile(const char* path);
 int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path);
 int32_t __stdcall NimboFreeMemory(int32_t handle);
+// An image file held in memory, decoded as NimboLoadFile decodes a file:
+// the same formats, limits and failure values.
+int32_t __stdcall NimboLoadMemory(const uint8_t* data, uint32_t size);
+// Encodes a block as a save to `name` would (the format from its
+// extension), lossy formats at quality 1..100. The result is a new block
+// holding the file's length (32 bits, little-endian) followed by its bytes,
+// freed with NimboFreeMemory; or a failure value.
+int32_t __stdcall NimboSaveAsMemory(int32_t handle, const char* name, int32_t quality);
 int32_t __stdcall NimboResize(int32_t width, int32_t height, int32_t source, int32_t mode);
 int32_t __stdcall NimboRotate(int32_t angle, int32_t source);
 int32_t __stdcall NimboBlur(int32_t level, int32_t source);

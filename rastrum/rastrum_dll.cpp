@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "rastrum/rastrum.h"
+#include "base/block_handle.h"
 #include "base/resource_guards.h"
 #include "base/files.h"
 #include "rastrum/portable/block_io.h"
@@ -33,9 +35,6 @@ using rastrum::kTooLarge;
 constexpr uint64_t kMaxFileBytes = 1ULL << 30;
 // The JPEG quality of saves through NimboSaveAsFile.
 constexpr int kSavedJpegQuality = 90;
-
-HGLOBAL ToHandle(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
-int32_t FromHandle(HGLOBAL h) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(h)); }
 
 // The new block of an operation: allocated movable and locked while the
 // core writes it; Release hands it over unlocked, otherwise it is freed.
@@ -71,7 +70,7 @@ class GlobalBlock final : public rastrum::BlockAllocator {
     GlobalUnlock(m_handle);
     m_bytes = nullptr;
     HGLOBAL h = m_handle;
-    int32_t value = FromHandle(h);
+    int32_t value = qb::FromHGlobal(h);
     if (value <= 0) return kOutOfMemory;  // freed by the destructor
     m_handle = nullptr;
     return value;
@@ -88,7 +87,7 @@ class InputBlock {
  public:
   explicit InputBlock(int32_t h) {
     if (h <= 0) return;
-    m_handle = ToHandle(h);
+    m_handle = qb::ToHGlobal(h);
     m_size = GlobalSize(m_handle);
     if (m_size == 0) return;
     m_bytes = static_cast<uint8_t*>(GlobalLock(m_handle));
@@ -129,6 +128,20 @@ int32_t CopyBlock(int32_t source) {
   return out.Finish(kOk);
 }
 
+// Runs an export's body. The codecs let std::bad_alloc through (and a
+// vector asked to outgrow its limit throws std::length_error): here, where
+// the library is entered, either becomes the out-of-memory failure.
+template <typename Body>
+int32_t OutOfMemoryGuarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -138,8 +151,10 @@ int32_t __stdcall NimboLoadFile(const char* path) {
   std::vector<uint8_t> data;
   int status = ReadImageFile(path, data);
   if (status != kOk) return status;
-  GlobalBlock out;
-  return out.Finish(rastrum::DecodeImage(data, out));
+  return OutOfMemoryGuarded([&] {
+    GlobalBlock out;
+    return out.Finish(rastrum::DecodeImage(data, out));
+  });
 }
 
 // 1 when the whole file was written, a failure value otherwise.
@@ -149,15 +164,50 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
   if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
   InputBlock in(handle);
   if (!in.ok()) return kBadArgument;
-  std::vector<uint8_t> bytes;
-  int status;
-  try {
-    status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
-  } catch (const std::bad_alloc&) {
-    status = kOutOfMemory;
-  }
-  if (status != kOk) return status;
-  return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
+  return OutOfMemoryGuarded([&] {
+    std::vector<uint8_t> bytes;
+    const int status = rastrum::EncodeImage(in.span(), format, kSavedJpegQuality, bytes);
+    if (status != kOk) return status;
+    return qb::ReplaceFileWith(path, bytes) == qb::ReplaceResult::kWritten ? 1 : kCannotWrite;
+  });
+}
+
+// An image file held by the caller, decoded as NimboLoadFile decodes a file,
+// with the same limit on its size.
+int32_t __stdcall NimboLoadMemory(const uint8_t* data, uint32_t size) {
+  if (!data && size != 0) return kBadArgument;
+  if (size == 0) return kCorruptData;
+  if (size > kMaxFileBytes) return kTooLarge;
+  return OutOfMemoryGuarded([&] {
+    GlobalBlock out;
+    return out.Finish(rastrum::DecodeImage(std::span<const uint8_t>(data, size), out));
+  });
+}
+
+// The file NimboSaveAsFile would write to `name`, with lossy formats at the
+// given quality, in a new block: its length (32 bits, little-endian), then
+// its bytes.
+int32_t __stdcall NimboSaveAsMemory(int32_t handle, const char* name, int32_t quality) {
+  if (!name || !*name || quality < 1 || quality > 100) return kBadArgument;
+  rastrum::FileFormat format = rastrum::FormatForSaving(name);
+  if (format == rastrum::FileFormat::kUnknown) return rastrum::kUnknownFormat;
+  return OutOfMemoryGuarded([&]() -> int32_t {
+    std::vector<uint8_t> bytes;
+    {
+      InputBlock in(handle);
+      if (!in.ok()) return kBadArgument;
+      const int status = rastrum::EncodeImage(in.span(), format, quality, bytes);
+      if (status != kOk) return status;
+    }
+    if (bytes.size() > 0x7FFFFFFF - 4) return kTooLarge;
+    GlobalBlock out;
+    uint8_t* p = out.Allocate(bytes.size() + 4);
+    if (!p) return kOutOfMemory;
+    const uint32_t length = static_cast<uint32_t>(bytes.size());
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(length >> (8 * i));
+    std::memcpy(p + 4, bytes.data(), bytes.size());
+    return out.Finish(kOk);
+  });
 }
 
 // Frees any movable global block, whoever allocated it. 0 and failure
@@ -165,7 +215,7 @@ int32_t __stdcall NimboSaveAsFile(int32_t handle, const char* path) {
 // passed.
 int32_t __stdcall NimboFreeMemory(int32_t handle) {
   if (handle <= 0) return 0;
-  return GlobalFree(ToHandle(handle)) == nullptr ? 1 : kBadArgument;
+  return GlobalFree(qb::ToHGlobal(handle)) == nullptr ? 1 : kBadArgument;
 }
 
 int32_t __stdcall NimboResize(int32_t width, int32_t height, int32_t source, int32_t mode) {

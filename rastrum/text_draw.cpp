@@ -330,7 +330,7 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
     for (int32_t y = 0; y < h; ++y)
       std::memcpy(result.pixels.Row(y), picture.pixels().Row(y), static_cast<size_t>(w) * 3);
 
-    qb::MemoryDc dc(nullptr);
+    qb::MemoryDc dc(CreateCompatibleDC(nullptr));
     FontSet fonts(dc.get());
     if (!dc.get() || !fonts.Open(record.font)) return kOutOfMemory;
     const std::wstring text(record.text ? record.text : L"");

@@ -9,12 +9,17 @@
 //   QB_UNSERVED_CLASS(Name, ScriptId, CLSID)
 //     a class whose registry script the module carries but never runs; its
 //     CLSID is not in the IDL, so it is written here.
+//   QB_CLASS_COUNT(N)
+//     how many QB_CLASS lines there are: the one place the number is
+//     written; the object map and the build check the list against it.
 //   QB_APPID(ScriptId, APPID)
 //     the AppID of the served classes: its registry script names the
 //     surrogate (QuillboxHost.exe beside the module) that serves them to
 //     clients out of process, all in one process.
 //
-// No include guard: the includer defines the three macros.
+// No include guard: the includer defines the four macros.
+
+QB_CLASS_COUNT(29)
 
 QB_CLASS(VuPicture, 101)
 QB_CLASS(SharpModifier, 103)

@@ -10,10 +10,10 @@
 #include "modifiers/blur_modifier.h"
 #include "modifiers/bright.h"
 #include "modifiers/contrast.h"
-#include "modifiers/crop.h"
+#include "modifiers/crop_modifier.h"
 #include "modifiers/frame.h"
 #include "modifiers/mirror_modifier.h"
-#include "modifiers/red_eye.h"
+#include "modifiers/red_eye_modifier.h"
 #include "modifiers/rotate_modifier.h"
 #include "modifiers/sharp_modifier.h"
 #include "modifiers/zoom.h"
@@ -42,21 +42,26 @@ HRESULT Create<FileInfoArray>(IUnknown* outer, REFIID riid, void** ppv) {
 #define QB_CLASS(name, script) {&CLSID_##name, QB_WIDE(#name), script, &Create<name>},
 #define QB_UNSERVED_CLASS(name, script, clsid)
 #define QB_APPID(script, appid)
+#define QB_CLASS_COUNT(n)
 const ObjectMapEntry kObjectMap[] = {
 #include "server/catalogue.h"
 };
 #undef QB_CLASS
 #undef QB_APPID
+#undef QB_CLASS_COUNT
 
-// The registry script of the classes' AppID.
+// The registry script of the classes' AppID, and the number of classes the
+// catalogue says it lists.
 #define QB_CLASS(name, script)
 #define QB_APPID(script, appid) constexpr UINT kAppIdScript = script;
+#define QB_CLASS_COUNT(n) constexpr size_t kCatalogueCount = n;
 #include "server/catalogue.h"
 #undef QB_CLASS
 #undef QB_UNSERVED_CLASS
 #undef QB_APPID
+#undef QB_CLASS_COUNT
 constexpr size_t kClassCount = sizeof(kObjectMap) / sizeof(kObjectMap[0]);
-static_assert(kClassCount == 29, "the catalogue has 29 classes");
+static_assert(kClassCount == kCatalogueCount, "QB_CLASS_COUNT in the catalogue counts its QB_CLASS lines");
 
 // Factories, created on first request; index as in kObjectMap.
 ClassFactory* g_factories[kClassCount];

@@ -299,7 +299,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // Height in pixels of the lines under the picture.
 int NoteHeight(const Shown& shown) {
   if (shown.attached.empty()) return 0;
-  WindowDc screen(nullptr);
+  WindowDc screen(GetDC(nullptr));
   HGDIOBJ old = SelectObject(screen.get(), shown.font);
   TEXTMETRICW metrics = {};
   GetTextMetricsW(screen.get(), &metrics);
@@ -319,8 +319,8 @@ bool SaveSnapshot(HWND window, const Shown& shown, const std::wstring& path) {
   ClientToScreen(window, &origin);
   const int w = client.right, h = client.bottom;
   if (w <= 0 || h <= 0) return false;
-  WindowDc screen(nullptr);
-  MemoryDc memory(screen.get());
+  WindowDc screen(GetDC(nullptr));
+  MemoryDc memory(CreateCompatibleDC(screen.get()));
   if (!memory) return false;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

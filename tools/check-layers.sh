@@ -4,9 +4,13 @@
 # Windows header and no project header outside a portable/ folder.
 #
 #   check-layers.sh [ROOT]      (ROOT defaults to the tree this script is in)
+#   check-layers.sh --table     prints the table below as Markdown
 #
 # Prints each offending line as FILE:LINE: #include ... (reason) and exits 1
-# when there is one; exits 0 when the tree keeps its layers.
+# when there is one; exits 0 when the tree keeps its layers. The same table
+# stands in docs/architecture.md between the markers of LAYER_TABLE_BEGIN and
+# LAYER_TABLE_END; a copy there that differs from the one printed by --table
+# counts as an offence too, so the map cannot drift from what is enforced.
 set -u
 
 # Each folder may include itself and the folders listed here; "*" is any.
@@ -26,7 +30,7 @@ LAYERS=(
   "host: server idl"
   "install: *"
   "bench: *"
-  "fuzz: base rastrum metadata modifiers output server tests"
+  "fuzz: base rastrum metadata modifiers output server"
   "tests: *"
   "examples: *"
 )
@@ -41,6 +45,30 @@ GENERATED=(
 # Windows headers (matched case-blind against the name in <...>), which
 # portable code must not include.
 WINDOWS_HEADERS='^(windows|windef|winbase|winnt|winuser|wingdi|winerror|winreg|winver|winnls|wincrypt|winsock2?|ws2tcpip|minwindef|objbase|objidl|objidlbase|ole2|oleauto|olectl|oleidl|oaidl|ocidl|unknwn|wtypes|wtypesbase|combaseapi|comdef|comutil|commctrl|commdlg|propidl|servprov|guiddef|basetyps|rpc|rpcndr|rpcdce|shlwapi|shellapi|shlobj|shtypes|gdiplus|gdiplus[a-z]*|intsafe|strsafe|tchar|mmsystem|psapi|dbghelp|atl[a-z]*)\.h$|^(wrl|winrt)/'
+
+LAYER_TABLE_BEGIN='<!-- layer table: made by tools/check-layers.sh --table -->'
+LAYER_TABLE_END='<!-- end of layer table -->'
+
+# The layer table as Markdown, in the order above.
+layer_table() {
+  local row folder uses
+  printf '| folder | may include |\n|---|---|\n'
+  for row in "${LAYERS[@]}"; do
+    folder="${row%%:*}"
+    read -ra uses <<<"${row#*:}"
+    case " ${uses[*]} " in
+      *" * "*) uses="any folder" ;;
+      "  ") uses="nothing else" ;;
+      *) uses="$(printf '`%s/`, ' "${uses[@]}")"; uses="${uses%, }" ;;
+    esac
+    printf '| `%s/` | %s |\n' "$folder" "$uses"
+  done
+}
+
+if [ "${1:-}" = --table ]; then
+  layer_table
+  exit 0
+fi
 
 SOURCE_FILES='\.(c|cc|cpp|cxx|h|hh|hpp|hxx|inl|ipp|rc)$'
 
@@ -157,6 +185,17 @@ while IFS= read -r file; do
     fi
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$root/$file")
 done < <(list_sources)
+
+# The map's copy of the table.
+map="$root/docs/architecture.md"
+if [ -f "$map" ]; then
+  copy="$(sed -n "\|^$LAYER_TABLE_BEGIN\$|,\|^$LAYER_TABLE_END\$|p" "$map" | sed '1d;$d')"
+  if [ "$copy" != "$(layer_table)" ]; then
+    printf '%s: the layer table differs from the one enforced here (write it with %s --table)\n' \
+      "docs/architecture.md" "tools/check-layers.sh"
+    offending=$((offending + 1))
+  fi
+fi
 
 echo "layers: $checked includes checked, $offending offending"
 [ "$offending" -eq 0 ]

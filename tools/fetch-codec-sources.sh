@@ -1,6 +1,7 @@
 #!/bin/bash
-# Fetches the upstream tarballs of Debian's libjpeg-turbo and libpng1.6
-# source packages into DIR, for the Windows build to cross-compile.
+# Fetches the upstream tarballs of Debian's libjpeg-turbo, libpng1.6,
+# libwebp, tiff and lcms2 source packages into DIR, for the Windows build to
+# cross-compile.
 #
 #   fetch-codec-sources.sh DIR
 #
@@ -8,24 +9,39 @@
 # win32 configure, which reads the tarballs from its QB_CODEC_SOURCES_DIR
 # and never downloads; as root, or with sudo for the package sources.
 #
-# Idempotent: when both tarballs are already in DIR it does nothing. The
+# Idempotent: when every tarball is already in DIR it does nothing. The
 # source entries are derived from the machine's own Debian entries at run
 # time (same archives, same suites, Types: deb-src), so the tarballs are the
-# ones of the packages this machine runs. Only the upstream tarballs
-# (*.orig.tar.*) are needed; the Debian parts may fail to download (a
-# security suite can lack them) without stopping anything.
+# ones of the packages this machine runs. The upstream tarballs
+# (*.orig.tar.*) are needed, and for the packages whose Debian patches the
+# build applies, a Debian tarball (*.debian.tar.*): the newest revision's,
+# or an older one's when the security suite no longer serves it. Other
+# Debian parts may fail to download without stopping anything.
 set -u
 
 dir="${1:?usage: fetch-codec-sources.sh DIR}"
-packages=(libjpeg-turbo libpng1.6)
+packages=(libjpeg-turbo libpng1.6 libwebp tiff lcms2)
+# The packages whose Debian patches the build applies: their Debian tarball
+# is wanted too.
+patched=(libwebp tiff lcms2)
 
 log() { printf '== %s\n' "$*" >&2; }
 
 have_tarball() { compgen -G "$dir/$1_*.orig.tar.*" >/dev/null; }
 
+wants_debian() { [[ " ${patched[*]} " == *" $1 "* ]]; }
+
+# The upstream tarball, and the Debian one where the build applies its
+# patches.
+have_sources() {
+  have_tarball "$1" || return 1
+  wants_debian "$1" || return 0
+  compgen -G "$dir/$1_*.debian.tar.*" >/dev/null
+}
+
 have_all() {
   local p
-  for p in "${packages[@]}"; do have_tarball "$p" || return 1; done
+  for p in "${packages[@]}"; do have_sources "$p" || return 1; done
 }
 
 mkdir -p "$dir" || exit 1
@@ -69,11 +85,12 @@ $sudo apt-get update -qq || log "apt-get update reported errors; trying the down
 # not come.
 log "downloading sources of ${packages[*]}"
 for p in "${packages[@]}"; do
-  have_tarball "$p" && continue
+  have_sources "$p" && continue
   (cd "$dir" && apt-get source --download-only -qq "$p") >"$dir/$p.log" 2>&1
-  # Else each revision the source indexes list, newest first.
+  # Else each revision the source indexes list, newest first (an older
+  # revision's Debian tarball still carries the fixes made up to it).
   for v in $(apt-cache showsrc "$p" 2>/dev/null | sed -n 's/^Version: //p' | sort -rV | uniq); do
-    have_tarball "$p" && break
+    have_sources "$p" && break
     (cd "$dir" && apt-get source --download-only -qq "$p=$v") >>"$dir/$p.log" 2>&1
   done
   if ! have_tarball "$p"; then
@@ -84,6 +101,9 @@ done
 
 status=0
 for p in "${packages[@]}"; do
+  if have_tarball "$p" && ! have_sources "$p"; then
+    log "no Debian tarball of $p in $dir: it is built without Debian's patches"
+  fi
   if ! have_tarball "$p"; then
     log "missing upstream tarball of $p in $dir: the set-up cannot build the Windows codecs"
     status=1

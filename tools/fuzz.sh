@@ -97,8 +97,21 @@ bmp1.bmp -monochrome -type Bilevel -define bmp:format=bmp3
 bmp16.bmp -define bmp:subtype=RGB565
 bmp32v5.bmp -alpha set -channel A -evaluate set 50% +channel -type TrueColorAlpha
 core.bmp -type TrueColor -define bmp:format=bmp2
+lossy.webp -quality 80
+lossless.webp -define webp:lossless=true
+alpha.webp -alpha set -channel A -evaluate set 50% +channel -define webp:lossless=true
+rgb.tif -compress None
+lzw.tif -compress LZW
+deflate-tiled.tif -compress Zip -define tiff:tile-geometry=16x16
+packbits-grey.tif -colorspace Gray -compress RLE
+jpeg.tif -compress JPEG
+palette.tif -colors 12 -type Palette -compress LZW
+cmyk.tif -colorspace CMYK
+rgb16.tif -depth 16 -compress Zip
+bilevel.tif -monochrome -compress Group4
 LIST
   convert-im6.q16 "$im/rgb.ppm" "$im/grey.pgm" -loop 0 "$im/anim.gif" >/dev/null 2>&1
+  img2webp -lossless "$im/rgb.png" "$im/palette.png" -o "$im/anim.webp" >/dev/null 2>&1
   cjpeg -arithmetic -progressive "$im/rgb.ppm" >"$im/arithmetic.jpg" 2>/dev/null
   python3 - "$seeds" "$QB_GOEXIF" "$QB_ROOT" <<'EOF'
 import os, struct, sys, glob
@@ -131,7 +144,8 @@ for p in sorted(glob.glob(os.path.join(im, '*'))):
     name, data = os.path.basename(p), read(p)
     ext = name.rsplit('.', 1)[1]
     target = {'jpg': 'decode_jpeg', 'png': 'decode_png', 'bmp': 'decode_bmp', 'gif': 'decode_gif',
-              'tga': 'decode_tga', 'ppm': 'decode_pnm', 'pgm': 'decode_pnm'}[ext]
+              'tga': 'decode_tga', 'ppm': 'decode_pnm', 'pgm': 'decode_pnm',
+              'webp': 'decode_webp', 'tif': 'decode_tiff'}[ext]
     put(target, name, data)
     if ext == 'bmp' and 'rle' not in name:
         dibs[name] = data[14:]
@@ -160,7 +174,7 @@ for p in glob.glob(os.path.join(root, 'server', 'scripts', '*.rgs.in')):
 EOF
 }
 
-if [ ! -d "$seeds/decode_png" ] || [ ! -d "$seeds/card" ]; then
+if [ ! -d "$seeds/decode_tiff" ] || [ ! -d "$seeds/card" ]; then
   qb_log "fuzz seeds"
   make_seeds || { echo "fuzz: the seeds could not be made"; echo "0 passed, 1 failed"; exit 1; }
 fi

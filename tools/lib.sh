@@ -14,8 +14,8 @@ qb_log() { printf '== %s\n' "$*" >&2; }
 qb_install_packages() {
   local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
     fonts-wine nasm libz-mingw-w64-dev cmake g++ make libgtest-dev libgmock-dev
-    libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libimage-exiftool-perl
-    libjpeg-turbo-progs xvfb xauth fonts-wqy-microhei python3 imagemagick clang libclang-rt-14-dev icc-profiles-free)
+    libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libwebp-dev libtiff-dev liblcms2-dev patch
+    libimage-exiftool-perl libjpeg-turbo-progs webp libtiff-tools xvfb xauth fonts-wqy-microhei python3 imagemagick clang libclang-rt-14-dev icc-profiles-free)
   local missing=() p
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -35,8 +35,8 @@ qb_build_native() {
     cmake --build "$QB_NATIVE" -j"$(nproc)"
 }
 
-# The upstream tarballs of libjpeg-turbo and libpng that the win32 build
-# cross-compiles once per build tree. Fetched here, before the configure,
+# The tarballs of the codecs (libjpeg-turbo, libpng, libwebp, libtiff,
+# Little CMS) that the win32 build cross-compiles once per build tree. Fetched here, before the configure,
 # which itself never downloads; this step is also the one that adds the
 # Debian source entries it needs to the machine's package sources.
 QB_CODEC_SOURCES="${QB_CODEC_SOURCES:-$QB_WIN32/codecs/download}"
@@ -94,7 +94,24 @@ qb_winpath() { local p="$1"; printf 'Z:%s\n' "${p//\//\\}"; }
 qb_install_into_prefix() {
   qb_log "installing Quillbox into the prefix"
   (cd "$QB_WIN32" && wine cmd /c install.cmd) || return 1
+  qb_register_ado_typelib
   wineserver -w
+}
+
+# ADODB.Stream for scripts, as web pages hand uploads to Quillbox. Wine's
+# msado15 serves its objects' IDispatch from type library version 1.0 of
+# its library id, but the library it carries (and registers) is 2.8, so
+# every late-bound call fails with TYPE_E_LIBNOTREGISTERED. The same IDL,
+# which Wine ships, built as version 1.0 and registered, makes them work.
+qb_register_ado_typelib() {
+  local idl=/usr/include/wine/wine/windows/msado15_backcompat.idl tlb="$QB_WIN32/adodb-1.0.tlb"
+  [ -f "$idl" ] && [ -f "$QB_WIN32/regtlb.exe" ] || return 0
+  if [ ! -f "$tlb" ]; then
+    sed 's/^    version(2\.8)$/    version(1.0)/' "$idl" >"$QB_WIN32/adodb-1.0.idl" &&
+      i686-w64-mingw32-widl --win32 -I/usr/include/wine/wine/windows -L/usr/lib/i386-linux-gnu/wine/i386-windows \
+        -t -o "$tlb" "$QB_WIN32/adodb-1.0.idl" 2>/dev/null || return 0
+  fi
+  wine "$QB_WIN32/regtlb.exe" /s "$(qb_winpath "$tlb")" || true
 }
 
 # Real camera files: the JPEGs of Debian's BSD-licensed package

@@ -20,6 +20,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/block_handle.h"
 #include "quillbox.h"
 #include "rastrum/rastrum.h"
 
@@ -43,8 +44,6 @@ double Now() {
   QueryPerformanceCounter(&t);
   return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
 }
-
-int32_t AsHandle(HGLOBAL g) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(g)); }
 
 // A 24-bit block of w x h: noise, or colour(x, y) as 0x00RRGGBB.
 int32_t MakeBlock(LONG w, LONG h, const std::function<uint32_t(LONG, LONG)>& colour = nullptr) {
@@ -71,16 +70,16 @@ int32_t MakeBlock(LONG w, LONG h, const std::function<uint32_t(LONG, LONG)>& col
     }
   }
   GlobalUnlock(g);
-  return AsHandle(g);
+  return qb::FromHGlobal(g);
 }
 
 // The library's blocks are movable global blocks; the benchmark frees them
 // as any client of the library may.
 void FreeBlock(int32_t h) {
-  if (h > 0) GlobalFree(reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)));
+  if (h > 0) GlobalFree(qb::ToHGlobal(h));
 }
 
-size_t BlockBytes(int32_t h) { return GlobalSize(reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h))); }
+size_t BlockBytes(int32_t h) { return GlobalSize(qb::ToHGlobal(h)); }
 
 struct Case {
   const char* name;

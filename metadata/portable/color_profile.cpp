@@ -70,6 +70,20 @@ bool HasIccProfile(std::span<const JpegSegment> carried) {
   return false;
 }
 
+void DropNonRgbProfile(std::vector<JpegSegment>& carried) {
+  // The colour space is at offset 16 of the profile, in the chunk of
+  // sequence number 1.
+  constexpr std::size_t kColourSpace = 2 + kIccHeader + 16;
+  bool rgb = false;
+  for (const JpegSegment& segment : carried) {
+    if (!IsIccChunk(segment) || StoredLength(segment) < kColourSpace + 4 || StoredLength(segment) > segment.data.size())
+      continue;
+    if (segment.data[2 + 12] == 1) rgb = std::memcmp(segment.data.data() + kColourSpace, "RGB ", 4) == 0;
+  }
+  if (rgb) return;
+  std::erase_if(carried, [](const JpegSegment& segment) { return IsIccChunk(segment); });
+}
+
 std::vector<std::uint8_t> AssembleIccProfile(std::span<const JpegSegment> carried) {
   std::vector<const JpegSegment*> chunks;
   int count = 0;

@@ -20,6 +20,13 @@ namespace qb::exif {
 // True when the carried segments hold an ICC profile chunk.
 bool HasIccProfile(std::span<const JpegSegment> carried);
 
+// Removes every ICC chunk unless the profile describes RGB colour (its
+// first chunk's data colour space is "RGB "): the decoded picture is RGB
+// whatever the source was (a CMYK or grey JPEG is converted at load), and
+// a viewer shown an RGB file with a CMYK or grey profile gets its colours
+// wrong, so such a profile is not carried into saves.
+void DropNonRgbProfile(std::vector<JpegSegment>& carried);
+
 // The profile put together from its chunks in sequence order; empty when
 // a chunk is missing, repeated or disagrees on the number of chunks.
 std::vector<std::uint8_t> AssembleIccProfile(std::span<const JpegSegment> carried);

@@ -1,5 +1,8 @@
-// JPEG segment walk and EXIF parser. See jpeg_exif.h for the byte layouts.
+// The EXIF block and its IFD parser, over bounds-checked block access. See
+// jpeg_exif.h for the byte layouts; the segment walk that finds the block
+// is jpeg_segments.cpp, the camera data made of what it read camera_data.cpp.
 #include "metadata/portable/jpeg_exif.h"
+#include "metadata/portable/exif_numbers.h"
 
 #include <algorithm>
 #include <climits>
@@ -39,29 +42,9 @@ constexpr std::uint16_t kTagInteropIfdPointer = 0xA005;
 constexpr std::uint16_t kTagFocalPlaneXResolution = 0xA20E;
 constexpr std::uint16_t kTagFocalPlaneResolutionUnit = 0xA210;
 
-constexpr int kMarkerSos = 0xDA;
-constexpr int kMarkerEoi = 0xD9;
-constexpr int kMarkerCom = 0xFE;
-constexpr int kMarkerApp0 = 0xE0;
-constexpr int kMarkerApp1 = 0xE1;
-constexpr int kMarkerApp2 = 0xE2;
-constexpr int kMarkerApp13 = 0xED;
-
-bool StartsWith(std::span<const std::uint8_t> payload, const char* text, std::size_t n) {
-  return payload.size() >= n && std::memcmp(payload.data(), text, n) == 0;
-}
-
 // Longest texts each field takes (the field less its terminating zero, or
 // the shorter limit the camera data keeps).
 constexpr std::size_t kMaxUserComment = 199;
-
-// A double to int as the x86 conversion instruction does it: NaN and values
-// outside the int range give INT_MIN (the "integer indefinite" value), so a
-// hostile value has one defined result in both builds.
-int ToInt(double value) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT_MIN;
-  return static_cast<int>(value);
-}
 
 // Copies text from `value` starting at `start` into `field` and terminates
 // it: stops at a zero byte, at the end of the value's own bytes, and after
@@ -76,35 +59,7 @@ void CopyText(char* field, std::size_t maxChars, const ExifBytes& value, std::si
   field[n] = '\0';
 }
 
-std::string FieldText(const char* field, std::size_t size) {
-  return std::string(field, strnlen(field, size));
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Streams
-
-int FileStream::ReadByte() {
-  const int c = std::fgetc(m_file);
-  return c == EOF ? -1 : c;
-}
-
-std::size_t FileStream::Read(std::uint8_t* out, std::size_t n) {
-  return std::fread(out, 1, n, m_file);
-}
-
-int MemoryStream::ReadByte() {
-  if (m_position >= m_bytes.size()) return -1;
-  return m_bytes[m_position++];
-}
-
-std::size_t MemoryStream::Read(std::uint8_t* out, std::size_t n) {
-  const std::size_t count = std::min(n, m_bytes.size() - m_position);
-  if (count != 0) std::memcpy(out, m_bytes.data() + m_position, count);
-  m_position += count;
-  return count;
-}
 
 // ---------------------------------------------------------------------------
 // Bounds-checked block access
@@ -147,7 +102,7 @@ bool ExifBytes::Put(std::uint64_t offset, std::uint8_t value) const {
 }
 
 // ---------------------------------------------------------------------------
-// Camera data
+// Units
 
 std::optional<float> UnitFactor(int unit) {
   switch (unit) {
@@ -158,202 +113,6 @@ std::optional<float> UnitFactor(int unit) {
     case 5: return 0.00003937007874f;   // micrometre
     default: return std::nullopt;
   }
-}
-
-bool IsCarriedMetadata(int marker, std::span<const std::uint8_t> payload) {
-  // The sizes include each identifier's terminating zero.
-  switch (marker) {
-    case kMarkerApp1:
-      return StartsWith(payload, "http://ns.adobe.com/xap/1.0/", 29) ||
-             StartsWith(payload, "http://ns.adobe.com/xmp/extension/", 35);
-    case kMarkerApp2: return StartsWith(payload, "ICC_PROFILE", 12);
-    case kMarkerApp13: return StartsWith(payload, "Photoshop 3.0", 14);
-    default: return false;
-  }
-}
-
-void ApplyCameraData(const ExifInfo& info, CameraData& data) {
-  if (info.make[0] != '\0') {
-    // The model goes with the maker, even when it is empty.
-    data.cameraMake = FieldText(info.make, sizeof info.make);
-    data.cameraModel = FieldText(info.model, sizeof info.model);
-  }
-  if (info.dateTime[0] != '\0') data.dateTime = FieldText(info.dateTime, sizeof info.dateTime);
-  if (info.version[0] != '\0') data.exifVersion = FieldText(info.version, sizeof info.version);
-  if (info.resolutionUnitFactor != 0) {
-    // Per unit divided by the unit's share of an inch: per inch.
-    if (info.xResolution != 0) data.xResolution = info.xResolution / info.resolutionUnitFactor;
-    if (info.yResolution != 0) data.yResolution = info.yResolution / info.resolutionUnitFactor;
-  }
-  data.flashUsed = info.flashFired != 0 ? "Yes" : "No";
-  if (info.focalLength != 0) {
-    data.focalLength = info.focalLength;
-    // With a known sensor width, the whole 35-mm equivalent (36 mm film width).
-    if (info.sensorWidth != 0)
-      data.focalLength = static_cast<float>(ToInt(info.focalLength / info.sensorWidth * 36 + 0.5));
-  }
-  if (info.exposureTime != 0) {
-    data.exposureTime = info.exposureTime;
-    // Half a second and shorter: the shutter-speed denominator (125 for 1/125 s).
-    if (info.exposureTime <= 0.5)
-      data.exposureTime = static_cast<float>(ToInt(1 / info.exposureTime + 0.5));
-  }
-  if (info.brightness != 0) data.brightness = info.brightness;
-  if (info.fNumber != 0) data.aperture = info.fNumber;
-  if (info.comment[0] != '\0') data.comment = FieldText(info.comment, sizeof info.comment);
-}
-
-// ---------------------------------------------------------------------------
-// The reader
-
-JpegExifReader::JpegExifReader()
-    : m_console([](const char* text) { std::fputs(text, stdout); }) {}
-
-JpegExifReader::WalkResult JpegExifReader::Read(ByteStream& stream, ExifInfo& info) {
-  ReleaseSegments();
-  m_carriedOfWalk.clear();
-  m_carriedBytesOfWalk = 0;
-  m_carriedOverflow = false;
-  const bool reached = WalkJpegSegments(stream, info);
-  if (reached) m_carried.swap(m_carriedOfWalk);
-  std::vector<JpegSegment>().swap(m_carriedOfWalk);
-  return reached ? WalkResult::kReachedImage : WalkResult::kFailed;
-}
-
-void JpegExifReader::TakeCarried(const JpegSegment& segment) {
-  if (m_carriedOverflow) return;
-  if (segment.data.size() > kMaxCarriedBytes - m_carriedBytesOfWalk) {
-    m_carriedOverflow = true;
-    std::vector<JpegSegment>().swap(m_carriedOfWalk);
-    return;
-  }
-  try {
-    m_carriedOfWalk.push_back(segment);
-  } catch (const std::bad_alloc&) {
-    m_carriedOverflow = true;
-    std::vector<JpegSegment>().swap(m_carriedOfWalk);
-    return;
-  }
-  m_carriedBytesOfWalk += segment.data.size();
-}
-
-bool JpegExifReader::AllocateSegment(std::vector<std::uint8_t>& buffer, std::size_t size) {
-  try {
-    buffer.assign(size, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
-void JpegExifReader::ReleaseSegments() {
-  for (JpegSegment& segment : m_jpegSegments) {
-    std::vector<std::uint8_t>().swap(segment.data);
-    segment.marker = 0;
-    segment.size = 0;
-  }
-  m_jpegSegmentCount = 0;
-}
-
-bool JpegExifReader::Fail(const char* text) {
-  m_exifError = text;
-  return false;
-}
-
-bool JpegExifReader::WalkJpegSegments(ByteStream& stream, ExifInfo& info) {
-  if (stream.ReadByte() != 0xFF || stream.ReadByte() != 0xD8) return false;
-
-  bool commentTaken = false;
-  for (;;) {
-    if (m_jpegSegmentCount >= kMaxSegments) return Fail("Too many sections in jpg file");
-
-    // Up to six FF fill bytes; the first other byte is the marker code. At
-    // the end of the stream the code is -1 and the length below fails.
-    int marker = 0;
-    for (int a = 0; a < 7; ++a) {
-      marker = stream.ReadByte();
-      if (marker != 0xFF) break;
-      if (a >= 6) {
-        m_console("too many padding unsigned chars\n");
-        return false;
-      }
-    }
-
-    const int high = stream.ReadByte();
-    const int low = stream.ReadByte();
-    const int length = (high < 0 || low < 0) ? -1 : (high << 8) | low;
-    if (length < 2) return Fail("invalid marker");
-
-    // At most 65535 bytes: the length field is 16 bits.
-    JpegSegment& segment = m_jpegSegments[static_cast<std::size_t>(m_jpegSegmentCount)];
-    if (!AllocateSegment(segment.data, static_cast<std::size_t>(length)))
-      return Fail("Could not allocate memory");
-    segment.data[0] = static_cast<std::uint8_t>(high);
-    segment.data[1] = static_cast<std::uint8_t>(low);
-    const std::size_t rest = static_cast<std::size_t>(length) - 2;
-    if (stream.Read(segment.data.data() + 2, rest) != rest) {
-      std::vector<std::uint8_t>().swap(segment.data);
-      return Fail("Premature end of file?");
-    }
-    segment.marker = marker;
-    segment.size = length;
-    ++m_jpegSegmentCount;
-    if (IsCarriedMetadata(marker, std::span<const std::uint8_t>(segment.data).subspan(2)))
-      TakeCarried(segment);
-
-    bool keep = true;
-    switch (marker) {
-      case kMarkerSos:  // start of scan: the compressed data follows, unread
-        return true;
-      case kMarkerEoi:  // end of image before any scan
-        m_console("No image in jpeg!\n");
-        return false;
-      case kMarkerCom:  // only the first comment of the file counts
-        if (commentTaken) {
-          keep = false;
-        } else {
-          TakeJpegComment(segment, length, info);
-          commentTaken = true;
-        }
-        break;
-      case kMarkerApp0:  // JFIF header: not needed
-        keep = false;
-        break;
-      case kMarkerApp1:
-        if (length >= 6 && std::memcmp(segment.data.data() + 2, "Exif", 4) == 0) {
-          // The parse may blank trailing spaces of the UserComment in the
-          // segment itself, so the copy is taken after it.
-          info.valid = ParseExifBlock(std::span<std::uint8_t>(segment.data).subspan(2), length, info);
-          m_exifBlock = segment.data;
-          m_exifBlockSize = length;
-        } else {
-          keep = false;  // XMP and other APP1 uses
-        }
-        break;
-      default:  // frame headers, tables, other APPn: kept
-        break;
-    }
-    if (!keep) {
-      std::vector<std::uint8_t>().swap(segment.data);
-      segment.marker = 0;
-      segment.size = 0;
-      --m_jpegSegmentCount;
-    }
-  }
-}
-
-void JpegExifReader::TakeJpegComment(const JpegSegment& segment, int length, ExifInfo& info) {
-  // The text after the length field, at most 998 characters. CR LF becomes
-  // LF; control characters other than LF and TAB become '?'.
-  const std::size_t end = std::min({static_cast<std::size_t>(std::max(length, 0)),
-                                    std::size_t{1000}, segment.data.size()});
-  std::size_t n = 0;
-  for (std::size_t a = 2; a < end; ++a) {
-    const std::uint8_t ch = segment.data[a];
-    if (ch == '\r' && a + 1 < segment.data.size() && segment.data[a + 1] == '\n') continue;
-    info.comment[n++] = (ch >= 32 || ch == '\n' || ch == '\t') ? static_cast<char>(ch) : '?';
-  }
-  info.comment[n] = '\0';
 }
 
 bool JpegExifReader::ParseExifBlock(std::span<std::uint8_t> payload, int length, ExifInfo& info) {

@@ -194,6 +194,13 @@ class JpegExifReader {
   // EXIF parse.
   WalkResult Read(ByteStream& stream, ExifInfo& info);
 
+  // Drops everything earlier reads kept (segments, the EXIF segment, the
+  // carried segments, the failure text), as a new reader starts: the next
+  // read describes its own source only.
+  void Forget();
+  // Takes over what `other` keeps for saves (the EXIF segment and the
+  // carried segments), dropping what this reader kept.
+  void KeepAsOf(const JpegExifReader& other);
   // Where the two standard-output lines go ("too many padding unsigned
   // chars\n", "No image in jpeg!\n"); fputs to stdout unless replaced.
   void SetConsole(std::function<void(const char*)> console) { m_console = std::move(console); }

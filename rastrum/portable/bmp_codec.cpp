@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "base/portable/dib_format.h"
@@ -265,13 +264,9 @@ int EncodeBmp(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
   uint8_t header[kFileHeaderSize] = {'B', 'M'};
   dib::StoreU32(header + 2, kFileHeaderSize + dibBytes);
   dib::StoreU32(header + 10, kFileHeaderSize + layout.pixelOffset);
-  try {
-    file.reserve(file.size() + kFileHeaderSize + dibBytes);
-    file.insert(file.end(), header, header + kFileHeaderSize);
-    file.insert(file.end(), block.begin(), block.begin() + dibBytes);
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  }
+  file.reserve(file.size() + kFileHeaderSize + dibBytes);
+  file.insert(file.end(), header, header + kFileHeaderSize);
+  file.insert(file.end(), block.begin(), block.begin() + dibBytes);
   return kOk;
 }
 

@@ -1,20 +1,52 @@
 // The file formats of the imaging library, one decoder and (where the
-// library writes the format) one encoder each. DecodeImage and EncodeImage
-// (raster.h) choose among them. Each decoder makes one block in `out` and
-// returns kOk or a failure value; each encoder appends a whole file to an
-// empty `file` from a block it reads through Source24 or the validator.
+// library writes the format) one encoder each, and the table that lists
+// them. Each decoder makes one block in `out` and returns kOk or a failure
+// value; each encoder appends a whole file to an empty `file` from a block
+// it reads through Source24 or the validator.
+//
+// Codecs let std::bad_alloc through (the library's exports turn it into
+// kOutOfMemory); only callbacks that run inside a C library's frames catch
+// it, because an exception must not unwind through them.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "rastrum/portable/raster.h"
 
 namespace rastrum {
 
+// One format the library reads. DetectFormat, FormatForSaving, DecodeImage
+// and EncodeImage read these rows; a new format is a row and its codec.
+struct Codec {
+  FileFormat format;
+  const char* name;
+  // Whether a file's first bytes are this format's. Rows are tried in
+  // table order, so a format without a signature comes last.
+  bool (*matches)(std::span<const uint8_t> file);
+  // The extensions (lower case, without the dot) a save by name maps to
+  // this format; only rows with an encoder have them.
+  std::span<const std::string_view> extensions;
+  int (*decode)(std::span<const uint8_t> file, BlockAllocator& out);
+  // Null for a format the library does not write. Quality is 1..100; the
+  // lossless formats ignore it.
+  int (*encode)(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
+  // The lowest quality at which a saved file gives back exactly the pixels
+  // saved: 1 for a lossless format, above 100 for one that always loses.
+  int losslessFrom;
+};
+
+// Every row, in the order detection tries them.
+std::span<const Codec> Codecs();
+
+// The row of a format, or null.
+const Codec* CodecOf(FileFormat format);
+
 // JPEG through libjpeg-turbo: baseline and progressive, grey, colour and
-// CMYK/YCCK files give 24-bit blocks; JFIF density becomes resolution.
+// CMYK/YCCK files give 24-bit blocks (CMYK through the file's own ICC
+// profile with Little CMS when it has one); JFIF density becomes resolution.
 int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
 
@@ -33,5 +65,19 @@ int DecodeGif(std::span<const uint8_t> file, BlockAllocator& out);
 int DecodeTga(std::span<const uint8_t> file, BlockAllocator& out);
 int DecodePnm(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeTga(std::span<const uint8_t> block, std::vector<uint8_t>& file);
+
+// WebP through libwebp: lossy, lossless, with alpha (dropped), the first
+// frame of an animated file; saved lossy at the quality given, lossless at
+// quality 100.
+int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out);
+int EncodeWebp(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
+
+// TIFF through libtiff: the first page, strips or tiles, 1 to 16 bits a
+// sample, grey, RGB, palette, CMYK (8-bit CMYK through its own ICC
+// profile when it has one), YCbCr; no compression, LZW, Deflate, PackBits,
+// JPEG or CCITT. Saved Deflate-compressed as grey, palette or RGB
+// as the block is.
+int DecodeTiff(std::span<const uint8_t> file, BlockAllocator& out);
+int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file);
 
 }  // namespace rastrum

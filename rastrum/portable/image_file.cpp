@@ -1,4 +1,5 @@
-// Choosing a codec: by content when reading, by file name when writing.
+// The codec table, and choosing a row of it: by content when reading, by
+// file name when writing.
 #include <cstring>
 #include <string_view>
 
@@ -60,21 +61,71 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool IsJpeg(std::span<const uint8_t> file) {
+  return file.size() >= 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF;
+}
+
+bool IsPng(std::span<const uint8_t> file) { return StartsWith(file, "\x89PNG\r\n\x1A\n"); }
+
+bool IsBmp(std::span<const uint8_t> file) { return StartsWith(file, "BM"); }
+
+bool IsGif(std::span<const uint8_t> file) { return StartsWith(file, "GIF87a") || StartsWith(file, "GIF89a"); }
+
+bool IsPnm(std::span<const uint8_t> file) {
+  return file.size() >= 3 && file[0] == 'P' && file[1] >= '1' && file[1] <= '6' && IsPnmSpace(file[2]);
+}
+
+// RIFF, a 32-bit size, then the WEBP form type.
+bool IsWebp(std::span<const uint8_t> file) {
+  return file.size() >= 12 && StartsWith(file, "RIFF") && std::memcmp(file.data() + 8, "WEBP", 4) == 0;
+}
+
+// Classic and BigTIFF, either byte order.
+bool IsTiff(std::span<const uint8_t> file) {
+  return StartsWith(file, std::string_view("II*\0", 4)) || StartsWith(file, std::string_view("MM\0*", 4)) ||
+         StartsWith(file, std::string_view("II+\0", 4)) || StartsWith(file, std::string_view("MM\0+", 4));
+}
+
+constexpr std::string_view kJpegExtensions[] = {"jpg", "jpeg", "jpe", "jfif"};
+constexpr std::string_view kPngExtensions[] = {"png"};
+constexpr std::string_view kBmpExtensions[] = {"bmp"};
+constexpr std::string_view kTgaExtensions[] = {"tga"};
+constexpr std::string_view kWebpExtensions[] = {"webp"};
+constexpr std::string_view kTiffExtensions[] = {"tif", "tiff"};
+
+// The lossless encoders have no use for the quality.
+template <int (*Encode)(std::span<const uint8_t>, std::vector<uint8_t>&)>
+int IgnoringQuality(std::span<const uint8_t> block, int, std::vector<uint8_t>& file) {
+  return Encode(block, file);
+}
+
+constexpr Codec kCodecs[] = {
+    {FileFormat::kJpeg, "JPEG", IsJpeg, kJpegExtensions, DecodeJpeg, EncodeJpeg, 101},
+    {FileFormat::kPng, "PNG", IsPng, kPngExtensions, DecodePng, IgnoringQuality<EncodePng>, 1},
+    {FileFormat::kBmp, "BMP", IsBmp, kBmpExtensions, DecodeBmp, IgnoringQuality<EncodeBmp>, 1},
+    {FileFormat::kGif, "GIF", IsGif, {}, DecodeGif, nullptr, 1},
+    {FileFormat::kPnm, "PNM", IsPnm, {}, DecodePnm, nullptr, 1},
+    {FileFormat::kWebp, "WebP", IsWebp, kWebpExtensions, DecodeWebp, EncodeWebp, 100},
+    {FileFormat::kTiff, "TIFF", IsTiff, kTiffExtensions, DecodeTiff, IgnoringQuality<EncodeTiff>, 1},
+    // Last: without a signature, a TGA header could match almost anything.
+    {FileFormat::kTga, "TGA", IsPlausibleTga, kTgaExtensions, DecodeTga, IgnoringQuality<EncodeTga>, 1},
+};
+
 }  // namespace
 
-FileFormat DetectFormat(std::span<const uint8_t> file) {
-  static constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  const uint8_t* p = file.data();
-  const size_t size = file.size();
-  if (size >= 3 && p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF) return FileFormat::kJpeg;
-  if (size >= sizeof kPngSignature && std::memcmp(p, kPngSignature, sizeof kPngSignature) == 0) {
-    return FileFormat::kPng;
+std::span<const Codec> Codecs() { return kCodecs; }
+
+const Codec* CodecOf(FileFormat format) {
+  for (const Codec& codec : kCodecs) {
+    if (codec.format == format) return &codec;
   }
-  if (StartsWith(file, "BM")) return FileFormat::kBmp;
-  if (StartsWith(file, "GIF87a") || StartsWith(file, "GIF89a")) return FileFormat::kGif;
-  if (size >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6' && IsPnmSpace(p[2])) return FileFormat::kPnm;
-  // Last: without a signature, a TGA header could match almost anything.
-  if (IsPlausibleTga(file)) return FileFormat::kTga;
+  return nullptr;
+}
+
+FileFormat DetectFormat(std::span<const uint8_t> file) {
+  for (const Codec& codec : kCodecs) {
+    if (codec.matches(file)) return codec.format;
+  }
   return FileFormat::kUnknown;
 }
 
@@ -86,41 +137,28 @@ FileFormat FormatForSaving(std::string_view path) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return FileFormat::kUnknown;
   const std::string_view ext = name.substr(dot + 1);
-  for (std::string_view jpeg : {"jpg", "jpeg", "jpe", "jfif"}) {
-    if (EqualsNoCase(ext, jpeg)) return FileFormat::kJpeg;
+  for (const Codec& codec : kCodecs) {
+    if (!codec.encode) continue;
+    for (std::string_view known : codec.extensions) {
+      if (EqualsNoCase(ext, known)) return codec.format;
+    }
   }
-  if (EqualsNoCase(ext, "png")) return FileFormat::kPng;
-  if (EqualsNoCase(ext, "bmp")) return FileFormat::kBmp;
-  if (EqualsNoCase(ext, "tga")) return FileFormat::kTga;
   return FileFormat::kUnknown;
 }
 
 int DecodeImage(std::span<const uint8_t> file, BlockAllocator& out) {
   if (file.empty()) return kCorruptData;
-  switch (DetectFormat(file)) {
-    case FileFormat::kJpeg: return DecodeJpeg(file, out);
-    case FileFormat::kPng: return DecodePng(file, out);
-    case FileFormat::kBmp: return DecodeBmp(file, out);
-    case FileFormat::kGif: return DecodeGif(file, out);
-    case FileFormat::kTga: return DecodeTga(file, out);
-    case FileFormat::kPnm: return DecodePnm(file, out);
-    case FileFormat::kUnknown: break;
+  for (const Codec& codec : kCodecs) {
+    if (codec.matches(file)) return codec.decode(file, out);
   }
   return kUnknownFormat;
 }
 
 int EncodeImage(std::span<const uint8_t> block, FileFormat format, int quality, std::vector<uint8_t>& file) {
   if (!file.empty() || quality < 1 || quality > 100) return kBadArgument;
-  int rc = kUnknownFormat;
-  switch (format) {
-    case FileFormat::kJpeg: rc = EncodeJpeg(block, quality, file); break;
-    case FileFormat::kPng: rc = EncodePng(block, file); break;
-    case FileFormat::kBmp: rc = EncodeBmp(block, file); break;
-    case FileFormat::kTga: rc = EncodeTga(block, file); break;
-    case FileFormat::kGif:
-    case FileFormat::kPnm:
-    case FileFormat::kUnknown: break;
-  }
+  const Codec* codec = CodecOf(format);
+  if (!codec || !codec->encode) return kUnknownFormat;
+  const int rc = codec->encode(block, quality, file);
   // A failed encoder may have begun the file: leave nothing behind.
   if (rc != kOk) file.clear();
   return rc;

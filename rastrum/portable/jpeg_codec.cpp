@@ -14,6 +14,7 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -23,6 +24,7 @@
 
 #include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
+#include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
 
 namespace rastrum {
@@ -180,9 +182,10 @@ inline uint8_t Scale255(unsigned a, unsigned b) {
   return static_cast<uint8_t>((p + (p >> 8)) >> 8);
 }
 
-// CMYK from libjpeg (YCCK already turned into CMYK) to blue, green, red.
-// Adobe's applications store the inks inverted (255 = no ink), and mark
-// their files with an APP14 segment; other writers store them plainly.
+// CMYK from libjpeg (YCCK already turned into CMYK) to blue, green, red,
+// for a file without a CMYK profile: the plain formula. Adobe's
+// applications store the inks inverted (255 = no ink), and mark their files
+// with an APP14 segment; other writers store them plainly.
 void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted) {
   for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
     unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
@@ -205,6 +208,7 @@ struct Decompressor {
   ErrorManager err;
   ScanBudget progress;
   uint8_t* volatile block;  // the block once allocated, to spoil on failure
+  CmykTransform volatile transform;  // a CMYK file's profile, closed after the jumps
 };
 
 // The decode proper; any libjpeg failure jumps out of it to DecodeJpeg.
@@ -216,6 +220,8 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
   d.progress.limit = 0;
   cinfo->progress = &d.progress.pub;
   jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  // APP2 segments carry an ICC profile, which a CMYK picture is read through.
+  jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
 
   // The blocks of the picture, and those of the coefficient buffer that a
@@ -272,15 +278,23 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
     }
   } else {
     const bool inverted = cinfo->saw_Adobe_marker;
+    JOCTET* icc = nullptr;
+    unsigned int iccBytes = 0;
+    if (jpeg_read_icc_profile(cinfo, &icc, &iccBytes)) {
+      d.transform = OpenCmykTransform(std::span<const uint8_t>(icc, iccBytes), inverted);
+      std::free(icc);
+    }
     JSAMPARRAY buffer = (*cinfo->mem->alloc_sarray)(
         reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, cinfo->output_width * 4, kRowsPerCall);
     while (cinfo->output_scanline < cinfo->output_height) {
       const JDIMENSION first = cinfo->output_scanline;
       const JDIMENSION got = jpeg_read_scanlines(cinfo, buffer, kRowsPerCall);
       if (got == 0) return kCorruptData;
-      for (JDIMENSION i = 0; i < got; ++i)
-        CmykRowToBgr(buffer[i], block.pixels.Row(static_cast<int32_t>(first + i)),
-                     cinfo->output_width, inverted);
+      for (JDIMENSION i = 0; i < got; ++i) {
+        uint8_t* row = block.pixels.Row(static_cast<int32_t>(first + i));
+        if (d.transform) CmykRowThroughProfile(d.transform, buffer[i], row, cinfo->output_width);
+        else CmykRowToBgr(buffer[i], row, cinfo->output_width, inverted);
+      }
     }
   }
   jpeg_finish_decompress(cinfo);
@@ -381,6 +395,7 @@ int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
   if (file.size() > std::numeric_limits<unsigned long>::max()) return kTooLarge;
   Decompressor d;
   d.block = nullptr;
+  d.transform = nullptr;
   d.cinfo.err = SetUpErrors(d.err);
   int result;
   if (setjmp(d.err.jump)) {
@@ -390,6 +405,7 @@ int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
     result = DecodeInto(d, file, out);
   }
   jpeg_destroy_decompress(&d.cinfo);
+  CloseCmykTransform(d.transform);
   // A block that did not get its whole picture must not pass for one.
   if (result != kOk && d.block) std::fill_n(d.block, dib::kInfoHeaderSize, uint8_t{0});
   return result;

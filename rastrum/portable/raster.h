@@ -44,25 +44,28 @@ class VectorAllocator final : public BlockAllocator {
   std::vector<uint8_t> block;
 };
 
-enum class FileFormat { kUnknown, kJpeg, kPng, kBmp, kGif, kTga, kPnm };
+enum class FileFormat { kUnknown, kJpeg, kPng, kBmp, kGif, kTga, kPnm, kWebp, kTiff };
 
 // The format of a file's content, whatever its name says.
 FileFormat DetectFormat(std::span<const uint8_t> file);
 
 // The format a file name asks for when saving, by its extension in any
-// case: .jpg .jpeg .jpe .jfif, .png, .bmp, .tga; kUnknown otherwise.
+// case: .jpg .jpeg .jpe .jfif, .png, .bmp, .tga, .webp, .tif .tiff;
+// kUnknown otherwise.
 FileFormat FormatForSaving(std::string_view path);
 
 // Decodes a whole file held in memory. JPEG (baseline and progressive),
 // PNG (every depth; alpha dropped), BMP (1, 4, 8, 16, 24, 32 bits, RLE4 and
 // RLE8: 1/4/8-bit files give palette blocks with their colour table), GIF
-// (first frame), TGA and PNM. The file's resolution goes into
+// (first frame), TGA, PNM, WebP (the first frame of an animation) and TIFF
+// (the first page). The file's resolution goes into
 // biXPelsPerMeter/biYPelsPerMeter where the format carries it. A picture
 // whose block would not fit a 32-bit process gives kTooLarge.
 int DecodeImage(std::span<const uint8_t> file, BlockAllocator& out);
 
 // Encodes a block as a whole file in the given format; quality (1..100)
-// is used by the lossy formats (JPEG), kBadArgument outside that range.
+// is used by the lossy formats (JPEG; WebP, lossless at 100), kBadArgument
+// outside that range.
 // BMP keeps the block as it is, palette included; the other formats take
 // palette, 16- and 32-bit blocks converted to 24 bits. The file bytes are
 // appended to an empty `file`.

@@ -13,8 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 #include "base/portable/dib_format.h"
@@ -383,13 +381,7 @@ int EncodeTga(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
   header[16] = 24;
   header[17] = 0;  // no alpha bits, bottom row first
   const size_t rowBytes = static_cast<size_t>(width) * 3;
-  try {
-    file.reserve(file.size() + sizeof header + rowBytes * static_cast<size_t>(height));
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  file.reserve(file.size() + sizeof header + rowBytes * static_cast<size_t>(height));
   file.insert(file.end(), header, header + sizeof header);
   // TGA pixels are B,G,R like a DIB's, so each row goes out as it is.
   for (int32_t y = height - 1; y >= 0; --y) {

@@ -52,6 +52,33 @@ tower.jpg,NIKON CORPORATION,NIKON D2H,2003:11:23 18:07:37,1/125,f/4.5,23 mm,No,4
 printf 'not a photo\r\n' >"$out/photos/notes.txt"
 in="$(winpath "$out/photos")"
 
+# The web upload recipe's uploads: the photo marked as turned a quarter
+# clockwise, and a text file named like a photo. Its results go by HTTP PUT
+# to a small server that writes what it is sent into the out folder (Wine's
+# ADODB.Stream cannot save files).
+mkdir -p "$out/uploads" "$out/web"
+exiftool -q -o "$out/uploads/turned.jpg" -Orientation#=6 "$QB_GOEXIF/sample1.jpg"
+printf 'not a photo\r\n' >"$out/uploads/text.jpg"
+python3 -u -c '
+import http.server, os, sys
+class Put(http.server.BaseHTTPRequestHandler):
+    def do_PUT(self):
+        data = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        with open(os.path.join(sys.argv[1], os.path.basename(self.path)), "wb") as f:
+            f.write(data)
+        self.send_response(201)
+        self.end_headers()
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Put)
+print(server.server_port)
+server.serve_forever()
+' "$out/web" >"$out/web-port.txt" 2>/dev/null &
+web_server=$!
+trap 'kill "$web_server" 2>/dev/null' EXIT
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$out/web-port.txt" ] && break; sleep 0.5; done
+web="http://127.0.0.1:$(cat "$out/web-port.txt")"
+
 for lang in vbs js; do
   o="$out/$lang"
   mkdir -p "$o"
@@ -93,6 +120,19 @@ for lang in vbs js; do
   for png in "$o"/sheet/*.png; do grep -q "src=\"$(basename "$png")\"" "$o/sheet/index.html" || missing=1; done
   check "contact_sheet.$lang: index.html names all $(ls "$o"/sheet/*.png | wc -l) pictures" \
     test "$missing" -eq 0 -a "$(ls "$o"/sheet/*.png | wc -l)" -ge 13
+
+  run "$o/web.log" "web_upload.$lang" "$(winpath "$out/uploads/turned.jpg")" "$web/$lang.jpg"
+  check "web_upload.$lang ends well" test $? -eq 0
+  check "web_upload.$lang turned the upload upright and gave it 1600 pixels on its long side" \
+    sizes_are 1200 1600 "$out/web/$lang.jpg"
+  check "web_upload.$lang's JPEG says Orientation 1 and keeps the camera" \
+    test "$(exiftool -n -s3 -Orientation "$out/web/$lang.jpg")" = 1 -a "$(camera_kept "$out/web/$lang.jpg"; echo $?)" = 0
+  check "web_upload.$lang's JPEG is at quality 85" test "$(identify -format %Q "$out/web/$lang.jpg")" = 85
+  check "web_upload.$lang laid the mark 12 pixels in" grep -q "watermark at (948, 1524)" "$o/web.log"
+  convert "$out/web/$lang.jpg" -resize 25% "$o/web-upload.png" 2>/dev/null
+  run "$o/web-bad.log" "web_upload.$lang" "$(winpath "$out/uploads/text.jpg")" "$web/bad-$lang.jpg"
+  check "web_upload.$lang fails on an upload that is no picture, saying so" \
+    test $? -eq 1 -a "$(grep -c "is not an image\|are not an image" "$o/web-bad.log")" = 1
 
   run "$o/bad.log" "brighten_folder.$lang" "$(winpath "$out/no-such-folder")" "$(winpath "$o/bad")"
   check "brighten_folder.$lang fails on a missing folder" test $? -ne 0

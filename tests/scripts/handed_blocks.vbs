@@ -43,6 +43,15 @@ Set back = CreateObject("Quillbox.VuPicture.1")
 back.LoadFile fso.BuildPath(folder, "after.png")
 Check back.Width = p.Width And back.Height = p.Height, "and saves its own picture"
 
+' WebP and TIFF: saved by their extension, loaded back by their content.
+Dim ext
+For Each ext In Array(".webp", ".tif")
+  p.SaveAs fso.BuildPath(folder, "copy"), ext
+  Set back = CreateObject("Quillbox.VuPicture.1")
+  back.LoadFile fso.BuildPath(folder, "copy" & ext)
+  Check back.Width = p.Width And back.Height = p.Height And back.BitCount = 24, ext & " saves and loads back"
+Next
+
 ' Save writes back over the picture's own file; over a read-only file it
 ' cannot, and says so.
 target = fso.BuildPath(folder, "own.bmp")

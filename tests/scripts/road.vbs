@@ -1,5 +1,6 @@
 ' The first road, late-bound: a photo loaded, brightened and given more
-' contrast; the error of a missing file. The photo's Windows path is the
+' contrast; the error of a missing file and what ErrorDetail says of it;
+' bytes in and out through ADODB.Stream. The photo's Windows path is the
 ' first argument.
 Option Explicit
 Dim passed, failed
@@ -70,6 +71,43 @@ Check Err.Number <> 0, "a missing file fails"
 Check Len(Err.Description) > 0, "with a description"
 Check Err.Source = "Quillbox.VuPicture.1", "from the picture, got '" & Err.Source & "'"
 Check p.HasImage = 0, "and the picture is empty"
+' VBScript sees the failed load as 0x80020009; ErrorDetail says why in
+' English, with the path.
+Check Err.Number = &H80020009, "a failed load is 80020009 in VBScript, got " & Hex(Err.Number)
+Check InStr(p.ErrorDetail, "C:\no\such\photo.jpg") > 0 And InStr(p.ErrorDetail, "does not exist") > 0, _
+  "ErrorDetail names the cause: " & p.ErrorDetail
+
+' Bytes in and out through ADODB.Stream, as a web page holds an upload:
+' the stream's Read passed directly, and the array kept in a variable
+' (passed by reference).
+Dim s, bytes, q
+Err.Clear
+p.LoadFile photo
+Check p.ErrorDetail = "", "a success clears ErrorDetail"
+bytes = p.SaveBytes(".jpg")
+Check Err.Number = 0 And VarType(bytes) = vbArray + vbByte, "SaveBytes gives an array of bytes (error " & Hex(Err.Number) & ")"
+Set s = CreateObject("ADODB.Stream")
+s.Type = 1
+s.Open
+' Wine's ADODB.Stream takes the array only by value: the parentheses pass
+' a copy instead of the variable.
+s.Write (bytes)
+s.Position = 0
+Check Err.Number = 0 And s.Size > 10000, "ADODB.Stream takes the bytes (error " & Hex(Err.Number) & ")"
+Set q = CreateObject("Quillbox.VuPicture.1")
+q.LoadBytes s.Read
+Check Err.Number = 0 And q.Width = 500 And q.Height = 375, "LoadBytes of ADODB.Stream.Read (error " & Hex(Err.Number) & ")"
+Check q.FileName = "" And q.CameraMake = "NIKON CORPORATION", "no file name, camera data from the bytes"
+q.LoadBytes bytes
+Check Err.Number = 0 And q.HasImage = 1, "LoadBytes of a variable"
+q.Quality = 150
+Check q.Quality = 100, "Quality is clamped to 100, got " & q.Quality
+q.LoadBytes Array(1, 2, 3)
+Check Err.Number = &H80020009 And q.HasImage = 0, "an array of Variants is refused, got " & Hex(Err.Number)
+Check InStr(q.ErrorDetail, "type 0x200C") > 0, "ErrorDetail names the Variant's type: " & q.ErrorDetail
+Err.Clear
+q.SaveAs "C:\out", ".gif"
+Check Err.Number = &H80004005 And InStr(q.ErrorDetail, "names no format") > 0, "a save as .gif: " & Hex(Err.Number) & " " & q.ErrorDetail
 
 On Error GoTo 0
 WScript.Echo passed & " passed, " & failed & " failed"

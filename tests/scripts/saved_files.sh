@@ -159,5 +159,30 @@ check "the plain JPEG save keeps no camera data" test "$(segments "$out/zoomed-p
 check "djpeg decodes the plain JPEG save" djpeg -outfile /dev/null "$out/zoomed-plain.jpg"
 check "every chunk of the PNG save has a true CRC, iCCP right after IHDR" png_crcs_true "$out/zoomed.png"
 
+# Quality reaches every JPEG save: ImageMagick's estimate of each file's
+# quality is the picture's Quality, for a spliced save (camera data kept), a
+# plain one, and a modifier's result, which carries the Quality on.
+cat >"$out/quality.vbs" <<'EOF2'
+Set picture = CreateObject("Quillbox.VuPicture.1")
+picture.LoadFile WScript.Arguments(0)
+For Each q In Array(30, 75, 90, 100)
+  picture.Quality = q
+  picture.SaveAs WScript.Arguments(1) & "-" & q & "-kept", ".jpg"
+  picture.SaveFile WScript.Arguments(1) & "-" & q & "-plain.jpg", 0
+  Set bright = CreateObject("Quillbox.Bright.1")
+  bright.Brightness = 10
+  bright.Apply(picture).SaveAs WScript.Arguments(1) & "-" & q & "-bright", ".jpg"
+Next
+EOF2
+wine cscript //nologo "$(winpath "$out/quality.vbs")" "$(winpath "$photo")" "$(winpath "$out/quality")" \
+  >"$out/quality.log" 2>&1 </dev/null
+for q in 30 75 90 100; do
+  for kind in kept plain bright; do
+    check "identify estimates quality $q for the $kind save" \
+      test "$(identify -format %Q "$out/quality-$q-$kind.jpg")" = "$q"
+  done
+done
+check "the kept save at 30 has the camera data" test "$(exiftool -s3 -Make "$out/quality-30-kept.jpg")" = "NIKON CORPORATION"
+
 echo "$passed passed, $failed failed"
 exit "$failed"

@@ -1,6 +1,6 @@
 // The soak: every modifier class applied over and over in one process to a
 // small picture and to a 12-megapixel one, with loads, saves, clipboard
-// round trips, renders and card packs in between, through the registered
+// round trips, byte arrays out and in, renders and card packs in between, through the registered
 // server and late binding, as a script host uses it. The process's private
 // bytes, GDI objects, USER objects and kernel handles must come back to
 // where they were after one warm-up round, and the server must agree to be
@@ -22,6 +22,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "tests/win/process_counts.h"
 
 namespace {
 
@@ -48,14 +50,8 @@ struct Counts {
 
 Counts Take() {
   Counts c;
-  MEMORY_BASIC_INFORMATION m;
-  for (char* p = nullptr; VirtualQuery(p, &m, sizeof m) == sizeof m;) {
-    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) c.privateBytes += m.RegionSize;
-    char* next = static_cast<char*>(m.BaseAddress) + m.RegionSize;
-    if (next <= p) break;
-    p = next;
-  }
-  for (UINT_PTR i = 1; i < 0x10000; ++i) c.gdi += GetObjectType(reinterpret_cast<HGDIOBJ>(i)) != 0;
+  c.privateBytes = qbtest::PrivateBytes();
+  c.gdi = qbtest::GdiObjects(qbtest::GdiCount::kAll);
   for (UINT_PTR i = 2; i < 0x10000; i += 2) {
     const HANDLE h = reinterpret_cast<HANDLE>(i);
     ICONINFO icon;
@@ -74,8 +70,7 @@ Counts Take() {
       if (icon.hbmColor) DeleteObject(icon.hbmColor);
     }
   }
-  DWORD flags;
-  for (UINT_PTR i = 4; i < 0x10000; i += 4) c.kernel += GetHandleInformation(reinterpret_cast<HANDLE>(i), &flags) != 0;
+  c.kernel = qbtest::KernelHandles();
   return c;
 }
 
@@ -254,6 +249,21 @@ struct Run {
     Expect(p.Call(L"ReadExif", {Text(photo)}), "ReadExif");
     Expect(p.Call(L"SaveAs", {Text(out + L"\\soak"), Text(L".jpg")}), "SaveAs .jpg");
     Expect(p.Call(L"SaveFile", {Text(out + L"\\soak.png"), Long(0)}), "SaveFile .png");
+    // Bytes out and in again, and arrays refused: a 2-D array and an empty one.
+    VARIANT bytes;
+    VariantInit(&bytes);
+    Expect(p.Invoke(L"SaveBytes", DISPATCH_METHOD, {Text(L".jpg")}, &bytes), "SaveBytes .jpg");
+    Object fromBytes(L"Quillbox.VuPicture.1");
+    Expect(fromBytes.Call(L"LoadBytes", {bytes}), "LoadBytes");  // the call clears the array
+    SAFEARRAYBOUND square[2] = {{4, 0}, {4, 0}};
+    VARIANT refused;
+    VariantInit(&refused);
+    refused.vt = VT_ARRAY | VT_UI1;
+    refused.parray = SafeArrayCreate(VT_UI1, 2, square);
+    Check(fromBytes.Call(L"LoadBytes", {refused}) == DISP_E_EXCEPTION, "LoadBytes refuses a 2-D array");
+    refused.vt = VT_ARRAY | VT_UI1;
+    refused.parray = SafeArrayCreateVector(VT_UI1, 0, 0);
+    Check(fromBytes.Call(L"LoadBytes", {refused}) == DISP_E_EXCEPTION, "LoadBytes refuses an empty array");
     Expect(p.Call(L"CopyToClipboard"), "CopyToClipboard");
     Object pasted(L"Quillbox.VuPicture.1");
     Expect(pasted.Call(L"PasteFromClipboard"), "PasteFromClipboard");

@@ -101,7 +101,10 @@ TEST(JpegSplice, SourceMetadataSegmentsAreCarriedInOrder) {
       {"extended XMP", 0xE1, Stored("http://ns.adobe.com/xmp/extension/" + zero, {'G', 'U', 'I', 'D'}), true},
       {"other APP1", 0xE1, Stored("XMP" + zero, {1}), false},
       {"IPTC", 0xED, Stored("Photoshop 3.0" + zero, {'8', 'B', 'I', 'M', 4, 4}), true},
-      {"ICC chunk 1", 0xE2, Stored("ICC_PROFILE" + zero, {1, 2, 0xAA, 0xBB}), true},
+      // An RGB profile: its colour space at offset 16.
+      {"ICC chunk 1", 0xE2,
+       Stored("ICC_PROFILE" + zero, {1, 2, 0xAA, 0xBB, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R', 'G', 'B', ' '}),
+       true},
       {"FlashPix", 0xE2, Stored("FPXR" + zero, {0}), false},
       {"ICC chunk 2", 0xE2, Stored("ICC_PROFILE" + zero, {2, 2, 0xCC}), true},
       {"Adobe", 0xEE, Stored("Adobe", {0, 100}), false},
@@ -290,6 +293,34 @@ TEST(JpegSplice, IccProfileIsAssembledInSequenceOrder) {
   for (const Case& c : cases) {
     EXPECT_EQ(c.profile, qb::exif::AssembleIccProfile(c.chunks)) << c.name;
     EXPECT_EQ(!c.chunks.empty(), qb::exif::HasIccProfile(c.chunks)) << c.name;
+  }
+}
+
+// The decoded picture is RGB, so only an RGB profile is carried: a CMYK
+// or grey one (and chunks without a first one) is dropped, other segments
+// stay.
+TEST(JpegSplice, OnlyAnRgbProfileIsCarried) {
+  const auto header = [](const char* space) {
+    Bytes h(20, 0);
+    std::memcpy(h.data() + 16, space, 4);
+    return h;
+  };
+  qb::exif::JpegSegment xmp = IccChunk(1, 1, {});
+  xmp.marker = 0xE1;
+  struct Case {
+    const char* name;
+    std::vector<qb::exif::JpegSegment> carried;
+    size_t kept;
+  } cases[] = {
+      {"RGB in two chunks", {IccChunk(2, 2, {1}), IccChunk(1, 2, header("RGB ")), xmp}, 3},
+      {"CMYK", {IccChunk(1, 2, header("CMYK")), IccChunk(2, 2, {1}), xmp}, 1},
+      {"grey", {IccChunk(1, 1, header("GRAY"))}, 0},
+      {"no first chunk", {IccChunk(2, 2, header("RGB "))}, 0},
+      {"cut short", {IccChunk(1, 1, {'R', 'G', 'B'})}, 0},
+  };
+  for (Case& c : cases) {
+    qb::exif::DropNonRgbProfile(c.carried);
+    EXPECT_EQ(c.kept, c.carried.size()) << c.name;
   }
 }
 

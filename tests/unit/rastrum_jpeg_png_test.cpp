@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -23,6 +25,7 @@
 #include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
+#include "tests/unit/cmyk_test_profile.h"
 
 namespace rastrum {
 namespace {
@@ -102,7 +105,8 @@ struct JpegSpec {
 };
 
 // `fill` writes the input's components (RGB, grey or CMYK) of one pixel.
-Bytes WriteJpeg(const JpegSpec& spec, int w, int h, const PixelFn& fill) {
+// `icc`, when not empty, goes into APP2 segments.
+Bytes WriteJpeg(const JpegSpec& spec, int w, int h, const PixelFn& fill, const Bytes& icc = {}) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr err;
   cinfo.err = jpeg_std_error(&err);
@@ -123,6 +127,7 @@ Bytes WriteJpeg(const JpegSpec& spec, int w, int h, const PixelFn& fill) {
   cinfo.X_density = spec.xDensity;
   cinfo.Y_density = spec.yDensity;
   jpeg_start_compress(&cinfo, TRUE);
+  if (!icc.empty()) jpeg_write_icc_profile(&cinfo, icc.data(), unsigned(icc.size()));
   Bytes row(size_t(w) * cinfo.input_components);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) fill(x, y, &row[size_t(x) * cinfo.input_components]);
@@ -244,6 +249,39 @@ INSTANTIATE_TEST_SUITE_P(Kinds, JpegInks,
                                          InkCase{"AdobeYcck", JCS_YCCK, true},
                                          InkCase{"PlainCmyk", JCS_CMYK, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// CMYK and YCCK files with a CMYK profile read as ImageMagick reads them
+// through it (-profile sRGB.icc), and far from the plain formula.
+TEST(JpegCmykProfile, ColoursComeThroughTheEmbeddedProfile) {
+  const std::vector<uint8_t> icc = qb::test::SquaredInksProfile();
+  ASSERT_GT(icc.size(), 1000u);
+  const std::string dir = testing::TempDir();
+  for (J_COLOR_SPACE stored : {JCS_CMYK, JCS_YCCK}) {
+    SCOPED_TRACE(stored == JCS_CMYK ? "CMYK" : "YCCK");
+    // Adobe's inverted inks, as ImageMagick and Photoshop write them: a
+    // ramp of each ink and of black.
+    auto fill = [](int x, int y, uint8_t* px) {
+      for (int n = 0; n < 4; ++n) px[n] = 255;
+      px[y / 8] = uint8_t(255 - x * 4);
+    };
+    const Bytes withProfile = WriteJpeg({JCS_CMYK, stored, false, true}, 64, 32, fill, icc);
+    const Bytes plain = WriteJpeg({JCS_CMYK, stored, false, true}, 64, 32, fill);
+    const std::string path = dir + "qb_cmyk_profile.jpg", ref = dir + "qb_cmyk_profile.ppm";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(withProfile.data()), std::streamsize(withProfile.size()));
+    const std::string command =
+        "convert-im6.q16 " + path + " -profile /usr/share/color/icc/sRGB.icc -depth 8 " + ref;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(ref, std::ios::binary);
+    const Bytes ppm(std::istreambuf_iterator<char>(in), {});
+    Picture ours, formula, magick;
+    ASSERT_EQ(Decode(DecodeJpeg, withProfile, ours), kOk);
+    ASSERT_EQ(Decode(DecodeJpeg, plain, formula), kOk);
+    ASSERT_EQ(Decode(DecodePnm, ppm, magick), kOk);
+    EXPECT_LT(WorstChannelError(ours, magick.block), 3.0);
+    EXPECT_GT(WorstChannelError(ours, formula.block), 15.0);
+  }
+}
 
 struct DensityCase {
   UINT8 unit;

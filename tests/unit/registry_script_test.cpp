@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "memory_key_store.h"
+#include "fuzz/support/memory_key_store.h"
 #include "server/portable/registry_script.h"
 
 namespace {

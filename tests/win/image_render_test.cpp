@@ -62,14 +62,8 @@ ComPtr<IImageRender> NewRender() { return Make<IImageRender>(CLSID_ImageRender);
 template <class C, class I>
 int32_t PaletteBlock(int32_t w, int32_t h, C colour, I index) {
   const uint32_t stride = (static_cast<uint32_t>(w) + 3) & ~3u;
-  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 1024 + stride * h);
-  auto* p = static_cast<uint8_t*>(GlobalLock(g));
-  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(p);
-  header->biSize = 40;
-  header->biWidth = w;
-  header->biHeight = h;
-  header->biPlanes = 1;
-  header->biBitCount = 8;
+  NewDib dib(w, h, 8, 1024 + stride * h);
+  uint8_t* p = dib.bytes();
   for (int i = 0; i < 256; ++i) {
     const uint32_t c = colour(i);
     p[40 + 4 * i] = c & 0xFF;
@@ -78,8 +72,7 @@ int32_t PaletteBlock(int32_t w, int32_t h, C colour, I index) {
   }
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) p[40 + 1024 + (h - 1 - y) * stride + x] = static_cast<uint8_t>(index(x, y));
-  GlobalUnlock(g);
-  return AsHandle(g);
+  return dib.Done();
 }
 
 }  // namespace
@@ -130,20 +123,13 @@ TEST(ImageRender, RowsFollowTheRealColourTable) {
   // A 32-bit block with a 40-byte BI_BITFIELDS header: three masks, then
   // rows (red in the low byte).
   const uint32_t w = 4, h = 2;
-  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 12 + w * h * 4);
-  auto* p = static_cast<uint8_t*>(GlobalLock(g));
-  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(p);
-  header->biSize = 40;
-  header->biWidth = w;
-  header->biHeight = h;
-  header->biPlanes = 1;
-  header->biBitCount = 32;
-  header->biCompression = BI_BITFIELDS;
+  NewDib dib(w, h, 32, 12 + w * h * 4);
+  uint8_t* p = dib.bytes();
+  dib.header()->biCompression = BI_BITFIELDS;
   const uint32_t masks[3] = {0x000000FF, 0x0000FF00, 0x00FF0000};
   std::memcpy(p + 40, masks, 12);
   for (uint32_t i = 0; i < w * h; ++i) reinterpret_cast<uint32_t*>(p + 52)[i] = 0x00102000u | (i * 16);  // r = i*16
-  GlobalUnlock(g);
-  const int32_t fields = AsHandle(g);
+  const int32_t fields = dib.Done();
 
   ComPtr<IImageRender> render = NewRender();
   MemoryCanvas a(8, 4);

@@ -11,14 +11,15 @@
 
 using namespace qbtest;
 
-TEST(ImagingBinding, AllTenFunctionsImportedByName) {
-  // Take each function's address so the program imports all ten.
+TEST(ImagingBinding, AllFunctionsImportedByName) {
+  // Take each function's address so the program imports all of them.
   const void* functions[] = {
       reinterpret_cast<const void*>(&NimboLoadFile),   reinterpret_cast<const void*>(&NimboSaveAsFile),
       reinterpret_cast<const void*>(&NimboFreeMemory), reinterpret_cast<const void*>(&NimboResize),
       reinterpret_cast<const void*>(&NimboRotate),     reinterpret_cast<const void*>(&NimboBlur),
       reinterpret_cast<const void*>(&NimboAddText),    reinterpret_cast<const void*>(&NimboAddFrame),
-      reinterpret_cast<const void*>(&NimboAddPic),     reinterpret_cast<const void*>(&NimboTrueClr2Gray)};
+      reinterpret_cast<const void*>(&NimboAddPic),     reinterpret_cast<const void*>(&NimboTrueClr2Gray),
+      reinterpret_cast<const void*>(&NimboLoadMemory), reinterpret_cast<const void*>(&NimboSaveAsMemory)};
   for (const void* f : functions) ASSERT_NE(nullptr, f);
 
   PeDirectories pe = ReadPeDirectories(GetModuleHandleW(nullptr));
@@ -27,7 +28,8 @@ TEST(ImagingBinding, AllTenFunctionsImportedByName) {
   std::set<std::string> names(it->second.begin(), it->second.end());
   const std::set<std::string> expected = {
       "NimboLoadFile", "NimboSaveAsFile", "NimboFreeMemory", "NimboResize",  "NimboRotate",
-      "NimboBlur",     "NimboAddText",    "NimboAddFrame",   "NimboAddPic", "NimboTrueClr2Gray"};
+      "NimboBlur",     "NimboAddText",    "NimboAddFrame",   "NimboAddPic", "NimboTrueClr2Gray",
+      "NimboLoadMemory", "NimboSaveAsMemory"};
   EXPECT_EQ(expected, names);
 
   HMODULE library = GetModuleHandleW(L"Rastrum.dll");
@@ -48,6 +50,8 @@ TEST(ImagingBinding, FreeMemoryReleasesModuleBlocksAndIgnoresNonBlocks) {
 
 TEST(ImagingBinding, FailuresAreNegativeAndArgumentsArriveInOrder) {
   EXPECT_LT(NimboLoadFile(nullptr), 0);
+  EXPECT_LT(NimboLoadMemory(nullptr, 4), 0);
+  EXPECT_LT(NimboSaveAsMemory(0, "x.bmp", 90), 0);
   EXPECT_LT(NimboSaveAsFile(0, "x.bmp"), 0);
   EXPECT_LT(NimboResize(10, 10, 0, 0), 0);
   EXPECT_LT(NimboRotate(90, -1), 0);

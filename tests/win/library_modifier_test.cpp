@@ -21,18 +21,6 @@ using qb::PictureBlock;
 
 namespace {
 
-ComPtr<IVuPicture> PictureOf(int32_t block) {
-  ComPtr<IVuPicture> p = MakeLinked<IVuPicture>(CLSID_VuPicture);
-  EXPECT_EQ(S_OK, p->AttachImage(block));
-  return p;
-}
-
-int32_t HandleOf(IVuPicture* p) {
-  LONG h = 0;
-  p->get_Handle(&h);
-  return h;
-}
-
 // The pixels of a library result, which the test then frees.
 std::vector<uint8_t> LibraryBytes(int32_t produced) {
   EXPECT_GT(produced, 0);
@@ -159,20 +147,13 @@ std::wstring TempFile(const wchar_t* name) {
   return std::wstring(dir) + name;
 }
 
-// Writes a block as a file through the imaging library.
-void SaveBlock(int32_t block, const std::wstring& path) {
-  char narrow[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow, MAX_PATH, nullptr, nullptr);
-  ASSERT_GT(NimboSaveAsFile(block, narrow), 0);
-}
-
 }  // namespace
 
 // Blur, zoom and rotate hand on a copy of the library's block, made with
 // the parameters as stored (zoom's raised to 5).
 TEST(LibraryModifiers, GeometryResultsAreCopiesOfTheLibrarysBlock) {
   const int32_t block = PhotoLike(20, 15);
-  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> src = LinkedPictureOf(block);
   ComPtr<IBlurModifier> blur = Modifier<IBlurModifier>(CLSID_BlurModifier);
   ComPtr<IZoom> zoom = Modifier<IZoom>(CLSID_Zoom);
   ComPtr<IRotateModifier> rotate = Modifier<IRotateModifier>(CLSID_RotateModifier);
@@ -232,7 +213,7 @@ TEST(LibraryModifiers, StoredValuesAndTheirLimits) {
 
 TEST(LibraryModifiers, BlurLevelZeroMakesNoPicture) {
   ComPtr<IBlurModifier> blur = Modifier<IBlurModifier>(CLSID_BlurModifier);
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(8, 8));
+  ComPtr<IVuPicture> src = LinkedPictureOf(PhotoLike(8, 8));
   IVuPicture* result = nullptr;
   EXPECT_EQ(S_OK, blur->Apply(src.Get(), &result));
   EXPECT_EQ(nullptr, result);
@@ -240,7 +221,7 @@ TEST(LibraryModifiers, BlurLevelZeroMakesNoPicture) {
 
 TEST(LibraryModifiers, ZoomLimitRaisesItsErrorAndMakesNothing) {
   ComPtr<IZoom> zoom = Modifier<IZoom>(CLSID_Zoom);
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(8, 8));
+  ComPtr<IVuPicture> src = LinkedPictureOf(PhotoLike(8, 8));
   zoom->put_Width(10000);
   ComPtr<IVuPicture> wide;
   ASSERT_EQ(S_OK, zoom->Apply(src.Get(), wide.GetAddressOf()));
@@ -276,7 +257,7 @@ TEST(LibraryModifiers, ZoomLimitRaisesItsErrorAndMakesNothing) {
 TEST(LibraryModifiers, ZoomLimitTextUnderCodePage936) {
   if (GetACP() != 936) GTEST_SKIP() << "the ANSI code page is " << GetACP();
   ComPtr<IZoom> zoom = Modifier<IZoom>(CLSID_Zoom);
-  ComPtr<IVuPicture> src = PictureOf(PhotoLike(8, 8));
+  ComPtr<IVuPicture> src = LinkedPictureOf(PhotoLike(8, 8));
   zoom->put_Height(10001);
   IVuPicture* result = nullptr;
   EXPECT_EQ(DISP_E_EXCEPTION, zoom->Apply(src.Get(), &result));
@@ -307,7 +288,7 @@ TEST(LibraryModifiers, RotateTellsTheUserWhatFailed) {
   const int32_t broken = PhotoLike(8, 8);
   reinterpret_cast<BITMAPINFOHEADER*>(GlobalLock(AsHGlobal(broken)))->biHeight = 4000;
   GlobalUnlock(AsHGlobal(broken));
-  ComPtr<IVuPicture> unreadable = PictureOf(broken);
+  ComPtr<IVuPicture> unreadable = LinkedPictureOf(broken);
   ForeignPicture failed(-4, 8, 8);
   struct Case {
     IVuPicture* source;
@@ -354,7 +335,7 @@ TEST(LibraryModifiers, TextStartsWithItsDefaults) {
 
   // Drawn: the default font, white, at (0, 0).
   const int32_t block = Flat(120, 40, 0x203040);
-  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> src = LinkedPictureOf(block);
   text->put_Text(Bstr(L"Hello"));
   const std::vector<uint8_t> expected =
       LibraryText(block, L"Hello", LogFontOf(NewFont(L"MS Sans Serif", 20).Get()), RGB(255, 255, 255), 0, 0);
@@ -396,7 +377,7 @@ TEST(LibraryModifiers, TextPropertiesAreKeptAsGiven) {
 TEST(LibraryModifiers, TextColoursAsTheyAreWhenDrawn) {
   ComPtr<IAddText> text = Modifier<IAddText>(CLSID_AddText);
   const int32_t block = Flat(60, 30, 0x000000);
-  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> src = LinkedPictureOf(block);
   const LOGFONTW font = LogFontOf(NewFont(L"Tahoma", 14).Get());
   text->put_Font(NewFont(L"Tahoma", 14).Get());
   text->put_Text(Bstr(L"Ab"));
@@ -421,7 +402,7 @@ TEST(LibraryModifiers, TextColoursAsTheyAreWhenDrawn) {
 TEST(LibraryModifiers, TextFontIsClonedAndANullFontKeepsTheLast) {
   ComPtr<IAddText> text = Modifier<IAddText>(CLSID_AddText);
   const int32_t block = Flat(160, 50, 0x000000);
-  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> src = LinkedPictureOf(block);
   text->put_Text(Bstr(L"Quill"));
   ComPtr<IFontDisp> big = NewFont(L"Tahoma", 26);
   const LOGFONTW bigFont = LogFontOf(big.Get());
@@ -451,7 +432,7 @@ TEST(LibraryModifiers, TextFontIsClonedAndANullFontKeepsTheLast) {
 TEST(LibraryModifiers, OverlayNeedsAMaskAndTurnsItGreyEachTime) {
   ComPtr<IAddPic> pic = Modifier<IAddPic>(CLSID_AddPic);
   const int32_t base = Flat(8, 6, 0x000000);
-  ComPtr<IVuPicture> src = PictureOf(base);
+  ComPtr<IVuPicture> src = LinkedPictureOf(base);
   ASSERT_EQ(S_OK, pic->put_PicHandle(Flat(4, 4, 0xFFFFFF)));
   IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
   EXPECT_EQ(E_OUTOFMEMORY, pic->Apply(src.Get(), &result)) << "no mask, even with an overlay";
@@ -490,7 +471,7 @@ TEST(LibraryModifiers, OverlayNeedsAMaskAndTurnsItGreyEachTime) {
 
 TEST(LibraryModifiers, FrameChecksItsSourceAndFrames) {
   ComPtr<IFrame> frame = Modifier<IFrame>(CLSID_Frame);
-  ComPtr<IVuPicture> thin = PictureOf(PhotoLike(3, 100));
+  ComPtr<IVuPicture> thin = LinkedPictureOf(PhotoLike(3, 100));
   const size_t owned = PictureBlock::OwnedCount();
   IVuPicture* result = reinterpret_cast<IVuPicture*>(0xdeadbeef);
   EXPECT_EQ(S_FALSE, frame->Apply(thin.Get(), &result));
@@ -499,7 +480,7 @@ TEST(LibraryModifiers, FrameChecksItsSourceAndFrames) {
 
   // No frames: the library gets two zero handles and lays nothing.
   const int32_t block = PhotoLike(10, 8);
-  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> src = LinkedPictureOf(block);
   const std::vector<uint8_t> unframed = LibraryBytes(NimboAddFrame(block, 0, 0, 0));
   EXPECT_EQ(unframed, Applied(frame.Get(), src.Get()));
   const std::vector<uint8_t> sourceBytes = Bytes(block);
@@ -510,7 +491,7 @@ TEST(LibraryModifiers, FrameChecksItsSourceAndFrames) {
   const int32_t topDown = PhotoLike(6, 6);
   reinterpret_cast<BITMAPINFOHEADER*>(GlobalLock(AsHGlobal(topDown)))->biHeight = -6;
   GlobalUnlock(AsHGlobal(topDown));
-  ComPtr<IVuPicture> turned = PictureOf(topDown), out;
+  ComPtr<IVuPicture> turned = LinkedPictureOf(topDown), out;
   EXPECT_EQ(S_OK, frame->Apply(turned.Get(), out.GetAddressOf()));
 
   // A frame that failed to load stops the frame.
@@ -534,7 +515,7 @@ TEST(LibraryModifiers, FrameIsLaidAroundThePicture) {
   LONG held = 0;
   frame->get_FrameHandle(&held);
   EXPECT_EQ(border, held) << "a block nobody owns is taken over as it is";
-  ComPtr<IVuPicture> src = PictureOf(Flat(50, 40, 0x808080));
+  ComPtr<IVuPicture> src = LinkedPictureOf(Flat(50, 40, 0x808080));
   ComPtr<IVuPicture> out;
   ASSERT_EQ(S_OK, frame->Apply(src.Get(), out.GetAddressOf()));
   const Pixels px = Read(HandleOf(out.Get()));
@@ -598,7 +579,7 @@ TEST(LibraryModifiers, HandedBlocksAreHeldOnceAndFreedWithTheObject) {
   const size_t before = PictureBlock::OwnedCount();
   const int32_t loose = Flat(3, 3, 0x112233);
   {
-    ComPtr<IVuPicture> picture = PictureOf(PhotoLike(5, 5));
+    ComPtr<IVuPicture> picture = LinkedPictureOf(PhotoLike(5, 5));
     const int32_t shown = HandleOf(picture.Get());
     ComPtr<IAddPic> pic = Modifier<IAddPic>(CLSID_AddPic);
     ComPtr<IFrame> frame = Modifier<IFrame>(CLSID_Frame);
@@ -633,7 +614,7 @@ TEST(LibraryModifiers, HandedBlocksAreHeldOnceAndFreedWithTheObject) {
 // between calls.
 TEST(LibraryModifiers, LargeLibraryBlocksAreTheResultAndNothingIsKept) {
   const int32_t block = PhotoLike(700, 500);  // over a megabyte
-  ComPtr<IVuPicture> src = PictureOf(block);
+  ComPtr<IVuPicture> src = LinkedPictureOf(block);
   const std::vector<uint8_t> expected = LibraryBytes(NimboRotate(180, block));
   ComPtr<IRotateModifier> rotate = Modifier<IRotateModifier>(CLSID_RotateModifier);
   rotate->put_Angle(180);

@@ -14,23 +14,6 @@ using namespace qbtest;
 
 namespace {
 
-ComPtr<IVuPicture> PictureOf(int32_t block, const wchar_t* name = nullptr) {
-  ComPtr<IVuPicture> p = Make<IVuPicture>(CLSID_VuPicture);
-  EXPECT_EQ(S_OK, p->AttachImage(block));
-  if (name) {
-    BSTR b = SysAllocString(name);
-    p->put_FileName(b);
-    SysFreeString(b);
-  }
-  return p;
-}
-
-int32_t HandleOf(IVuPicture* p) {
-  LONG h = 0;
-  p->get_Handle(&h);
-  return h;
-}
-
 int32_t OnePixel(uint32_t rgb) {
   return MakeBlock(1, 1, [rgb](int32_t, int32_t) { return rgb; });
 }

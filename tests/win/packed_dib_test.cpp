@@ -81,7 +81,7 @@ Bytes Read24(HBITMAP bitmap, int width, int height) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   Bytes rows(static_cast<size_t>(*dib::RowStride(24, width)) * height, 0xEE);
-  WindowDc screen(nullptr);
+  WindowDc screen(GetDC(nullptr));
   EXPECT_EQ(GetDIBits(screen.get(), bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS), height);
   return rows;
 }

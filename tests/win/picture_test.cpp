@@ -31,13 +31,6 @@ std::wstring TempPath(const wchar_t* name) {
   return std::wstring(dir) + name;
 }
 
-// Writes a block as a file through the imaging library; the path in ANSI.
-void SaveBlock(int32_t block, const std::wstring& path) {
-  char narrow[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow, MAX_PATH, nullptr, nullptr);
-  ASSERT_GT(NimboSaveAsFile(block, narrow), 0);
-}
-
 std::wstring ErrorDescription() {
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.GetAddressOf()) != S_OK) return L"<none>";

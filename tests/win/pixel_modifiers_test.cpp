@@ -22,12 +22,6 @@ ComPtr<IVuPicture> Holding(int32_t block) {
   return p;
 }
 
-int32_t HandleOf(IVuPicture* p) {
-  LONG h = 0;
-  p->get_Handle(&h);
-  return h;
-}
-
 // Applies m to a picture holding a copy of `block`; the result's bytes, or
 // none without a result image. A failure leaves no earlier call's error
 // information behind.

@@ -129,6 +129,44 @@ TEST(Rastrum, LoadFailuresHaveTheirValues) {
   FreeBlocks({source});
 }
 
+// The memory forms decode and encode exactly as the file forms do, with
+// the same failure values; the encoded block is the file's length, then
+// its bytes, and the quality reaches the JPEG encoder.
+TEST(Rastrum, MemoryFormsMatchTheFileForms) {
+  ScratchFolder scratch(L"rastrum-test-");
+  const int32_t source = PhotoLike(33, 21);
+  for (const char* name : {"a.png", "b.jpg", "c.bmp"}) {
+    SCOPED_TRACE(name);
+    ASSERT_GT(NimboSaveAsFile(source, scratch.PathA(name).c_str()), 0);
+    const std::vector<uint8_t> file = scratch.Read(std::wstring(name, name + 5));
+    const int32_t encoded = NimboSaveAsMemory(source, name, 90);
+    ASSERT_GT(encoded, 0);
+    const std::vector<uint8_t> block = Bytes(encoded);
+    ASSERT_GE(block.size(), 4 + file.size());
+    uint32_t length = 0;
+    std::memcpy(&length, block.data(), 4);
+    EXPECT_EQ(file.size(), length);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), block.begin() + 4));
+    const int32_t fromFile = NimboLoadFile(scratch.PathA(name).c_str());
+    const int32_t fromMemory = NimboLoadMemory(file.data(), static_cast<uint32_t>(file.size()));
+    ASSERT_GT(fromMemory, 0);
+    EXPECT_EQ(Read(fromFile).bgr, Read(fromMemory).bgr);
+    FreeBlocks({encoded, fromFile, fromMemory});
+  }
+  const int32_t low = NimboSaveAsMemory(source, "d.jpg", 10), high = NimboSaveAsMemory(source, "e.jpg", 100);
+  ASSERT_GT(low, 0);
+  ASSERT_GT(high, 0);
+  EXPECT_LT(Bytes(low).size(), Bytes(high).size());
+  FreeBlocks({low, high});
+  const uint8_t text[] = "plain text, not a picture";
+  EXPECT_EQ(rastrum::kUnknownFormat, NimboLoadMemory(text, sizeof text));
+  EXPECT_EQ(rastrum::kCorruptData, NimboLoadMemory(text, 0));
+  EXPECT_EQ(rastrum::kUnknownFormat, NimboSaveAsMemory(source, "f.gif", 90));
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsMemory(source, "g.jpg", 0));
+  EXPECT_EQ(rastrum::kBadArgument, NimboSaveAsMemory(0, "h.png", 90));
+  FreeBlocks({source});
+}
+
 TEST(Rastrum, AFailedSaveLeavesTheFileThatWasThere) {
   ScratchFolder scratch(L"rastrum-test-");
   const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'f', 'i', 'l', 'e'};
@@ -158,19 +196,12 @@ TEST(Rastrum, PaletteBmpKeepsItsTableAndIndices) {
   ScratchFolder scratch(L"rastrum-test-");
   // An 8-bit block: 5 x 3, four colours.
   const uint32_t stride = 8;
-  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + 256 * 4 + stride * 3);
-  auto* p = static_cast<uint8_t*>(GlobalLock(g));
-  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(p);
-  header->biSize = 40;
-  header->biWidth = 5;
-  header->biHeight = 3;
-  header->biPlanes = 1;
-  header->biBitCount = 8;
+  NewDib dib(5, 3, 8, 256 * 4 + stride * 3);
+  uint8_t* p = dib.bytes();
   const uint8_t table[4][4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {10, 20, 30, 0}};
   std::memcpy(p + 40, table, sizeof(table));
   for (int i = 0; i < 15; ++i) p[40 + 1024 + (i / 5) * stride + i % 5] = static_cast<uint8_t>(i % 4);
-  GlobalUnlock(g);
-  const int32_t block = static_cast<int32_t>(reinterpret_cast<intptr_t>(g));
+  const int32_t block = dib.Done();
 
   ASSERT_GT(NimboSaveAsFile(block, scratch.PathA("p.bmp").c_str()), 0);
   const int32_t loaded = NimboLoadFile(scratch.PathA("p.bmp").c_str());

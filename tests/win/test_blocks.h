@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "base/block_handle.h"
 #include "core/picture_block.h"
 
 namespace qbtest {
@@ -19,22 +20,47 @@ inline void FreeBlocks(std::initializer_list<int32_t> blocks) {
   for (int32_t h : blocks) qb::PictureBlock(h).reset();
 }
 
-inline HGLOBAL AsHGlobal(int32_t h) { return reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(h)); }
-inline int32_t AsHandle(HGLOBAL g) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(g)); }
+// The tests' names for the module's conversion between a handle and its block.
+inline constexpr auto& AsHGlobal = qb::ToHGlobal;
+inline constexpr auto& AsHandle = qb::FromHGlobal;
+
+// A new zeroed block of a 40-byte info header and `rest` bytes after it,
+// locked while it is written: the header holds w x h, one plane and the bit
+// count; Done() unlocks the block and gives its handle.
+class NewDib {
+ public:
+  NewDib(int32_t w, int32_t h, uint16_t bitCount, size_t rest)
+      : m_block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + rest)),
+        m_bytes(static_cast<uint8_t*>(GlobalLock(m_block))) {
+    header()->biSize = 40;
+    header()->biWidth = w;
+    header()->biHeight = h;
+    header()->biPlanes = 1;
+    header()->biBitCount = bitCount;
+  }
+  NewDib(const NewDib&) = delete;
+  NewDib& operator=(const NewDib&) = delete;
+
+  uint8_t* bytes() const { return m_bytes; }
+  BITMAPINFOHEADER* header() const { return reinterpret_cast<BITMAPINFOHEADER*>(m_bytes); }
+  int32_t Done() {
+    GlobalUnlock(m_block);
+    return AsHandle(m_block);
+  }
+
+ private:
+  HGLOBAL m_block;
+  uint8_t* m_bytes;
+};
 
 // A 24-bit bottom-up block of w x h; colour(x, y), counted from the
 // top-left, returns 0x00RRGGBB. Padding bytes are set to `pad`.
 template <class F>
 int32_t MakeBlock(int32_t w, int32_t h, F colour, uint8_t pad = 0) {
   const uint32_t stride = (static_cast<uint32_t>(w) * 3 + 3) & ~3u;
-  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 40 + stride * h);
-  auto* p = static_cast<uint8_t*>(GlobalLock(g));
-  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(p);
-  header->biSize = 40;
-  header->biWidth = w;
-  header->biHeight = h;
-  header->biPlanes = 1;
-  header->biBitCount = 24;
+  NewDib dib(w, h, 24, stride * h);
+  uint8_t* p = dib.bytes();
+  auto* header = dib.header();
   header->biSizeImage = stride * h;
   header->biXPelsPerMeter = 2835;
   header->biYPelsPerMeter = 2835;
@@ -48,8 +74,7 @@ int32_t MakeBlock(int32_t w, int32_t h, F colour, uint8_t pad = 0) {
     }
     for (uint32_t i = 3 * w; i < stride; ++i) row[i] = pad;
   }
-  GlobalUnlock(g);
-  return AsHandle(g);
+  return dib.Done();
 }
 
 inline int32_t PhotoLike(int32_t w, int32_t h) {

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "rastrum/rastrum.h"
+
 namespace qbtest {
 
 HMODULE ServerModule() {
@@ -88,22 +90,37 @@ bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
   return written;
 }
 
+ComPtr<IVuPicture> PictureOf(int32_t block, const wchar_t* name) {
+  ComPtr<IVuPicture> p = Make<IVuPicture>(CLSID_VuPicture);
+  EXPECT_EQ(S_OK, p->AttachImage(block));
+  if (name) {
+    BSTR b = SysAllocString(name);
+    p->put_FileName(b);
+    SysFreeString(b);
+  }
+  return p;
+}
+
+ComPtr<IVuPicture> LinkedPictureOf(int32_t block) {
+  ComPtr<IVuPicture> p = MakeLinked<IVuPicture>(CLSID_VuPicture);
+  EXPECT_EQ(S_OK, p->AttachImage(block));
+  return p;
+}
+
+int32_t HandleOf(IVuPicture* p) {
+  LONG h = 0;
+  p->get_Handle(&h);
+  return h;
+}
+
+void SaveBlock(int32_t block, const std::wstring& path) {
+  char narrow[MAX_PATH];
+  WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, narrow, MAX_PATH, nullptr, nullptr);
+  ASSERT_GT(NimboSaveAsFile(block, narrow), 0);
+}
+
 ProcessCounts TakeProcessCounts() {
-  ProcessCounts c;
-  MEMORY_BASIC_INFORMATION m;
-  for (char* p = nullptr; VirtualQuery(p, &m, sizeof m) == sizeof m;) {
-    if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) c.privateBytes += m.RegionSize;
-    char* next = static_cast<char*>(m.BaseAddress) + m.RegionSize;
-    if (next <= p) break;
-    p = next;
-  }
-  DWORD flags;
-  for (UINT_PTR i = 4; i < 0x10000; i += 4) c.kernel += GetHandleInformation(reinterpret_cast<HANDLE>(i), &flags) != 0;
-  for (UINT_PTR i = 1; i < 0x10000; ++i) {
-    const DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(i));
-    c.gdi += type != 0 && type != OBJ_DC && type != OBJ_REGION;
-  }
-  return c;
+  return {PrivateBytes(), KernelHandles(), GdiObjects(GdiCount::kWithoutDcsAndRegions)};
 }
 
 ScratchFolder::ScratchFolder(const wchar_t* prefix) {

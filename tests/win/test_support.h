@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "process_counts.h"
 #include "quillbox.h"
 #include "server/object_map.h"
 
@@ -54,6 +55,16 @@ ComPtr<I> Make(REFCLSID clsid) {
 }
 
 inline ComPtr<IVuPicture> NewPicture() { return Make<IVuPicture>(CLSID_VuPicture); }
+
+// A picture of the registered server that takes `block` over, with a file
+// name when one is given.
+ComPtr<IVuPicture> PictureOf(int32_t block, const wchar_t* name = nullptr);
+// The same made by the server code linked into this program.
+ComPtr<IVuPicture> LinkedPictureOf(int32_t block);
+// The block a picture holds (0 when it holds none).
+int32_t HandleOf(IVuPicture* p);
+// Writes a block as a file through the imaging library; the path in ANSI.
+void SaveBlock(int32_t block, const std::wstring& path);
 
 // A new object of the class made by the server code linked into this
 // program (not the registered DLL), so that the module-wide state it
@@ -104,13 +115,8 @@ PeDirectories ReadPeDirectories(HMODULE module);
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 
-// What the process holds: its committed private memory (the address space
-// walked, as Wine answers the private-bytes counter with 0), and its kernel
-// handles and GDI objects (each handle value asked about, as Wine answers
-// GetProcessHandleCount and GetGuiResources with 0). Window DCs and
-// regions are not counted: Wine caches the DCs that GetDC hands out, each
-// with its visible region, and keeps more of them after several threads
-// asked at once.
+// What the process holds (process_counts.h): its committed private memory,
+// its kernel handles and its GDI objects but for DCs and regions.
 struct ProcessCounts {
   SIZE_T privateBytes = 0;
   int kernel = 0;

@@ -1,4 +1,4 @@
-#include "modifiers/red_eye.h"
+#include "modifiers/red_eye_modifier.h"
 
 #include "modifiers/portable/red_eye.h"
 

@@ -1,4 +1,4 @@
-#include "modifiers/crop.h"
+#include "modifiers/crop_modifier.h"
 
 #include <cstring>
 
@@ -45,7 +45,7 @@ PictureBlock CropBlock(int32_t handle, const PixelRect& rect) {
   uint8_t header[dib::kInfoHeaderSize];
   crop::WriteCropHeader(source.block(), *geometry, header);
 
-  WindowDc screen(nullptr);
+  WindowDc screen(GetDC(nullptr));
   if (!screen) return {};
   Section to = MakeSection(screen.get(), header);
   Section from = MakeSection(screen.get(), source.bytes());
@@ -53,7 +53,7 @@ PictureBlock CropBlock(int32_t handle, const PixelRect& rect) {
   const dib::DibLayout& layout = source.layout();
   std::memcpy(from.bits, source.bytes() + layout.pixelOffset, layout.imageBytes);
   {
-    MemoryDc fromDc(screen.get()), toDc(screen.get());
+    MemoryDc fromDc(CreateCompatibleDC(screen.get())), toDc(CreateCompatibleDC(screen.get()));
     if (!fromDc || !toDc) return {};
     SelectedObject fromSelected(fromDc.get(), from.bitmap.get());
     SelectedObject toSelected(toDc.get(), to.bitmap.get());

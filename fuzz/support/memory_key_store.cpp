@@ -1,4 +1,4 @@
-#include "memory_key_store.h"
+#include "fuzz/support/memory_key_store.h"
 
 #include <vector>
 

@@ -1,5 +1,7 @@
 // A registry-key store held in memory, for running registry scripts in the
-// native tests.
+// native tests and the registry script's fuzz target. It lives with the fuzz
+// targets, which the unit tests already include, so that neither folder
+// reaches back into the other.
 #pragma once
 
 #include <map>

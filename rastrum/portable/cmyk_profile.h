@@ -1,0 +1,25 @@
+// CMYK pixels turned into blue, green, red through the file's own ICC
+// profile with Little CMS, towards sRGB. The decoders that meet CMYK use it
+// when the file carries a CMYK profile, and their plain formula otherwise.
+//
+// A plain handle, not an object with a destructor: the JPEG decoder holds
+// it across libjpeg's error jumps and closes it after them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace rastrum {
+
+using CmykTransform = void*;
+
+// A transform from the profile's CMYK (stored inverted, 255 = no ink, when
+// `inverted`) to 8-bit blue, green, red; null when the bytes are no usable
+// CMYK profile or memory ran out.
+CmykTransform OpenCmykTransform(std::span<const uint8_t> icc, bool inverted);
+void CloseCmykTransform(CmykTransform transform);
+
+// Converts `width` pixels of 4 bytes into `width` pixels of 3.
+void CmykRowThroughProfile(CmykTransform transform, const uint8_t* cmyk, uint8_t* bgr, uint32_t width);
+
+}  // namespace rastrum
