@@ -77,6 +77,8 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   STDMETHODIMP get_HasImage(LONG* value) override;
   STDMETHODIMP get_Orientation(LONG* value) override;
   STDMETHODIMP AutoOrient() override;
+  STDMETHODIMP ExifValue(VARIANT tag, VARIANT* value) override;
+  STDMETHODIMP ExifTags(VARIANT* names) override;
   STDMETHODIMP LoadBytes(VARIANT data) override;
   STDMETHODIMP SaveBytes(BSTR extension, VARIANT* data) override;
   STDMETHODIMP get_Quality(LONG* value) override;

@@ -18,6 +18,7 @@ TYPES = {
     "long": "Long",
     "float": "Single",
     "BSTR": "String",
+    "VARIANT": "Variant",
     "OLE_COLOR": "OLE_COLOR (Long)",
     "IFontDisp*": "StdFont",
     "IUnknown*": "enumerator",

@@ -1,8 +1,9 @@
 // Every method of every class, found in the type library and called
 // through the vtable, with hostile arguments: null, empty and 32k-character
 // strings, negative and huge numbers, freed and foreign handles, Nothing,
-// a picture without an image and a picture in the invalid state, and null
-// out pointers. The host must survive, a null out pointer must be refused,
+// a picture without an image and a picture in the invalid state, Variants
+// of the wrong kinds (Empty, null and huge texts, Nothing, empty and
+// two-dimensional arrays), and null out pointers. The host must survive, a null out pointer must be refused,
 // strings handed out must be sound, and no picture block may be left
 // behind once the objects are gone.
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ void CollectMembers(ITypeInfo* info, std::vector<Member>& members, std::vector<C
   }
 }
 
-enum class Kind { kLong, kFloat, kText, kPicture, kOutLong, kOutFloat, kOutText, kOutPicture };
+enum class Kind { kLong, kFloat, kText, kPicture, kVariant, kOutLong, kOutFloat, kOutText, kOutPicture, kOutVariant };
 
 Kind KindOf(const ELEMDESC& e) {
   const bool out = (e.paramdesc.wParamFlags & PARAMFLAG_FOUT) != 0;
@@ -81,6 +82,7 @@ Kind KindOf(const ELEMDESC& e) {
   switch (t->vt) {
     case VT_BSTR: return out ? Kind::kOutText : Kind::kText;
     case VT_R4: return out ? Kind::kOutFloat : Kind::kFloat;
+    case VT_VARIANT: return out ? Kind::kOutVariant : Kind::kVariant;
     case VT_PTR:
     case VT_USERDEFINED:
     case VT_DISPATCH:
@@ -95,6 +97,7 @@ struct Values {
   std::vector<LONG> floats;
   std::vector<LONG> texts;
   std::vector<LONG> pictures;
+  std::vector<VARIANT> variants;  // passed by value: four words each
 };
 
 LONG Word(const void* p) { return static_cast<LONG>(reinterpret_cast<intptr_t>(p)); }
@@ -163,6 +166,18 @@ TEST_F(BadArguments, EveryMemberOfEveryClassSurvivesAndRefusesNullOutPointers) {
   values.floats = {FloatWord(-1e30f), FloatWord(1e30f), FloatWord(std::nanf("")), FloatWord(0.0f)};
   for (BSTR t : texts) values.texts.push_back(Word(t));
   values.pictures = {0, Word(empty.Get()), Word(invalid.Get()), Word(photo.Get())};
+  SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+  SAFEARRAY* arrays[] = {SafeArrayCreateVector(VT_UI1, 0, 0), SafeArrayCreate(VT_UI1, 2, square)};
+  values.variants.resize(6);
+  for (VARIANT& v : values.variants) VariantInit(&v);
+  values.variants[1].vt = VT_BSTR;  // a null text
+  values.variants[2].vt = VT_BSTR;
+  values.variants[2].bstrVal = texts[2];
+  values.variants[3].vt = VT_DISPATCH;  // Nothing
+  values.variants[4].vt = VT_ARRAY | VT_UI1;
+  values.variants[4].parray = arrays[0];
+  values.variants[5].vt = VT_ARRAY | VT_UI1;
+  values.variants[5].parray = arrays[1];
 
   int classes = 0, members = 0, calls = 0;
   TYPEKIND kind;
@@ -239,6 +254,12 @@ TEST_F(BadArguments, EveryMemberOfEveryClassSurvivesAndRefusesNullOutPointers) {
             case Kind::kFloat: words.push_back(values.floats[k % values.floats.size()]); break;
             case Kind::kText: words.push_back(values.texts[k % values.texts.size()]); break;
             case Kind::kPicture: words.push_back(values.pictures[k % values.pictures.size()]); break;
+            case Kind::kVariant: {
+              LONG w[4];
+              std::memcpy(w, &values.variants[k % values.variants.size()], sizeof w);
+              words.insert(words.end(), w, w + 4);
+              break;
+            }
             default:
               anyOut = true;
               words.push_back(nullOuts ? 0 : Word(outs[p].data()));
@@ -261,11 +282,15 @@ TEST_F(BadArguments, EveryMemberOfEveryClassSurvivesAndRefusesNullOutPointers) {
             reinterpret_cast<IUnknown*>(outs[p][0])->Release();
           } else if (kinds[p] == Kind::kOutLong && m.name == L"CreateThumbnail" && outs[p][0]) {
             DeleteObject(reinterpret_cast<HGDIOBJ>(outs[p][0]));
+          } else if (kinds[p] == Kind::kOutVariant) {
+            EXPECT_HRESULT_SUCCEEDED(VariantClear(reinterpret_cast<VARIANT*>(outs[p].data())))
+                << "a sound Variant is handed out";
           }
         }
       }
     }
   }
+  for (SAFEARRAY* a : arrays) SafeArrayDestroy(a);
   for (BSTR t : texts) SysFreeString(t);
   empty.Reset();
   invalid.Reset();

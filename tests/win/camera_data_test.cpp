@@ -193,3 +193,159 @@ TEST(CameraData, DamagedAndHostileFilesEndWithoutCrashing) {
     DeleteFileW(path.c_str());
   }
 }
+
+// Any tag through IVuPicture2's vtable: by name (exiftool's or the
+// standard's), by number of any numeric type, by reference as VBScript
+// passes it; Empty when absent; a bad argument type fails and writes
+// nothing. Values are exiftool's for this photo.
+TEST(CameraData, ExifValueAndExifTagsThroughTheVtable) {
+  const std::wstring photo = Sample(L"sample1.jpg");
+  if (photo.empty()) GTEST_SKIP() << "QB_SAMPLES_WIN does not name the camera photos";
+  ComPtr<IVuPicture2> p;
+  ASSERT_EQ(S_OK, NewPicture().As(&p));
+  const auto value = [&](const VARIANT& tag, VARIANT& out) {
+    VariantInit(&out);
+    return p->ExifValue(tag, &out);
+  };
+  const auto text = [](const wchar_t* s) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s);
+    return v;
+  };
+  VARIANT out, names;
+  VARIANT make = text(L"Make");
+  EXPECT_EQ(S_OK, value(make, out));
+  EXPECT_EQ(VT_EMPTY, out.vt) << "nothing read yet";
+  ASSERT_EQ(S_OK, p->ExifTags(&names));
+  ASSERT_EQ(VT_ARRAY | VT_VARIANT, names.vt);
+  LONG upper = kMarker;
+  SafeArrayGetUBound(names.parray, 1, &upper);
+  EXPECT_EQ(-1, upper);
+  VariantClear(&names);
+
+  ASSERT_EQ(S_OK, ReadExif(p.Get(), photo));
+  VARIANT byRefVariant, inner = text(L"Model"), byRefText;
+  byRefVariant.vt = VT_BYREF | VT_VARIANT;
+  byRefVariant.pvarVal = &inner;
+  BSTR software = SysAllocString(L"software");
+  byRefText.vt = VT_BYREF | VT_BSTR;
+  byRefText.pbstrVal = &software;
+  VARIANT number;
+  number.vt = VT_I4;
+  number.lVal = 0x829A;  // ExposureTime
+  VARIANT shortNumber;
+  shortNumber.vt = VT_I2;
+  shortNumber.iVal = 0x0112;  // Orientation
+  VARIANT hexInteger;
+  hexInteger.vt = VT_I2;
+  hexInteger.iVal = static_cast<SHORT>(0x829D);  // FNumber as VBScript's &H829D, an Integer below 0
+  VARIANT realNumber;
+  realNumber.vt = VT_R8;
+  realNumber.dblVal = 0x920A;  // FocalLength, as JScript may pass it
+  VARIANT hexText = text(L"0x9000"), gps = text(L"GPSLatitude"), absent = text(L"ISOSpeedRatings"),
+          unknown = text(L"NoSuchTag"), comment = text(L"UserComment");
+  struct Case {
+    const char* what;
+    const VARIANT& tag;
+    VARTYPE vt;
+    double number;
+    const wchar_t* text;
+  } cases[] = {
+      {"name", make, VT_BSTR, 0, L"NIKON CORPORATION"},
+      {"by reference", byRefVariant, VT_BSTR, 0, L"NIKON D2H"},
+      {"text by reference, any case", byRefText, VT_BSTR, 0, L"Opanda PowerExif"},
+      {"Long number", number, VT_R8, 0.008, nullptr},
+      {"Integer number", shortNumber, VT_I4, 1, nullptr},
+      {"VBScript hex Integer", hexInteger, VT_R8, 4.5, nullptr},
+      {"Double number", realNumber, VT_R8, 23.33, nullptr},
+      {"hex text", hexText, VT_BSTR, 0, L"0220"},
+      {"comment without its prefix", comment, VT_BSTR, 0, L"taken at basilica of chinese"},
+      {"signed degrees", gps, VT_R8, 39.9155555555556, nullptr},
+      {"absent", absent, VT_EMPTY, 0, nullptr},
+      {"unknown name", unknown, VT_EMPTY, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(S_OK, value(c.tag, out));
+    EXPECT_EQ(c.vt, out.vt);
+    if (c.vt == VT_BSTR && out.vt == VT_BSTR) {
+      EXPECT_STREQ(c.text, out.bstrVal);
+    } else if (c.vt == VT_R8 && out.vt == VT_R8) {
+      EXPECT_NEAR(c.number, out.dblVal, 1e-12);
+    } else if (c.vt == VT_I4 && out.vt == VT_I4) {
+      EXPECT_EQ(c.number, out.lVal);
+    }
+    VariantClear(&out);
+  }
+
+  // Several values: an array of Variants; binary data: Bytes in one.
+  VARIANT version = text(L"GPSVersionID"), cfa = text(L"CFAPattern");
+  ASSERT_EQ(S_OK, value(version, out));
+  ASSERT_EQ(VT_ARRAY | VT_VARIANT, out.vt);
+  VARIANT* elements = nullptr;
+  ASSERT_EQ(S_OK, SafeArrayAccessData(out.parray, reinterpret_cast<void**>(&elements)));
+  EXPECT_EQ(4u, out.parray->rgsabound[0].cElements);
+  EXPECT_TRUE(elements[0].vt == VT_I4 && elements[0].lVal == 2 && elements[1].lVal == 2 && elements[2].lVal == 0);
+  SafeArrayUnaccessData(out.parray);
+  VariantClear(&out);
+  ASSERT_EQ(S_OK, value(cfa, out));
+  ASSERT_EQ(VT_ARRAY | VT_VARIANT, out.vt);
+  ASSERT_EQ(S_OK, SafeArrayAccessData(out.parray, reinterpret_cast<void**>(&elements)));
+  EXPECT_EQ(8u, out.parray->rgsabound[0].cElements);
+  EXPECT_EQ(VT_UI1, elements[0].vt);
+  SafeArrayUnaccessData(out.parray);
+  VariantClear(&out);
+
+  // Arguments that name no tag fail and leave the out value alone.
+  ComPtr<IDispatch> self;
+  p.As(&self);
+  VARIANT empty, null, flag, object, negative, tooLarge, fraction, array;
+  VariantInit(&empty);
+  null.vt = VT_NULL;
+  flag.vt = VT_BOOL;
+  flag.boolVal = VARIANT_TRUE;
+  object.vt = VT_DISPATCH;
+  object.pdispVal = self.Get();
+  negative.vt = VT_I4;
+  negative.lVal = -1;
+  tooLarge.vt = VT_I4;
+  tooLarge.lVal = 0x10000;
+  fraction.vt = VT_R8;
+  fraction.dblVal = 271.5;
+  array.vt = VT_ARRAY | VT_VARIANT;
+  array.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  for (const VARIANT* bad : {&empty, &null, &flag, &object, &negative, &tooLarge, &fraction, &array}) {
+    out.vt = VT_I4;
+    out.lVal = kMarker;
+    EXPECT_EQ(E_INVALIDARG, p->ExifValue(*bad, &out)) << bad->vt;
+    EXPECT_TRUE(out.vt == VT_I4 && out.lVal == kMarker);
+  }
+  EXPECT_EQ(E_POINTER, p->ExifValue(make, nullptr));
+  EXPECT_EQ(E_POINTER, p->ExifTags(nullptr));
+
+  // Every name ExifTags gives has a value; IFD0's come first, GPS last.
+  ASSERT_EQ(S_OK, p->ExifTags(&names));
+  ASSERT_EQ(VT_ARRAY | VT_VARIANT, names.vt);
+  ASSERT_EQ(S_OK, SafeArrayAccessData(names.parray, reinterpret_cast<void**>(&elements)));
+  const ULONG count = names.parray->rgsabound[0].cElements;
+  ASSERT_GE(count, 50u);
+  EXPECT_STREQ(L"Make", elements[0].bstrVal);
+  EXPECT_STREQ(L"GPSDateStamp", elements[count - 1].bstrVal);
+  for (ULONG i = 0; i < count; ++i) {
+    ASSERT_EQ(VT_BSTR, elements[i].vt);
+    ASSERT_EQ(S_OK, value(elements[i], out));
+    EXPECT_NE(VT_EMPTY, out.vt) << elements[i].bstrVal;
+    VariantClear(&out);
+  }
+  SafeArrayUnaccessData(names.parray);
+  VariantClear(&names);
+
+  // The fixed properties keep their values.
+  FLOAT f = 0;
+  p->get_ExposureTime(&f);
+  EXPECT_EQ(125.0f, f);
+  for (VARIANT* v : {&make, &inner, &hexText, &gps, &absent, &unknown, &comment, &version, &cfa, &array})
+    VariantClear(v);
+  SysFreeString(software);
+}
