@@ -2,9 +2,9 @@
 # libwebp, libtiff and Little CMS, cross-compiled as static i686 libraries
 # from the upstream tarballs of Debian's own source packages, and offered as
 # the imported targets JPEG::JPEG, PNG::PNG, WebP::webp, WebP::webpdemux,
-# TIFF::TIFF and LCMS2::LCMS2. libwebp, libtiff and Little CMS get the
-# patches of their Debian revision (security fixes among them) when its
-# Debian tarball lies beside the upstream one.
+# TIFF::TIFF and LCMS2::LCMS2. Each gets the patches of its Debian revision
+# (security fixes among them) when its Debian tarball lies beside the
+# upstream one.
 #
 # The libraries are built at configure time, once per build tree: a stamp
 # beside each installation records the recipe it was built with, and a later
@@ -194,11 +194,11 @@ set(QB_PNG_LIBRARY ${QB_CODECS_PREFIX}/lib/libpng16.a)
 # The libjpeg v6b interface (as Debian's libjpeg62-turbo), in-memory source
 # and destination included; REQUIRE_SIMD makes a missing nasm an error
 # instead of a silently slow library.
-_qb_codecs_build(libjpeg-turbo libjpeg-turbo ${QB_JPEG_LIBRARY}
+_qb_codecs_build(libjpeg-turbo libjpeg-turbo ${QB_JPEG_LIBRARY} DEBIAN_PATCHES
   -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF
   -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DCMAKE_ASM_NASM_COMPILER=${QB_NASM})
 
-_qb_codecs_build(libpng libpng1.6 ${QB_PNG_LIBRARY}
+_qb_codecs_build(libpng libpng1.6 ${QB_PNG_LIBRARY} DEBIAN_PATCHES
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
   -DZLIB_LIBRARY=${QB_CODECS_ZLIB_LIBRARY} -DZLIB_INCLUDE_DIR=${QB_CODECS_ZLIB_INCLUDE_DIR})
 

@@ -16,3 +16,6 @@
 #define IDS_EXISTS 105
 // "A file of the card cannot be written:"
 #define IDS_CANNOT_WRITE 106
+// "This player cannot show pictures of this format:" (followed by the
+// format's name, or the picture's file extension when no format matches)
+#define IDS_CANNOT_SHOW 107

@@ -41,6 +41,7 @@
 #include "base/text.h"
 #include "output/card_file.h"
 #include "output/portable/card_format.h"
+#include "rastrum/portable/codecs.h"
 #include "rastrum/portable/raster.h"
 #include "showreel/resource.h"
 
@@ -370,6 +371,20 @@ void TellDamaged(const std::wstring& text, const char* reason, bool toConsole) {
   MessageBoxW(nullptr, shown.c_str(), L"Showreel", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
+// The name of a picture's format for a message: the codec's own name when
+// the content matches one, otherwise the record name's extension in capitals
+// ("JXL"), or "unknown" when the name has none.
+std::string FormatName(const std::vector<uint8_t>& picture, const std::string& name) {
+  if (const rastrum::Codec* codec = rastrum::CodecOf(rastrum::DetectFormat(picture))) return codec->name;
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot + 1 == name.size() || name.find_first_of("\\/", dot) != std::string::npos)
+    return "unknown";
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return ext;
+}
+
 int ShowCard(OwnCard& card, const wchar_t* snapshot) {
   // Records sit in memory while the card is shown; one that cannot be held
   // makes the card one that cannot be shown.
@@ -384,15 +399,24 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
   Shown shown;
   rastrum::VectorAllocator decoded;
   const std::vector<uint8_t>& picture = records->data[0].bytes();
-  bool decodedOk = false;
+  int decodeResult = rastrum::kCorruptData;
   try {
-    decodedOk = rastrum::DecodeImage(picture, decoded) == rastrum::kOk &&
-                dib::Validate(decoded.block, dib::kAllDepths, shown.layout) == dib::DibStatus::kOk;
+    decodeResult = rastrum::DecodeImage(picture, decoded);
+    if (decodeResult == rastrum::kOk &&
+        dib::Validate(decoded.block, dib::kAllDepths, shown.layout) != dib::DibStatus::kOk)
+      decodeResult = rastrum::kCorruptData;
   } catch (const std::exception&) {
-    decodedOk = false;
+    decodeResult = rastrum::kOutOfMemory;
   }
-  if (!decodedOk) {
-    TellDamaged(LoadText(IDS_BAD_PICTURE), nullptr, snapshot != nullptr);
+  if (decodeResult != rastrum::kOk) {
+    // A format this player carries no code for is named, so that the user
+    // knows to open the picture elsewhere; anything else is a bad picture.
+    if (decodeResult == rastrum::kUnknownFormat || decodeResult == rastrum::kNotAvailable) {
+      const std::string format = FormatName(picture, records->headers[0].name);
+      TellDamaged(LoadText(IDS_CANNOT_SHOW) + L" " + FromAnsi(format), nullptr, snapshot != nullptr);
+    } else {
+      TellDamaged(LoadText(IDS_BAD_PICTURE), nullptr, snapshot != nullptr);
+    }
     return kDamaged;
   }
   shown.block = std::move(decoded.block);

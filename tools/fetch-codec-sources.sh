@@ -23,7 +23,7 @@ dir="${1:?usage: fetch-codec-sources.sh DIR}"
 packages=(libjpeg-turbo libpng1.6 libwebp tiff lcms2)
 # The packages whose Debian patches the build applies: their Debian tarball
 # is wanted too.
-patched=(libwebp tiff lcms2)
+patched=(libjpeg-turbo libpng1.6 libwebp tiff lcms2)
 
 log() { printf '== %s\n' "$*" >&2; }
 

@@ -82,5 +82,15 @@ check $([ "$rect" = "0 0 500 375" ]; echo $?) "the photo is shown whole at its o
 check $(awk -v m="${mean:-999}" 'BEGIN { exit !(m < 4) }'; echo $?) "the window shows the photo's colours (mean difference ${mean:-none})"
 check $([ "${ink:-0}" -gt 50 ]; echo $?) "the note is written under the picture (${ink:-0} pixels)"
 
+# A card whose picture is of a format the player carries no code for says
+# which format, instead of showing an empty window or a bare failure.
+printf '\377\012\000\000not a picture the player reads' >"$work/photo.jxl"
+out=$(wine cscript //nologo "$(qb_winpath "$work/pack.js")" "$(qb_winpath "$work/photo.jxl")" \
+  "$(qb_winpath "$work/note.txt")" "$(qb_winpath "$work/cards/jxl.exe")" | tr -d '\r')
+said=$(cd "$work/cards" && xvfb-run -a wine "$(qb_winpath "$QB_WIN32/ShowreelTest.EXE")" /snapshot jxl.exe \
+  "$(qb_winpath "$work/jxl.bmp")" 2>&1 >/dev/null | tr -d '\r')
+check $([ "$said" = "This player cannot show pictures of this format: JXL" ] && [ ! -e "$work/jxl.bmp" ]; echo $?) \
+  "the player names the format it cannot show ($said)"
+
 echo "$passed passed, $failed failed"
 exit "$failed"

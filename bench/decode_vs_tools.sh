@@ -1,0 +1,78 @@
+#!/bin/bash
+# Loading each format through LoadFile next to the format's own
+# command-line decoder, on the same 12-megapixel photo in the same run:
+# dwebp for WebP, tiffinfo -D for TIFF, heif-convert for HEIC and AVIF
+# (its output a Y4M file, the cheapest it writes). Our time is LoadFile's
+# inside the process (decode_bench.exe under Wine, median of five); theirs
+# is the whole native process (median of five). Prints one line per file:
+# our seconds, the tool's, and the ratio.
+#
+#   bash bench/decode_vs_tools.sh   (after tools/main.sh; installs the
+#                                    tools it needs: webp, libtiff-tools,
+#                                    libheif-examples, imagemagick)
+set -u
+QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$QB_ROOT/tools/lib.sh"
+for p in webp libtiff-tools libheif-examples imagemagick bc; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+done
+export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+work="$QB_BUILD/out/decode-bench"
+mkdir -p "$work"
+
+# A 4000 x 3000 photo: the bundled one enlarged, with fine grain so that it
+# compresses as a camera's picture does rather than as a smooth upscale.
+photo="$work/photo.ppm"
+if [ ! -s "$photo" ]; then
+  convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 +noise Gaussian "$photo"
+fi
+files=()
+make_file() {  # NAME COMMAND...
+  local name="$1"; shift
+  [ -s "$work/$name" ] || "$@" >/dev/null 2>&1 || { echo "cannot make $name"; return; }
+  files+=("$name")
+}
+make_file lossy.webp cwebp -q 90 "$photo" -o "$work/lossy.webp"
+make_file lossless.webp cwebp -lossless -z 1 "$photo" -o "$work/lossless.webp"
+make_file deflate.tif convert "$photo" -compress Zip "$work/deflate.tif"
+make_file lzw.tif convert "$photo" -compress LZW "$work/lzw.tif"
+make_file jpeg.tif convert "$photo" -compress JPEG -quality 90 "$work/jpeg.tif"
+if command -v heif-enc >/dev/null; then
+  convert "$photo" "$work/photo.png"
+  make_file photo.heic heif-enc -q 90 "$work/photo.png" -o "$work/photo.heic"
+  make_file photo.avif heif-enc -A -q 90 "$work/photo.png" -o "$work/photo.avif"
+fi
+
+median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+tool_seconds() {  # FILE
+  local f="$work/$1" cmd
+  case "$1" in
+    *.webp) cmd=(dwebp -quiet "$f") ;;
+    *.tif) cmd=(tiffinfo -D "$f") ;;
+    *.heic | *.avif) cmd=(heif-convert "$f" "$work/out.y4m") ;;
+  esac
+  "${cmd[@]}" >/dev/null 2>&1
+  for _ in 1 2 3 4 5; do
+    local start end
+    start=$(date +%s%N)
+    "${cmd[@]}" >/dev/null 2>&1
+    end=$(date +%s%N)
+    echo "scale=4; ($end - $start) / 1000000000" | bc
+  done | median
+}
+
+paths=()
+for f in "${files[@]}"; do paths+=("$(qb_winpath "$work/$f")"); done
+ours=$(wine "$QB_WIN32/decode_bench.exe" "${paths[@]}" | tr -d '\r')
+printf '%-14s %9s %9s %7s\n' file LoadFile tool ratio
+for f in "${files[@]}"; do
+  line=$(grep -F "\\$f" <<<"$ours")
+  tool=$(tool_seconds "$f")
+  if [[ "$line" == failed* || -z "$line" ]]; then
+    printf '%-14s %9s %9s %7s\n' "$f" "failed" "$tool" "-"
+    continue
+  fi
+  mine=${line%% *}
+  printf '%-14s %9s %9s %7s\n' "$f" "$mine" "$tool" "$(echo "scale=2; $mine / $tool" | bc)"
+done
