@@ -7,6 +7,7 @@
 # and JScript. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine prefix with
 # Quillbox installed (the test harness sets them up).
 set -u
+. "$QB_ROOT/tools/lib.sh"
 passed=0
 failed=0
 winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
@@ -16,7 +17,7 @@ mkdir -p "$out"
 
 # A script run: its closing line's counts, or one failure if it has none.
 for script in library_modifiers.vbs library_modifiers.js; do
-  chinese wine cscript //nologo "$(winpath "$QB_ROOT/tests/scripts/$script")" "$(winpath "$QB_GOEXIF/sample1.jpg")" 936 \
+  chinese wine cscript //nologo "$(qb_script_job "$QB_ROOT/tests/scripts/$script")" "$(winpath "$QB_GOEXIF/sample1.jpg")" 936 \
     </dev/null 2>&1 | tr -d '\r' >"$out/$script.log"
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out/$script.log" | tail -1)
   if [ -z "$line" ]; then

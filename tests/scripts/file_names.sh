@@ -6,6 +6,7 @@
 # saved JPEG, and no stand-in file may be left in the folder. Needs QB_ROOT,
 # QB_BUILD, QB_GOEXIF and the Wine prefix with Quillbox installed.
 set -u
+. "$QB_ROOT/tools/lib.sh"
 passed=0
 failed=0
 check() {
@@ -25,7 +26,7 @@ cp "$photo" "$folder/фото.jpg"
 
 for script in names.vbs names.js; do
   tag=${script##*.}
-  western wine cscript //nologo "$(winpath "$QB_ROOT/tests/scripts/file_names/$script")" "$(winpath "$folder")" "$tag" "照片 1" "фото" \
+  western wine cscript //nologo "$(qb_script_job "$QB_ROOT/tests/scripts/file_names/$script")" "$(winpath "$folder")" "$tag" "照片 1" "фото" \
     </dev/null 2>&1 | tr -d '\r' >"$QB_BUILD/out/file-names/$script.log"
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$QB_BUILD/out/file-names/$script.log" | tail -1)
   if [ -z "$line" ]; then
