@@ -89,6 +89,18 @@ qb_stop_prefix() {
 # Windows path of an absolute Linux path: Wine maps / onto drive Z:.
 qb_winpath() { local p="$1"; printf 'Z:%s\n' "${p//\//\\}"; }
 
+# A VBScript or JScript test of tests/scripts (an absolute path) as cscript
+# runs it: its language's harness (harness.vbs or harness.js there) and the
+# test, one after the other in one file under build/scripts. Prints that
+# file's Windows path:
+#   wine cscript //nologo "$(qb_script_job "$QB_ROOT/tests/scripts/road.vbs")" PHOTO
+qb_script_job() {
+  local test="$1" job="$QB_BUILD/scripts/${1#"$QB_ROOT/tests/scripts/"}"
+  mkdir -p "${job%/*}" &&
+    cat "$QB_ROOT/tests/scripts/harness.${test##*.}" "$test" >"$job" &&
+    qb_winpath "$job"
+}
+
 # Registers the type library and the server as a Windows user would, with
 # the install script beside the binaries.
 qb_install_into_prefix() {

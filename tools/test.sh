@@ -76,9 +76,10 @@ count_gtest() {
   fi
 }
 
-# Runs one script (VBScript or JScript through cscript, shell scripts with
-# bash); it must end with "N passed, N failed" and exit with its failure
-# count. Script tests get the sample photo's Windows path as argument.
+# Runs one script (VBScript or JScript through cscript with its harness in
+# front, shell scripts with bash); it must end with "N passed, N failed" and
+# exit with its failure count. Script tests get the sample photo's Windows
+# path as argument.
 run_script() {
   local script="$1" name out rc line p f
   name="$(basename "$script")"
@@ -86,7 +87,7 @@ run_script() {
   if [ "${script##*.}" = sh ]; then
     QB_ROOT="$QB_ROOT" QB_BUILD="$QB_BUILD" QB_GOEXIF="$QB_GOEXIF" bash "$script" >"$out" 2>&1 </dev/null
   else
-    wine cscript //nologo "$(qb_winpath "$script")" "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" \
+    wine cscript //nologo "$(qb_script_job "$script")" "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" \
       >"$out" 2>&1 </dev/null
   fi
   rc=$?
@@ -179,6 +180,7 @@ else
 
   qb_log "script tests"
   for script in "$QB_ROOT"/tests/scripts/*.vbs "$QB_ROOT"/tests/scripts/*.js "$QB_ROOT"/tests/scripts/*.sh; do
+    case "${script##*/}" in harness.* | lib.sh) continue ;; esac  # what the tests share
     [ -e "$script" ] && run_script "$script"
   done
 fi

@@ -1,30 +1,5 @@
 // Every class of the catalogue as a JScript client meets it: created by
 // ProgID through IDispatch, late-bound calls and the errors they raise.
-var passed = 0, failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
-}
-
-// Returns the error number of calling f, 0 when it succeeds.
-function errorOf(f) {
-  try {
-    f();
-    return 0;
-  } catch (e) {
-    return e.number;
-  }
-}
-
 var classes = ["VuPicture", "SharpModifier", "BlurModifier", "Zoom", "ImageRender",
   "InputSource", "Contrast", "Bright", "Crop", "AddText", "Frame", "AddPic", "FolderInput",
   "ImageCollection", "ImageFinder", "ImageInputService", "ImageInputSource",
@@ -60,24 +35,14 @@ try {
   check(errorOf(function () { service.Prepare(); }) == 0, "ImageOutputService.Prepare");
 
   var picture = new ActiveXObject("Quillbox.VuPicture.1");
-  var description = "";
-  var code = 0;
-  try {
-    picture.LoadFile("C:\\no\\such\\photo.jpg");
-  } catch (e) {
-    code = e.number;
-    description = e.description;
-  }
-  check(code != 0, "a failed load raises an error");
-  check(description.length > 0, "the error carries a description");
+  var failure = thrown(function () { picture.LoadFile("C:\\no\\such\\photo.jpg"); });
+  check(failure.number != 0, "a failed load raises an error");
+  check(failure.description.length > 0, "the error carries a description");
 
   var zoom = new ActiveXObject("Quillbox.Zoom.1");
   check(hex(errorOf(function () { zoom.Apply(picture); })) == "80004005",
         "Zoom.Apply through the inherited interface fails on an empty picture");
 } catch (e) {
-  failed++;
-  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+  unexpected(e);
 }
-
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish();

@@ -3,27 +3,12 @@
 # writes its PNG, of the size it should have, which exiftool reads. Needs
 # QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine prefix with Quillbox installed
 # (the test harness sets them up).
-set -u
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-  fi
-}
-winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
+. "$QB_ROOT/tests/scripts/lib.sh"
 
-out="$QB_BUILD/out/examples"
-rm -rf "$out"
-mkdir -p "$out"
+out_folder examples
 for example in blur zoom rotate caption watermark frame adjust_color sharpen red_eye mirror crop; do
-  wine cscript //nologo "$(winpath "$QB_ROOT/examples/$example.vbs")" "$(winpath "$QB_GOEXIF/sample1.jpg")" \
-    "$(winpath "$out")" >"$out/$example.log" 2>&1 </dev/null
+  run_cscript "$out/$example.log" "$QB_ROOT/examples/$example.vbs" "$(qb_winpath "$QB_GOEXIF/sample1.jpg")" \
+    "$(qb_winpath "$out")"
   check "$example.vbs ends well" test $? -eq 0
 done
 
@@ -37,5 +22,4 @@ for expected in "blur-result 500 375" "zoom-half 250 187" "zoom-double 1000 750"
 done
 check "zoom.vbs got the size limit's error" grep -q "error 80020009 from Quillbox.Zoom.1" "$out/zoom.log"
 
-echo "$passed passed, $failed failed"
-exit "$failed"
+finish

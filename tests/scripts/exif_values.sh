@@ -18,11 +18,8 @@
 # exiftool keeps ten significant digits of a rational. Each file is one
 # check. Needs QB_ROOT, QB_BUILD,
 # QB_GOEXIF and the Wine prefix with Quillbox installed.
-set -u
-winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
-
-out="$QB_BUILD/out/exif_values"
-rm -rf "$out"
+. "$QB_ROOT/tests/scripts/lib.sh"
+out_folder exif_values
 mkdir -p "$out/alone"
 
 # Most camera files are cut short after their EXIF segment, and exiftool
@@ -46,8 +43,8 @@ with open(out + "/files.txt", "w") as listed:
         listed.write(path + "\n")
 EOF
 sed 's|/|\\|g; s|^|Z:|; s|$|\r|' "$out/files.txt" >"$out/files-win.txt"
-wine cscript //nologo "$(winpath "$QB_ROOT/tests/scripts/exif_values/dump.vbs")" "$(winpath "$out/files-win.txt")" \
-  "$(winpath "$out/ours.txt")" </dev/null >"$out/dump.log" 2>&1
+run_cscript "$out/dump.log" "$QB_ROOT/tests/scripts/exif_values/dump.vbs" "$(qb_winpath "$out/files-win.txt")" \
+  "$(qb_winpath "$out/ours.txt")"
 exiftool -n -j -a -G1 -IFD0:all -ExifIFD:all -GPS:all -Composite:GPSLatitude -Composite:GPSLongitude \
   "$out"/alone/*.jpg >"$out/exiftool.json" 2>/dev/null
 

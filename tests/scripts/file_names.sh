@@ -5,38 +5,18 @@
 # save their brightened copies. exiftool must find the camera data in every
 # saved JPEG, and no stand-in file may be left in the folder. Needs QB_ROOT,
 # QB_BUILD, QB_GOEXIF and the Wine prefix with Quillbox installed.
-set -u
-passed=0
-failed=0
-check() {
-  local what="$1"
-  shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $what"; fi
-}
-winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
-western() { env LC_ALL=C.UTF-8 "$@"; }
-
-folder="$QB_BUILD/out/file-names/фотографии"
-rm -rf "$QB_BUILD/out/file-names"
+. "$QB_ROOT/tests/scripts/lib.sh"
+wine_env=(LC_ALL=C.UTF-8)
+out_folder file-names
+folder="$out/фотографии"
 mkdir -p "$folder"
 photo="$QB_GOEXIF/sample1.jpg"
 cp "$photo" "$folder/照片 1.jpg"
 cp "$photo" "$folder/фото.jpg"
 
 for script in names.vbs names.js; do
-  tag=${script##*.}
-  western wine cscript //nologo "$(winpath "$QB_ROOT/tests/scripts/file_names/$script")" "$(winpath "$folder")" "$tag" "照片 1" "фото" \
-    </dev/null 2>&1 | tr -d '\r' >"$QB_BUILD/out/file-names/$script.log"
-  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$QB_BUILD/out/file-names/$script.log" | tail -1)
-  if [ -z "$line" ]; then
-    failed=$((failed + 1))
-    echo "FAIL $script did not report"
-    continue
-  fi
-  grep '^FAIL' "$QB_BUILD/out/file-names/$script.log" | sed "s/^FAIL /FAIL $script: /"
-  passed=$((passed + ${line%% passed*}))
-  f=${line#*, }
-  failed=$((failed + ${f%% failed}))
+  script_test "$out/$script.log" "$QB_ROOT/tests/scripts/file_names/$script" "$(qb_winpath "$folder")" \
+    "${script##*.}" "照片 1" "фото"
 done
 
 camera() { exiftool -s3 -Make -Model -DateTimeOriginal "$1" | tr '\n' '/'; }
@@ -52,5 +32,4 @@ done
 check "no stand-in file is left in the folder" test -z "$(find "$folder" -name '~qb*' -o -name 'qbx*')"
 check "the folder holds the two photos and twelve saves" test "$(find "$folder" -type f | wc -l)" -eq 14
 
-echo "$passed passed, $failed failed"
-exit "$failed"
+finish

@@ -1,20 +1,6 @@
 ' What a script meets when it hands one picture's block to another, and
 ' when a call fails: the block is copied, never freed twice, a failed Save
 ' raises an error, and a failure never shows an earlier call's message.
-Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(condition, what)
-  If condition Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
-
 Dim fso, folder, photo, p, q, back, target, code, readText, pasteText
 Randomize
 Set fso = CreateObject("Scripting.FileSystemObject")
@@ -82,5 +68,4 @@ Check code <> 0, "PasteFromClipboard from an empty clipboard raises an error"
 Check InStr(pasteText, readText) = 0, "the paste's error is not the read's: " & pasteText
 
 fso.DeleteFolder folder, True
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+Finish

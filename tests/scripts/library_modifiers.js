@@ -2,21 +2,6 @@
 // and UTF-16 texts back whole. Arguments: the photo's Windows path, and
 // "936" when the ANSI code page is 936 (code_page_936.sh). The limit's text
 // is the Chinese its code page 936 bytes encode under either code page.
-var passed = 0, failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
-}
-
 try {
   var p = new ActiveXObject("Quillbox.VuPicture.1");
   p.LoadFile(WScript.Arguments(0));
@@ -35,22 +20,13 @@ try {
 
   var zoom = new ActiveXObject("Quillbox.Zoom.1");
   zoom.Height = 10001;
-  var number = 0, description = "";
-  try {
-    zoom.Apply(p);
-  } catch (e) {
-    number = e.number;
-    description = e.description;
-  }
+  var failure = thrown(function () { zoom.Apply(p); });
   var expected = "\u5C3A\u5BF8\u592A\u5927\uFF0C\u65E0\u6CD5\u5904\u7406\uFF01";
   // Wine's JScript reports the exception's number as E_FAIL; VBScript sees
   // DISP_E_EXCEPTION itself (library_modifiers.vbs).
-  check(number != 0, "10001 pixels raise an exception");
-  check(description == expected, "the limit's text, got " + description.length + " characters");
+  check(failure.number != 0, "10001 pixels raise an exception");
+  check(failure.description == expected, "the limit's text, got " + failure.description.length + " characters");
 } catch (e) {
-  failed++;
-  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+  unexpected(e);
 }
-
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish();

@@ -7,31 +7,15 @@
 # orientation: the original tag before AutoOrient, 1 after, with Make,
 # Model and DateTimeOriginal intact. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and
 # the Wine prefix with Quillbox installed.
-set -u
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-  fi
-}
-winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
+. "$QB_ROOT/tests/scripts/lib.sh"
 tag() { exiftool -n -s3 -Orientation "$1"; }
 run() {  # run INPUT BASE: the helper's output in BASE.log
-  wine cscript //nologo "$(winpath "$QB_ROOT/tests/scripts/orientation/turn.vbs")" "$(winpath "$1")" \
-    "$(winpath "$2")" </dev/null 2>&1 | tr -d '\r' >"$2.log"
+  run_cscript "$2.log" "$QB_ROOT/tests/scripts/orientation/turn.vbs" "$(qb_winpath "$1")" "$(qb_winpath "$2")"
 }
 said() { grep -qx "$2" "$1.log"; }
 
 photo="$QB_GOEXIF/sample1.jpg"
-out="$QB_BUILD/out/orientation"
-rm -rf "$out"
-mkdir -p "$out"
+out_folder orientation
 camera=(-Make -Model -DateTimeOriginal)
 
 # The photo: the same pixels under each tag. Upright sizes swap for 5..8.
@@ -75,5 +59,4 @@ done
 check "a mirrored pattern differs" \
   test "$(convert "$out/pattern.png" -flop png:- | compare -metric AE -fuzz 12% - "$out/pattern.png" null: 2>&1)" != 0
 
-echo "$passed passed, $failed failed"
-exit "$failed"
+finish

@@ -1,31 +1,6 @@
 // ImageRender and ExportToCard through late binding: a card of the photo
 // and a note, packed, measured and unpacked into a fresh folder; the
 // failure values as script errors.
-var passed = 0, failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
-}
-
-// The error number a call raises, 0 when it raises none.
-function errorOf(f) {
-  try {
-    f();
-  } catch (e) {
-    return e.number;
-  }
-  return 0;
-}
-
 try {
   var photo = WScript.Arguments(0);
   var fso = new ActiveXObject("Scripting.FileSystemObject");
@@ -92,9 +67,6 @@ try {
   check(!fso.FolderExists(fso.BuildPath(work, "none")), "and nothing is made for it");
   fso.DeleteFolder(work, true);
 } catch (e) {
-  failed++;
-  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+  unexpected(e);
 }
-
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish();

@@ -1,30 +1,6 @@
 // Colour adjustment, sharpen, red-eye, mirror and crop as a script meets
 // them: late-bound properties and Apply on a real photo, the results' sizes
 // and names, a saved and reloaded cut-out, and the errors of empty sources.
-var passed = 0, failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
-}
-
-function errorOf(f) {
-  try {
-    f();
-    return 0;
-  } catch (e) {
-    return e.number;
-  }
-}
-
 try {
   var photo = WScript.Arguments(0);
   var fso = new ActiveXObject("Scripting.FileSystemObject");
@@ -83,9 +59,6 @@ try {
   fso.DeleteFile(base + ".png");
   check(crop.Apply(empty).HasImage == 0, "Crop of an empty picture: a picture without an image");
 } catch (e) {
-  failed++;
-  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+  unexpected(e);
 }
-
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish();

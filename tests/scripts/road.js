@@ -1,21 +1,6 @@
 // The first road in JScript: load, brighten, raise the contrast, the
 // error text of a missing file and ErrorDetail, bytes through ADODB.Stream (compared in full: JScript keeps the UTF-16
 // text that VBScript's console output would mangle).
-var passed = 0, failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-function hex(n) {
-  return ((n < 0 ? n + 0x100000000 : n)).toString(16).toUpperCase();
-}
-
 try {
   var photo = WScript.Arguments(0);
   var p = new ActiveXObject("Quillbox.VuPicture.1");
@@ -32,20 +17,14 @@ try {
   var r2 = c.Apply(r);
   check(r2.BitCount == 24 && r2.FileName == photo, "Contrast.Apply keeps bits and name");
 
-  var description = "", number = 0;
-  try {
-    p.LoadFile("C:\\no\\such\\photo.jpg");
-  } catch (e) {
-    number = e.number;
-    description = e.description;
-  }
-  check(number != 0, "a missing file raises an error");
-  check(description == "\u6253\u5F00\u56FE\u50CF\u6587\u4EF6\u5931\u8D25\uFF01",
+  var failure = thrown(function () { p.LoadFile("C:\\no\\such\\photo.jpg"); });
+  check(failure.number != 0, "a missing file raises an error");
+  check(failure.description == "\u6253\u5F00\u56FE\u50CF\u6587\u4EF6\u5931\u8D25\uFF01",
         "the error text of a failed load");
   check(p.HasImage == 0, "the picture is empty after a failed load");
   // Wine's JScript reports the failed load as 0x80004005 (VBScript:
   // 0x80020009); ErrorDetail says why in English, with the path.
-  check(hex(number) == "80004005", "a failed load is 80004005 in JScript, got " + hex(number));
+  check(hex(failure.number) == "80004005", "a failed load is 80004005 in JScript, got " + hex(failure.number));
   check(p.ErrorDetail.indexOf("C:\\no\\such\\photo.jpg") >= 0 && p.ErrorDetail.indexOf("does not exist") > 0,
         "ErrorDetail names the cause: " + p.ErrorDetail);
 
@@ -65,18 +44,10 @@ try {
   check(q.HasImage == 1 && q.Quality == 90, "LoadBytes of a variable; Quality 90 by default");
   q.Quality = -3;
   check(q.Quality == 1, "Quality is clamped to 1, got " + q.Quality);
-  number = 0;
-  try {
-    q.LoadBytes("not bytes");
-  } catch (e) {
-    number = e.number;
-  }
+  var number = errorOf(function () { q.LoadBytes("not bytes"); });
   check(hex(number) == "80004005" && q.HasImage == 0, "a string is refused, got " + hex(number));
   check(q.ErrorDetail.indexOf("type 0x0008") > 0, "ErrorDetail names the Variant's type: " + q.ErrorDetail);
 } catch (e) {
-  failed++;
-  WScript.Echo("FAIL unexpected error " + hex(e.number) + " " + e.description);
+  unexpected(e);
 }
-
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish();

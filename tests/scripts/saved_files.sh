@@ -8,27 +8,11 @@
 # must carry every one of those segments byte for byte, with EXIF pixel
 # dimensions of the saved size and a thumbnail of the saved picture. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine
 # prefix with Quillbox installed (the test harness sets them up).
-set -u
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-  fi
-}
+. "$QB_ROOT/tests/scripts/lib.sh"
 
 photo="$QB_GOEXIF/sample1.jpg"
-out="$QB_BUILD/out/saved-files"
-rm -rf "$out"
-mkdir -p "$out"
-winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
-wine cscript //nologo "$(winpath "$QB_ROOT/examples/road.vbs")" "$(winpath "$photo")" "$(winpath "$out")" \
-  >"$out/road.log" 2>&1 </dev/null
+out_folder saved-files
+run_cscript "$out/road.log" "$QB_ROOT/examples/road.vbs" "$(qb_winpath "$photo")" "$(qb_winpath "$out")"
 jpeg="$out/road-result.jpg"
 png="$out/road-result.png"
 
@@ -86,8 +70,7 @@ result.SaveAs WScript.Arguments(1), ".png"
 result.SaveFile WScript.Arguments(1) & "-plain.jpg", 0
 EOF2
 zoomed="$out/zoomed.jpg"
-wine cscript //nologo "$(winpath "$out/zoomed.vbs")" "$(winpath "$source")" "$(winpath "${zoomed%.jpg}")" \
-  >"$out/zoomed.log" 2>&1 </dev/null
+run_cscript "$out/zoomed.log" "$out/zoomed.vbs" "$(qb_winpath "$source")" "$(qb_winpath "${zoomed%.jpg}")"
 check "the source has three ICC chunks" test "$(segments "$source" | grep -c '^icc ')" = 3
 for kind in xmp iptc icc; do
   check "the zoomed save carries the source's $kind segments byte for byte" \
@@ -182,8 +165,7 @@ For Each q In Array(30, 75, 90, 100)
   bright.Apply(picture).SaveAs WScript.Arguments(1) & "-" & q & "-bright", ".jpg"
 Next
 EOF2
-wine cscript //nologo "$(winpath "$out/quality.vbs")" "$(winpath "$photo")" "$(winpath "$out/quality")" \
-  >"$out/quality.log" 2>&1 </dev/null
+run_cscript "$out/quality.log" "$out/quality.vbs" "$(qb_winpath "$photo")" "$(qb_winpath "$out/quality")"
 for q in 30 75 90 100; do
   for kind in kept plain bright; do
     check "identify estimates quality $q for the $kind save" \
@@ -192,5 +174,4 @@ for q in 30 75 90 100; do
 done
 check "the kept save at 30 has the camera data" test "$(exiftool -s3 -Make "$out/quality-30-kept.jpg")" = "NIKON CORPORATION"
 
-echo "$passed passed, $failed failed"
-exit "$failed"
+finish

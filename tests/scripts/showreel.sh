@@ -6,17 +6,10 @@
 # it, and the picture part is
 # compared with the photo as djpeg decodes it; the note is on the screen
 # too (pixels under the picture that are not the window's background).
-set -u
-. "$QB_ROOT/tools/lib.sh"
-passed=0
-failed=0
-check() {  # CONDITION-STATUS WHAT
-  if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $2"; fi
-}
+. "$QB_ROOT/tests/scripts/lib.sh"
 
-work="$QB_BUILD/out/showreel-test"
-rm -rf "$work"
-mkdir -p "$work"
+out_folder showreel-test
+work="$out"
 photo="$QB_GOEXIF/sample1.jpg"
 printf 'A note under the picture.\r\n' >"$work/note.txt"
 cat >"$work/pack.js" <<'JS'
@@ -28,9 +21,9 @@ try {
   WScript.Echo("pack failed " + e.number);
 }
 JS
-out=$(wine cscript //nologo "$(qb_winpath "$work/pack.js")" "$(qb_winpath "$photo")" \
-  "$(qb_winpath "$work/note.txt")" "$(qb_winpath "$work/cards/photo.exe")" | tr -d '\r')
-check $([ "$out" = packed ]; echo $?) "PackCard makes the card ($out)"
+run_cscript "$work/pack.log" "$work/pack.js" "$(qb_winpath "$photo")" "$(qb_winpath "$work/note.txt")" \
+  "$(qb_winpath "$work/cards/photo.exe")"
+check "PackCard makes the card ($(tr "\n" " " <"$work/pack.log"))" grep -qx packed "$work/pack.log"
 
 # The player needs a display: the prefix is restarted under a virtual X
 # server of 24 bits and stopped again afterwards.
@@ -40,8 +33,8 @@ report=$(cd "$work/cards" && xvfb-run -a -s "-screen 0 1280x1024x24" \
   bash -c 'wine "$1" /snapshot photo.exe "$2"; echo "exit $?"; wineserver -k; wineserver -w' _ \
   "$(qb_winpath "$QB_WIN32/ShowreelTest.EXE")" "$(qb_winpath "$shot")" 2>/dev/null | tr -d '\r\0')
 echo "$report"
-check $(grep -qx 'exit 0' <<<"$report"; echo $?) "the player ran and saved its window"
-check $(grep -qx 'title sample1.jpg' <<<"$report"; echo $?) "the window is titled with the picture's name"
+check "the player ran and saved its window" grep -qx 'exit 0' <<<"$report"
+check "the window is titled with the picture's name" grep -qx 'title sample1.jpg' <<<"$report"
 rect=$(sed -n 's/^picture //p' <<<"$report")
 
 djpeg -ppm "$photo" >"$work/photo.ppm"
@@ -78,19 +71,17 @@ PERL
 )
 echo "$result"
 read -r _ size _ mean _ ink <<<"$result"
-check $([ "$rect" = "0 0 500 375" ]; echo $?) "the photo is shown whole at its own size ($rect)"
-check $(awk -v m="${mean:-999}" 'BEGIN { exit !(m < 4) }'; echo $?) "the window shows the photo's colours (mean difference ${mean:-none})"
-check $([ "${ink:-0}" -gt 50 ]; echo $?) "the note is written under the picture (${ink:-0} pixels)"
+check "the photo is shown whole at its own size ($rect)" test "$rect" = "0 0 500 375"
+check "the window shows the photo's colours (mean difference ${mean:-none})" awk -v m="${mean:-999}" 'BEGIN { exit !(m < 4) }'
+check "the note is written under the picture (${ink:-0} pixels)" test "${ink:-0}" -gt 50
 
 # A card whose picture is of a format the player carries no code for says
 # which format, instead of showing an empty window or a bare failure.
 printf '\377\012\000\000not a picture the player reads' >"$work/photo.jxl"
-out=$(wine cscript //nologo "$(qb_winpath "$work/pack.js")" "$(qb_winpath "$work/photo.jxl")" \
-  "$(qb_winpath "$work/note.txt")" "$(qb_winpath "$work/cards/jxl.exe")" | tr -d '\r')
+wine cscript //nologo "$(qb_winpath "$work/pack.js")" "$(qb_winpath "$work/photo.jxl")" \
+  "$(qb_winpath "$work/note.txt")" "$(qb_winpath "$work/cards/jxl.exe")" >/dev/null
 said=$(cd "$work/cards" && xvfb-run -a wine "$(qb_winpath "$QB_WIN32/ShowreelTest.EXE")" /snapshot jxl.exe \
   "$(qb_winpath "$work/jxl.bmp")" 2>&1 >/dev/null | tr -d '\r')
-check $([ "$said" = "This player cannot show pictures of this format: JXL" ] && [ ! -e "$work/jxl.bmp" ]; echo $?) \
-  "the player names the format it cannot show ($said)"
-
-echo "$passed passed, $failed failed"
-exit "$failed"
+check "the player names the format it cannot show ($said)" \
+  test "$said" = "This player cannot show pictures of this format: JXL" -a ! -e "$work/jxl.bmp"
+finish

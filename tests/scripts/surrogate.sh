@@ -9,18 +9,12 @@
 # serves the next activation, and one killed while in use is replaced
 # (vtable_client life); after uninstall.cmd a 64-bit script cannot create
 # the objects. Needs QB_ROOT, QB_BUILD and QB_GOEXIF.
-set -u
-. "$QB_ROOT/tools/lib.sh"
-passed=0
-failed=0
-check() {  # CONDITION-STATUS WHAT
-  if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL $2"; fi
-}
+. "$QB_ROOT/tests/scripts/lib.sh"
 
 qb_use_win64_prefix
 qb_stop_prefix  # a fresh session of the prefix
-work="$QB_BUILD/out/surrogate"
-rm -rf "$work"
+out_folder surrogate
+work="$out"
 mkdir -p "$work/32" "$work/64"
 photo="$(qb_winpath "$QB_GOEXIF/sample1.jpg")"
 # Output goes to files: a surrogate inherits its first client's Unix stderr
@@ -29,8 +23,8 @@ in32() { (cd "$QB_WIN32" && wine "$@") </dev/null; }
 in64() { (cd "$QB_WIN32" && "$QB_WINE64" "$@") </dev/null; }
 
 in64 cmd /c install.cmd >"$work/install.log" 2>&1
-check $? "install.cmd from the 64-bit command prompt"
-check $(grep -q 'served by QuillboxHost.exe' "$work/install.log"; echo $?) "install.cmd says who serves 64-bit programs"
+check "install.cmd from the 64-bit command prompt" test $? -eq 0
+check "install.cmd says who serves 64-bit programs" grep -q 'served by QuillboxHost.exe' "$work/install.log"
 
 # The run of NAME in process (32) and through the surrogate (64): the same
 # words (the output folder aside) and the same files, byte for byte.
@@ -46,7 +40,7 @@ same() {
   for f in "$work/32/$name"/*; do
     cmp -s "$f" "$work/64/$name/${f##*/}" || { differ=1; echo "differs: $name/${f##*/}"; }
   done
-  check $differ "$name through the surrogate gives what it gives in process"
+  check "$name through the surrogate gives what it gives in process" test "$differ" -eq 0
 }
 
 for script in road adjust_color sharpen red_eye mirror crop blur zoom rotate caption watermark frame; do
@@ -65,21 +59,11 @@ same vtable
 
 in64 vtable_client64.exe life "$photo" >"$work/life.log" 2>&1
 rc=$?
-line=$(tr -d '\r' <"$work/life.log" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -1)
-if [ -z "$line" ]; then
-  check 1 "the host's life: no report (exit $rc)"
-else
-  p=${line%% passed*}
-  f=${line#*, }
-  f=${f%% failed}
-  passed=$((passed + p))
-  failed=$((failed + f))
-  tr -d '\r' <"$work/life.log" | grep '^FAIL'
-  check $([ "$rc" -eq "$f" ]; echo $?) "the host's life exits with its failure count ($rc)"
-fi
+add_counts "the host's life (exit $rc)" "$work/life.log" &&
+  check "the host's life exits with its failure count ($rc)" test "$rc" -eq "$reported"
 
 in64 cmd /c uninstall.cmd >"$work/uninstall.log" 2>&1
-check $? "uninstall.cmd from the 64-bit command prompt"
+check "uninstall.cmd from the 64-bit command prompt" test $? -eq 0
 cat >"$work/gone.js" <<'JS'
 try {
   new ActiveXObject("Quillbox.VuPicture.1");
@@ -88,11 +72,10 @@ try {
   WScript.Echo("not created");
 }
 JS
-in64 cscript //nologo "$(qb_winpath "$work/gone.js")" >"$work/gone.log" 2>&1
-check $(tr -d '\r' <"$work/gone.log" | grep -qx 'not created'; echo $?) "after uninstall.cmd a 64-bit script cannot create the objects"
+in64 cscript //nologo "$(qb_winpath "$work/gone.js")" 2>&1 | tr -d '\r' >"$work/gone.log"
+check "after uninstall.cmd a 64-bit script cannot create the objects" grep -qx 'not created' "$work/gone.log"
 # Installed again, as the benchmark finds it.
 in64 cmd /c install.cmd >>"$work/install.log" 2>&1
 qb_stop_prefix
 
-echo "$passed passed, $failed failed"
-exit "$failed"
+finish

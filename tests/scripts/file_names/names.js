@@ -2,27 +2,12 @@
 // cannot spell load, give their camera data, feed both loaders, and their
 // brightened copies save under names of the same kind.
 //
-//   cscript //nologo names.js FOLDER TAG NAME...
-var passed = 0, failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-  } else {
-    failed++;
-    WScript.Echo("FAIL " + what);
-  }
-}
-
-// Whether a call succeeds.
+//   names.js FOLDER TAG NAME... (run with its harness: qb_script_job)
+// Whether a call succeeds; the error of one that fails is shown.
 function works(call) {
-  try {
-    call();
-    return true;
-  } catch (e) {
-    WScript.Echo("  (" + e.description + ")");
-    return false;
-  }
+  var e = thrown(call);
+  if (e.number != 0) WScript.Echo("  (" + e.description + ")");
+  return e.number == 0;
 }
 
 var folder = WScript.Arguments(0) + "\\";
@@ -53,5 +38,4 @@ for (var i = 0; i < bases.length; i++) {
           "the " + saves[k] + " save of photo " + i + " loads back");
   }
 }
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed);
+finish();

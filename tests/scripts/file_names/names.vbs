@@ -2,30 +2,9 @@
 ' camera data, feeds both loaders of a picture file, and its brightened
 ' copy saves (both saves, spliced and plain) under names of the same kind.
 '
-'   cscript //nologo names.vbs FOLDER TAG NAME...
+'   names.vbs FOLDER TAG NAME... (run with its harness: qb_script_job)
 ' FOLDER holds the photos NAME.jpg; what is saved is named TAG-NAME... in
 ' it. (The names come as arguments: Wine's VBScript has no ChrW.)
-Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(condition, what)
-  If condition Then
-    passed = passed + 1
-  Else
-    failed = failed + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
-
-' Checks that the call before it succeeded, and clears its error.
-Sub Succeeded(what)
-  If Err.Number <> 0 Then what = what & " (" & Err.Description & ")"
-  Check Err.Number = 0, what
-  Err.Clear
-End Sub
-
 Dim folder, tag, base, photo, p, r, q, bright, overlay, frame, saved, i
 folder = WScript.Arguments(0) & "\"
 tag = WScript.Arguments(1)
@@ -70,5 +49,4 @@ Check Err.Number <> 0, "an unknown format fails"
 Err.Clear
 On Error GoTo 0
 Check Not CreateObject("Scripting.FileSystemObject").FileExists(base & ".xyz"), "and leaves no file"
-WScript.Echo passed & " passed, " & failed & " failed"
-WScript.Quit failed
+Finish
