@@ -101,8 +101,15 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${QB_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 file(GLOB QB_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
-add_executable(quillbox_wintests ${QB_WIN_TESTS} ${QB_RC})
-target_link_libraries(quillbox_wintests PRIVATE quillbox_server gtest gmock vfw32)
+# The kernels' tests that compare every vector level with the plain code
+# run in the 32-bit build too, where the AVX2 forms are chosen at run time,
+# and so do the worker pool's and the threaded codecs' (the test program
+# links the imaging library's core for them).
+set(QB_WIN_KERNEL_TESTS color_adjust mirror sharpen work_pool rastrum_threads)
+list(TRANSFORM QB_WIN_KERNEL_TESTS PREPEND ${CMAKE_SOURCE_DIR}/tests/unit/)
+list(TRANSFORM QB_WIN_KERNEL_TESTS APPEND _test.cpp)
+add_executable(quillbox_wintests ${QB_WIN_TESTS} ${QB_WIN_KERNEL_TESTS} ${QB_RC})
+target_link_libraries(quillbox_wintests PRIVATE quillbox_server rastrum_core gtest gmock vfw32)
 target_compile_definitions(quillbox_wintests PRIVATE
   QB_BUILD_DIR="${CMAKE_BINARY_DIR}" QB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_target_properties(quillbox_wintests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

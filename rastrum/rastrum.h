@@ -47,4 +47,8 @@ int32_t __stdcall NimboAddText(const AddTextRecord* record, int32_t source);
 int32_t __stdcall NimboAddFrame(int32_t source, int32_t frame1, int32_t frame2, int32_t reserved);
 int32_t __stdcall NimboAddPic(int32_t x, int32_t y, int32_t base, int32_t overlay, int32_t mask);
 int32_t __stdcall NimboTrueClr2Gray(int32_t mask);
+// Ends the library's worker threads (the next call that needs them starts
+// them again); the library stays loaded while it has workers, so a module
+// that loads it calls this before it is itself unloaded. Never from DllMain.
+void __stdcall NimboEndWorkers();
 }

@@ -10,12 +10,14 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rastrum/rastrum.h"
 #include "base/block_handle.h"
 #include "base/resource_guards.h"
 #include "base/files.h"
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 #include "rastrum/portable/rastrum_errors.h"
@@ -141,6 +143,20 @@ int32_t OutOfMemoryGuarded(Body&& body) {
     return kOutOfMemory;
   }
 }
+
+// While the library has worker threads it holds a reference to itself, so
+// that it cannot be unloaded under them; NimboEndWorkers gives it back.
+void PinWhileWorking(bool running) {
+  static HMODULE self = nullptr;
+  if (running) {
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&PinWhileWorking)), &self);
+  } else if (self) {
+    FreeLibrary(std::exchange(self, nullptr));
+  }
+}
+
+const bool kPinHookSet = (qb::work::SetWorkerLifeHook(PinWhileWorking), true);
 
 }  // namespace
 
@@ -276,5 +292,7 @@ int32_t __stdcall NimboTrueClr2Gray(int32_t mask) {
   int status = rastrum::ToGray(in.span());
   return status == kOk ? 1 : status;
 }
+
+void __stdcall NimboEndWorkers() { qb::work::EndWorkers(); }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "com/module.h"
+#include "rastrum/rastrum.h"
 #include "server/object_map.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -26,7 +27,11 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 extern "C" HRESULT __stdcall DllCanUnloadNow() {
-  return qb::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+  if (qb::ModuleLockCount() != 0) return S_FALSE;
+  // COM unloads the server next, and the imaging library with it: its
+  // workers end first, outside the loader's lock.
+  NimboEndWorkers();
+  return S_OK;
 }
 
 extern "C" HRESULT __stdcall DllRegisterServer() { return qb::RegisterServer(); }

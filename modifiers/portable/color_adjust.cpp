@@ -1,7 +1,7 @@
 #include "modifiers/portable/color_adjust.h"
 
 #include <emmintrin.h>
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
@@ -343,7 +343,7 @@ void AdjustRowsSse2(dib::ImageView pixels, const Shifts& shifts) {
   }
 }
 
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
 #define QB_HAVE_AVX2_PATH 1
 
 typedef double V4d __attribute__((vector_size(32)));
@@ -364,7 +364,7 @@ __attribute__((always_inline, target("avx2"))) inline void StoreAvx2(std::uint8_
   std::memcpy(px + 20, &tail, 4);
 }
 
-__attribute__((target("avx2"))) void AdjustRowsAvx2(dib::ImageView pixels, const Shifts& shifts) {
+QB_AVX2_ENTRY void AdjustRowsAvx2(dib::ImageView pixels, const Shifts& shifts) {
   const std::int32_t width = pixels.width();
   for (std::int32_t y = 0; y < pixels.height(); ++y) {
     std::uint8_t* p = pixels.Row(y);

@@ -1,7 +1,7 @@
 #include "modifiers/portable/mirror.h"
 
 #include <emmintrin.h>
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
@@ -94,10 +94,10 @@ void CopyStreaming(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   std::memcpy(dst + i, src + i, n - i);
 }
 
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
 #define QB_HAVE_AVX2_PATH 1
 // The same with 32-byte stores, which some processors combine much better.
-__attribute__((target("avx2"))) void CopyStreamingAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+QB_AVX2_ENTRY void CopyStreamingAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   const std::size_t head = std::min(n, (32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31);
   std::memcpy(dst, src, head);
   std::size_t i = head;

@@ -1,7 +1,7 @@
 #include "modifiers/portable/sharpen.h"
 
 #include <emmintrin.h>
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
@@ -103,7 +103,7 @@ void SharpenRowSse2(const std::uint8_t* above, const std::uint8_t* row, const st
   if (k < end) sixteen(end - 16);
 }
 
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
 #define QB_HAVE_AVX2_PATH 1
 
 #define QB_AVX2_INLINE inline __attribute__((always_inline, target("avx2")))
@@ -130,7 +130,7 @@ QB_AVX2_INLINE __m128i SixteenAvx2(const std::uint8_t* above, const std::uint8_t
   return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
-__attribute__((target("avx2"))) void SharpenRowAvx2(const std::uint8_t* above, const std::uint8_t* row,
+QB_AVX2_ENTRY void SharpenRowAvx2(const std::uint8_t* above, const std::uint8_t* row,
                                                     const std::uint8_t* below, std::uint8_t* out, std::size_t end,
                                                     const RowParams& p) {
   if (end < 3 + 32) {

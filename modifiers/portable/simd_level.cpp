@@ -10,7 +10,7 @@ std::atomic<Level> limit{Level::kAvx2};
 }  // namespace
 
 Level Available() {
-#if defined(__x86_64__) && !defined(_WIN32)
+#if defined(__x86_64__) || defined(__i386__)
   static const Level level = __builtin_cpu_supports("avx2") ? Level::kAvx2 : Level::kSse2;
   return level;
 #else

@@ -1,9 +1,18 @@
 // Which vector instructions the pixel kernels use. Every kernel has an
-// SSE2 form (all the 32-bit Windows build uses); the native x86-64 build
-// also has AVX2 forms, chosen when the processor has AVX2. Both forms of a
+// SSE2 form and an AVX2 form, chosen at run time when the processor has
+// AVX2, in the 32-bit Windows build as in the native one. Both forms of a
 // kernel give the same bytes; tests and benchmarks limit the level to
 // reach each.
 #pragma once
+
+// The entry of an AVX2 kernel. 32-bit Windows keeps the stack aligned to
+// only 4 bytes, so such an entry realigns it before anything of 32 bytes
+// is spilled there; the helpers it inlines need no more.
+#if defined(__i386__)
+#define QB_AVX2_ENTRY __attribute__((target("avx2"), force_align_arg_pointer))
+#else
+#define QB_AVX2_ENTRY __attribute__((target("avx2")))
+#endif
 
 namespace qb::simd {
 

@@ -18,11 +18,13 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include <jpeglib.h>
 #include <jerror.h>
 
 #include "base/portable/dib_format.h"
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
@@ -352,8 +354,10 @@ struct Compressor {
   VectorDestination dest;
 };
 
-int EncodeFrom(Compressor& c, const dib::ConstImageView& pixels, int32_t xPelsPerMeter,
-               int32_t yPelsPerMeter, int quality) {
+// Encodes rows [firstRow, firstRow + rows) of the picture as a whole file,
+// with a restart marker every restartInterval MCUs when that is not 0.
+int EncodeFrom(Compressor& c, const dib::ConstImageView& pixels, int32_t firstRow, int32_t rows,
+               int32_t xPelsPerMeter, int32_t yPelsPerMeter, int quality, unsigned restartInterval) {
   j_compress_ptr cinfo = &c.cinfo;
   c.dest.pub.init_destination = InitDestination;
   c.dest.pub.empty_output_buffer = EmptyOutputBuffer;
@@ -361,7 +365,7 @@ int EncodeFrom(Compressor& c, const dib::ConstImageView& pixels, int32_t xPelsPe
   cinfo->dest = &c.dest.pub;
 
   cinfo->image_width = static_cast<JDIMENSION>(pixels.width());
-  cinfo->image_height = static_cast<JDIMENSION>(pixels.height());
+  cinfo->image_height = static_cast<JDIMENSION>(rows);
   cinfo->input_components = 3;
   cinfo->in_color_space = JCS_EXT_BGR;  // before the defaults, which follow it
   jpeg_set_defaults(cinfo);
@@ -373,18 +377,119 @@ int EncodeFrom(Compressor& c, const dib::ConstImageView& pixels, int32_t xPelsPe
     cinfo->X_density = xDpi;
     cinfo->Y_density = yDpi;
   }
+  cinfo->restart_interval = restartInterval;
   jpeg_start_compress(cinfo, TRUE);
 
   // libjpeg takes non-const rows but only reads them.
-  JSAMPROW rows[kRowsPerCall];
+  JSAMPROW batch[kRowsPerCall];
   while (cinfo->next_scanline < cinfo->image_height) {
     const JDIMENSION first = cinfo->next_scanline;
     const JDIMENSION count = std::min(kRowsPerCall, cinfo->image_height - first);
     for (JDIMENSION i = 0; i < count; ++i)
-      rows[i] = const_cast<JSAMPROW>(pixels.Row(static_cast<int32_t>(first + i)));
-    if (jpeg_write_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+      batch[i] = const_cast<JSAMPROW>(pixels.Row(firstRow + static_cast<int32_t>(first + i)));
+    if (jpeg_write_scanlines(cinfo, batch, count) == 0) return kCorruptData;
   }
   jpeg_finish_compress(cinfo);
+  return kOk;
+}
+
+// Encoding a large picture on several threads: the picture is cut into
+// bands of whole MCU rows, each band is encoded as a file of its own with
+// the same tables (the standard Huffman tables, so that every band codes
+// alike), and one restart interval is exactly one band. Joined, the bands'
+// data make one file whose restart markers fall at the band edges: its
+// coefficients, and so its decoded pixels, are those of a single-threaded
+// encode, and it is larger by a few bytes a band.
+constexpr int32_t kMcuRows = 16;       // rows of an MCU at the default 2x2 luma sampling
+constexpr int32_t kMcuColumns = 16;
+constexpr int64_t kMaxRestartInterval = 65535;  // MCUs: the DRI field is 16 bits
+
+struct BandPlan {
+  int32_t bands = 1;
+  int32_t bandRows = 0;
+  unsigned restartInterval = 0;
+};
+
+BandPlan PlanBands(int32_t width, int32_t height) {
+  BandPlan plan;
+  plan.bandRows = height;
+  const int threads = qb::work::ThreadCount();
+  if (threads <= 1 || int64_t{width} * height < qb::work::kParallelPixels) return plan;
+  const int64_t mcuRows = (int64_t{height} + kMcuRows - 1) / kMcuRows;
+  const int64_t mcusPerRow = (int64_t{width} + kMcuColumns - 1) / kMcuColumns;
+  if (mcusPerRow > kMaxRestartInterval || mcuRows < 2) return plan;
+  int64_t bandMcuRows = (mcuRows + threads - 1) / threads;
+  bandMcuRows = std::min(bandMcuRows, kMaxRestartInterval / mcusPerRow);
+  plan.bands = static_cast<int32_t>((mcuRows + bandMcuRows - 1) / bandMcuRows);
+  plan.bandRows = static_cast<int32_t>(bandMcuRows * kMcuRows);
+  plan.restartInterval = static_cast<unsigned>(bandMcuRows * mcusPerRow);
+  return plan;
+}
+
+// Encodes rows [firstRow, firstRow + rows) of the source as a whole file.
+int EncodeBand(const Source24& source, int32_t firstRow, int32_t rows, int quality, unsigned restartInterval,
+               std::vector<uint8_t>& file) {
+  Compressor c;
+  c.cinfo.err = SetUpErrors(c.err);
+  c.dest.file = &file;
+  // About what quality 90 makes of a photograph, so that growing is rare.
+  c.dest.initialBytes =
+      std::max<size_t>(size_t{1} << 16, static_cast<size_t>(source.width()) * static_cast<size_t>(rows) / 2);
+  int result;
+  if (setjmp(c.err.jump)) {
+    result = c.err.failure;
+  } else {
+    jpeg_create_compress(&c.cinfo);
+    result = EncodeFrom(c, source.pixels(), firstRow, rows, source.xPelsPerMeter(), source.yPelsPerMeter(),
+                        quality, restartInterval);
+  }
+  jpeg_destroy_compress(&c.cinfo);
+  return result;
+}
+
+// Where a band file's entropy-coded data begin (after its SOS segment),
+// and, for the first band, where its frame header's height lies. Our own
+// encoder wrote the file, so its segments are well formed; a surprise is
+// still a failure rather than a bad file.
+bool FindScan(const std::vector<uint8_t>& f, size_t& data, size_t& heightAt) {
+  heightAt = 0;
+  size_t p = 2;
+  while (p + 4 <= f.size() && f[p] == 0xFF) {
+    const uint8_t marker = f[p + 1];
+    const size_t length = (size_t{f[p + 2]} << 8) | f[p + 3];
+    if (marker >= 0xC0 && marker <= 0xC2) heightAt = p + 5;
+    if (marker == 0xDA) {
+      data = p + 2 + length;
+      return data <= f.size() && heightAt != 0;
+    }
+    p += 2 + length;
+  }
+  return false;
+}
+
+int JoinBands(const std::vector<std::vector<uint8_t>>& bands, int32_t height, std::vector<uint8_t>& file) {
+  size_t total = 0;
+  for (const auto& b : bands) {
+    if (b.size() < 4 || b[b.size() - 2] != 0xFF || b[b.size() - 1] != 0xD9) return kCorruptData;
+    total += b.size();
+  }
+  file.reserve(file.size() + total);
+  const size_t start = file.size();
+  for (size_t i = 0; i < bands.size(); ++i) {
+    size_t data = 0, heightAt = 0;
+    if (!FindScan(bands[i], data, heightAt)) return kCorruptData;
+    if (i == 0) {
+      file.insert(file.end(), bands[0].begin(), bands[0].end() - 2);
+      file[start + heightAt] = static_cast<uint8_t>(height >> 8);
+      file[start + heightAt + 1] = static_cast<uint8_t>(height);
+    } else {
+      file.push_back(0xFF);
+      file.push_back(static_cast<uint8_t>(0xD0 + ((i - 1) & 7)));
+      file.insert(file.end(), bands[i].begin() + static_cast<std::ptrdiff_t>(data), bands[i].end() - 2);
+    }
+  }
+  file.push_back(0xFF);
+  file.push_back(0xD9);
   return kOk;
 }
 
@@ -416,23 +521,28 @@ int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>
   Source24 source;
   if (const int opened = source.Open(block); opened != kOk) return opened;
   const size_t start = file.size();
-
-  Compressor c;
-  c.cinfo.err = SetUpErrors(c.err);
-  c.dest.file = &file;
-  // About what quality 90 makes of a photograph, so that growing is rare.
-  c.dest.initialBytes =
-      std::max<size_t>(size_t{1} << 16, static_cast<size_t>(source.width()) *
-                                            static_cast<size_t>(source.height()) / 2);
-  int result;
-  if (setjmp(c.err.jump)) {
-    result = c.err.failure;
+  const dib::ConstImageView& pixels = source.pixels();
+  const BandPlan plan = PlanBands(pixels.width(), pixels.height());
+  int result = kOk;
+  if (plan.bands <= 1) {
+    result = EncodeBand(source, 0, pixels.height(), quality, 0, file);
   } else {
-    jpeg_create_compress(&c.cinfo);
-    result =
-        EncodeFrom(c, source.pixels(), source.xPelsPerMeter(), source.yPelsPerMeter(), quality);
+    // Each band is encoded as a file of its own on the workers, then the
+    // bands' entropy-coded data are joined behind the first band's headers.
+    std::vector<std::vector<uint8_t>> bands(static_cast<size_t>(plan.bands));
+    std::vector<int> results(bands.size(), kOk);
+    qb::work::ForEachRange(plan.bands, 1, [&](int64_t begin, int64_t end) {
+      for (int64_t b = begin; b < end; ++b) {
+        const int32_t first = static_cast<int32_t>(b) * plan.bandRows;
+        const int32_t rows = std::min(plan.bandRows, pixels.height() - first);
+        results[static_cast<size_t>(b)] =
+            EncodeBand(source, first, rows, quality, plan.restartInterval, bands[static_cast<size_t>(b)]);
+      }
+    });
+    for (int r : results)
+      if (r != kOk && result == kOk) result = r;
+    if (result == kOk) result = JoinBands(bands, pixels.height(), file);
   }
-  jpeg_destroy_compress(&c.cinfo);
   if (result != kOk) file.resize(start);
   return result;
 }

@@ -3,6 +3,7 @@
 // the exported entry points of Quillbox.dll.
 #include <gtest/gtest.h>
 #include <olectl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/resource_guards.h"
+#include "rastrum/rastrum.h"
 #include "server/object_map.h"
+#include "test_blocks.h"
 #include "test_support.h"
 #include "unserved_classes.h"
 
@@ -270,6 +274,30 @@ TEST(LockCount, EnumeratorsKeepTheModuleLoaded) {
   EXPECT_EQ(S_FALSE, CanUnloadNow());
   points.Reset();
   EXPECT_EQ(S_OK, CanUnloadNow());
+}
+
+// The imaging library's worker threads, which a large save starts, end
+// when the server says it can be unloaded, so that nothing of the library
+// runs after COM frees it.
+TEST(LockCount, TheLibrarysWorkersEndWhenTheServerCanUnload) {
+  auto threads = [] {
+    int n = 0;
+    qb::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 t = {sizeof t};
+    for (BOOL more = Thread32First(snapshot.get(), &t); more; more = Thread32Next(snapshot.get(), &t))
+      n += t.th32OwnerProcessID == GetCurrentProcessId();
+    return n;
+  };
+  ASSERT_EQ(S_OK, CanUnloadNow());
+  const int before = threads();
+  const int32_t block = MakeBlock(1600, 1200, [](int32_t x, int32_t y) { return (x * 7 + y * 13) & 0xFFFFFF; });
+  const int32_t file = NimboSaveAsMemory(block, "big.jpg", 80);
+  ASSERT_GT(file, 0);
+  EXPECT_EQ(before + 1, threads()) << "a worker shared the save";
+  EXPECT_EQ(S_OK, CanUnloadNow());
+  EXPECT_EQ(before, threads());
+  NimboFreeMemory(file);
+  NimboFreeMemory(block);
 }
 
 TEST(InterfaceMap, ModifiersAnswerIPictureModifierWithTheirOwnPointer) {

@@ -1,0 +1,58 @@
+// The process's pool of worker threads, for kernels that walk a large
+// picture: a range of rows is cut into pieces that the calling thread and
+// the workers take in turn, and the call returns when every piece has run.
+//
+// The workers start on the first call that can use them and wait for work
+// between calls; there is one pool, however many pictures or threads use
+// it. EndWorkers stops and joins them (the next call starts them again):
+// the module that owns the pool calls it before it is unloaded, never from
+// the loader's notifications, where a join would deadlock. The pool itself
+// is never destroyed, so that the end of the process does not wait on
+// threads that are already gone.
+//
+// Results do not depend on the number of threads as long as the body writes
+// only what its own range owns; a kernel's output is then the same bytes on
+// one thread and on many.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace qb::work {
+
+// Runs body(begin, end) over [0, count), cut into ranges of at least
+// `grain` items, on the calling thread and the workers. A count of at most
+// `grain`, a pool of one thread, or a call made from inside a body runs on
+// the calling thread alone, in one range. The first exception a body throws
+// is thrown again here once every range has finished or been skipped.
+void ForEachRange(int64_t count, int64_t grain, const std::function<void(int64_t begin, int64_t end)>& body);
+
+// The threads that share a call, the caller's included: the machine's
+// processors unless SetThreadCount chose otherwise.
+int ThreadCount();
+
+// Chooses how many threads share a call (1: everything on the caller; 0:
+// the machine's processors). Takes effect from the next call; used by tests
+// and benchmarks to compare thread counts.
+void SetThreadCount(int threads);
+
+// Stops the workers and waits for them to end. Must not be called while a
+// call is running on another thread, nor from a body.
+void EndWorkers();
+
+// A function of the module that owns the pool, called with true before the
+// first worker starts and with false once EndWorkers has joined the last:
+// a DLL keeps itself loaded while it has workers, so that its code cannot
+// be unloaded under a waiting thread. Set once, before the first call.
+void SetWorkerLifeHook(void (*hook)(bool running));
+
+// Kernels split work this size or larger: about a megapixel's worth of
+// rows, below which starting the workers costs more than it saves.
+constexpr int64_t kParallelPixels = 1 << 20;
+
+// The rows of a width x height picture as ranges for ForEachRange: the grain
+// in rows that keeps a range at least kParallelPixels / 4 pixels, and the
+// whole picture in one range when it is smaller than kParallelPixels.
+int64_t RowGrain(int64_t width, int64_t height);
+
+}  // namespace qb::work

@@ -1,0 +1,52 @@
+// The imaging library on several threads gives what it gives on one: a
+// large picture's JPEG, encoded in bands joined at restart markers, decodes
+// to exactly the pixels of the single-threaded file and is hardly larger.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "base/portable/work_pool.h"
+#include "rastrum/portable/raster.h"
+#include "tests/unit/modifier_blocks.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+size_t CountRestartMarkers(const Bytes& f) {
+  size_t n = 0;
+  for (size_t i = 0; i + 1 < f.size(); ++i) n += f[i] == 0xFF && f[i + 1] >= 0xD0 && f[i + 1] <= 0xD7;
+  return n;
+}
+
+Bytes Decoded(const Bytes& file) {
+  rastrum::VectorAllocator out;
+  EXPECT_EQ(rastrum::kOk, rastrum::DecodeImage(file, out));
+  return out.block;
+}
+
+TEST(JpegOnThreads, DecodesToTheSingleThreadedPixels) {
+  // Sizes: bands of whole MCU rows with a short last band, a height that is
+  // no multiple of the MCU, and one just over the size that is split.
+  for (auto [w, h] : {std::pair{1500, 1003}, std::pair{2048, 1536}, std::pair{1030, 1025}}) {
+    const Bytes block = qb::test_blocks::MakeBlock(w, h, 24, static_cast<uint32_t>(w + h));
+    Bytes single, banded;
+    qb::work::SetThreadCount(1);
+    ASSERT_EQ(rastrum::kOk, rastrum::EncodeImage(block, rastrum::FileFormat::kJpeg, 85, single));
+    for (int threads : {2, 3}) {
+      qb::work::SetThreadCount(threads);
+      banded.clear();
+      ASSERT_EQ(rastrum::kOk, rastrum::EncodeImage(block, rastrum::FileFormat::kJpeg, 85, banded));
+      EXPECT_EQ(0u, CountRestartMarkers(single));
+      EXPECT_EQ(static_cast<size_t>(threads - 1), CountRestartMarkers(banded)) << w << "x" << h;
+      EXPECT_LE(banded.size(), single.size() + 8u * threads) << w << "x" << h;
+      EXPECT_EQ(Decoded(single), Decoded(banded)) << w << "x" << h << " on " << threads << " threads";
+    }
+  }
+  qb::work::SetThreadCount(0);
+}
+
+}  // namespace
