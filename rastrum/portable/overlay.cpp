@@ -10,7 +10,11 @@
 //
 // AddPic blends a picture into a rectangle of the base by a grey mask:
 // out = (overlay * m + base * (255 - m) + 127) / 255 for mask level m,
-// clipped to the base.
+// clipped to the base. A mask with alpha gives its alpha as m, so a
+// transparent logo laid with itself as mask lands as it looks; without a
+// mask, an overlay with alpha is laid by its own alpha. A base with alpha
+// keeps it: the overlay is laid over it as one transparent picture over
+// another, and the result has alpha too.
 
 #include <algorithm>
 #include <cstdint>
@@ -20,6 +24,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 
@@ -100,12 +105,14 @@ FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t
           StretchTaps(frame.height(), height)};
 }
 
-void LayFrame(const FrameLayer& layer, const dib::ImageView& dst) {
+// Into 24-bit rows, or 32-bit rows with alpha (`step` 4), where what the
+// frame covers becomes opaque.
+void LayFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
   const dib::ConstImageView& frame = layer.frame;
   for (int32_t y = 0; y < dst.height(); ++y) {
     const Taps& ty = layer.rows[static_cast<size_t>(y)];
     uint8_t* out = dst.Row(y);
-    for (int32_t x = 0; x < dst.width(); ++x, out += 3) {
+    for (int32_t x = 0; x < dst.width(); ++x, out += step) {
       const Taps& tx = layer.columns[static_cast<size_t>(x)];
       if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) continue;
       const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
@@ -124,6 +131,7 @@ void LayFrame(const FrameLayer& layer, const dib::ImageView& dst) {
       out[0] = static_cast<uint8_t>((b + total / 2) / total);
       out[1] = static_cast<uint8_t>((g + total / 2) / total);
       out[2] = static_cast<uint8_t>((r + total / 2) / total);
+      if (step == 4) out[3] = 255;
     }
   }
 }
@@ -143,14 +151,21 @@ int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
       if (present) layers.push_back(PrepareFrame(frames[i].pixels(), photo.width(), photo.height()));
     }
 
+    // A photo with alpha keeps it where no frame covers it.
+    const std::optional<AlphaRows> alpha = OpenAlpha(source);
     NewBlock result;
-    if (int rc = MakeBlock24(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
-                             photo.yPelsPerMeter(), result);
-        rc != kOk) {
-      return rc;
+    const int made = alpha ? MakeBlock32(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
+                                         photo.yPelsPerMeter(), result)
+                           : MakeBlock24(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
+                                         photo.yPelsPerMeter(), result);
+    if (made != kOk) return made;
+    if (alpha) {
+      for (int32_t row = 0; row < photo.height(); ++row)
+        std::memcpy(result.pixels.Row(row), alpha->pixels.Row(row), static_cast<size_t>(photo.width()) * 4);
+    } else {
+      CopyPixels(photo.pixels(), result.pixels);
     }
-    CopyPixels(photo.pixels(), result.pixels);
-    for (const FrameLayer& layer : layers) LayFrame(layer, result.pixels);  // frame2 over frame1
+    for (const FrameLayer& layer : layers) LayFrame(layer, result.pixels, alpha ? 4 : 3);  // frame2 over frame1
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
@@ -164,9 +179,15 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
   try {
     Source24 under, over, stencil;
     bool hasOverlay = false, hasMask = false;
-    if (int rc = under.Open(base); rc != kOk) return rc;
-    if (int rc = OpenOptional(overlay, over, hasOverlay); rc != kOk) return rc;
+    // Pictures with alpha are read with their colours as they are; the
+    // alpha decides how they mix.
+    const std::optional<AlphaRows> baseAlpha = OpenAlpha(base);
+    const std::optional<AlphaRows> overAlpha = OpenAlpha(overlay);
+    const std::optional<AlphaRows> maskAlpha = OpenAlpha(mask);
+    if (int rc = under.Open(base, dib::AlphaRule::kDrop); rc != kOk) return rc;
+    hasOverlay = !overlay.empty();
     if (hasOverlay) {
+      if (int rc = over.Open(overlay, dib::AlphaRule::kDrop); rc != kOk) return rc;
       if (int rc = OpenOptional(mask, stencil, hasMask); rc != kOk) return rc;
     }
 
@@ -189,43 +210,68 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
       NewBlock g;
       const auto w = static_cast<int32_t>(right - left), h = static_cast<int32_t>(bottom - top);
       if (int rc = MakeBlock24(greyStore, w, h, 0, 0, g); rc != kOk) return rc;
-      const dib::ConstImageView& m = stencil.pixels();
+      const dib::ConstImageView& m = maskAlpha ? maskAlpha->pixels : stencil.pixels();
+      const size_t bytes = maskAlpha ? 4 : 3;
       for (int32_t j = 0; j < h; ++j) {
         const int32_t my = NearestIndex(top - y + j, m.height(), over.height());
         const uint8_t* in = m.Row(my);
         uint8_t* row = g.pixels.Row(j);
         for (int32_t i = 0; i < w; ++i, row += 3) {
-          const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * 3;
-          row[0] = p[0];
-          row[1] = p[1];
-          row[2] = p[2];
+          const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * bytes;
+          if (maskAlpha) {
+            row[0] = row[1] = row[2] = p[3];
+          } else {
+            row[0] = p[0];
+            row[1] = p[1];
+            row[2] = p[2];
+          }
         }
       }
-      if (int rc = ToGray(greyStore.block); rc != kOk) return rc;
+      if (!maskAlpha) {
+        if (int rc = ToGray(greyStore.block); rc != kOk) return rc;
+      }
       grey = g.pixels;
     }
 
     NewBlock result;
-    if (int rc = MakeBlock24(out, under.width(), under.height(), under.xPelsPerMeter(),
-                             under.yPelsPerMeter(), result);
-        rc != kOk) {
-      return rc;
+    const int made = baseAlpha ? MakeBlock32(out, under.width(), under.height(), under.xPelsPerMeter(),
+                                             under.yPelsPerMeter(), result)
+                               : MakeBlock24(out, under.width(), under.height(), under.xPelsPerMeter(),
+                                             under.yPelsPerMeter(), result);
+    if (made != kOk) return made;
+    if (baseAlpha) {
+      for (int32_t row = 0; row < under.height(); ++row)
+        std::memcpy(result.pixels.Row(row), baseAlpha->pixels.Row(row), static_cast<size_t>(under.width()) * 4);
+    } else {
+      CopyPixels(under.pixels(), result.pixels);
     }
-    CopyPixels(under.pixels(), result.pixels);
     if (!visible) return kOk;
 
     const auto w = static_cast<size_t>(right - left);
+    const size_t step = baseAlpha ? 4 : 3;
     for (int64_t by = top; by < bottom; ++by) {
       const auto row = static_cast<int32_t>(by);
-      uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * 3;
+      uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * step;
       const uint8_t* src = over.pixels().Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 3;
       const uint8_t* m = hasMask ? grey.Row(static_cast<int32_t>(by - top)) : nullptr;
-      for (size_t i = 0; i < w; ++i) {
-        const uint32_t level = m ? m[i * 3] : 255;  // blue of a grey pixel
-        for (int c = 0; c < 3; ++c) {
-          const size_t k = i * 3 + c;
-          dst[k] = static_cast<uint8_t>((src[k] * level + dst[k] * (255 - level) + 127) / 255);
+      const uint8_t* own = !hasMask && overAlpha
+                               ? overAlpha->pixels.Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 4
+                               : nullptr;
+      for (size_t i = 0; i < w; ++i, dst += step, src += 3) {
+        // Blue of a grey mask pixel, the overlay's own alpha, or opaque.
+        const uint32_t level = m ? m[i * 3] : own ? own[i * 4 + 3] : 255;
+        if (!baseAlpha) {
+          for (int c = 0; c < 3; ++c)
+            dst[c] = static_cast<uint8_t>((src[c] * level + dst[c] * (255 - level) + 127) / 255);
+          continue;
         }
+        // Over a transparent base: what shows of the base is its alpha times
+        // what the overlay leaves, all in 1/255 x 1/255.
+        const uint32_t below = dst[3] * (255 - level);
+        const uint32_t cover = level * 255 + below;  // the result's alpha x 255
+        for (int c = 0; c < 3; ++c)
+          dst[c] = cover ? static_cast<uint8_t>((src[c] * level * 255 + dst[c] * below + cover / 2) / cover) : 0;
+        dst[3] = static_cast<uint8_t>((cover + 127) / 255);
       }
     }
     return kOk;
