@@ -388,6 +388,14 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
   try {
     decodedOk = rastrum::DecodeImage(picture, decoded) == rastrum::kOk &&
                 dib::Validate(decoded.block, dib::kAllDepths, shown.layout) == dib::DibStatus::kOk;
+    // StretchDIBits ignores alpha: a picture with alpha is shown as it
+    // looks on white.
+    if (decodedOk && dib::CarriesAlpha(decoded.block, shown.layout)) {
+      std::vector<uint8_t> flat(*dib::Converted24Size(shown.layout));
+      decodedOk = dib::ConvertTo24(decoded.block, shown.layout, flat, dib::AlphaRule::kFlattenOntoWhite) &&
+                  dib::Validate(flat, dib::kAllDepths, shown.layout) == dib::DibStatus::kOk;
+      decoded.block = std::move(flat);
+    }
   } catch (const std::exception&) {
     decodedOk = false;
   }
