@@ -2,7 +2,9 @@
 //
 // A frame picture is stretched over the whole photo. Its centre pixel names
 // the colour that lets the photo through (a frame is drawn around a hole of
-// one flat colour). Whether a photo pixel shows through is decided by the
+// one flat colour); a frame picture with alpha lets the photo through by
+// its alpha instead, interpolated with its colours (premultiplied), so
+// that its soft edges blend into the photo. Whether a photo pixel shows through is decided by the
 // frame pixel nearest to it, so the hole keeps sharp edges at any
 // stretch; the frame's own colours are interpolated bilinearly from the
 // frame pixels around, leaving out those of the hole's colour so that it
@@ -17,6 +19,7 @@
 // another, and the result has alpha too.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -92,17 +95,51 @@ Bgr PixelAt(const dib::ConstImageView& v, int32_t x, int32_t y) {
   return {p[0], p[1], p[2]};
 }
 
-// A frame picture ready to lay over a photo of a given size.
+// A frame picture ready to lay over a photo of a given size: 24-bit rows
+// with a hole colour, or 32-bit rows with alpha.
 struct FrameLayer {
   dib::ConstImageView frame;
   Bgr hole;
   std::vector<Taps> columns;
   std::vector<Taps> rows;
+  bool alpha = false;
 };
 
-FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t height) {
-  return {frame, PixelAt(frame, frame.width() / 2, frame.height() / 2), StretchTaps(frame.width(), width),
-          StretchTaps(frame.height(), height)};
+FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t height, bool alpha) {
+  return {frame, alpha ? Bgr{} : PixelAt(frame, frame.width() / 2, frame.height() / 2),
+          StretchTaps(frame.width(), width), StretchTaps(frame.height(), height), alpha};
+}
+
+// A frame with alpha over 24-bit rows, or 32-bit rows with alpha (`step`
+// 4): the frame laid over the photo as one transparent picture over
+// another.
+void LayAlphaFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
+  const dib::ConstImageView& frame = layer.frame;
+  for (int32_t y = 0; y < dst.height(); ++y) {
+    const Taps& ty = layer.rows[static_cast<size_t>(y)];
+    uint8_t* out = dst.Row(y);
+    for (int32_t x = 0; x < dst.width(); ++x, out += step) {
+      const Taps& tx = layer.columns[static_cast<size_t>(x)];
+      const uint8_t* corner[4] = {frame.Row(ty.first) + 4 * static_cast<size_t>(tx.first),
+                                  frame.Row(ty.first) + 4 * static_cast<size_t>(tx.second),
+                                  frame.Row(ty.second) + 4 * static_cast<size_t>(tx.first),
+                                  frame.Row(ty.second) + 4 * static_cast<size_t>(tx.second)};
+      const double weight[4] = {(256.0 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256.0 - ty.fraction),
+                                (256.0 - tx.fraction) * ty.fraction, double(tx.fraction) * ty.fraction};
+      // Alpha and premultiplied colours, 0..1 and 0..255.
+      double a = 0, c[3] = {0, 0, 0};
+      for (int k = 0; k < 4; ++k) {
+        const double ak = weight[k] * corner[k][3] / (65536.0 * 255);
+        a += ak;
+        for (int n = 0; n < 3; ++n) c[n] += ak * corner[k][n];
+      }
+      if (a <= 0) continue;
+      const double below = step == 4 ? out[3] / 255.0 * (1 - a) : 1 - a;
+      const double cover = a + below;
+      for (int n = 0; n < 3; ++n) out[n] = static_cast<uint8_t>(std::lround((c[n] + out[n] * below) / cover));
+      if (step == 4) out[3] = static_cast<uint8_t>(std::lround(cover * 255));
+    }
+  }
 }
 
 // Into 24-bit rows, or 32-bit rows with alpha (`step` 4), where what the
@@ -142,13 +179,19 @@ int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
              std::span<const uint8_t> frame2, BlockAllocator& out) {
   try {
     Source24 photo, frames[2];
+    std::optional<AlphaRows> alphaFrames[2];
     const std::span<const uint8_t> blocks[2] = {frame1, frame2};
     if (int rc = photo.Open(source); rc != kOk) return rc;
     std::vector<FrameLayer> layers;
     for (int i = 0; i < 2; ++i) {
       bool present = false;
+      alphaFrames[i] = OpenAlpha(blocks[i]);
+      if (alphaFrames[i]) {
+        layers.push_back(PrepareFrame(alphaFrames[i]->pixels, photo.width(), photo.height(), true));
+        continue;
+      }
       if (int rc = OpenOptional(blocks[i], frames[i], present); rc != kOk) return rc;
-      if (present) layers.push_back(PrepareFrame(frames[i].pixels(), photo.width(), photo.height()));
+      if (present) layers.push_back(PrepareFrame(frames[i].pixels(), photo.width(), photo.height(), false));
     }
 
     // A photo with alpha keeps it where no frame covers it.
@@ -165,7 +208,10 @@ int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
     } else {
       CopyPixels(photo.pixels(), result.pixels);
     }
-    for (const FrameLayer& layer : layers) LayFrame(layer, result.pixels, alpha ? 4 : 3);  // frame2 over frame1
+    for (const FrameLayer& layer : layers) {  // frame2 over frame1
+      if (layer.alpha) LayAlphaFrame(layer, result.pixels, alpha ? 4 : 3);
+      else LayFrame(layer, result.pixels, alpha ? 4 : 3);
+    }
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;

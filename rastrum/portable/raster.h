@@ -110,7 +110,8 @@ int Blur(std::span<const uint8_t> block, int32_t level, BlockAllocator& out);
 // source's size, over a copy of the source; in a frame picture the colour
 // of its centre pixel is transparent. frame2 is laid after frame1. A source
 // with alpha keeps it where no frame covers it; what a frame covers is
-// opaque.
+// opaque. A frame picture with alpha lets the photo through by its alpha
+// (bilinear, premultiplied) instead of by its centre colour.
 int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
              std::span<const uint8_t> frame2, BlockAllocator& out);
 

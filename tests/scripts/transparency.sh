@@ -5,7 +5,8 @@
 # once without a mask, and both must match ImageMagick's composite of the
 # same files; the logo saved as PNG, TIFF and WebP (lossless and lossy) must
 # read back in ImageMagick with its alpha intact, and as JPEG as it looks on
-# white. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine prefix with
+# white; a frame with a soft transparent hole must let the photo through
+# its hole. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine prefix with
 # Quillbox installed (the test harness sets them up). The pictures stay in
 # build/out/transparency to be looked at.
 set -u
@@ -46,9 +47,15 @@ im -size 260x150 xc:none -fill 'rgba(230,40,30,0.85)' -draw 'circle 75,75 75,15'
   -fill none -stroke 'rgba(20,60,200,0.5)' -strokewidth 10 -draw 'circle 75,75 75,4' "${text[@]}" \
   -depth 8 -define png:color-type=6 "$logo"
 
+# The frame: gold, the size of the photo, with a rounded hole that fades
+# from opaque to clear over a few pixels.
+frame="$out/frame.png"
+im -size 500x375 xc:'#c8a040' \( -size 500x375 xc:white -fill black -draw 'roundrectangle 40,40 459,334 30,30' \
+  -blur 0x4 \) -alpha off -compose CopyOpacity -composite -depth 8 -define png:color-type=6 "$frame"
+
 cat >"$out/transparency.vbs" <<'EOF'
 Option Explicit
-Dim photo, logo, folder, picture, add, laid, own, mark, zoom, rotate
+Dim photo, logo, folder, picture, add, laid, own, mark, zoom, rotate, frame
 photo = WScript.Arguments(0)
 logo = WScript.Arguments(1)
 folder = WScript.Arguments(2) & "\"
@@ -87,13 +94,16 @@ zoom.Apply(mark).SaveAs folder & "zoomed", ".png"
 Set rotate = CreateObject("Quillbox.RotateModifier.1")
 rotate.Angle = 30
 rotate.Apply(mark).SaveAs folder & "rotated", ".png"
+Set frame = CreateObject("Quillbox.Frame.1")
+frame.LoadFrameFile WScript.Arguments(3)
+frame.Apply(picture).SaveAs folder & "framed", ".png"
 EOF
 log="$out/transparency.log"
 wine cscript //nologo "$(winpath "$out/transparency.vbs")" "$(winpath "$photo")" "$(winpath "$logo")" \
-  "$(winpath "$out")" >"$log" 2>&1 </dev/null
+  "$(winpath "$out")" "$(winpath "$frame")" >"$log" 2>&1 </dev/null
 
 check "the logo loads as a 32-bit picture" grep -q "bits 32" "$log"
-for f in laid.png own.png saved.png saved.tif flat.jpg flat.bmp lossless.webp lossy.webp zoomed.png rotated.png; do
+for f in laid.png own.png framed.png saved.png saved.tif flat.jpg flat.bmp lossless.webp lossy.webp zoomed.png rotated.png; do
   check "the script wrote $f" test -s "$out/$f"
 done
 
@@ -132,6 +142,12 @@ check "the zoomed logo keeps a transparent corner" \
   test "$(im "$out/zoomed.png" -format '%[fx:p{0,0}.a]' info:)" = 0
 check "the rotated logo's uncovered corners are transparent" \
   test "$(im "$out/rotated.png" -format '%[fx:p{0,0}.a]' info:)" = 0
+
+# The frame has the photo's size, so nothing is stretched: ImageMagick's
+# composite is the reference.
+im "$photo" "$frame" -composite -depth 8 "$out/framed-reference.png"
+check "the frame lets the photo through its soft hole (PSNR $(psnr "$out/framed.png" "$out/framed-reference.png"))" \
+  at_least "$(psnr "$out/framed.png" "$out/framed-reference.png")" 40
 
 echo "transparency: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -210,6 +210,22 @@ TEST(AlphaOperations, AFrameMakesWhatItCoversOpaque) {
   ASSERT_EQ(AddFrame(photo, frameStore.block, {}, out), kOk);
   EXPECT_EQ(At(out.block, 0, 0), (Bgra{128, 128, 128, 255}));
   EXPECT_EQ(At(out.block, 4, 4), (Bgra{9, 9, 9, 100}));
+
+  // A frame with alpha lets the photo through by its alpha: an opaque red
+  // edge, a half-covered column, and a clear middle whose green never shows.
+  const Bytes framePng = AlphaBlock(8, 8, [](int32_t x, int32_t) {
+    return x == 0 ? Bgra{0, 0, 200, 255} : x == 1 ? Bgra{0, 0, 200, 128} : Bgra{0, 255, 0, 0};
+  });
+  VectorAllocator greyStore;
+  NewBlock grey;
+  ASSERT_EQ(MakeBlock24(greyStore, 8, 8, 0, 0, grey), kOk);
+  for (int32_t y = 0; y < 8; ++y) std::fill_n(grey.pixels.Row(y), 24, uint8_t(100));
+  VectorAllocator laid;
+  ASSERT_EQ(AddFrame(greyStore.block, framePng, {}, laid), kOk);
+  EXPECT_FALSE(HasAlpha(laid.block));
+  EXPECT_EQ(At(laid.block, 0, 3), (Bgra{0, 0, 200, 255}));
+  EXPECT_EQ(At(laid.block, 1, 3), (Bgra{50, 50, 150, 255}));  // c a + 100 (1 - a), a = 128 / 255
+  EXPECT_EQ(At(laid.block, 5, 5), (Bgra{100, 100, 100, 255}));
 }
 
 // AddPic: how an overlay of alpha lands on an opaque and on a transparent base.
