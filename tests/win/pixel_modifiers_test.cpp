@@ -451,3 +451,30 @@ TEST(AlphaPictures, MirrorCropZoomRotateAndBlurKeepAlpha) {
   }
   FreeBlocks({block});
 }
+
+// Text on a picture with alpha: what the text covers becomes more opaque,
+// everything else keeps its colour and alpha.
+TEST(AlphaPictures, TextIsLaidOverAndTheRestKeepsItsAlpha) {
+  const int32_t w = 40, h = 24;
+  const std::vector<uint8_t> source = AlphaPictureBytes(w, h, true);
+  const int32_t block = BlockOf(source);
+  ComPtr<IAddText> text = Make<IAddText>(CLSID_AddText);
+  text->put_Text(Bstr(L"W"));
+  text->put_X(4);
+  text->put_Y(2);
+  text->put_ForeColor(0x000000FF);
+  const std::vector<uint8_t> got = ApplyBytes(text.Get(), block);
+  ASSERT_FALSE(got.empty());
+  ASSERT_EQ(32, reinterpret_cast<const BITMAPINFOHEADER*>(got.data())->biBitCount);
+  int covered = 0;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const auto p = PixelOf(got, x, y), s = PixelOf(source, x, y);
+      if (p == s) continue;
+      ++covered;
+      EXPECT_GE(p[3], s[3]) << x << "," << y;
+    }
+  EXPECT_GT(covered, 10);
+  EXPECT_EQ(PixelOf(source, w - 1, h - 1), PixelOf(got, w - 1, h - 1));
+  FreeBlocks({block});
+}
