@@ -76,6 +76,12 @@ uint8_t* DibBits(void* lockedBlock) {
 }
 
 HBITMAP DibToBitmap(int32_t h, HPALETTE palette) {
+  // A device bitmap has no alpha: a picture with alpha is made of its look
+  // on a white page.
+  if (DibCarriesAlpha(h)) {
+    UniqueHGlobal flat(ToHGlobal(ConvertDibTo24(h)));
+    return flat ? DibToBitmap(FromHGlobal(flat.get()), palette) : nullptr;
+  }
   // GDI reads the header, table and rows by the header's word, so the block
   // is checked first; the rows are taken from after the colour table, which
   // is straight after the header for the blocks the system builds.
@@ -103,11 +109,11 @@ int32_t DecodeRleDib(int32_t h) {
   return FromHGlobal(decoded.release());
 }
 
-int32_t ConvertDibTo24(int32_t h) {
+int32_t ConvertDibTo24(int32_t h, dib::AlphaRule alpha) {
   LockedDib source(h, dib::kAllDepths);
   if (source.status() == dib::DibStatus::kCompressionNotHandled) {
     UniqueHGlobal plain(ToHGlobal(DecodeRleDib(h)));
-    return plain ? ConvertDibTo24(FromHGlobal(plain.get())) : 0;
+    return plain ? ConvertDibTo24(FromHGlobal(plain.get()), alpha) : 0;
   }
   if (!source.ok()) return 0;
   const auto size = dib::Converted24Size(source.layout());
@@ -117,12 +123,31 @@ int32_t ConvertDibTo24(int32_t h) {
   {
     GlobalLockGuard out(converted.get());
     if (!out) return 0;
-    if (!dib::ConvertTo24(source.block(), source.layout(),
-                          std::span<uint8_t>(out.bytes(), *size))) {
+    if (!dib::ConvertTo24(source.block(), source.layout(), std::span<uint8_t>(out.bytes(), *size), alpha)) {
       return 0;
     }
   }
   return FromHGlobal(converted.release());
+}
+
+bool DibCarriesAlpha(int32_t h) {
+  LockedDib dib(h, dib::kDepth32);
+  return dib.ok() && dib::CarriesAlpha(dib.block(), dib.layout());
+}
+
+bool PutColoursBack(int32_t colours, int32_t withAlpha) {
+  LockedDib from(colours, dib::kDepth24);
+  LockedDib to(withAlpha, dib::kDepth32);
+  if (!from.ok() || !to.ok() || !dib::CarriesAlpha(to.block(), to.layout()) ||
+      from.layout().width != to.layout().width || from.layout().height != to.layout().height)
+    return false;
+  const dib::ImageView src = from.pixels(), dst = to.pixels();
+  for (int32_t y = 0; y < dst.height(); ++y) {
+    const uint8_t* c = src.Row(y);
+    uint8_t* d = dst.Row(y);
+    for (int32_t x = 0; x < dst.width(); ++x, c += 3, d += 4) std::memcpy(d, c, 3);
+  }
+  return true;
 }
 
 }  // namespace qb

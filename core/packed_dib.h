@@ -44,9 +44,18 @@ HBITMAP DibToBitmap(int32_t h, HPALETTE palette);
 
 // A new bottom-up 24-bit block with a 40-byte header and no colour table
 // holding the picture of h (any depth the validator accepts, top-down
-// included, and RLE blocks), resolution copied. 0 when h is not a sound
-// block or memory runs out.
-int32_t ConvertDibTo24(int32_t h);
+// included, and RLE blocks), resolution copied; a picture with alpha
+// flattened onto white, or its colours as they are with kDrop. 0 when h is
+// not a sound block or memory runs out.
+int32_t ConvertDibTo24(int32_t h, dib::AlphaRule alpha = dib::AlphaRule::kFlattenOntoWhite);
+
+// Whether h is a sound block of a picture with alpha (dib::CarriesAlpha).
+bool DibCarriesAlpha(int32_t h);
+
+// Writes the colours of `colours`, a 24-bit block, into `withAlpha`, a
+// picture with alpha of the same size, leaving its alpha as it is. False,
+// writing nothing, when either block is not such or their sizes differ.
+bool PutColoursBack(int32_t colours, int32_t withAlpha);
 
 // For an RLE8 or RLE4 block (dib::ValidateRle), a new plain block of the
 // same depth and colour table holding its indices (dib::DecodeRle), for

@@ -73,24 +73,27 @@ STDMETHODIMP VuPicture::get_Orientation(LONG* value) {
 }
 
 // The picture is converted to plain 24-bit rows (every depth, RLE and
-// top-down included), then each pixel is moved to its upright place in a
-// new bottom-up block; the resolution turns with the picture.
+// top-down included; a picture with alpha stays 32-bit with it), then each
+// pixel is moved to its upright place in a new bottom-up block; the
+// resolution turns with the picture.
 STDMETHODIMP VuPicture::AutoOrient() {
   if (m_orientation == 1) return S_OK;
   if (m_handle.get() <= 0) return PlainFailure(E_UNEXPECTED);
-  const PictureBlock plain(ConvertDibTo24(m_handle.get()));
-  if (!plain) return PlainFailure(E_UNEXPECTED);
+  const bool alpha = DibCarriesAlpha(m_handle.get());
+  const uint16_t bits = alpha ? 32 : 24;
+  const PictureBlock plain(alpha ? 0 : ConvertDibTo24(m_handle.get()));
+  if (!alpha && !plain) return PlainFailure(E_UNEXPECTED);
   PictureBlock turned;
   int32_t width = 0, height = 0;
   {
-    LockedDib source(plain.get(), dib::DepthFlag(24));
+    LockedDib source(alpha ? m_handle.get() : plain.get(), dib::DepthFlag(bits));
     if (!source.ok()) return PlainFailure(E_UNEXPECTED);
     const dib::DibLayout& layout = source.layout();
     const bool swap = orient::SwapsAxes(m_orientation);
     width = swap ? layout.height : layout.width;
     height = swap ? layout.width : layout.height;
-    const auto size = dib::PackedDibSize(width, height, 24);
-    const auto stride = dib::RowStride(24, width);
+    const auto size = dib::PackedDibSize(width, height, bits);
+    const auto stride = dib::RowStride(bits, width);
     if (!size || !stride) return PlainFailure(E_OUTOFMEMORY);
     turned = PictureBlock(FromHGlobal(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, *size)));
     if (!turned) return PlainFailure(E_OUTOFMEMORY);
@@ -101,18 +104,18 @@ STDMETHODIMP VuPicture::AutoOrient() {
     dib::InfoHeaderFields header;
     header.width = width;
     header.height = height;
-    header.bitCount = 24;
+    header.bitCount = bits;
     header.sizeImage = *stride * static_cast<uint32_t>(height);
     header.xPelsPerMeter = swap ? yDensity : xDensity;
     header.yPelsPerMeter = swap ? xDensity : yDensity;
     dib::WriteInfoHeader(std::span<uint8_t, dib::kInfoHeaderSize>(out.bytes(), dib::kInfoHeaderSize), header);
     const dib::ImageView upright(out.bytes() + dib::kInfoHeaderSize, width, height, *stride, true);
-    orient::OrientPixels(source.pixels(), upright, 3, m_orientation);
+    orient::OrientPixels(source.pixels(), upright, bits / 8, m_orientation);
   }
   m_handle = std::move(turned);
   m_width = width;
   m_height = height;
-  m_bitCount = 24;
+  m_bitCount = bits;
   m_orientation = 1;
   return S_OK;
 }

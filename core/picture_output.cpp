@@ -213,7 +213,10 @@ STDMETHODIMP VuPicture::CopyToClipboard() {
   WaitCursor wait;
   EmptyClipboard();
   if (m_handle) {
-    PictureBlock copy = PictureBlock::CopyOf(m_handle.get());
+    // CF_DIB has no alpha (programs read its fourth bytes as they like): a
+    // picture with alpha goes onto the clipboard as it looks on white.
+    PictureBlock copy = DibCarriesAlpha(m_handle.get()) ? PictureBlock(ConvertDibTo24(m_handle.get()))
+                                                         : PictureBlock::CopyOf(m_handle.get());
     // The clipboard owns what it accepts; a copy it refuses is ours to free.
     if (copy && SetClipboardData(CF_DIB, ToHGlobal(copy.get()))) copy.release();
   }
@@ -228,6 +231,13 @@ STDMETHODIMP VuPicture::PasteFromClipboard() {
       copy = PictureBlock::CopyOf(FromHGlobal(GetClipboardData(CF_DIB)));
   }
   if (!copy) return PlainFailure(E_FAIL);
+  // Nor is alpha read from a CF_DIB: whatever another program left in the
+  // fourth bytes of a 32-bit one, the picture pasted is opaque.
+  if (DibCarriesAlpha(copy.get())) {
+    PictureBlock opaque(ConvertDibTo24(copy.get(), dib::AlphaRule::kDrop));
+    if (!opaque) return PlainFailure(E_FAIL);
+    copy = std::move(opaque);
+  }
   // AttachImage replaces the block: the old one is freed only when the
   // picture made it and never lent it out.
   static_cast<IVuPicture*>(this)->AttachImage(copy.handOver());

@@ -1,5 +1,5 @@
 // The packed-DIB validator, the header fields and the conversion to 24
-// bits.
+// bits, alpha dropped and flattened onto white.
 #include "base/portable/dib_format.h"
 #include "fuzz/fuzz_target.h"
 
@@ -19,5 +19,10 @@ QB_FUZZ_TARGET(dib) {
   QB_FUZZ_CHECK(dib::ConvertTo24(block, layout, out));
   dib::DibLayout plain;
   QB_FUZZ_CHECK(dib::Validate(out, dib::DepthFlag(24), plain) == dib::DibStatus::kOk && dib::IsPlain24(plain));
+  // Flattening onto white touches nothing but what dropping the alpha wrote,
+  // and only a block that carries alpha changes.
+  std::vector<std::uint8_t> flat(*converted);
+  QB_FUZZ_CHECK(dib::ConvertTo24(block, layout, flat, dib::AlphaRule::kFlattenOntoWhite));
+  QB_FUZZ_CHECK(dib::CarriesAlpha(block, layout) || flat == out);
   return 0;
 }

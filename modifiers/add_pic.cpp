@@ -20,13 +20,16 @@ HRESULT Loaded(bool loaded) {
 }  // namespace
 
 // Without a mask, or with one that cannot be turned grey, there is nothing
-// to blend by. A source without an image gives a picture without one. The
-// library's block is the result as it is.
+// to blend by, unless the overlay has alpha of its own: it is then laid by
+// its alpha. A mask with alpha blends by its alpha. A source without an
+// image gives a picture without one. The library's block is the result as
+// it is.
 STDMETHODIMP AddPic::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
-  if (m_mask.get() == 0) return PlainFailure(E_OUTOFMEMORY);
-  const int32_t grey = NimboTrueClr2Gray(m_mask.get());
+  const bool ownAlpha = m_mask.get() == 0 && DibCarriesAlpha(m_overlay.get());
+  if (m_mask.get() == 0 && !ownAlpha) return PlainFailure(E_OUTOFMEMORY);
+  const int32_t grey = ownAlpha ? 1 : NimboTrueClr2Gray(m_mask.get());
   if (grey < 0) return PlainFailure(E_OUTOFMEMORY);
   int32_t laid = 0;
   if (handle != 0 && grey != 0) {

@@ -25,12 +25,40 @@ Section MakeSection(HDC screen, const void* header) {
   return s;
 }
 
+// The cut-out of a picture with alpha, with its alpha: a 32-bit block whose
+// pixels outside the source are transparent. GDI's blits make no promise
+// about the fourth bytes, so the rows are copied here.
+PictureBlock CropWithAlpha(int32_t handle, const PixelRect& rect) {
+  LockedDib source(handle, dib::kDepth32);
+  if (!source.ok() || rect.width < 1 || rect.height < 1) return {};
+  const auto size = dib::PackedDibSize(rect.width, rect.height, 32);
+  if (!size) return {};
+  PictureBlock result(FromHGlobal(GlobalAlloc(kMoveableZeroInit, *size)));
+  if (!result) return {};
+  GlobalLockGuard out(ToHGlobal(result.get()));
+  if (!out) return {};
+  dib::InfoHeaderFields fields;
+  fields.width = rect.width;
+  fields.height = rect.height;
+  fields.bitCount = 32;
+  fields.sizeImage = *size - dib::kInfoHeaderSize;
+  fields.xPelsPerMeter = dib::LoadI32(source.bytes() + 24);
+  fields.yPelsPerMeter = dib::LoadI32(source.bytes() + 28);
+  dib::WriteInfoHeader(std::span<uint8_t, dib::kInfoHeaderSize>(out.bytes(), dib::kInfoHeaderSize), fields);
+  const dib::ImageView rows(out.bytes() + dib::kInfoHeaderSize, rect.width, rect.height,
+                            static_cast<uint32_t>(rect.width) * 4, true);
+  crop::CopyClipped(source.pixels(), rows, rect.left, rect.top, 4);
+  return result;
+}
+
 // The cut-out as a new block: a 40-byte header and the rectangle's 24-bit
-// rows. Empty when the source holds no sound picture, the rectangle has no
-// area, or GDI or memory fails.
+// rows (32-bit with alpha for a picture with alpha). Empty when the source
+// holds no sound picture, the rectangle has no area, or GDI or memory
+// fails.
 PictureBlock CropBlock(int32_t handle, const PixelRect& rect) {
   WaitCursor wait;
   if (handle == 0) return {};
+  if (DibCarriesAlpha(handle)) return CropWithAlpha(handle, rect);
   // The sections take 24-bit rows; other depths are converted first, and a
   // block whose header claims more than it holds is never read.
   PictureBlock converted;
@@ -80,10 +108,13 @@ PictureBlock CropBlock(int32_t handle, const PixelRect& rect) {
 STDMETHODIMP Crop::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const PixelRect rect{m_rectLeft, m_rectTop, m_rectWidth, m_rectHeight};
-  PictureBlock block = CropBlock(ReadSourceHandle(source), rect);
-  // The cut-out is always 24-bit, whatever the source's depth.
+  const int32_t handle = ReadSourceHandle(source);
+  // The cut-out is 24-bit whatever the source's depth, unless it keeps the
+  // source's alpha.
+  const int32_t bits = DibCarriesAlpha(handle) ? 32 : 24;
+  PictureBlock block = CropBlock(handle, rect);
   return FinishApply(source, std::move(block), NamePolicy::kAlways, result,
-                     GivenSize{m_rectHeight, m_rectWidth, 24});
+                     GivenSize{m_rectHeight, m_rectWidth, bits});
 }
 
 }  // namespace qb

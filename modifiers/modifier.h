@@ -90,7 +90,10 @@ bool TakesAsItIs(int32_t h, dib::DepthSet handled);
 // place: `kernel(LockedDib& work)` runs on the locked, validated copy (under
 // the wait cursor when the steps ask for it) and returns S_OK, or a failure
 // that Apply returns without making a picture. An RLE copy is decoded to
-// plain rows first. Every failure clears the thread's error information.
+// plain rows first. A picture with alpha, when the kernel does not take
+// 32 bits, has the kernel run on its colours alone (a 24-bit copy) and
+// keeps its alpha as it was. Every failure clears the thread's error
+// information.
 template <class Kernel>
 HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** result, Kernel&& kernel) {
   if (!result) return E_POINTER;
@@ -103,6 +106,14 @@ HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** res
     return PlainFailure(steps.noCopy);
   }
   if (PictureBlock plain(DecodeRleDib(copy.get())); plain) copy = std::move(plain);
+  PictureBlock withAlpha;
+  if (!(steps.handled & dib::kDepth32) && DibCarriesAlpha(copy.get())) {
+    PictureBlock colours(ConvertDibTo24(copy.get(), dib::AlphaRule::kDrop));
+    if (colours) {
+      withAlpha = std::move(copy);
+      copy = std::move(colours);
+    }
+  }
   if (!TakesAsItIs(copy.get(), steps.handled)) {
     PictureBlock converted(ConvertDibTo24(copy.get()));
     if (!converted) {
@@ -118,6 +129,10 @@ HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** res
     if (steps.waitCursor) wait.emplace();
     const HRESULT hr = std::forward<Kernel>(kernel)(work);
     if (FAILED(hr)) return PlainFailure(hr);
+  }
+  if (withAlpha) {
+    if (!PutColoursBack(copy.get(), withAlpha.get())) return PlainFailure(steps.unsoundBlock);
+    copy = std::move(withAlpha);
   }
   return FinishApply(source, std::move(copy), steps.names, result);
 }

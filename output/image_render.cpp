@@ -19,8 +19,17 @@ namespace {
 // proved whole inside the block (GDI reads it to its end of bitmap). GDI
 // takes the stream's length from biSizeImage: a header that leaves it 0 is
 // handed over in a copy that gives it.
+//
+// A picture with alpha is drawn as it looks on a white page, whatever the
+// context holds: StretchDIBits ignores alpha, and a caller that drew on a
+// context of its own may not have filled it.
 HRESULT Draw(LONG hDib, LONG hdc, LONG xDest, LONG yDest, LONG destWidth, LONG destHeight, LONG xSrc,
              LONG ySrc, LONG srcWidth, LONG srcHeight) {
+  if (DibCarriesAlpha(hDib)) {
+    const PictureBlock flat(ConvertDibTo24(hDib));
+    if (!flat) return 0;
+    return Draw(flat.get(), hdc, xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth, srcHeight);
+  }
   LockedDib dib(hDib, dib::kAllDepths);
   HDC dc = reinterpret_cast<HDC>(static_cast<intptr_t>(hdc));
   SetStretchBltMode(dc, HALFTONE);

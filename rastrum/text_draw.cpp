@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/resource_guards.h"
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 
 namespace rastrum {
@@ -319,16 +320,25 @@ class Canvas {
 
 }  // namespace
 
+// A picture with alpha keeps it: the text is laid over it as one
+// transparent picture over another, by its coverage, which a second
+// drawing (white on black) gives.
 int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, BlockAllocator& out) {
   try {
+    const std::optional<AlphaRows> alpha = OpenAlpha(source);
     Source24 picture;
-    if (int status = picture.Open(source); status != kOk) return status;
-    const int32_t w = picture.width(), h = picture.height();
-    NewBlock result;
-    if (int status = MakeBlock24(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result); status != kOk)
+    if (int status = picture.Open(source, alpha ? qb::dib::AlphaRule::kDrop : qb::dib::AlphaRule::kFlattenOntoWhite);
+        status != kOk)
       return status;
+    const int32_t w = picture.width(), h = picture.height();
+    const size_t step = alpha ? 4 : 3;
+    NewBlock result;
+    const int made = alpha ? MakeBlock32(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result)
+                           : MakeBlock24(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result);
+    if (made != kOk) return made;
     for (int32_t y = 0; y < h; ++y)
-      std::memcpy(result.pixels.Row(y), picture.pixels().Row(y), static_cast<size_t>(w) * 3);
+      std::memcpy(result.pixels.Row(y), alpha ? alpha->pixels.Row(y) : picture.pixels().Row(y),
+                  static_cast<size_t>(w) * step);
 
     qb::MemoryDc dc(CreateCompatibleDC(nullptr));
     FontSet fonts(dc.get());
@@ -344,23 +354,51 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
     const auto bw = static_cast<int32_t>(box.right - box.left), bh = static_cast<int32_t>(box.bottom - box.top);
     Canvas canvas(dc.get(), bw, bh);
     if (!canvas.ok()) return kOutOfMemory;
-    for (int32_t y = 0; y < bh; ++y)
-      std::memcpy(canvas.Row(y), result.pixels.Row(top + y) + static_cast<size_t>(left) * 3, static_cast<size_t>(bw) * 3);
     SetBkMode(dc.get(), TRANSPARENT);
-    SetTextColor(dc.get(), Rgb(record.color));
     SetTextAlign(dc.get(), TA_LEFT | TA_BASELINE | TA_NOUPDATECP);
-    for (const Line& line : lines) {
-      if (line.baseline + line.descent < box.top || line.baseline - line.ascent >= box.bottom) continue;
-      for (const Run& run : line.runs) {
-        if (run.x + run.width < box.left || run.x >= box.right) continue;
-        fonts.Select(run.font);
-        ExtTextOutW(dc.get(), static_cast<int>(run.x - box.left), static_cast<int>(line.baseline - box.top), 0,
-                    nullptr, text.data() + run.begin, static_cast<UINT>(run.end - run.begin), nullptr);
+    const auto drawText = [&](COLORREF color) {
+      SetTextColor(dc.get(), color);
+      for (const Line& line : lines) {
+        if (line.baseline + line.descent < box.top || line.baseline - line.ascent >= box.bottom) continue;
+        for (const Run& run : line.runs) {
+          if (run.x + run.width < box.left || run.x >= box.right) continue;
+          fonts.Select(run.font);
+          ExtTextOutW(dc.get(), static_cast<int>(run.x - box.left), static_cast<int>(line.baseline - box.top), 0,
+                      nullptr, text.data() + run.begin, static_cast<UINT>(run.end - run.begin), nullptr);
+        }
+      }
+      GdiFlush();
+    };
+    const size_t rowBytes = static_cast<size_t>(bw) * 3;
+    std::vector<uint8_t> coverage;
+    if (alpha) {
+      for (int32_t y = 0; y < bh; ++y) std::memset(canvas.Row(y), 0, rowBytes);
+      drawText(RGB(255, 255, 255));
+      coverage.resize(rowBytes * static_cast<size_t>(bh));
+      for (int32_t y = 0; y < bh; ++y) std::memcpy(coverage.data() + rowBytes * static_cast<size_t>(y), canvas.Row(y), rowBytes);
+    }
+    for (int32_t y = 0; y < bh; ++y)
+      std::memcpy(canvas.Row(y), picture.pixels().Row(top + y) + static_cast<size_t>(left) * 3, rowBytes);
+    const COLORREF color = Rgb(record.color);
+    drawText(color);
+    if (!alpha) {
+      for (int32_t y = 0; y < bh; ++y)
+        std::memcpy(result.pixels.Row(top + y) + static_cast<size_t>(left) * 3, canvas.Row(y), rowBytes);
+      return kOk;
+    }
+    const uint32_t ink[3] = {GetBValue(color), GetGValue(color), GetRValue(color)};
+    for (int32_t y = 0; y < bh; ++y) {
+      const uint8_t* cov = coverage.data() + rowBytes * static_cast<size_t>(y);
+      uint8_t* d = result.pixels.Row(top + y) + static_cast<size_t>(left) * 4;
+      for (int32_t x = 0; x < bw; ++x, cov += 3, d += 4) {
+        const uint32_t c = cov[1];  // green stands for the coverage
+        if (c == 0) continue;
+        const uint32_t below = d[3] * (255 - c);
+        const uint32_t cover = c * 255 + below;  // the result's alpha x 255
+        for (int k = 0; k < 3; ++k) d[k] = static_cast<uint8_t>((ink[k] * c * 255 + d[k] * below + cover / 2) / cover);
+        d[3] = static_cast<uint8_t>((cover + 127) / 255);
       }
     }
-    GdiFlush();
-    for (int32_t y = 0; y < bh; ++y)
-      std::memcpy(result.pixels.Row(top + y) + static_cast<size_t>(left) * 3, canvas.Row(y), static_cast<size_t>(bw) * 3);
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;

@@ -11,7 +11,8 @@ namespace rastrum {
 
 // Draws the record's text onto a 24-bit copy of the picture `source` (any
 // depth the validator takes), written into `out`. The text's top-left is at
-// (x, y) from the picture's top-left as seen; CR, LF and CR LF break lines
+// (x, y) from the picture's top-left as seen (a picture with alpha gives a
+// 32-bit copy with alpha, the text opaque where it covers); CR, LF and CR LF break lines
 // and a tab moves on to the next stop of eight average characters.
 //
 // The font is the record's LOGFONTW, drawn antialiased unless it asks for a

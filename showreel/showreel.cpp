@@ -405,6 +405,15 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
     if (decodeResult == rastrum::kOk &&
         dib::Validate(decoded.block, dib::kAllDepths, shown.layout) != dib::DibStatus::kOk)
       decodeResult = rastrum::kCorruptData;
+    // StretchDIBits ignores alpha: a picture with alpha is shown as it
+    // looks on white.
+    if (decodeResult == rastrum::kOk && dib::CarriesAlpha(decoded.block, shown.layout)) {
+      std::vector<uint8_t> flat(*dib::Converted24Size(shown.layout));
+      if (!dib::ConvertTo24(decoded.block, shown.layout, flat, dib::AlphaRule::kFlattenOntoWhite) ||
+          dib::Validate(flat, dib::kAllDepths, shown.layout) != dib::DibStatus::kOk)
+        decodeResult = rastrum::kCorruptData;
+      decoded.block = std::move(flat);
+    }
   } catch (const std::exception&) {
     decodeResult = rastrum::kOutOfMemory;
   }

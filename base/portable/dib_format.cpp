@@ -255,12 +255,30 @@ void WriteInfoHeader(std::span<std::uint8_t, kInfoHeaderSize> out, const InfoHea
   StoreI32(p + 28, fields.yPelsPerMeter);
 }
 
+bool CarriesAlpha(std::span<const std::uint8_t> block, const DibLayout& layout) {
+  if (layout.headerSize != kInfoHeaderSize || layout.bitCount != 32 || layout.compression != kBiRgb ||
+      !Fits(layout.pixelOffset, layout.imageBytes, block.size()) ||
+      static_cast<std::uint64_t>(layout.stride) * static_cast<std::uint64_t>(layout.height) != layout.imageBytes ||
+      static_cast<std::uint64_t>(layout.width) * 4 > layout.stride) {
+    return false;
+  }
+  const ConstImageView pixels = PixelsOf(block.data(), layout);
+  const std::uint8_t first = pixels.Row(0)[3];
+  for (std::int32_t y = 0; y < pixels.height(); ++y) {
+    const std::uint8_t* row = pixels.Row(y);
+    for (std::int32_t x = 0; x < pixels.width(); ++x) {
+      if (row[4 * x + 3] != first) return true;
+    }
+  }
+  return false;
+}
+
 std::optional<std::uint32_t> Converted24Size(const DibLayout& layout) {
   return PackedDibSize(layout.width, layout.height, 24, kInfoHeaderSize);
 }
 
 bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
-                 std::span<std::uint8_t> out) {
+                 std::span<std::uint8_t> out, AlphaRule alpha) {
   const auto outSize = Converted24Size(layout);
   if (!outSize || out.size() < *outSize) return false;
   // The layout must describe this block; a stale one is refused, not trusted.
@@ -298,6 +316,15 @@ bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
   const ImageView to(dst + kInfoHeaderSize, layout.width, layout.height, outStride, true);
   for (std::int32_t y = 0; y < layout.height; ++y) {
     ConvertRow(from.Row(y), to.Row(y), layout, palette, red, green, blue);
+  }
+  if (alpha == AlphaRule::kFlattenOntoWhite && CarriesAlpha(block, layout)) {
+    for (std::int32_t y = 0; y < layout.height; ++y) {
+      const std::uint8_t* a = from.Row(y) + 3;
+      std::uint8_t* c = to.Row(y);
+      for (std::int32_t x = 0; x < layout.width; ++x, a += 4, c += 3) {
+        for (int k = 0; k < 3; ++k) c[k] = OverWhite(c[k], *a);
+      }
+    }
   }
   return true;
 }

@@ -282,6 +282,35 @@ struct InfoHeaderFields {
 };
 void WriteInfoHeader(std::span<std::uint8_t, kInfoHeaderSize> out, const InfoHeaderFields& fields);
 
+// ---- Alpha ---------------------------------------------------------------
+//
+// A picture with transparency is a 32-bit BI_RGB block with a 40-byte
+// header whose pixels are B,G,R,A: straight (not premultiplied) alpha, 0
+// transparent, 255 opaque. The decoders make one only for a file that has
+// an alpha channel or a transparent colour; every other file gives the
+// depths it always gave (a 32-bit BMP file gives 24 bits).
+//
+// Windows leaves the fourth byte of a 32-bit DIB unused: GDI's DIB
+// sections, GetDIBits and most clipboard pictures write 0 there, other
+// writers 255 or a filler of their own. So a 32-bit block is a picture
+// with alpha only when its fourth bytes are not all the same; a block whose
+// fourth bytes are all one value is opaque, as it always was (a picture
+// that is evenly transparent all over, wholly transparent included,
+// therefore reads as opaque). Blocks with other header sizes or
+// BI_BITFIELDS never carry alpha.
+bool CarriesAlpha(std::span<const std::uint8_t> block, const DibLayout& layout);
+
+// What ConvertTo24 does with the alpha of a block that carries it.
+enum class AlphaRule {
+  kDrop,               // the colours as they are, alpha dropped
+  kFlattenOntoWhite,   // composited over white: (c * a + 255 * (255 - a) + 127) / 255
+};
+
+// A colour level composited over white by an alpha level.
+constexpr std::uint8_t OverWhite(std::uint32_t level, std::uint32_t alpha) {
+  return static_cast<std::uint8_t>((level * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
 // Size of the block ConvertTo24 makes from a picture of this layout.
 std::optional<std::uint32_t> Converted24Size(const DibLayout& layout);
 
@@ -289,12 +318,13 @@ std::optional<std::uint32_t> Converted24Size(const DibLayout& layout);
 // header and no colour table that holds the picture of `block`, which
 // Validate accepted with `layout`. Palette indices past the table give black;
 // 16- and 32-bit channels are scaled to 8 bits by bit replication; an alpha
-// or unused byte is dropped. Resolution is copied from an info header (0
+// or unused byte is dropped, unless the block carries alpha and `alpha`
+// says to flatten it onto white. Resolution is copied from an info header (0
 // from a core header); sizeImage is stride * height. Returns false, writing
 // nothing, when `out` is smaller than Converted24Size or the layout does not
 // fit `block`.
 bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
-                 std::span<std::uint8_t> out);
+                 std::span<std::uint8_t> out, AlphaRule alpha = AlphaRule::kDrop);
 
 // ---- Run-length-encoded blocks -------------------------------------------
 //

@@ -40,8 +40,11 @@ void WriteCropHeader(std::span<const std::uint8_t> source, const CropGeometry& g
 
 // Writes every byte of every `result` row: the source pixels under the
 // rectangle whose top-left corner is (left, top) and whose size is
-// result's, 0 for pixels outside the source and for the padding.
-void CopyClipped(dib::ConstImageView source, dib::ImageView result, std::int32_t left, std::int32_t top);
+// result's, 0 for pixels outside the source and for the padding. Pixels
+// are 3 bytes, or 4 for a picture with alpha (whose pixels outside the
+// source are then transparent).
+void CopyClipped(dib::ConstImageView source, dib::ImageView result, std::int32_t left, std::int32_t top,
+                 std::size_t pixelBytes = 3);
 
 // The whole result block of cutting `rect` out of a 24-bit block, written
 // to the front of `out`. Returns Validate's failure for a source it

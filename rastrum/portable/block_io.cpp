@@ -63,6 +63,11 @@ int MakeBlock24(BlockAllocator& out, int32_t width, int32_t height, int32_t xPel
   return MakeBlock(out, width, height, 24, {}, xPelsPerMeter, yPelsPerMeter, result);
 }
 
+int MakeBlock32(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
+                int32_t yPelsPerMeter, NewBlock& result) {
+  return MakeBlock(out, width, height, 32, {}, xPelsPerMeter, yPelsPerMeter, result);
+}
+
 int MakePaletteBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_t bitCount,
                      std::span<const uint8_t> table, int32_t xPelsPerMeter, int32_t yPelsPerMeter,
                      NewBlock& result) {
@@ -79,7 +84,7 @@ int CheckDecodePeak(int32_t width, int32_t height, uint64_t working, uint64_t re
   return peak <= dib::kMaxBlockBytes ? kOk : kTooLarge;
 }
 
-int Source24::Open(std::span<const uint8_t> block) {
+int Source24::Open(std::span<const uint8_t> block, dib::AlphaRule alpha) {
   if (block.empty()) return kBadArgument;
   dib::DibLayout layout;
   dib::DibStatus status = dib::Validate(block, dib::kAllDepths, layout);
@@ -115,7 +120,7 @@ int Source24::Open(std::span<const uint8_t> block) {
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   }
-  if (!dib::ConvertTo24(block, layout, m_converted)) return kCorruptData;
+  if (!dib::ConvertTo24(block, layout, m_converted, alpha)) return kCorruptData;
   dib::DibLayout plain;
   if (dib::Validate(m_converted, dib::DepthFlag(24), plain) != dib::DibStatus::kOk) return kCorruptData;
   m_pixels = dib::PixelsOf(m_converted.data(), plain);

@@ -11,6 +11,8 @@
 
 namespace rastrum {
 
+namespace dib = qb::dib;
+
 // A block just allocated: its start and its rows (Row(0) is the top row).
 struct NewBlock {
   uint8_t* block = nullptr;
@@ -21,6 +23,11 @@ struct NewBlock {
 // stride x height) and writes the header. kTooLarge when it would not fit a
 // 32-bit process, kBadArgument for a width or height below 1, kOutOfMemory.
 int MakeBlock24(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
+                int32_t yPelsPerMeter, NewBlock& result);
+
+// The same for a 32-bit block of B,G,R,A pixels with straight alpha
+// (dib::CarriesAlpha), for a picture with transparency.
+int MakeBlock32(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
                 int32_t yPelsPerMeter, NewBlock& result);
 
 // The same for a 1-, 4- or 8-bit palette block; `table` holds the colour
@@ -40,12 +47,15 @@ int CheckDecodePeak(int32_t width, int32_t height, uint64_t working, uint64_t re
 
 // A source block read as 24-bit rows: the block's own rows when it already
 // is 24-bit BI_RGB without a table, otherwise a converted copy (of the
-// decoded rows, for an RLE8 or RLE4 block).
+// decoded rows, for an RLE8 or RLE4 block). A picture with alpha is
+// flattened onto white unless the caller asks for its colours as they are:
+// an operation that knows nothing of transparency then shows the picture
+// as it looks on a white page.
 class Source24 {
  public:
   // kOk; kBadArgument for an empty span; kCorruptData for a block that the
   // validator refuses; kOutOfMemory.
-  int Open(std::span<const uint8_t> block);
+  int Open(std::span<const uint8_t> block, dib::AlphaRule alpha = dib::AlphaRule::kFlattenOntoWhite);
 
   const qb::dib::ConstImageView& pixels() const { return m_pixels; }
   int32_t width() const { return m_pixels.width(); }

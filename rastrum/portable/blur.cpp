@@ -41,6 +41,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 
@@ -322,6 +323,12 @@ void BlurColumns(const dib::ImageView& pixels, const Passes& passes, Scratch& sc
 int Blur(std::span<const uint8_t> block, int32_t level, BlockAllocator& out) {
   if (level < 1 || level > 99) return kBadArgument;
   try {
+    if (const auto alpha = OpenAlpha(block)) {
+      // Edges of a picture with alpha blur into transparency.
+      return ThroughAlphaPlanes(
+          *alpha, ColourPlane::kPremultiplied,
+          [&](std::span<const uint8_t> plane, BlockAllocator& o) { return Blur(plane, level, o); }, out);
+    }
     Source24 source;
     if (int rc = source.Open(block); rc != kOk) return rc;
     const dib::ConstImageView src = source.pixels();

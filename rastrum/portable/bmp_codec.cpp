@@ -257,6 +257,25 @@ int EncodeBmp(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
   if (block.empty()) return kBadArgument;
   dib::DibLayout layout;
   if (dib::Validate(block, dib::kAllDepths, layout) != dib::DibStatus::kOk) return kCorruptData;
+  // Few programs read a BMP file's fourth bytes as alpha (this library does
+  // not): a picture with alpha is saved flattened onto white, 24 bits.
+  if (dib::CarriesAlpha(block, layout)) {
+    Source24 flat;
+    if (const int opened = flat.Open(block); opened != kOk) return opened;
+    std::vector<uint8_t> plain(dib::kInfoHeaderSize + static_cast<size_t>(flat.pixels().stride()) * flat.height());
+    dib::InfoHeaderFields fields;
+    fields.width = flat.width();
+    fields.height = flat.height();
+    fields.sizeImage = static_cast<uint32_t>(plain.size() - dib::kInfoHeaderSize);
+    fields.xPelsPerMeter = flat.xPelsPerMeter();
+    fields.yPelsPerMeter = flat.yPelsPerMeter();
+    dib::WriteInfoHeader(std::span<uint8_t, dib::kInfoHeaderSize>(plain.data(), dib::kInfoHeaderSize), fields);
+    const dib::ImageView rows(plain.data() + dib::kInfoHeaderSize, flat.width(), flat.height(),
+                              flat.pixels().stride(), true);
+    for (int32_t y = 0; y < flat.height(); ++y)
+      std::memcpy(rows.Row(y), flat.pixels().Row(y), flat.pixels().stride());
+    return EncodeBmp(plain, file);
+  }
   // Every form the validator accepts is one a BMP file carries as it is:
   // header, masks and table up to pixelOffset, then the rows; slack after
   // the rows is left behind.

@@ -50,8 +50,9 @@ const Codec* CodecOf(FileFormat format);
 int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
 
-// PNG through libpng: every bit depth and colour type (alpha dropped,
-// 16-bit channels reduced to 8); pHYs in metres becomes resolution.
+// PNG through libpng: every bit depth and colour type (16-bit channels
+// reduced to 8; an alpha channel or tRNS gives a 32-bit block with alpha);
+// pHYs in metres becomes resolution. A picture with alpha is saved RGBA.
 int DecodePng(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodePng(std::span<const uint8_t> block, std::vector<uint8_t>& file);
 
@@ -66,17 +67,18 @@ int DecodeTga(std::span<const uint8_t> file, BlockAllocator& out);
 int DecodePnm(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeTga(std::span<const uint8_t> block, std::vector<uint8_t>& file);
 
-// WebP through libwebp: lossy, lossless, with alpha (dropped), the first
-// frame of an animated file; saved lossy at the quality given, lossless at
-// quality 100.
+// WebP through libwebp: lossy, lossless, with alpha (a 32-bit block with
+// alpha), the first frame of an animated file; saved lossy at the quality
+// given, lossless at quality 100, with its alpha.
 int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeWebp(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
 
 // TIFF through libtiff: the first page, strips or tiles, 1 to 16 bits a
 // sample, grey, RGB, palette, CMYK (8-bit CMYK through its own ICC
 // profile when it has one), YCbCr; no compression, LZW, Deflate, PackBits,
-// JPEG or CCITT. Saved Deflate-compressed as grey, palette or RGB
-// as the block is.
+// JPEG or CCITT; a page with an alpha sample gives a 32-bit block with
+// straight alpha. Saved Deflate-compressed as grey, palette, RGB or RGBA
+// (unassociated alpha) as the block is.
 int DecodeTiff(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file);
 

@@ -2,7 +2,9 @@
 //
 // A frame picture is stretched over the whole photo. Its centre pixel names
 // the colour that lets the photo through (a frame is drawn around a hole of
-// one flat colour). Whether a photo pixel shows through is decided by the
+// one flat colour); a frame picture with alpha lets the photo through by
+// its alpha instead, interpolated with its colours (premultiplied), so
+// that its soft edges blend into the photo. Whether a photo pixel shows through is decided by the
 // frame pixel nearest to it, so the hole keeps sharp edges at any
 // stretch; the frame's own colours are interpolated bilinearly from the
 // frame pixels around, leaving out those of the hole's colour so that it
@@ -10,9 +12,14 @@
 //
 // AddPic blends a picture into a rectangle of the base by a grey mask:
 // out = (overlay * m + base * (255 - m) + 127) / 255 for mask level m,
-// clipped to the base.
+// clipped to the base. A mask with alpha gives its alpha as m, so a
+// transparent logo laid with itself as mask lands as it looks; without a
+// mask, an overlay with alpha is laid by its own alpha. A base with alpha
+// keeps it: the overlay is laid over it as one transparent picture over
+// another, and the result has alpha too.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -20,6 +27,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 
@@ -87,25 +95,61 @@ Bgr PixelAt(const dib::ConstImageView& v, int32_t x, int32_t y) {
   return {p[0], p[1], p[2]};
 }
 
-// A frame picture ready to lay over a photo of a given size.
+// A frame picture ready to lay over a photo of a given size: 24-bit rows
+// with a hole colour, or 32-bit rows with alpha.
 struct FrameLayer {
   dib::ConstImageView frame;
   Bgr hole;
   std::vector<Taps> columns;
   std::vector<Taps> rows;
+  bool alpha = false;
 };
 
-FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t height) {
-  return {frame, PixelAt(frame, frame.width() / 2, frame.height() / 2), StretchTaps(frame.width(), width),
-          StretchTaps(frame.height(), height)};
+FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t height, bool alpha) {
+  return {frame, alpha ? Bgr{} : PixelAt(frame, frame.width() / 2, frame.height() / 2),
+          StretchTaps(frame.width(), width), StretchTaps(frame.height(), height), alpha};
 }
 
-void LayFrame(const FrameLayer& layer, const dib::ImageView& dst) {
+// A frame with alpha over 24-bit rows, or 32-bit rows with alpha (`step`
+// 4): the frame laid over the photo as one transparent picture over
+// another.
+void LayAlphaFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
   const dib::ConstImageView& frame = layer.frame;
   for (int32_t y = 0; y < dst.height(); ++y) {
     const Taps& ty = layer.rows[static_cast<size_t>(y)];
     uint8_t* out = dst.Row(y);
-    for (int32_t x = 0; x < dst.width(); ++x, out += 3) {
+    for (int32_t x = 0; x < dst.width(); ++x, out += step) {
+      const Taps& tx = layer.columns[static_cast<size_t>(x)];
+      const uint8_t* corner[4] = {frame.Row(ty.first) + 4 * static_cast<size_t>(tx.first),
+                                  frame.Row(ty.first) + 4 * static_cast<size_t>(tx.second),
+                                  frame.Row(ty.second) + 4 * static_cast<size_t>(tx.first),
+                                  frame.Row(ty.second) + 4 * static_cast<size_t>(tx.second)};
+      const double weight[4] = {(256.0 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256.0 - ty.fraction),
+                                (256.0 - tx.fraction) * ty.fraction, double(tx.fraction) * ty.fraction};
+      // Alpha and premultiplied colours, 0..1 and 0..255.
+      double a = 0, c[3] = {0, 0, 0};
+      for (int k = 0; k < 4; ++k) {
+        const double ak = weight[k] * corner[k][3] / (65536.0 * 255);
+        a += ak;
+        for (int n = 0; n < 3; ++n) c[n] += ak * corner[k][n];
+      }
+      if (a <= 0) continue;
+      const double below = step == 4 ? out[3] / 255.0 * (1 - a) : 1 - a;
+      const double cover = a + below;
+      for (int n = 0; n < 3; ++n) out[n] = static_cast<uint8_t>(std::lround((c[n] + out[n] * below) / cover));
+      if (step == 4) out[3] = static_cast<uint8_t>(std::lround(cover * 255));
+    }
+  }
+}
+
+// Into 24-bit rows, or 32-bit rows with alpha (`step` 4), where what the
+// frame covers becomes opaque.
+void LayFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
+  const dib::ConstImageView& frame = layer.frame;
+  for (int32_t y = 0; y < dst.height(); ++y) {
+    const Taps& ty = layer.rows[static_cast<size_t>(y)];
+    uint8_t* out = dst.Row(y);
+    for (int32_t x = 0; x < dst.width(); ++x, out += step) {
       const Taps& tx = layer.columns[static_cast<size_t>(x)];
       if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) continue;
       const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
@@ -124,6 +168,7 @@ void LayFrame(const FrameLayer& layer, const dib::ImageView& dst) {
       out[0] = static_cast<uint8_t>((b + total / 2) / total);
       out[1] = static_cast<uint8_t>((g + total / 2) / total);
       out[2] = static_cast<uint8_t>((r + total / 2) / total);
+      if (step == 4) out[3] = 255;
     }
   }
 }
@@ -134,23 +179,39 @@ int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
              std::span<const uint8_t> frame2, BlockAllocator& out) {
   try {
     Source24 photo, frames[2];
+    std::optional<AlphaRows> alphaFrames[2];
     const std::span<const uint8_t> blocks[2] = {frame1, frame2};
     if (int rc = photo.Open(source); rc != kOk) return rc;
     std::vector<FrameLayer> layers;
     for (int i = 0; i < 2; ++i) {
       bool present = false;
+      alphaFrames[i] = OpenAlpha(blocks[i]);
+      if (alphaFrames[i]) {
+        layers.push_back(PrepareFrame(alphaFrames[i]->pixels, photo.width(), photo.height(), true));
+        continue;
+      }
       if (int rc = OpenOptional(blocks[i], frames[i], present); rc != kOk) return rc;
-      if (present) layers.push_back(PrepareFrame(frames[i].pixels(), photo.width(), photo.height()));
+      if (present) layers.push_back(PrepareFrame(frames[i].pixels(), photo.width(), photo.height(), false));
     }
 
+    // A photo with alpha keeps it where no frame covers it.
+    const std::optional<AlphaRows> alpha = OpenAlpha(source);
     NewBlock result;
-    if (int rc = MakeBlock24(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
-                             photo.yPelsPerMeter(), result);
-        rc != kOk) {
-      return rc;
+    const int made = alpha ? MakeBlock32(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
+                                         photo.yPelsPerMeter(), result)
+                           : MakeBlock24(out, photo.width(), photo.height(), photo.xPelsPerMeter(),
+                                         photo.yPelsPerMeter(), result);
+    if (made != kOk) return made;
+    if (alpha) {
+      for (int32_t row = 0; row < photo.height(); ++row)
+        std::memcpy(result.pixels.Row(row), alpha->pixels.Row(row), static_cast<size_t>(photo.width()) * 4);
+    } else {
+      CopyPixels(photo.pixels(), result.pixels);
     }
-    CopyPixels(photo.pixels(), result.pixels);
-    for (const FrameLayer& layer : layers) LayFrame(layer, result.pixels);  // frame2 over frame1
+    for (const FrameLayer& layer : layers) {  // frame2 over frame1
+      if (layer.alpha) LayAlphaFrame(layer, result.pixels, alpha ? 4 : 3);
+      else LayFrame(layer, result.pixels, alpha ? 4 : 3);
+    }
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
@@ -164,9 +225,15 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
   try {
     Source24 under, over, stencil;
     bool hasOverlay = false, hasMask = false;
-    if (int rc = under.Open(base); rc != kOk) return rc;
-    if (int rc = OpenOptional(overlay, over, hasOverlay); rc != kOk) return rc;
+    // Pictures with alpha are read with their colours as they are; the
+    // alpha decides how they mix.
+    const std::optional<AlphaRows> baseAlpha = OpenAlpha(base);
+    const std::optional<AlphaRows> overAlpha = OpenAlpha(overlay);
+    const std::optional<AlphaRows> maskAlpha = OpenAlpha(mask);
+    if (int rc = under.Open(base, dib::AlphaRule::kDrop); rc != kOk) return rc;
+    hasOverlay = !overlay.empty();
     if (hasOverlay) {
+      if (int rc = over.Open(overlay, dib::AlphaRule::kDrop); rc != kOk) return rc;
       if (int rc = OpenOptional(mask, stencil, hasMask); rc != kOk) return rc;
     }
 
@@ -189,43 +256,68 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
       NewBlock g;
       const auto w = static_cast<int32_t>(right - left), h = static_cast<int32_t>(bottom - top);
       if (int rc = MakeBlock24(greyStore, w, h, 0, 0, g); rc != kOk) return rc;
-      const dib::ConstImageView& m = stencil.pixels();
+      const dib::ConstImageView& m = maskAlpha ? maskAlpha->pixels : stencil.pixels();
+      const size_t bytes = maskAlpha ? 4 : 3;
       for (int32_t j = 0; j < h; ++j) {
         const int32_t my = NearestIndex(top - y + j, m.height(), over.height());
         const uint8_t* in = m.Row(my);
         uint8_t* row = g.pixels.Row(j);
         for (int32_t i = 0; i < w; ++i, row += 3) {
-          const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * 3;
-          row[0] = p[0];
-          row[1] = p[1];
-          row[2] = p[2];
+          const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * bytes;
+          if (maskAlpha) {
+            row[0] = row[1] = row[2] = p[3];
+          } else {
+            row[0] = p[0];
+            row[1] = p[1];
+            row[2] = p[2];
+          }
         }
       }
-      if (int rc = ToGray(greyStore.block); rc != kOk) return rc;
+      if (!maskAlpha) {
+        if (int rc = ToGray(greyStore.block); rc != kOk) return rc;
+      }
       grey = g.pixels;
     }
 
     NewBlock result;
-    if (int rc = MakeBlock24(out, under.width(), under.height(), under.xPelsPerMeter(),
-                             under.yPelsPerMeter(), result);
-        rc != kOk) {
-      return rc;
+    const int made = baseAlpha ? MakeBlock32(out, under.width(), under.height(), under.xPelsPerMeter(),
+                                             under.yPelsPerMeter(), result)
+                               : MakeBlock24(out, under.width(), under.height(), under.xPelsPerMeter(),
+                                             under.yPelsPerMeter(), result);
+    if (made != kOk) return made;
+    if (baseAlpha) {
+      for (int32_t row = 0; row < under.height(); ++row)
+        std::memcpy(result.pixels.Row(row), baseAlpha->pixels.Row(row), static_cast<size_t>(under.width()) * 4);
+    } else {
+      CopyPixels(under.pixels(), result.pixels);
     }
-    CopyPixels(under.pixels(), result.pixels);
     if (!visible) return kOk;
 
     const auto w = static_cast<size_t>(right - left);
+    const size_t step = baseAlpha ? 4 : 3;
     for (int64_t by = top; by < bottom; ++by) {
       const auto row = static_cast<int32_t>(by);
-      uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * 3;
+      uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * step;
       const uint8_t* src = over.pixels().Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 3;
       const uint8_t* m = hasMask ? grey.Row(static_cast<int32_t>(by - top)) : nullptr;
-      for (size_t i = 0; i < w; ++i) {
-        const uint32_t level = m ? m[i * 3] : 255;  // blue of a grey pixel
-        for (int c = 0; c < 3; ++c) {
-          const size_t k = i * 3 + c;
-          dst[k] = static_cast<uint8_t>((src[k] * level + dst[k] * (255 - level) + 127) / 255);
+      const uint8_t* own = !hasMask && overAlpha
+                               ? overAlpha->pixels.Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 4
+                               : nullptr;
+      for (size_t i = 0; i < w; ++i, dst += step, src += 3) {
+        // Blue of a grey mask pixel, the overlay's own alpha, or opaque.
+        const uint32_t level = m ? m[i * 3] : own ? own[i * 4 + 3] : 255;
+        if (!baseAlpha) {
+          for (int c = 0; c < 3; ++c)
+            dst[c] = static_cast<uint8_t>((src[c] * level + dst[c] * (255 - level) + 127) / 255);
+          continue;
         }
+        // Over a transparent base: what shows of the base is its alpha times
+        // what the overlay leaves, all in 1/255 x 1/255.
+        const uint32_t below = dst[3] * (255 - level);
+        const uint32_t cover = level * 255 + below;  // the result's alpha x 255
+        for (int c = 0; c < 3; ++c)
+          dst[c] = cover ? static_cast<uint8_t>((src[c] * level * 255 + dst[c] * below + cover / 2) / cover) : 0;
+        dst[3] = static_cast<uint8_t>((cover + 127) / 255);
       }
     }
     return kOk;

@@ -21,6 +21,7 @@
 #include <png.h>
 
 #include "base/portable/dib_format.h"
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 
@@ -144,26 +145,29 @@ int DecodeInto(PngContext& ctx, BlockAllocator& out) {
     yPelsPerMeter = ClampPels(yRes);
   }
 
-  // Every colour type and depth becomes 8-bit blue, green, red. Palette
-  // expansion turns tRNS into alpha, which is then dropped like any alpha;
-  // tRNS of grey and RGB pictures is never expanded.
+  // Every colour type and depth becomes 8-bit blue, green, red, and alpha
+  // when the file has an alpha channel or a transparent colour (tRNS): a
+  // 32-bit block with straight alpha, as PNG stores it.
+  const bool alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
   if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (alpha) png_set_tRNS_to_alpha(png);
   if (depth == 16) png_set_strip_16(png);
-  png_set_strip_alpha(png);
   if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
   png_set_bgr(png);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
-      png_get_rowbytes(png, info) != static_cast<size_t>(width) * 3)
+  const unsigned channels = alpha ? 4 : 3;
+  if (png_get_channels(png, info) != channels || png_get_bit_depth(png, info) != 8 ||
+      png_get_rowbytes(png, info) != static_cast<size_t>(width) * channels)
     return kCorruptData;
 
   NewBlock block;
-  if (const int made = MakeBlock24(out, static_cast<int32_t>(width), static_cast<int32_t>(height),
-                                   xPelsPerMeter, yPelsPerMeter, block);
-      made != kOk)
-    return made;
+  const int made = alpha ? MakeBlock32(out, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                                       xPelsPerMeter, yPelsPerMeter, block)
+                         : MakeBlock24(out, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                                       xPelsPerMeter, yPelsPerMeter, block);
+  if (made != kOk) return made;
   ctx.block = block.block;
 
   // Row(0) is the top row. An interlaced picture is read once per pass, each
@@ -175,14 +179,16 @@ int DecodeInto(PngContext& ctx, BlockAllocator& out) {
   return kOk;
 }
 
-int EncodeFrom(PngContext& ctx, const dib::ConstImageView& pixels, int32_t xPelsPerMeter,
+// Rows of 8-bit blue, green, red, and alpha when `alpha`.
+int EncodeFrom(PngContext& ctx, const dib::ConstImageView& pixels, bool alpha, int32_t xPelsPerMeter,
                int32_t yPelsPerMeter) {
   png_structp png = ctx.png;
   png_infop info = ctx.info;
   png_set_write_fn(png, &ctx, WriteFn, FlushFn);
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_IHDR(png, info, static_cast<png_uint_32>(pixels.width()),
-               static_cast<png_uint_32>(pixels.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               static_cast<png_uint_32>(pixels.height()), 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (xPelsPerMeter > 0 && yPelsPerMeter > 0)
     png_set_pHYs(png, info, static_cast<png_uint_32>(xPelsPerMeter),
@@ -224,11 +230,18 @@ int DecodePng(std::span<const uint8_t> file, BlockAllocator& out) {
   return result;
 }
 
-int EncodePng(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
-  Source24 source;
-  if (const int opened = source.Open(block); opened != kOk) return opened;
-  const size_t start = file.size();
+namespace {
 
+// The rows to save, read before libpng starts: nothing the jump back could
+// clobber is computed in the frame that calls setjmp.
+struct PngRows {
+  dib::ConstImageView pixels;
+  bool alpha = false;
+  int32_t xPels = 0, yPels = 0;
+};
+
+int EncodeRows(const PngRows& rows, std::vector<uint8_t>& file) {
+  const size_t start = file.size();
   PngContext ctx;
   ctx.file = &file;
   ctx.png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &ctx, ErrorFn, WarningFn, &ctx,
@@ -243,11 +256,22 @@ int EncodePng(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
   if (setjmp(png_jmpbuf(ctx.png))) {
     result = ctx.outOfMemory ? kOutOfMemory : kCorruptData;
   } else {
-    result = EncodeFrom(ctx, source.pixels(), source.xPelsPerMeter(), source.yPelsPerMeter());
+    result = EncodeFrom(ctx, rows.pixels, rows.alpha, rows.xPels, rows.yPels);
   }
   png_destroy_write_struct(&ctx.png, &ctx.info);
   if (result != kOk) file.resize(start);
   return result;
+}
+
+}  // namespace
+
+int EncodePng(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
+  // A picture with alpha is saved with it, any other as RGB.
+  if (const std::optional<AlphaRows> withAlpha = OpenAlpha(block))
+    return EncodeRows({withAlpha->pixels, true, withAlpha->xPelsPerMeter, withAlpha->yPelsPerMeter}, file);
+  Source24 source;
+  if (const int opened = source.Open(block); opened != kOk) return opened;
+  return EncodeRows({source.pixels(), false, source.xPelsPerMeter(), source.yPelsPerMeter()}, file);
 }
 
 }  // namespace rastrum

@@ -30,6 +30,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 
@@ -225,6 +226,12 @@ int Resize(std::span<const uint8_t> block, int32_t width, int32_t height, int32_
            BlockAllocator& out) {
   if (width < 1 || height < 1 || (mode != 0 && mode != 1)) return kBadArgument;
   try {
+    if (const auto alpha = OpenAlpha(block)) {
+      return ThroughAlphaPlanes(
+          *alpha, ColourPlane::kPremultiplied,
+          [&](std::span<const uint8_t> plane, BlockAllocator& o) { return Resize(plane, width, height, mode, o); },
+          out);
+    }
     Source24 source;
     if (int rc = source.Open(block); rc != kOk) return rc;
     if (!dib::PackedDibSize(width, height, 24)) return kTooLarge;

@@ -15,6 +15,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 
@@ -169,12 +170,18 @@ bool CanvasFor(int32_t w, int32_t h, SinCos sc, int32_t& outW, int32_t& outH) {
 
 int Rotate(std::span<const uint8_t> block, int32_t angle, BlockAllocator& out) {
   try {
+    int32_t degrees = angle % 360;
+    if (degrees < 0) degrees += 360;
+    if (const auto alpha = OpenAlpha(block)) {
+      // The uncovered corners of a picture with alpha are transparent.
+      return ThroughAlphaPlanes(
+          *alpha, degrees % 90 == 0 ? ColourPlane::kStraight : ColourPlane::kPremultiplied,
+          [&](std::span<const uint8_t> plane, BlockAllocator& o) { return Rotate(plane, angle, o); }, out);
+    }
     Source24 source;
     if (int rc = source.Open(block); rc != kOk) return rc;
     const dib::ConstImageView src = source.pixels();
     const int32_t w = src.width(), h = src.height();
-    int32_t degrees = angle % 360;
-    if (degrees < 0) degrees += 360;
 
     const SinCos sc = SinCosOfDegrees(degrees);
     int32_t outW = w, outH = h;

@@ -3,9 +3,11 @@
 // Reading takes the first page, whatever its layout (strips or tiles, 1 to
 // 16 bits a sample, grey, RGB, palette, CMYK or YCbCr, any compression the
 // library was built with), through libtiff's RGBA reader, a band of rows at
-// a time, into a 24-bit block. Writing keeps the block's kind: a grey
-// palette becomes a grey picture, another palette a palette picture of the
-// same depth, everything else 8-bit RGB; always Deflate-compressed.
+// a time, into a 24-bit block, or a 32-bit one with straight alpha when the
+// page has an alpha sample (associated alpha is divided out). Writing keeps
+// the block's kind: a grey palette becomes a grey picture, another palette
+// a palette picture of the same depth, a picture with alpha 8-bit RGBA with
+// unassociated alpha, everything else 8-bit RGB; always Deflate-compressed.
 //
 // libtiff is C: the callbacks below never let an exception out, and its
 // messages go to a handler of ours instead of the console.
@@ -21,6 +23,7 @@
 #include <tiffio.h>
 
 #include "base/portable/dib_format.h"
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
@@ -168,6 +171,34 @@ void PutProfiledCmyk(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uin
   }
 }
 
+// 8-bit RGB with unassociated alpha, its samples together, as they are:
+// libtiff's own routine premultiplies them, and dividing again would not
+// give back the colours a file saved.
+void PutStraightRgba(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
+                     int32_t fromskew, int32_t toskew, unsigned char* pp) {
+  const int samples = image->samplesperpixel;
+  for (; h > 0; --h) {
+    for (uint32_t x = 0; x < w; ++x, pp += samples)
+      *cp++ = uint32_t{pp[0]} | uint32_t{pp[1]} << 8 | uint32_t{pp[2]} << 16 | uint32_t{pp[3]} << 24;
+    cp += toskew;
+    pp += static_cast<int64_t>(fromskew) * samples;
+  }
+}
+
+// Whether the reader gives straight alpha: unassociated 8-bit RGBA through
+// PutStraightRgba; libtiff premultiplies other RGB pages with unassociated
+// alpha, and associated alpha is premultiplied in the file.
+bool UseStraightAlpha(TIFF* tif, TIFFRGBAImage& image) {
+  uint16_t photometric = 0;
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  if (image.alpha == EXTRASAMPLE_UNASSALPHA && photometric == PHOTOMETRIC_RGB && image.bitspersample == 8 &&
+      image.samplesperpixel >= 4 && image.isContig && image.put.contig) {
+    image.put.contig = PutStraightRgba;
+    return true;
+  }
+  return image.alpha == EXTRASAMPLE_UNASSALPHA && photometric != PHOTOMETRIC_RGB;
+}
+
 // Sends the reader's CMYK through the file's profile when it is 8-bit CMYK
 // with its inks together and a CMYK profile; `rows` holds its two rows.
 void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<uint8_t>& rows) {
@@ -221,6 +252,8 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
   } ender{&image};
   image.req_orientation = ORIENTATION_TOPLEFT;
   UseProfile(tif, reader, width, profiledRows);
+  const bool alpha = image.alpha != 0;
+  const bool straight = alpha && UseStraightAlpha(tif, image);
 
   float xRes = 0, yRes = 0;
   uint16_t resUnit = RESUNIT_INCH;
@@ -230,9 +263,9 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
 
   std::vector<uint32_t> raster(static_cast<size_t>(band) * width);
   NewBlock block;
-  if (const int made = MakeBlock24(out, static_cast<int32_t>(width), static_cast<int32_t>(height), xPels, yPels, block);
-      made != kOk)
-    return made;
+  const int made = alpha ? MakeBlock32(out, static_cast<int32_t>(width), static_cast<int32_t>(height), xPels, yPels, block)
+                         : MakeBlock24(out, static_cast<int32_t>(width), static_cast<int32_t>(height), xPels, yPels, block);
+  if (made != kOk) return made;
   for (uint32_t top = 0; top < height; top += band) {
     const uint32_t rows = std::min(band, height - top);
     image.row_offset = static_cast<int>(top);
@@ -245,10 +278,20 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
     for (uint32_t r = 0; r < rows; ++r) {
       const uint32_t* from = raster.data() + static_cast<size_t>(r) * width;
       uint8_t* to = block.pixels.Row(static_cast<int32_t>(top + r));
-      for (uint32_t x = 0; x < width; ++x, to += 3) {
-        to[0] = static_cast<uint8_t>(TIFFGetB(from[x]));
-        to[1] = static_cast<uint8_t>(TIFFGetG(from[x]));
-        to[2] = static_cast<uint8_t>(TIFFGetR(from[x]));
+      if (!alpha) {
+        for (uint32_t x = 0; x < width; ++x, to += 3) {
+          to[0] = static_cast<uint8_t>(TIFFGetB(from[x]));
+          to[1] = static_cast<uint8_t>(TIFFGetG(from[x]));
+          to[2] = static_cast<uint8_t>(TIFFGetR(from[x]));
+        }
+        continue;
+      }
+      for (uint32_t x = 0; x < width; ++x, to += 4) {
+        const uint32_t a = TIFFGetA(from[x]);
+        const uint32_t c[3] = {TIFFGetB(from[x]), TIFFGetG(from[x]), TIFFGetR(from[x])};
+        for (int k = 0; k < 3; ++k)
+          to[k] = static_cast<uint8_t>(straight ? c[k] : a == 0 ? 0 : (std::min(c[k], a) * 255 + a / 2) / a);
+        to[3] = static_cast<uint8_t>(a);
       }
     }
   }
@@ -276,8 +319,13 @@ void SetResolution(TIFF* tif, int32_t xPels, int32_t yPels) {
   TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(yPels / 100.0));
 }
 
-void SetCommonFields(TIFF* tif, const Source24& source, uint16_t bits, uint16_t samples, uint16_t photometric) {
-  const int32_t width = source.width(), height = source.height();
+// The size and resolution of what is written.
+struct PageSize {
+  int32_t width, height, xPels, yPels;
+};
+
+void SetCommonFields(TIFF* tif, const PageSize& page, uint16_t bits, uint16_t samples, uint16_t photometric) {
+  const int32_t width = page.width, height = page.height;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
@@ -289,19 +337,19 @@ void SetCommonFields(TIFF* tif, const Source24& source, uint16_t bits, uint16_t 
   // Byte-wise differences help Deflate on photographs and grey ramps.
   if (bits == 8 && photometric != PHOTOMETRIC_PALETTE) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-  SetResolution(tif, source.xPelsPerMeter(), source.yPelsPerMeter());
+  SetResolution(tif, page.xPels, page.yPels);
 }
 
 // A 1-, 4- or 8-bit uncompressed palette block: its indices as they are
 // (DIB and TIFF both pack pixels from the high bit), as grey levels when
 // the table is the grey ramp, otherwise with the table as colour map.
-int WritePalette(TIFF* tif, std::span<const uint8_t> block, const dib::DibLayout& layout, const Source24& source) {
+int WritePalette(TIFF* tif, std::span<const uint8_t> block, const dib::DibLayout& layout, const PageSize& page) {
   const uint16_t bits = layout.bitCount;
   const uint32_t entrySize = layout.colorEntrySize;
   const std::span<const uint8_t> table =
       block.subspan(layout.colorTableOffset, layout.colorTableEntries * entrySize);
   const bool grey = IsGreyRamp(table, entrySize, bits);
-  SetCommonFields(tif, source, bits, 1, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE);
+  SetCommonFields(tif, page, bits, 1, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_PALETTE);
   if (!grey) {
     const uint32_t entries = 1u << bits;
     std::vector<uint16_t> red(entries), green(entries), blue(entries);
@@ -323,15 +371,22 @@ int WritePalette(TIFF* tif, std::span<const uint8_t> block, const dib::DibLayout
   return kOk;
 }
 
-int WriteRgb(TIFF* tif, const Source24& source) {
-  SetCommonFields(tif, source, 8, 3, PHOTOMETRIC_RGB);
-  std::vector<uint8_t> row(static_cast<size_t>(source.width()) * 3);
-  for (int32_t y = 0; y < source.height(); ++y) {
-    const uint8_t* from = source.pixels().Row(y);
-    for (size_t i = 0; i < row.size(); i += 3) {
+// Blue, green, red (and alpha) rows as RGB (RGBA) samples.
+int WriteRgb(TIFF* tif, const dib::ConstImageView& pixels, bool alpha, const PageSize& page) {
+  const unsigned samples = alpha ? 4 : 3;
+  SetCommonFields(tif, page, 8, static_cast<uint16_t>(samples), PHOTOMETRIC_RGB);
+  if (alpha) {
+    const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  }
+  std::vector<uint8_t> row(static_cast<size_t>(pixels.width()) * samples);
+  for (int32_t y = 0; y < pixels.height(); ++y) {
+    const uint8_t* from = pixels.Row(y);
+    for (size_t i = 0; i < row.size(); i += samples) {
       row[i] = from[i + 2];
       row[i + 1] = from[i + 1];
       row[i + 2] = from[i];
+      if (alpha) row[i + 3] = from[i + 3];
     }
     if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) < 0) return kCorruptData;
   }
@@ -351,8 +406,15 @@ int DecodeTiff(std::span<const uint8_t> file, BlockAllocator& out) {
 }
 
 int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
+  const std::optional<AlphaRows> withAlpha = OpenAlpha(block);
   Source24 source;
-  if (const int opened = source.Open(block); opened != kOk) return opened;
+  if (!withAlpha) {
+    if (const int opened = source.Open(block); opened != kOk) return opened;
+  }
+  const PageSize page = withAlpha ? PageSize{withAlpha->pixels.width(), withAlpha->pixels.height(),
+                                             withAlpha->xPelsPerMeter, withAlpha->yPelsPerMeter}
+                                  : PageSize{source.width(), source.height(), source.xPelsPerMeter(),
+                                             source.yPelsPerMeter()};
   dib::DibLayout layout;
   const bool palette = dib::Validate(block, dib::kAllDepths, layout) == dib::DibStatus::kOk &&
                        layout.bitCount <= 8 && layout.compression == dib::kBiRgb;
@@ -360,7 +422,8 @@ int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
   memory.out = &file;
   TiffHandle tif = Open(memory, "wm");
   if (!tif) return kOutOfMemory;
-  int rc = palette ? WritePalette(tif.get(), block, layout, source) : WriteRgb(tif.get(), source);
+  int rc = palette ? WritePalette(tif.get(), block, layout, page)
+                   : WriteRgb(tif.get(), withAlpha ? withAlpha->pixels : source.pixels(), withAlpha.has_value(), page);
   if (rc == kOk && !TIFFWriteDirectory(tif.get())) rc = kCorruptData;
   tif.reset();
   if (memory.outOfMemory) return kOutOfMemory;

@@ -2,9 +2,12 @@
 //
 // A still picture (lossy, lossless, with or without alpha) is decoded
 // straight into the block's rows; an animated one through the animation
-// decoder, which composes its first frame on the canvas. Alpha is dropped as
-// the other decoders drop it. The encoder writes lossy WebP at the quality
-// asked for, lossless WebP at quality 100.
+// decoder, which composes its first frame on the canvas. A file with alpha
+// gives a 32-bit block with its straight alpha (WebP's own form), any other
+// a 24-bit block. The encoder writes lossy WebP at the quality asked for,
+// lossless WebP at quality 100, with the alpha of a picture that has it
+// (kept losslessly in either form; the colour of a wholly transparent pixel
+// may change).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include <webp/encode.h>
 
 #include "base/portable/dib_format.h"
+#include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 
@@ -35,7 +39,7 @@ int RowStep(const dib::ConstImageView& pixels) {
 
 // The first frame of an animated file, composed on its canvas. The decoder
 // holds the canvas as RGBA (4 bytes a pixel) beside its own previous one.
-int DecodeFirstFrame(std::span<const uint8_t> file, int width, int height, BlockAllocator& out) {
+int DecodeFirstFrame(std::span<const uint8_t> file, int width, int height, bool alpha, BlockAllocator& out) {
   if (const int peak = CheckDecodePeak(width, height, 8ull * width * height, 8ull * width * height);
       peak != kOk)
     return peak;
@@ -53,12 +57,13 @@ int DecodeFirstFrame(std::span<const uint8_t> file, int width, int height, Block
   if (WebPAnimDecoderGetInfo(decoder, &info) && static_cast<int>(info.canvas_width) == width &&
       static_cast<int>(info.canvas_height) == height && WebPAnimDecoderGetNext(decoder, &canvas, &timestamp)) {
     NewBlock block;
-    rc = MakeBlock24(out, width, height, 0, 0, block);
+    rc = alpha ? MakeBlock32(out, width, height, 0, 0, block) : MakeBlock24(out, width, height, 0, 0, block);
     if (rc == kOk) {
+      const int bytes = alpha ? 4 : 3;
       for (int32_t y = 0; y < height; ++y) {
         const uint8_t* from = canvas + static_cast<size_t>(y) * width * 4;
         uint8_t* to = block.pixels.Row(y);
-        for (int x = 0; x < width; ++x, from += 4, to += 3) std::memcpy(to, from, 3);
+        for (int x = 0; x < width; ++x, from += 4, to += bytes) std::memcpy(to, from, bytes);
       }
     }
   }
@@ -77,7 +82,8 @@ int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out) {
   }
   const int width = features.width, height = features.height;
   if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return kCorruptData;
-  if (features.has_animation) return DecodeFirstFrame(file, width, height, out);
+  const bool alpha = features.has_alpha != 0;
+  if (features.has_animation) return DecodeFirstFrame(file, width, height, alpha, out);
   // A lossy picture costs at least a bit for each 16 x 16 macroblock (a
   // flat grey one costs over three): a file too short for the size it
   // claims is refused before its block is made.
@@ -91,8 +97,9 @@ int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out) {
   WebPDecoderConfig config;
   if (!WebPInitDecoderConfig(&config)) return kCorruptData;
   NewBlock block;
-  if (const int made = MakeBlock24(out, width, height, 0, 0, block); made != kOk) return made;
-  config.output.colorspace = MODE_BGR;
+  const int made = alpha ? MakeBlock32(out, width, height, 0, 0, block) : MakeBlock24(out, width, height, 0, 0, block);
+  if (made != kOk) return made;
+  config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
   config.output.is_external_memory = 1;
   config.output.u.RGBA.rgba = block.pixels.Row(0);
   config.output.u.RGBA.stride = RowStep(block.pixels);
@@ -106,16 +113,24 @@ int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out) {
 }
 
 int EncodeWebp(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file) {
+  const std::optional<AlphaRows> withAlpha = OpenAlpha(block);
   Source24 source;
-  if (const int opened = source.Open(block); opened != kOk) return opened;
-  const dib::ConstImageView& pixels = source.pixels();
+  if (!withAlpha) {
+    if (const int opened = source.Open(block); opened != kOk) return opened;
+  }
+  const dib::ConstImageView pixels = withAlpha ? withAlpha->pixels : source.pixels();
   if (pixels.width() > kMaxSide || pixels.height() > kMaxSide) return kTooLarge;
   uint8_t* encoded = nullptr;
-  const size_t bytes =
-      quality >= 100
-          ? WebPEncodeLosslessBGR(pixels.Row(0), pixels.width(), pixels.height(), RowStep(pixels), &encoded)
-          : WebPEncodeBGR(pixels.Row(0), pixels.width(), pixels.height(), RowStep(pixels),
-                          static_cast<float>(quality), &encoded);
+  const int w = pixels.width(), h = pixels.height(), step = RowStep(pixels);
+  const auto q = static_cast<float>(quality);
+  size_t bytes = 0;
+  if (withAlpha) {
+    bytes = quality >= 100 ? WebPEncodeLosslessBGRA(pixels.Row(0), w, h, step, &encoded)
+                           : WebPEncodeBGRA(pixels.Row(0), w, h, step, q, &encoded);
+  } else {
+    bytes = quality >= 100 ? WebPEncodeLosslessBGR(pixels.Row(0), w, h, step, &encoded)
+                           : WebPEncodeBGR(pixels.Row(0), w, h, step, q, &encoded);
+  }
   if (bytes == 0) {
     WebPFree(encoded);
     // The simple interface reports no reason; the sides were checked, so

@@ -59,8 +59,9 @@ Bytes Block24(int w, int h, const PixelFn& fill, int32_t xPpm = 0, int32_t yPpm 
 struct Picture {
   Bytes block;
   dib::DibLayout layout;
+  // Blue, green, red (and alpha in a picture with alpha).
   const uint8_t* At(int x, int y) const {
-    return dib::PixelsOf(block.data(), layout).Row(y) + 3 * x;
+    return dib::PixelsOf(block.data(), layout).Row(y) + layout.bitCount / 8 * x;
   }
   int32_t XPpm() const { return dib::LoadI32(block.data() + 24); }
   int32_t YPpm() const { return dib::LoadI32(block.data() + 28); }
@@ -71,8 +72,11 @@ int Decode(Decoder decoder, const Bytes& file, Picture& pic) {
   const int r = decoder(file, out);
   pic.block = std::move(out.block);
   if (r == kOk) {
-    EXPECT_EQ(dib::Validate(pic.block, dib::kDepth24, pic.layout), dib::DibStatus::kOk);
-    EXPECT_TRUE(dib::IsPlain24(pic.layout));
+    // Plain 24 bits, or 32 with alpha in the same form.
+    EXPECT_EQ(dib::Validate(pic.block, dib::kDepth24 | dib::kDepth32, pic.layout), dib::DibStatus::kOk);
+    EXPECT_EQ(pic.layout.headerSize, dib::kInfoHeaderSize);
+    EXPECT_TRUE(pic.layout.bottomUp);
+    EXPECT_EQ(pic.layout.pixelOffset, dib::kInfoHeaderSize);
   } else {
     // Whatever the allocator got must not pass for a picture.
     EXPECT_NE(dib::Validate(pic.block, dib::kAllDepths, pic.layout), dib::DibStatus::kOk);
@@ -425,7 +429,7 @@ png_color PaletteEntry(unsigned i) { return {png_byte(i * 3), png_byte(255 - i),
 
 // The blue, green, red a decoder must give for pixel (x, y) of WritePng's
 // file: samples scaled to 8 bits (16-bit ones cut to their high byte), grey
-// repeated, palette looked up, alpha and tRNS ignored.
+// repeated, palette looked up (alpha is ExpectedAlpha's).
 void ExpectedBgr(const PngSpec& s, int x, int y, uint8_t* bgr) {
   const auto scale = [&](unsigned v) {
     return uint8_t(s.depth == 16 ? v >> 8 : v * 255 / ((1u << s.depth) - 1));
@@ -438,6 +442,27 @@ void ExpectedBgr(const PngSpec& s, int x, int y, uint8_t* bgr) {
   } else {
     for (int c = 0; c < 3; ++c) bgr[2 - c] = scale(Sample(x, y, c, s.depth));
   }
+}
+
+// The alpha of pixel (x, y) of WritePng's file, or -1 for a file without
+// alpha: its alpha sample; with tRNS, the palette entry's (i * 16 for the
+// first 16) or 0 for the key colour (the sample of pixel (1, 0), channel 0,
+// in every channel) and 255 for every other.
+int ExpectedAlpha(const PngSpec& s, int x, int y) {
+  const int channels = Channels(s.colorType);
+  if (s.colorType & PNG_COLOR_MASK_ALPHA) {
+    const unsigned a = Sample(x, y, channels - 1, s.depth);
+    return int(s.depth == 16 ? a >> 8 : a);
+  }
+  if (!s.trns) return -1;
+  if (s.colorType == PNG_COLOR_TYPE_PALETTE) {
+    const unsigned i = Sample(x, y, 0, s.depth);
+    return i < 16 ? int(i * 16) : 255;
+  }
+  const unsigned key = Sample(1, 0, 0, s.depth);
+  for (int c = 0; c < channels; ++c)
+    if (Sample(x, y, c, s.depth) != key) return 255;
+  return 0;
 }
 
 void AppendToVector(png_structp png, png_bytep data, size_t n) {
@@ -724,11 +749,17 @@ TEST_P(PngDecode, GivesTheSamplesAsBgr) {
   ASSERT_EQ(Decode(DecodePng, WritePng(s, w, h), pic), kOk);
   ASSERT_EQ(pic.layout.width, w);
   ASSERT_EQ(pic.layout.height, h);
+  // Only a file with alpha or tRNS gives a picture with alpha.
+  const bool alpha = ExpectedAlpha(s, 0, 0) >= 0;
+  ASSERT_EQ(pic.layout.bitCount, alpha ? 32 : 24);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       uint8_t want[3];
       ExpectedBgr(s, x, y, want);
       ASSERT_EQ(0, std::memcmp(pic.At(x, y), want, 3)) << "pixel " << x << "," << y;
+      if (alpha) {
+        ASSERT_EQ(pic.At(x, y)[3], ExpectedAlpha(s, x, y)) << "alpha at " << x << "," << y;
+      }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/packed_dib.h"
+#include "core/picture_block.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -197,4 +198,45 @@ TEST(ImageRender, RleBlocksDrawAsThePlainPicture) {
     }
     FreeBlocks({rle, plain});
   }
+}
+
+// Windows has no alpha in a device context, CF_DIB or a device bitmap: a
+// picture with alpha is drawn and copied as it looks on white, and the
+// fourth bytes of a pasted CF_DIB are not read as alpha.
+TEST(ImageRender, APictureWithAlphaIsDrawnAndCopiedAsOnWhite) {
+  // A clear and a half-covered red pixel: (B, G, R, A).
+  std::vector<uint8_t> bytes(40 + 8);
+  const BITMAPINFOHEADER header = {40, 2, 1, 1, 32, BI_RGB, 8, 0, 0, 0, 0};
+  std::memcpy(bytes.data(), &header, 40);
+  const uint8_t pixels[8] = {0, 0, 200, 0, 0, 0, 200, 128};
+  std::memcpy(bytes.data() + 40, pixels, 8);
+  const int32_t block = BlockOf(bytes);
+  MemoryCanvas canvas(2, 1, 0);
+  EXPECT_EQ(1, NewRender()->DrawHandle(block, canvas.dc(), 0, 0, 2, 1, 0, 0, 2, 1));
+  // (c a + 255 (255 - a) + 127) / 255 in each channel.
+  EXPECT_EQ(0xFFFFFFu, canvas.At(0, 0));
+  EXPECT_EQ(0xE37F7Fu, canvas.At(1, 0));
+
+  ComPtr<IVuPicture> picture = NewPicture();
+  ASSERT_EQ(S_OK, picture->AttachImage(qb::PictureBlock::CopyOf(block).release()));
+  ASSERT_EQ(S_OK, picture->CopyToClipboard());
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  const std::vector<uint8_t> copied = Bytes(AsHandle(GetClipboardData(CF_DIB)));
+  ASSERT_GE(copied.size(), 48u);
+  EXPECT_EQ(24, reinterpret_cast<const BITMAPINFOHEADER*>(copied.data())->biBitCount);
+  EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 127, 127, 227}), std::vector<uint8_t>(copied.begin() + 40, copied.begin() + 46));
+
+  // The same block put on the clipboard as it is pastes opaque, colours kept.
+  EmptyClipboard();
+  ASSERT_NE(nullptr, SetClipboardData(CF_DIB, AsHGlobal(qb::PictureBlock::CopyOf(block).release())));
+  CloseClipboard();
+  ComPtr<IVuPicture> pasted = NewPicture();
+  ASSERT_EQ(S_OK, pasted->PasteFromClipboard());
+  LONG bits = 0, handle = 0;
+  pasted->get_BitCount(&bits);
+  pasted->get_Handle(&handle);
+  EXPECT_EQ(24, bits);
+  const std::vector<uint8_t> opaque = Bytes(handle);
+  EXPECT_EQ((std::vector<uint8_t>{0, 0, 200, 0, 0, 200}), std::vector<uint8_t>(opaque.begin() + 40, opaque.begin() + 46));
+  FreeBlocks({block});
 }

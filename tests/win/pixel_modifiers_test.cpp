@@ -4,7 +4,9 @@
 // full tables run natively.)
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <functional>
 
 #include "com/error_report.h"
 #include "core/picture_block.h"
@@ -322,4 +324,157 @@ TEST(RleBlocks, ModifiersGiveWhatTheyGiveForThePlainPicture) {
     EXPECT_EQ(sample.rle, Bytes(kept)) << "m_preHnd keeps the source as it was";
     FreeBlocks({rle, plain});
   }
+}
+
+// ---- Pictures with alpha ----------------------------------------------------
+
+namespace {
+
+// A w x h bottom-up block of 32 bits whose fourth bytes are alpha (varied,
+// 0 and 255 included), or of 24 bits holding its colours alone.
+std::vector<uint8_t> AlphaPictureBytes(int32_t w, int32_t h, bool alpha) {
+  const int32_t bytes = alpha ? 4 : 3;
+  const uint32_t stride = (static_cast<uint32_t>(w) * bytes + 3) & ~3u;
+  std::vector<uint8_t> b(40 + stride * h);
+  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(b.data());
+  *header = {40, w, h, 1, static_cast<WORD>(bytes * 8), BI_RGB, stride * h, 2835, 2835, 0, 0};
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      uint8_t* p = b.data() + 40 + static_cast<size_t>(h - 1 - y) * stride + bytes * x;
+      p[0] = static_cast<uint8_t>(30 + 9 * x), p[1] = static_cast<uint8_t>(200 - 11 * y), p[2] = (x + y) % 3 ? 90 : 240;
+      if (alpha) p[3] = static_cast<uint8_t>(x == 0 ? 0 : x == 1 ? 255 : (x * 37 + y * 71) % 256);
+    }
+  return b;
+}
+
+// Pixel (x, y), from the top, of a bottom-up block of 24 or 32 bits as
+// B, G, R and alpha (255 at 24 bits).
+std::array<uint8_t, 4> PixelOf(const std::vector<uint8_t>& b, int32_t x, int32_t y) {
+  const auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(b.data());
+  const int32_t bytes = h->biBitCount / 8;
+  const uint32_t stride = (static_cast<uint32_t>(h->biWidth) * bytes + 3) & ~3u;
+  const uint8_t* p = b.data() + h->biSize + static_cast<size_t>(h->biHeight - 1 - y) * stride + bytes * x;
+  return {p[0], p[1], p[2], bytes == 4 ? p[3] : uint8_t(255)};
+}
+
+}  // namespace
+
+TEST(AlphaPictures, ToneAndColourModifiersWorkOnTheColoursAndLeaveAlpha) {
+  ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+  bright->put_Brightness(30);
+  ComPtr<IContrast> contrast = Make<IContrast>(CLSID_Contrast);
+  contrast->put_Contrast(40);
+  ComPtr<IAdjustColorModifier> adjust = Make<IAdjustColorModifier>(CLSID_AdjustColorModifier);
+  adjust->put_Hue(120);
+  ComPtr<ISharpModifier> sharp = Make<ISharpModifier>(CLSID_SharpModifier);
+  sharp->put_Level(8);
+  ComPtr<IRedEye> redEye = Make<IRedEye>(CLSID_RedEye);
+  redEye->put_RectWidth(9);
+  redEye->put_RectHeight(6);
+  const std::pair<const char*, IPictureModifier*> modifiers[] = {
+      {"Bright", bright.Get()}, {"Contrast", contrast.Get()}, {"AdjustColor", adjust.Get()},
+      {"Sharp", sharp.Get()},   {"RedEye", redEye.Get()}};
+  const int32_t w = 9, h = 6;
+  const std::vector<uint8_t> source = AlphaPictureBytes(w, h, true);
+  const int32_t withAlpha = BlockOf(source), colours = BlockOf(AlphaPictureBytes(w, h, false));
+  for (const auto& [name, m] : modifiers) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> got = ApplyBytes(m, withAlpha), plain = ApplyBytes(m, colours);
+    ASSERT_FALSE(got.empty());
+    ASSERT_EQ(32, reinterpret_cast<const BITMAPINFOHEADER*>(got.data())->biBitCount);
+    bool changed = false;
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        const auto p = PixelOf(got, x, y), q = PixelOf(plain, x, y), s = PixelOf(source, x, y);
+        EXPECT_EQ(s[3], p[3]) << "alpha at " << x << "," << y;
+        EXPECT_EQ(0, std::memcmp(p.data(), q.data(), 3)) << "colours as of the opaque picture at " << x << "," << y;
+        changed |= std::memcmp(p.data(), s.data(), 3) != 0;
+      }
+    EXPECT_TRUE(changed);
+  }
+  FreeBlocks({withAlpha, colours});
+}
+
+TEST(AlphaPictures, MirrorCropZoomRotateAndBlurKeepAlpha) {
+  const int32_t w = 9, h = 6;
+  const std::vector<uint8_t> source = AlphaPictureBytes(w, h, true);
+  const int32_t block = BlockOf(source);
+  ComPtr<IMirrorModifier> mirror = Make<IMirrorModifier>(CLSID_MirrorModifier);
+  mirror->put_Direction(1);
+  ComPtr<ICrop> crop = Make<ICrop>(CLSID_Crop);
+  crop->put_RectLeft(2);
+  crop->put_RectTop(1);
+  crop->put_RectWidth(9);  // one column past the picture: transparent
+  crop->put_RectHeight(4);
+  ComPtr<IRotateModifier> rotate = Make<IRotateModifier>(CLSID_RotateModifier);
+  rotate->put_Angle(90);
+  // Exact moves: where each result pixel comes from, or none (transparent).
+  struct Move {
+    const char* name;
+    IPictureModifier* m;
+    int32_t w, h;
+    std::function<std::pair<int32_t, int32_t>(int32_t, int32_t)> from;
+  };
+  const Move moves[] = {
+      {"Mirror", mirror.Get(), w, h, [&](int32_t x, int32_t y) { return std::pair{w - 1 - x, y}; }},
+      {"Crop", crop.Get(), 9, 4, [](int32_t x, int32_t y) { return std::pair{x + 2, y + 1}; }},
+      {"Rotate90", rotate.Get(), h, w, [&](int32_t x, int32_t y) { return std::pair{y, h - 1 - x}; }},
+  };
+  for (const Move& move : moves) {
+    SCOPED_TRACE(move.name);
+    const std::vector<uint8_t> got = ApplyBytes(move.m, block);
+    ASSERT_FALSE(got.empty());
+    const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(got.data());
+    ASSERT_EQ(32, header->biBitCount);
+    ASSERT_EQ(move.w, header->biWidth);
+    ASSERT_EQ(move.h, header->biHeight);
+    for (int32_t y = 0; y < move.h; ++y)
+      for (int32_t x = 0; x < move.w; ++x) {
+        const auto [sx, sy] = move.from(x, y);
+        const std::array<uint8_t, 4> want = sx < w ? PixelOf(source, sx, sy) : std::array<uint8_t, 4>{};
+        EXPECT_EQ(want, PixelOf(got, x, y)) << x << "," << y;
+      }
+  }
+  // Filters: still alpha, the transparent column still clear and the
+  // opaque one still opaque down the middle.
+  ComPtr<IZoom> zoom = Make<IZoom>(CLSID_Zoom);
+  zoom->put_Width(18);
+  zoom->put_Height(12);
+  ComPtr<IBlurModifier> blur = Make<IBlurModifier>(CLSID_BlurModifier);
+  blur->put_Level(2);
+  for (IPictureModifier* m : {static_cast<IPictureModifier*>(zoom.Get()), static_cast<IPictureModifier*>(blur.Get())}) {
+    const std::vector<uint8_t> got = ApplyBytes(m, block);
+    ASSERT_FALSE(got.empty());
+    ASSERT_EQ(32, reinterpret_cast<const BITMAPINFOHEADER*>(got.data())->biBitCount);
+    const int32_t gh = reinterpret_cast<const BITMAPINFOHEADER*>(got.data())->biHeight;
+    EXPECT_LT(PixelOf(got, 0, gh / 2)[3], 128);
+  }
+  FreeBlocks({block});
+}
+
+// Text on a picture with alpha: what the text covers becomes more opaque,
+// everything else keeps its colour and alpha.
+TEST(AlphaPictures, TextIsLaidOverAndTheRestKeepsItsAlpha) {
+  const int32_t w = 40, h = 24;
+  const std::vector<uint8_t> source = AlphaPictureBytes(w, h, true);
+  const int32_t block = BlockOf(source);
+  ComPtr<IAddText> text = Make<IAddText>(CLSID_AddText);
+  text->put_Text(Bstr(L"W"));
+  text->put_X(4);
+  text->put_Y(2);
+  text->put_ForeColor(0x000000FF);
+  const std::vector<uint8_t> got = ApplyBytes(text.Get(), block);
+  ASSERT_FALSE(got.empty());
+  ASSERT_EQ(32, reinterpret_cast<const BITMAPINFOHEADER*>(got.data())->biBitCount);
+  int covered = 0;
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const auto p = PixelOf(got, x, y), s = PixelOf(source, x, y);
+      if (p == s) continue;
+      ++covered;
+      EXPECT_GE(p[3], s[3]) << x << "," << y;
+    }
+  EXPECT_GT(covered, 10);
+  EXPECT_EQ(PixelOf(source, w - 1, h - 1), PixelOf(got, w - 1, h - 1));
+  FreeBlocks({block});
 }
