@@ -219,7 +219,11 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
     TIFFRGBAImage* image;
     ~Ender() { TIFFRGBAImageEnd(image); }
   } ender{&image};
-  image.req_orientation = ORIENTATION_TOPLEFT;
+  // The rows as stored, as every other decoder gives them: the file's
+  // Orientation tag is the picture's EXIF orientation, which AutoOrient
+  // applies whole (libtiff's own handling only flips, even for the four
+  // orientations that turn the picture).
+  image.req_orientation = image.orientation;
   UseProfile(tif, reader, width, profiledRows);
 
   float xRes = 0, yRes = 0;
