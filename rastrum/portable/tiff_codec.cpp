@@ -168,8 +168,9 @@ void PutProfiledCmyk(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uin
   }
 }
 
-// Sends the reader's CMYK through the file's profile when it is 8-bit CMYK
-// with its inks together and a CMYK profile; `rows` holds its two rows.
+// Sends the reader's CMYK through the file's profile, or the press profile
+// when it has none, when it is 8-bit CMYK with its inks together; `rows`
+// holds its two rows.
 void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<uint8_t>& rows) {
   uint16_t photometric = 0, inkSet = INKSET_CMYK;
   TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
@@ -177,10 +178,12 @@ void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<u
   uint32_t iccBytes = 0;
   void* icc = nullptr;
   if (photometric != PHOTOMETRIC_SEPARATED || inkSet != INKSET_CMYK || reader.image.bitspersample != 8 ||
-      reader.image.samplesperpixel < 4 || !reader.image.isContig || !reader.image.put.contig ||
-      !TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccBytes, &icc) || !icc)
+      reader.image.samplesperpixel < 4 || !reader.image.isContig || !reader.image.put.contig)
     return;
-  reader.transform = OpenCmykTransform(std::span(static_cast<const uint8_t*>(icc), iccBytes), false);
+  if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccBytes, &icc) && icc)
+    reader.transform = OpenCmykTransform(std::span(static_cast<const uint8_t*>(icc), iccBytes), false);
+  // No CMYK profile of its own: the inks of a standard press.
+  if (!reader.transform) reader.transform = OpenPressTransform(false);
   if (!reader.transform) return;
   rows.resize(size_t{width} * 7);
   reader.cmyk = rows.data();
