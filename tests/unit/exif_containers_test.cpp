@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -15,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "metadata/portable/exif_containers.h"
 #include "metadata/portable/exif_orientation.h"
 #include "metadata/portable/exif_tags.h"
 #include "metadata/portable/jpeg_exif.h"
@@ -125,6 +127,94 @@ TEST(ExifContainers, EveryFormatGivesTheCameraBlock) {
     }
   }
   fs::remove_all(out);
+}
+
+}  // namespace
+}  // namespace qb::exif
+
+namespace qb::exif {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Be32(std::uint32_t v) { return {Bytes::value_type(v >> 24), Bytes::value_type(v >> 16), Bytes::value_type(v >> 8), Bytes::value_type(v)}; }
+Bytes Le32(std::uint32_t v) { return {Bytes::value_type(v), Bytes::value_type(v >> 8), Bytes::value_type(v >> 16), Bytes::value_type(v >> 24)}; }
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+Bytes Text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes Box(const char* type, const Bytes& body) { return Cat({Be32(std::uint32_t(body.size() + 8)), Text(type), body}); }
+
+// A TIFF block with one IFD0 entry: Orientation 3.
+const Bytes kTiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0};
+
+// A HEIF file whose Exif item (id 1) iloc places as `extent` (construction
+// method, offset, length), with the item's bytes in idat.
+Bytes Heif(std::uint16_t method, std::uint32_t offset, std::uint32_t length) {
+  const Bytes item = Cat({Be32(6), Text("Exif"), {0, 0}, kTiff});
+  const Bytes infe = Box("infe", Cat({{2, 0, 0, 0}, {0, 1}, {0, 0}, Text("Exif"), {0}}));
+  const Bytes iinf = Box("iinf", Cat({{0, 0, 0, 0}, {0, 1}, infe}));
+  // Version 1: offset and length 4 bytes, no base offset, no index.
+  const Bytes iloc = Box("iloc", Cat({{1, 0, 0, 0}, {0x44, 0x00}, {0, 1}, {0, 1}, {0, Bytes::value_type(method)},
+                                     {0, 0}, {0, 1}, Be32(offset), Be32(length)}));
+  const Bytes meta = Box("meta", Cat({{0, 0, 0, 0}, iinf, iloc, Box("idat", item)}));
+  return Cat({Box("ftyp", Cat({Text("heic"), {0, 0, 0, 0}, Text("mif1")})), meta});
+}
+
+ExifSearch Find(const Bytes& file, Bytes& tiff) {
+  MemoryStream stream(file);
+  std::uint8_t head[32] = {};
+  const std::size_t n = std::min(file.size(), sizeof head);
+  std::memcpy(head, file.data(), n);
+  return FindExifTiff(ContainerOf({head, n}), stream, tiff);
+}
+
+// Hand-made structures: the places each format allows, and lengths and
+// offsets that point outside the file or past what a segment holds.
+TEST(ExifContainers, StructuresAreCheckedBeforeAnyRead) {
+  const Bytes item = Cat({Be32(6), Text("Exif"), {0, 0}, kTiff});
+  const Bytes webpChunk = Cat({Text("EXIF"), Le32(std::uint32_t(kTiff.size())), kTiff});
+  const Bytes png = Cat({{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'}});
+  struct Case {
+    const char* name;
+    Bytes file;
+    ExifSearch want;
+  } cases[] = {
+      {"heif idat item", Heif(1, 0, std::uint32_t(item.size())), ExifSearch::kFound},
+      {"heif idat item to its end", Heif(1, 0, 0), ExifSearch::kFound},
+      {"heif extent past idat", Heif(1, 4, std::uint32_t(item.size())), ExifSearch::kDamaged},
+      {"heif extent past the file", Heif(0, 0xFFFFFF00u, 64), ExifSearch::kDamaged},
+      {"heif item larger than a segment", Heif(0, 0, 0x100000), ExifSearch::kTooLarge},
+      {"heif method 2", Heif(2, 0, 8), ExifSearch::kDamaged},
+      {"webp chunk", Cat({Text("RIFF"), Le32(std::uint32_t(4 + webpChunk.size())), Text("WEBP"), webpChunk}),
+       ExifSearch::kFound},
+      {"webp chunk past the file", Cat({Text("RIFF"), Le32(100), Text("WEBP"), Text("EXIF"), Le32(0xFFFFFFF0u), kTiff}),
+       ExifSearch::kDamaged},
+      {"png eXIf", Cat({png, Be32(std::uint32_t(kTiff.size())), Text("eXIf"), kTiff, Be32(0)}), ExifSearch::kFound},
+      {"png chunk past the file", Cat({png, Be32(0x7FFFFFF0u), Text("IDAT"), kTiff}), ExifSearch::kDamaged},
+      {"png eXIf not TIFF", Cat({png, Be32(4), Text("eXIf"), Text("JUNK"), Be32(0)}), ExifSearch::kDamaged},
+      {"tiff", kTiff, ExifSearch::kFound},
+      {"tiff IFD0 past the file", Cat({{'I', 'I', 42, 0}, Le32(0x7FFFFFFF)}), ExifSearch::kDamaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes tiff;
+    EXPECT_EQ(c.want, Find(c.file, tiff));
+    if (c.want == ExifSearch::kFound) {
+      // The one entry comes through: Orientation 3 (1 for HEIF, whose
+      // decoder turns the picture, once the reader keeps the block).
+      EXPECT_EQ(3, ReadOrientation(Cat({{0, 0}, Text("Exif"), {0, 0}, tiff})));
+      JpegExifReader reader;
+      ExifInfo info{};
+      MemoryStream stream(c.file);
+      EXPECT_EQ(JpegExifReader::WalkResult::kReachedImage, reader.Read(stream, info));
+      EXPECT_EQ(reader.container() == ExifContainer::kHeif ? 1 : 3, ReadOrientation(reader.exifBlock()));
+    } else {
+      EXPECT_TRUE(tiff.empty());
+    }
+  }
 }
 
 }  // namespace
