@@ -245,7 +245,11 @@ ExifSearch FindHeifExif(const Window& file, std::vector<std::uint8_t>& tiff) {
   if (item.size() < 4) return ExifSearch::kDamaged;
   const std::uint32_t skip = (std::uint32_t{item[0]} << 24) | (item[1] << 16) | (item[2] << 8) | item[3];
   if (skip > item.size() - 4) return ExifSearch::kDamaged;
-  const std::span<const std::uint8_t> block = std::span<const std::uint8_t>(item).subspan(4 + skip);
+  std::span<const std::uint8_t> block = std::span<const std::uint8_t>(item).subspan(4 + skip);
+  // Some writers give 0 and still put "Exif" 0 0 first.
+  static constexpr std::uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+  if (!IsTiffHeader(block) && block.size() >= 6 && std::memcmp(block.data(), kExifHeader, 6) == 0)
+    block = block.subspan(6);
   if (!IsTiffHeader(block)) return ExifSearch::kDamaged;
   if (block.size() > kMaxExifTiff) return ExifSearch::kTooLarge;
   tiff.assign(block.begin(), block.end());

@@ -151,9 +151,10 @@ Bytes Box(const char* type, const Bytes& body) { return Cat({Be32(std::uint32_t(
 const Bytes kTiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0};
 
 // A HEIF file whose Exif item (id 1) iloc places as `extent` (construction
-// method, offset, length), with the item's bytes in idat.
-Bytes Heif(std::uint16_t method, std::uint32_t offset, std::uint32_t length) {
-  const Bytes item = Cat({Be32(6), Text("Exif"), {0, 0}, kTiff});
+// method, offset, length), with the item's bytes in idat: the offset of the
+// TIFF header after its first four bytes (`skip`), "Exif" 0 0, the block.
+Bytes Heif(std::uint16_t method, std::uint32_t offset, std::uint32_t length, std::uint32_t skip = 6) {
+  const Bytes item = Cat({Be32(skip), Text("Exif"), {0, 0}, kTiff});
   const Bytes infe = Box("infe", Cat({{2, 0, 0, 0}, {0, 1}, {0, 0}, Text("Exif"), {0}}));
   const Bytes iinf = Box("iinf", Cat({{0, 0, 0, 0}, {0, 1}, infe}));
   // Version 1: offset and length 4 bytes, no base offset, no index.
@@ -188,6 +189,8 @@ TEST(ExifContainers, StructuresAreCheckedBeforeAnyRead) {
       {"heif extent past the file", Heif(0, 0xFFFFFF00u, 64), ExifSearch::kDamaged},
       {"heif item larger than a segment", Heif(0, 0, 0x100000), ExifSearch::kTooLarge},
       {"heif method 2", Heif(2, 0, 8), ExifSearch::kDamaged},
+      {"heif offset 0 before Exif 0 0", Heif(1, 0, 0, 0), ExifSearch::kFound},
+      {"heif offset past the item", Heif(1, 0, 0, 1000), ExifSearch::kDamaged},
       {"webp chunk", Cat({Text("RIFF"), Le32(std::uint32_t(4 + webpChunk.size())), Text("WEBP"), webpChunk}),
        ExifSearch::kFound},
       {"webp chunk past the file", Cat({Text("RIFF"), Le32(100), Text("WEBP"), Text("EXIF"), Le32(0xFFFFFFF0u), kTiff}),
