@@ -218,16 +218,14 @@ STDMETHODIMP VuPicture::LoadBytes(VARIANT data) {
     return LoadFailed();
   }
   // The picture now describes these bytes alone: what an earlier file or
-  // array carried is dropped. Only a JPEG is walked for its segments.
+  // array carried is dropped. The reader tells the format by the bytes.
   m_exif.Forget();
   m_camera = exif::CameraData{};
-  if (file.size() >= 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF) {
-    exif::ExifInfo info{};
-    exif::MemoryStream stream(file);
-    if (m_exif.Read(stream, info) == exif::JpegExifReader::WalkResult::kReachedImage && info.valid)
-      exif::ApplyCameraData(info, m_camera);
-  }
-  m_orientation = exif::ReadOrientation(m_exif.exifBlock());
+  exif::ExifInfo info{};
+  exif::MemoryStream stream(file);
+  if (m_exif.Read(stream, info) == exif::JpegExifReader::WalkResult::kReachedImage && info.valid)
+    exif::ApplyCameraData(info, m_camera);
+  m_orientation = m_exif.pendingOrientation();
   m_fileName.reset();
   m_errorDetail.clear();
   return S_OK;

@@ -1,4 +1,5 @@
-// The picture's EXIF orientation: read from its JPEG file by LoadFile,
+// The picture's EXIF orientation: read from its file by LoadFile (1 for a
+// HEIF file, which its decoder turns upright),
 // carried on to modifiers' results (with the quality of lossy saves), and undone by AutoOrient, which turns
 // the pixels upright.
 #include <windows.h>
@@ -29,7 +30,7 @@ int OrientationOfFile(const wchar_t* path) {
   exif::ExifInfo info{};
   exif::FileStream stream(file.get());
   reader.Read(stream, info);
-  return exif::ReadOrientation(reader.exifBlock());
+  return reader.pendingOrientation();
 }
 
 void VuPicture::CarryPictureSettings(int orientation, int quality) {

@@ -7,6 +7,7 @@
 #define QB_FUZZ_TARGETS(X) \
   X(jpeg_exif)             \
   X(exif_block)            \
+  X(exif_containers)       \
   X(splice)                \
   X(registry_script)       \
   X(dib)                   \

@@ -113,6 +113,26 @@ LIST
   convert-im6.q16 "$im/rgb.ppm" "$im/grey.pgm" -loop 0 "$im/anim.gif" >/dev/null 2>&1
   img2webp -lossless "$im/rgb.png" "$im/palette.png" -o "$im/anim.webp" >/dev/null 2>&1
   cjpeg -arithmetic -progressive "$im/rgb.ppm" >"$im/arithmetic.jpg" 2>/dev/null
+  # Camera data in every container that carries it, from the goexif photo
+  # cut small: HEIC and AVIF (heif-enc), WebP (cwebp), PNG and TIFF
+  # (exiftool writes the block into them).
+  local ex="$seeds/exif_containers"
+  mkdir -p "$ex"
+  convert-im6.q16 "$QB_GOEXIF/sample1.jpg" -resize 24x18! "$im/small-exif.jpg" >/dev/null 2>&1 &&
+    exiftool -q -overwrite_original -tagsfromfile "$QB_GOEXIF/sample1.jpg" -exif:all -Orientation#=6 "$im/small-exif.jpg" &&
+    cwebp -quiet -metadata exif "$im/small-exif.jpg" -o "$ex/exif.webp" &&
+    convert-im6.q16 "$im/small-exif.jpg" -strip "$ex/bare.png" && convert-im6.q16 "$im/small-exif.jpg" -strip "$ex/bare.tif" &&
+    exiftool -q -tagsfromfile "$im/small-exif.jpg" -exif:all -o "$ex/exif.png" "$ex/bare.png" &&
+    exiftool -q -tagsfromfile "$im/small-exif.jpg" -exif:all -o "$ex/exif.tif" "$ex/bare.tif" ||
+    { echo "fuzz: cannot write the camera-data seeds"; return 1; }
+  # heif-enc comes with libheif-examples, where it is installed.
+  if command -v heif-enc >/dev/null; then
+    heif-enc -q 30 "$im/small-exif.jpg" -o "$ex/exif.heic" >/dev/null 2>&1 &&
+      heif-enc -A -q 30 "$im/small-exif.jpg" -o "$ex/exif.avif" >/dev/null 2>&1 &&
+      python3 "$QB_ROOT/tests/scripts/heif_irot.py" "$ex/exif.heic" "$ex/turned.heic" 1 ||
+      { echo "fuzz: cannot write the HEIF seeds"; return 1; }
+  fi
+  rm -f "$im/small-exif.jpg" "$ex/bare.png" "$ex/bare.tif"
   python3 - "$seeds" "$QB_GOEXIF" "$QB_ROOT" <<'EOF'
 import os, struct, sys, glob
 seeds, goexif, root = sys.argv[1:4]
@@ -174,7 +194,7 @@ for p in glob.glob(os.path.join(root, 'server', 'scripts', '*.rgs.in')):
 EOF
 }
 
-if [ ! -d "$seeds/decode_tiff" ] || [ ! -d "$seeds/card" ]; then
+if [ ! -d "$seeds/decode_tiff" ] || [ ! -d "$seeds/card" ] || [ ! -d "$seeds/exif_containers" ]; then
   qb_log "fuzz seeds"
   make_seeds || { echo "fuzz: the seeds could not be made"; echo "0 passed, 1 failed"; exit 1; }
 fi

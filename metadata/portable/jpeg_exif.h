@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "metadata/portable/exif_containers.h"
+
 namespace qb::exif {
 
 // A source of bytes read front to back.
@@ -48,6 +50,14 @@ class ByteStream {
   // Reads up to n bytes into out; returns how many were read (fewer only at
   // the end of the stream).
   virtual std::size_t Read(std::uint8_t* out, std::size_t n) = 0;
+  // Moves to `offset` from the start; false when the stream cannot seek or
+  // the offset lies beyond its end. Reading goes on from there.
+  virtual bool Seek(std::uint64_t offset) {
+    (void)offset;
+    return false;
+  }
+  // The stream's length in bytes; 0 when it cannot tell.
+  virtual std::uint64_t Size() { return 0; }
 };
 
 // A stdio stream opened for binary reading. The caller owns the FILE and
@@ -57,9 +67,12 @@ class FileStream final : public ByteStream {
   explicit FileStream(std::FILE* file) : m_file(file) {}
   int ReadByte() override;
   std::size_t Read(std::uint8_t* out, std::size_t n) override;
+  bool Seek(std::uint64_t offset) override;
+  std::uint64_t Size() override;
 
  private:
   std::FILE* m_file;
+  std::int64_t m_size = -1;  // found on first use
 };
 
 // Bytes in memory. The bytes must outlive the stream.
@@ -68,6 +81,8 @@ class MemoryStream final : public ByteStream {
   explicit MemoryStream(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
   int ReadByte() override;
   std::size_t Read(std::uint8_t* out, std::size_t n) override;
+  bool Seek(std::uint64_t offset) override;
+  std::uint64_t Size() override { return m_bytes.size(); }
 
  private:
   std::span<const std::uint8_t> m_bytes;
@@ -191,7 +206,11 @@ class JpegExifReader {
   // segments up to the start of scan, filling `info` (which the caller
   // creates zero-filled and applies afterwards when info.valid is set).
   // kReachedImage when the start of scan was reached, whatever became of the
-  // EXIF parse.
+  // EXIF parse. A stream that can seek is told by its first bytes: a HEIF,
+  // WebP, PNG or TIFF file has its EXIF block found where its format keeps
+  // it (exif_containers.h) and kept as the APP1 segment a JPEG would carry;
+  // kReachedImage then means the file's structure up to the block was
+  // sound, with or without a block. Such files carry no other segments.
   WalkResult Read(ByteStream& stream, ExifInfo& info);
 
   // Drops everything earlier reads kept (segments, the EXIF segment, the
@@ -218,6 +237,13 @@ class JpegExifReader {
   // The text of the last failure; empty until one happens.
   const std::string& exifError() const { return m_exifError; }
   int segmentCount() const { return m_jpegSegmentCount; }
+  // The kind of the file last read.
+  ExifContainer container() const { return m_container; }
+  // The orientation (1..8) the decoded pixels of the file last read still
+  // need: the kept EXIF block's, but 1 for a HEIF file, whose decoder
+  // applies the file's own rotation and mirror (its EXIF orientation then
+  // describes the picture as stored, which no reader heeds).
+  int pendingOrientation() const;
   const JpegSegment& segment(int index) const { return m_jpegSegments.at(static_cast<std::size_t>(index)); }
 
  protected:
@@ -229,6 +255,7 @@ class JpegExifReader {
   using VisitedIfds = std::map<std::uint32_t, bool>;
 
   bool WalkJpegSegments(ByteStream& stream, ExifInfo& info);
+  bool ReadContainer(ByteStream& stream, ExifInfo& info);
   void TakeCarried(const JpegSegment& segment);
   void TakeJpegComment(const JpegSegment& segment, int length, ExifInfo& info);
   bool ParseExifBlock(std::span<std::uint8_t> payload, int length, ExifInfo& info);
@@ -251,6 +278,7 @@ class JpegExifReader {
   std::size_t m_carriedBytesOfWalk = 0;
   bool m_carriedOverflow = false;
   std::function<void(const char*)> m_console;
+  ExifContainer m_container = ExifContainer::kJpeg;
 };
 
 }  // namespace qb::exif

@@ -9,6 +9,8 @@
 #include <new>
 
 #include "metadata/portable/color_profile.h"
+#include "metadata/portable/exif_containers.h"
+#include "metadata/portable/exif_orientation.h"
 
 namespace qb::exif {
 
@@ -40,6 +42,38 @@ std::size_t FileStream::Read(std::uint8_t* out, std::size_t n) {
   return std::fread(out, 1, n, m_file);
 }
 
+namespace {
+// 64-bit positions: a 32-bit long ends at 2 GB.
+int SeekFile(std::FILE* file, std::int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, whence);
+#else
+  return fseeko(file, static_cast<off_t>(offset), whence);
+#endif
+}
+std::int64_t TellFile(std::FILE* file) {
+#ifdef _WIN32
+  return _ftelli64(file);
+#else
+  return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+}  // namespace
+
+std::uint64_t FileStream::Size() {
+  if (m_size < 0) {
+    const std::int64_t here = TellFile(m_file);
+    if (here < 0 || SeekFile(m_file, 0, SEEK_END) != 0) return 0;
+    m_size = TellFile(m_file);
+    if (SeekFile(m_file, here, SEEK_SET) != 0 || m_size < 0) m_size = 0;
+  }
+  return static_cast<std::uint64_t>(m_size);
+}
+
+bool FileStream::Seek(std::uint64_t offset) {
+  return offset <= Size() && SeekFile(m_file, static_cast<std::int64_t>(offset), SEEK_SET) == 0;
+}
+
 int MemoryStream::ReadByte() {
   if (m_position >= m_bytes.size()) return -1;
   return m_bytes[m_position++];
@@ -50,6 +84,12 @@ std::size_t MemoryStream::Read(std::uint8_t* out, std::size_t n) {
   if (count != 0) std::memcpy(out, m_bytes.data() + m_position, count);
   m_position += count;
   return count;
+}
+
+bool MemoryStream::Seek(std::uint64_t offset) {
+  if (offset > m_bytes.size()) return false;
+  m_position = static_cast<std::size_t>(offset);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -78,7 +118,18 @@ JpegExifReader::WalkResult JpegExifReader::Read(ByteStream& stream, ExifInfo& in
   m_carriedOfWalk.clear();
   m_carriedBytesOfWalk = 0;
   m_carriedOverflow = false;
-  const bool reached = WalkJpegSegments(stream, info);
+  // The kind of file, told by its first bytes; a stream that cannot seek
+  // is walked as a JPEG.
+  m_container = ExifContainer::kJpeg;
+  std::uint8_t head[32];
+  if (stream.Seek(0)) {
+    const std::size_t got = stream.Read(head, sizeof head);
+    const ExifContainer kind = ContainerOf(std::span<const std::uint8_t>(head, got));
+    if (kind != ExifContainer::kUnknown) m_container = kind;
+    if (!stream.Seek(0)) return WalkResult::kFailed;
+  }
+  const bool reached =
+      m_container == ExifContainer::kJpeg ? WalkJpegSegments(stream, info) : ReadContainer(stream, info);
   if (reached) {
     DropNonRgbProfile(m_carriedOfWalk);
     m_carried.swap(m_carriedOfWalk);
@@ -225,6 +276,37 @@ bool JpegExifReader::WalkJpegSegments(ByteStream& stream, ExifInfo& info) {
       --m_jpegSegmentCount;
     }
   }
+}
+
+int JpegExifReader::pendingOrientation() const {
+  return DecoderOrients(m_container) ? 1 : ReadOrientation(m_exifBlock);
+}
+
+bool JpegExifReader::ReadContainer(ByteStream& stream, ExifInfo& info) {
+  std::vector<std::uint8_t> tiff;
+  switch (FindExifTiff(m_container, stream, tiff)) {
+    case ExifSearch::kNone: return true;
+    case ExifSearch::kDamaged: return Fail("Damaged file structure around the Exif block");
+    case ExifSearch::kTooLarge: return Fail("Exif block too large");
+    case ExifSearch::kFound: break;
+  }
+  // Kept as the APP1 segment a JPEG of the same block would have, so that
+  // the tag look-ups, the orientation and the splicing save read it alike.
+  const std::size_t length = tiff.size() + 8;
+  std::vector<std::uint8_t> segment;
+  if (!AllocateSegment(segment, length)) return Fail("Could not allocate memory");
+  segment[0] = static_cast<std::uint8_t>(length >> 8);
+  segment[1] = static_cast<std::uint8_t>(length);
+  std::memcpy(segment.data() + 2, "Exif\0\0", 6);
+  std::memcpy(segment.data() + 8, tiff.data(), tiff.size());
+  // A HEIF decoder turns the picture upright by the file's own rotation
+  // and mirror, so the kept block says so: ExifValue, Orientation and a
+  // save that keeps the block never turn it a second time.
+  if (DecoderOrients(m_container)) WriteOrientation(segment, 1);
+  info.valid = ParseExifBlock(std::span<std::uint8_t>(segment).subspan(2), static_cast<int>(length), info);
+  m_exifBlock = std::move(segment);
+  m_exifBlockSize = static_cast<int>(length);
+  return true;
 }
 
 void JpegExifReader::TakeJpegComment(const JpegSegment& segment, int length, ExifInfo& info) {

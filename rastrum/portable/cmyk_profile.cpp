@@ -31,6 +31,13 @@ CmykTransform OpenCmykTransform(std::span<const uint8_t> icc, bool inverted) {
   return transform;
 }
 
+extern const unsigned char kPressCmykIcc[];
+extern const std::size_t kPressCmykIccSize;
+
+std::span<const uint8_t> PressProfile() { return {kPressCmykIcc, kPressCmykIccSize}; }
+
+CmykTransform OpenPressTransform(bool inverted) { return OpenCmykTransform(PressProfile(), inverted); }
+
 void CloseCmykTransform(CmykTransform transform) {
   if (transform) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform));
 }

@@ -185,7 +185,7 @@ inline uint8_t Scale255(unsigned a, unsigned b) {
 }
 
 // CMYK from libjpeg (YCCK already turned into CMYK) to blue, green, red,
-// for a file without a CMYK profile: the plain formula. Adobe's
+// where Little CMS made no transform: the plain formula. Adobe's
 // applications store the inks inverted (255 = no ink), and mark their files
 // with an APP14 segment; other writers store them plainly.
 void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted) {
@@ -286,6 +286,8 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
       d.transform = OpenCmykTransform(std::span<const uint8_t>(icc, iccBytes), inverted);
       std::free(icc);
     }
+    // No CMYK profile of its own: the inks of a standard press.
+    if (!d.transform) d.transform = OpenPressTransform(inverted);
     JSAMPARRAY buffer = (*cinfo->mem->alloc_sarray)(
         reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, cinfo->output_width * 4, kRowsPerCall);
     while (cinfo->output_scanline < cinfo->output_height) {

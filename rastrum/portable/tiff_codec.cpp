@@ -199,8 +199,9 @@ bool UseStraightAlpha(TIFF* tif, TIFFRGBAImage& image) {
   return image.alpha == EXTRASAMPLE_UNASSALPHA && photometric != PHOTOMETRIC_RGB;
 }
 
-// Sends the reader's CMYK through the file's profile when it is 8-bit CMYK
-// with its inks together and a CMYK profile; `rows` holds its two rows.
+// Sends the reader's CMYK through the file's profile, or the press profile
+// when it has none, when it is 8-bit CMYK with its inks together; `rows`
+// holds its two rows.
 void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<uint8_t>& rows) {
   uint16_t photometric = 0, inkSet = INKSET_CMYK;
   TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
@@ -208,10 +209,12 @@ void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<u
   uint32_t iccBytes = 0;
   void* icc = nullptr;
   if (photometric != PHOTOMETRIC_SEPARATED || inkSet != INKSET_CMYK || reader.image.bitspersample != 8 ||
-      reader.image.samplesperpixel < 4 || !reader.image.isContig || !reader.image.put.contig ||
-      !TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccBytes, &icc) || !icc)
+      reader.image.samplesperpixel < 4 || !reader.image.isContig || !reader.image.put.contig)
     return;
-  reader.transform = OpenCmykTransform(std::span(static_cast<const uint8_t*>(icc), iccBytes), false);
+  if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &iccBytes, &icc) && icc)
+    reader.transform = OpenCmykTransform(std::span(static_cast<const uint8_t*>(icc), iccBytes), false);
+  // No CMYK profile of its own: the inks of a standard press.
+  if (!reader.transform) reader.transform = OpenPressTransform(false);
   if (!reader.transform) return;
   rows.resize(size_t{width} * 7);
   reader.cmyk = rows.data();
@@ -250,7 +253,11 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
     TIFFRGBAImage* image;
     ~Ender() { TIFFRGBAImageEnd(image); }
   } ender{&image};
-  image.req_orientation = ORIENTATION_TOPLEFT;
+  // The rows as stored, as every other decoder gives them: the file's
+  // Orientation tag is the picture's EXIF orientation, which AutoOrient
+  // applies whole (libtiff's own handling only flips, even for the four
+  // orientations that turn the picture).
+  image.req_orientation = image.orientation;
   UseProfile(tif, reader, width, profiledRows);
   const bool alpha = image.alpha != 0;
   const bool straight = alpha && UseStraightAlpha(tif, image);

@@ -65,6 +65,28 @@ trap 'kill "$web_server" 2>/dev/null' EXIT
 for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$out/web-port.txt" ] && break; sleep 0.5; done
 web="http://127.0.0.1:$(cat "$out/web-port.txt")"
 
+
+# Phone photos stored sideways, as a phone held upright writes them: the
+# pixels a quarter turn anticlockwise, orientation 6 in the EXIF (with the
+# photo's make, model, date and position). The HEIC carries the turn as its
+# rotation property too, which its decoder applies.
+ph="$out/phone"
+mkdir -p "$ph"
+convert "$QB_GOEXIF/sample1.jpg" -rotate -90 "$ph/stored.jpg"
+exiftool -q -overwrite_original -tagsfromfile "$QB_GOEXIF/sample1.jpg" -exif:all -Orientation#=6 "$ph/stored.jpg"
+cwebp -quiet -metadata exif "$ph/stored.jpg" -o "$ph/phone.webp"
+for f in png tif; do
+  convert "$ph/stored.jpg" -strip "$ph/bare.$f"
+  exiftool -q -tagsfromfile "$ph/stored.jpg" -exif:all -o "$ph/phone.$f" "$ph/bare.$f"
+done
+heif-enc -q 80 "$ph/stored.jpg" -o "$ph/stored.heic" >/dev/null 2>&1 &&
+  python3 "$QB_ROOT/tests/scripts/heif_irot.py" "$ph/stored.heic" "$ph/phone.heic" 3
+convert "$QB_GOEXIF/sample1.jpg" -resize 400x300 "$ph/upright.png"
+phones=(phone.webp phone.png phone.tif)
+# HEIC where the build carries its decoder.
+if ls "$QB_BUILD"/win32/*heif*.dll >/dev/null 2>&1; then phones+=(phone.heic); else echo "SKIP phone_to_web on HEIC: no libheif in this build"; fi
+distance() { compare -metric RMSE "$1" "$2" null: 2>&1 | sed -n 's/.*(\(.*\))/\1/p'; }
+
 for lang in vbs js; do
   o="$out/$lang"
   mkdir -p "$o"
@@ -118,6 +140,17 @@ for lang in vbs js; do
   run "$o/web-bad.log" "web_upload.$lang" "$(qb_winpath "$out/uploads/text.jpg")" "$web/bad-$lang.jpg"
   check "web_upload.$lang fails on an upload that is no picture, saying so" \
     test $? -eq 1 -a "$(grep -c "is not an image\|are not an image" "$o/web-bad.log")" = 1
+
+  for p in "${phones[@]}"; do
+    r="$o/web-${p/./-}.jpg"
+    run "$o/phone-$p.log" "phone_to_web.$lang" "$(qb_winpath "$ph/$p")" "$(qb_winpath "$r")" 400
+    check "phone_to_web.$lang on $p ends well" test $? -eq 0
+    check "phone_to_web.$lang on $p: upright, 400 x 300, as the photo looks" \
+      awk -v d="$(distance "$r" "$ph/upright.png")" -v s="$(size "$r")" 'BEGIN { exit !(s == "400 300 " && d != "" && d < 0.05) }'
+    check "phone_to_web.$lang on $p keeps make, model, date and position, orientation 1" test \
+      "$(exiftool -n -s3 -Make -Model -DateTimeOriginal -GPSLatitude -Orientation "$r" | tr '\n' '/')" = \
+      "NIKON CORPORATION/NIKON D2H/2003:11:23 18:07:37/39.9155555555556/1/"
+  done
 
   run "$o/bad.log" "brighten_folder.$lang" "$(qb_winpath "$out/no-such-folder")" "$(qb_winpath "$o/bad")"
   check "brighten_folder.$lang fails on a missing folder" test $? -ne 0

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -24,6 +25,7 @@
 
 #include "base/portable/dib_format.h"
 #include "rastrum/portable/block_io.h"
+#include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
 #include "tests/unit/cmyk_test_profile.h"
 
@@ -213,7 +215,9 @@ INSTANTIATE_TEST_SUITE_P(
                     JpegKind{"GreyProgressive", {JCS_GRAYSCALE, JCS_UNKNOWN, true}, 33, 17}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Four-ink files become RGB: Adobe's inverted inks and plain ones alike.
+// Four-ink files without a profile of their own become RGB through the
+// press profile, as ImageMagick converts them when given it: Adobe's
+// inverted inks and plain ones alike.
 struct InkCase {
   const char* name;
   J_COLOR_SPACE stored;
@@ -221,31 +225,47 @@ struct InkCase {
 };
 class JpegInks : public testing::TestWithParam<InkCase> {};
 
-TEST_P(JpegInks, BecomeRgb) {
-  // Flat patches (red, green, blue, grey, white) in columns of 16 pixels.
-  struct Ink {
-    uint8_t c, m, y, k, r, g, b;
+// ImageMagick's decode of a JPEG through `profile` into sRGB.
+bool MagickThrough(const Bytes& jpeg, const std::string& profile, Picture& out) {
+  const std::string dir = testing::TempDir(), path = dir + "qb_inks.jpg", icc = dir + "qb_inks.icc",
+                    ref = dir + "qb_inks.ppm";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+  const std::span<const uint8_t> press = rastrum::PressProfile();
+  std::ofstream(icc, std::ios::binary).write(reinterpret_cast<const char*>(press.data()), std::streamsize(press.size()));
+  // Black point compensation, as Little CMS does towards its built-in
+  // sRGB (version 4) in the perceptual intent.
+  const std::string command = "convert-im6.q16 " + path + (profile.empty() ? "" : " -profile " + icc) +
+                              " -black-point-compensation -profile /usr/share/color/icc/sRGB.icc -depth 8 " + ref;
+  if (std::system(command.c_str()) != 0) return false;
+  std::ifstream in(ref, std::ios::binary);
+  const Bytes ppm(std::istreambuf_iterator<char>(in), {});
+  return Decode(DecodePnm, ppm, out) == kOk;
+}
+
+TEST_P(JpegInks, BecomeRgbThroughThePressProfile) {
+  // Flat patches (cyan, magenta, yellow, half black, paper) in columns of
+  // 16 pixels, and a ramp of each ink and of black below them.
+  const uint8_t inks[5][4] = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {0, 0, 0, 128}, {0, 0, 0, 0}};
+  const auto write = [&](bool adobe) {
+    return WriteJpeg({JCS_CMYK, GetParam().stored, false, adobe}, 80, 48, [&](int x, int y, uint8_t* px) {
+      uint8_t v[4] = {0, 0, 0, 0};
+      if (y < 16) std::memcpy(v, inks[x / 16], 4);
+      else v[(y - 16) / 8 % 4] = uint8_t(x * 255 / 79);
+      for (int n = 0; n < 4; ++n) px[n] = adobe ? 255 - v[n] : v[n];
+    });
   };
-  const Ink inks[] = {{0, 255, 255, 0, 255, 0, 0},
-                      {255, 0, 255, 0, 0, 255, 0},
-                      {255, 255, 0, 0, 0, 0, 255},
-                      {0, 0, 0, 128, 127, 127, 127},
-                      {0, 0, 0, 0, 255, 255, 255}};
-  const bool inverted = GetParam().adobe;
-  const Bytes file = WriteJpeg({JCS_CMYK, GetParam().stored, false, GetParam().adobe}, 80, 16,
-                               [&](int x, int, uint8_t* px) {
-                                 const Ink& i = inks[x / 16];
-                                 const uint8_t v[4] = {i.c, i.m, i.y, i.k};
-                                 for (int n = 0; n < 4; ++n) px[n] = inverted ? 255 - v[n] : v[n];
-                               });
-  Picture pic;
+  const Bytes file = write(GetParam().adobe);
+  Picture pic, magick;
   ASSERT_EQ(Decode(DecodeJpeg, file, pic), kOk);
-  for (int p = 0; p < 5; ++p) {
-    const uint8_t* got = pic.At(p * 16 + 8, 8);
-    EXPECT_NEAR(got[2], inks[p].r, 4) << "patch " << p;
-    EXPECT_NEAR(got[1], inks[p].g, 4) << "patch " << p;
-    EXPECT_NEAR(got[0], inks[p].b, 4) << "patch " << p;
-  }
+  // ImageMagick takes every CMYK JPEG's inks as Adobe's: it is shown the
+  // same inks in an Adobe file.
+  ASSERT_TRUE(MagickThrough(write(true), "press", magick));
+  EXPECT_LT(WorstChannelError(pic, magick.block), 3.0);
+  // Printed cyan is no screen cyan: the press's own colours, not the plain
+  // formula's (0, 255, 255).
+  const uint8_t* cyan = pic.At(8, 8);
+  EXPECT_LT(cyan[1], 200);
+  EXPECT_LT(cyan[0], 250);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, JpegInks,

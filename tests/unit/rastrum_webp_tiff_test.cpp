@@ -18,6 +18,7 @@
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 #include "rastrum/portable/raster.h"
+#include "rastrum/portable/cmyk_profile.h"
 #include "tests/unit/cmyk_test_profile.h"
 
 namespace rastrum {
@@ -44,8 +45,8 @@ struct ToolFile {
 };
 
 // The folder of the test's files: src.png (61 x 37, seeded plasma), its
-// negative neg.png, rgba.png with an alpha ramp, and squared.icc, a CMYK
-// profile.
+// negative neg.png, rgba.png with an alpha ramp, squared.icc, a CMYK
+// profile, and press.icc, the library's press profile.
 const std::string& Folder() {
   static const std::string dir = [] {
     const std::string d = testing::TempDir() + "qb_webp_tiff";
@@ -57,6 +58,9 @@ const std::string& Folder() {
     const std::vector<uint8_t> icc = qb::test::SquaredInksProfile();
     std::ofstream(d + "/squared.icc", std::ios::binary)
         .write(reinterpret_cast<const char*>(icc.data()), std::streamsize(icc.size()));
+    const std::span<const uint8_t> press = rastrum::PressProfile();
+    std::ofstream(d + "/press.icc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(press.data()), std::streamsize(press.size()));
     return d;
   }();
   return dir;
@@ -125,8 +129,13 @@ const ToolFile kToolFiles[] = {
     // tiff2rgba is the reference.
     {"palette.tif", "convert-im6.q16 src.png -colors 16 -type Palette -compress LZW palette.tif",
      "tiff2rgba palette.tif rgba.tif && convert-im6.q16 rgba.tif -alpha off -depth 8 ref.ppm", Match::kExact},
+    // Without a profile of its own, through the press profile (Little CMS
+    // compensates the black point towards the built-in sRGB, a version 4
+    // profile; ImageMagick's sRGB.icc is version 2 and needs telling).
     {"cmyk.tif", "convert-im6.q16 src.png -colorspace CMYK -compress LZW cmyk.tif",
-     "convert-im6.q16 'cmyk.tif[0]' -colorspace sRGB ref.ppm", Match::kPsnr45},
+     "convert-im6.q16 'cmyk.tif[0]' -profile press.icc -black-point-compensation "
+     "-profile /usr/share/color/icc/sRGB.icc ref.ppm",
+     Match::kPsnr45},
     {"cmyk-profile.tif",
      "convert-im6.q16 src.png -colorspace CMYK -compress LZW cmyk-plain.tif && "
      "convert-im6.q16 cmyk-plain.tif -profile squared.icc cmyk-profile.tif",
