@@ -63,6 +63,11 @@ int MakeBlock24(BlockAllocator& out, int32_t width, int32_t height, int32_t xPel
   return MakeBlock(out, width, height, 24, {}, xPelsPerMeter, yPelsPerMeter, result);
 }
 
+int MakeBlock32(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
+                int32_t yPelsPerMeter, NewBlock& result) {
+  return MakeBlock(out, width, height, 32, {}, xPelsPerMeter, yPelsPerMeter, result);
+}
+
 int MakePaletteBlock(BlockAllocator& out, int32_t width, int32_t height, uint16_t bitCount,
                      std::span<const uint8_t> table, int32_t xPelsPerMeter, int32_t yPelsPerMeter,
                      NewBlock& result) {

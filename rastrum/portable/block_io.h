@@ -23,6 +23,11 @@ struct NewBlock {
 int MakeBlock24(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
                 int32_t yPelsPerMeter, NewBlock& result);
 
+// The same for a 32-bit BI_RGB block whose fourth byte is straight alpha
+// (blue, green, red, alpha).
+int MakeBlock32(BlockAllocator& out, int32_t width, int32_t height, int32_t xPelsPerMeter,
+                int32_t yPelsPerMeter, NewBlock& result);
+
 // The same for a 1-, 4- or 8-bit palette block; `table` holds the colour
 // table as blue, green, red, reserved entries (its length / 4 entries, at
 // most 1 << bitCount), written after the header with biClrUsed set.
