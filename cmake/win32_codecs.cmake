@@ -248,9 +248,11 @@ _qb_codecs_build(lcms2 lcms2 ${QB_LCMS2_LIBRARY} DEBIAN_PATCHES
 # Rastrum never links them but loads libheif.dll by full path on its first
 # HEIC or AVIF file (rastrum/heif_loader_win32.cpp). dav1d (BSD) is linked
 # statically into libheif.dll. Decoders only: no encoders, examples, tools,
-# plug-in loading or gdk-pixbuf loader. Each DLL carries its C and C++
-# runtime (no libstdc++ or winpthread DLLs beside it); libheif.dll does not
-# export dav1d's functions.
+# plug-in loading or gdk-pixbuf loader. Their C++ gets the SSE arithmetic
+# of the C code (x87's excess precision would round libheif's colour
+# conversion differently from Debian's x86-64 build). Each DLL carries its
+# C and C++ runtime (no libstdc++ or winpthread DLLs beside it);
+# libheif.dll does not export dav1d's functions.
 find_program(QB_MESON meson DOC "Meson, for dav1d's build")
 find_program(QB_NINJA ninja DOC "Ninja, for dav1d's build")
 if(NOT QB_MESON OR NOT QB_NINJA)
@@ -298,6 +300,7 @@ set(_qb_de265_def ${CMAKE_SOURCE_DIR}/cmake/codecs/libde265.def)
 file(SHA256 ${_qb_de265_def} _qb_de265_def_hash)
 _qb_codecs_build(libde265 libde265 ${QB_DE265_DLL} DEBIAN_PATCHES
   -DBUILD_SHARED_LIBS=ON -DENABLE_SDL=OFF -DENABLE_DECODER=OFF -DENABLE_ENCODER=OFF
+  "-DCMAKE_CXX_FLAGS=${_qb_codecs_cflags}"
   "-DCMAKE_SHARED_LINKER_FLAGS=${_qb_codecs_dll_flags} ${_qb_de265_def}"
   -DQB_EXPORTS_HASH=${_qb_de265_def_hash})
 
@@ -305,6 +308,7 @@ _qb_codecs_build(libde265 libde265 ${QB_DE265_DLL} DEBIAN_PATCHES
 set(ENV{PKG_CONFIG_LIBDIR} ${QB_CODECS_PREFIX}/lib/pkgconfig)
 _qb_codecs_build(libheif libheif ${QB_HEIF_DLL} DEBIAN_PATCHES
   -DBUILD_SHARED_LIBS=ON -DWITH_EXAMPLES=OFF -DENABLE_PLUGIN_LOADING=OFF
+  "-DCMAKE_CXX_FLAGS=${_qb_codecs_cflags}"
   -DWITH_LIBDE265=ON -DWITH_DAV1D=ON -DWITH_X265=OFF -DWITH_AOM_DECODER=OFF -DWITH_AOM_ENCODER=OFF
   -DWITH_RAV1E=OFF -DWITH_SvtEnc=OFF -DWITH_DEFLATE_HEADER_COMPRESSION=OFF
   -DLIBDE265_INCLUDE_DIR=${QB_CODECS_PREFIX}/include
