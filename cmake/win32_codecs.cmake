@@ -2,9 +2,11 @@
 # libwebp, libtiff and Little CMS, cross-compiled as static i686 libraries
 # from the upstream tarballs of Debian's own source packages, and offered as
 # the imported targets JPEG::JPEG, PNG::PNG, WebP::webp, WebP::webpdemux,
-# TIFF::TIFF and LCMS2::LCMS2. libwebp, libtiff and Little CMS get the
-# patches of their Debian revision (security fixes among them) when its
-# Debian tarball lies beside the upstream one.
+# TIFF::TIFF and LCMS2::LCMS2; and libheif.dll and libde265.dll (with dav1d
+# inside), which Rastrum.dll loads at run time (see below). libwebp,
+# libtiff, Little CMS, dav1d, libde265 and libheif get the patches of their
+# Debian revision (security fixes among them) when its Debian tarball lies
+# beside the upstream one.
 #
 # The libraries are built at configure time, once per build tree: a stamp
 # beside each installation records the recipe it was built with, and a later
@@ -21,7 +23,7 @@
 set(QB_CODECS_DIR ${CMAKE_BINARY_DIR}/codecs)
 set(QB_CODECS_PREFIX ${QB_CODECS_DIR}/i686)
 set(QB_CODEC_SOURCES_DIR ${QB_CODECS_DIR}/download CACHE PATH
-  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libwebp, tiff and lcms2 (filled by tools/fetch-codec-sources.sh)")
+  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libwebp, tiff, lcms2, dav1d, libde265 and libheif (filled by tools/fetch-codec-sources.sh)")
 
 find_library(QB_CODECS_ZLIB_LIBRARY NAMES libz.a DOC "static zlib for i686 Windows")
 find_path(QB_CODECS_ZLIB_INCLUDE_DIR zlib.h DOC "zlib headers for i686 Windows")

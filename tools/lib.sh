@@ -36,7 +36,8 @@ qb_build_native() {
 }
 
 # The tarballs of the codecs (libjpeg-turbo, libpng, libwebp, libtiff,
-# Little CMS) that the win32 build cross-compiles once per build tree. Fetched here, before the configure,
+# Little CMS, dav1d, libde265, libheif) that the win32 build cross-compiles
+# once per build tree. Fetched here, before the configure,
 # which itself never downloads; this step is also the one that adds the
 # Debian source entries it needs to the machine's package sources.
 QB_CODEC_SOURCES="${QB_CODEC_SOURCES:-$QB_WIN32/codecs/download}"
