@@ -3,11 +3,12 @@
 given (default: this script's folder). Run on Debian 12 with ImageMagick
 and heif-enc (libheif-examples), which encodes with x265 and aom.
 
-heif-enc 1.15 writes neither multi-tile grids nor rotations, but it wraps a
-picture whose size is not a multiple of the coded block in a 1 x 1 grid (to
-crop it). Two files are edited from such a one, box by box:
-  grid.heic      the grid made 2 x 2 (its one tile referenced four times,
-                 so 122 x 74);
+heif-enc 1.15 writes no multi-tile grid (and gave no irot for a JPEG's
+EXIF orientation), but it wraps a picture whose size is not a multiple of
+the coded block in a 1 x 1 grid (to crop it). Three files are edited from
+such a one, box by box:
+  grid.heic      the grid made 2 x 2, 122 x 74 (its one tile, x265's 64 x 64
+                 coded picture with its padded edge, referenced four times);
   rotated.heic   an irot (90 degrees anticlockwise) on the grid;
   transverse.heic an imir (horizontal axis) and an irot (270 degrees).
 """
