@@ -29,7 +29,8 @@ std::string SourceFile(const std::string& name) {
 // The block's header and pixels, without what GlobalSize rounds up.
 std::vector<uint8_t> BlockBytes(int32_t handle) {
   std::vector<uint8_t> b = Bytes(handle);
-  if (b.size() >= 40) b.resize(std::min<size_t>(b.size(), 40 + reinterpret_cast<BITMAPINFOHEADER*>(b.data())->biSizeImage));
+  if (b.size() >= 40)
+    b.resize(std::min<size_t>(b.size(), 40 + reinterpret_cast<const BITMAPINFOHEADER*>(b.data())->biSizeImage));
   return b;
 }
 
