@@ -2,9 +2,10 @@
 # libwebp, libtiff and Little CMS, cross-compiled as static i686 libraries
 # from the upstream tarballs of Debian's own source packages, and offered as
 # the imported targets JPEG::JPEG, PNG::PNG, WebP::webp, WebP::webpdemux,
-# TIFF::TIFF and LCMS2::LCMS2. Each gets the patches of its Debian revision
-# (security fixes among them) when its Debian tarball lies beside the
-# upstream one.
+# TIFF::TIFF and LCMS2::LCMS2; and libheif.dll and libde265.dll (with dav1d
+# inside), which Rastrum.dll loads at run time (see below). Each gets the
+# patches of its Debian revision (security fixes among them) when its
+# Debian tarball lies beside the upstream one.
 #
 # The libraries are built at configure time, once per build tree: a stamp
 # beside each installation records the recipe it was built with, and a later
@@ -21,7 +22,7 @@
 set(QB_CODECS_DIR ${CMAKE_BINARY_DIR}/codecs)
 set(QB_CODECS_PREFIX ${QB_CODECS_DIR}/i686)
 set(QB_CODEC_SOURCES_DIR ${QB_CODECS_DIR}/download CACHE PATH
-  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libwebp, tiff and lcms2 (filled by tools/fetch-codec-sources.sh)")
+  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libwebp, tiff, lcms2, dav1d, libde265 and libheif (filled by tools/fetch-codec-sources.sh)")
 
 find_library(QB_CODECS_ZLIB_LIBRARY NAMES libz.a DOC "static zlib for i686 Windows")
 find_path(QB_CODECS_ZLIB_INCLUDE_DIR zlib.h DOC "zlib headers for i686 Windows")
@@ -110,9 +111,10 @@ endfunction()
 # installed.
 # OUTPUT is the library file the build must leave. DEBIAN_PATCHES applies
 # the patches of the package's Debian tarball when there is one; CMAKELISTS
-# is a CMakeLists.txt of ours that builds a package that has none.
+# is a CMakeLists.txt of ours that builds a package that has none; MESON
+# builds a package whose build is Meson's, the arguments then being Meson's.
 function(_qb_codecs_build NAME PACKAGE OUTPUT)
-  cmake_parse_arguments(PARSE_ARGV 3 _opt "DEBIAN_PATCHES" "CMAKELISTS" "")
+  cmake_parse_arguments(PARSE_ARGV 3 _opt "DEBIAN_PATCHES;MESON" "CMAKELISTS" "")
   set(_args ${_opt_UNPARSED_ARGUMENTS})
   set(_debian "")
   if(_opt_DEBIAN_PATCHES)
@@ -129,6 +131,10 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
   endif()
   set(_stamp ${QB_CODECS_DIR}/${NAME}.stamp)
   set(_recipe "${PACKAGE};${_qb_codecs_toolchain};${_qb_codecs_common_args};${_args}")
+  if(_opt_MESON)
+    file(READ ${_qb_codecs_meson_cross} _cross)
+    string(APPEND _recipe ";meson;${_cross}")
+  endif()
   if(_debian OR _own)
     string(APPEND _recipe ";${_debian};${_own}")
   endif()
@@ -178,10 +184,18 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
     configure_file(${_opt_CMAKELISTS} ${_top}/CMakeLists.txt COPYONLY)
   endif()
 
-  _qb_codecs_run(${NAME} configure ${CMAKE_COMMAND} -S ${_top} -B ${_build}
-    ${_qb_codecs_common_args} ${_args})
-  _qb_codecs_run(${NAME} build ${CMAKE_COMMAND} --build ${_build} --parallel ${_qb_codecs_jobs})
-  _qb_codecs_run(${NAME} install ${CMAKE_COMMAND} --install ${_build})
+  if(_opt_MESON)
+    _qb_codecs_run(${NAME} configure ${QB_MESON} setup ${_build} ${_top}
+      --cross-file ${_qb_codecs_meson_cross} --buildtype=release --default-library=static
+      --prefix=${QB_CODECS_PREFIX} --libdir=lib --includedir=include ${_args})
+    _qb_codecs_run(${NAME} build ${QB_NINJA} -C ${_build} -j ${_qb_codecs_jobs})
+    _qb_codecs_run(${NAME} install ${QB_NINJA} -C ${_build} install)
+  else()
+    _qb_codecs_run(${NAME} configure ${CMAKE_COMMAND} -S ${_top} -B ${_build}
+      ${_qb_codecs_common_args} ${_args})
+    _qb_codecs_run(${NAME} build ${CMAKE_COMMAND} --build ${_build} --parallel ${_qb_codecs_jobs})
+    _qb_codecs_run(${NAME} install ${CMAKE_COMMAND} --install ${_build})
+  endif()
   if(NOT EXISTS ${OUTPUT})
     message(FATAL_ERROR "${NAME}: the build did not leave ${OUTPUT}")
   endif()
@@ -228,6 +242,84 @@ _qb_codecs_build(libtiff tiff ${QB_TIFF_LIBRARY} DEBIAN_PATCHES
 # Little CMS 2.14 has no CMake build of its own: ours compiles its sources.
 _qb_codecs_build(lcms2 lcms2 ${QB_LCMS2_LIBRARY} DEBIAN_PATCHES
   CMAKELISTS ${CMAKE_SOURCE_DIR}/cmake/codecs/lcms2-CMakeLists.txt)
+
+# HEIC and AVIF: libheif with libde265 (HEVC) and dav1d (AV1). libheif and
+# libde265 are LGPL, so they are DLLs of their own (libheif.dll,
+# libde265.dll) that ship beside Rastrum.dll, where a user can replace them;
+# Rastrum never links them but loads libheif.dll by full path on its first
+# HEIC or AVIF file (rastrum/heif_loader_win32.cpp). dav1d (BSD) is linked
+# statically into libheif.dll. Decoders only: no encoders, examples, tools,
+# plug-in loading or gdk-pixbuf loader. Their C++ gets the SSE arithmetic
+# of the C code (x87's excess precision would round libheif's colour
+# conversion differently from Debian's x86-64 build). Each DLL carries its
+# C and C++ runtime (no libstdc++ or winpthread DLLs beside it);
+# libheif.dll does not export dav1d's functions.
+find_program(QB_MESON meson DOC "Meson, for dav1d's build")
+find_program(QB_NINJA ninja DOC "Ninja, for dav1d's build")
+if(NOT QB_MESON OR NOT QB_NINJA)
+  message(FATAL_ERROR "meson or ninja not found (dav1d's build needs them): install meson and ninja-build")
+endif()
+set(_qb_codecs_meson_cross ${QB_CODECS_DIR}/meson-i686-mingw.txt)
+file(WRITE ${_qb_codecs_meson_cross}.new "[binaries]
+c = 'i686-w64-mingw32-gcc-posix'
+ar = 'i686-w64-mingw32-ar'
+strip = 'i686-w64-mingw32-strip'
+windres = 'i686-w64-mingw32-windres'
+nasm = '${QB_NASM}'
+pkgconfig = 'false'
+
+[built-in options]
+c_args = ['-msse2', '-mfpmath=sse', '-ffp-contract=off']
+
+[host_machine]
+system = 'windows'
+cpu_family = 'x86'
+cpu = 'i686'
+endian = 'little'
+")
+# Rewritten only when it changes, so that the stamp's recipe stays the same.
+configure_file(${_qb_codecs_meson_cross}.new ${_qb_codecs_meson_cross} COPYONLY)
+
+set(QB_DAV1D_LIBRARY ${QB_CODECS_PREFIX}/lib/libdav1d.a)
+set(QB_DE265_DLL ${QB_CODECS_PREFIX}/bin/libde265.dll)
+set(QB_HEIF_DLL ${QB_CODECS_PREFIX}/bin/libheif.dll)
+# mingw's linker exports every global symbol of a DLL without dllexport
+# markings, those of the static archives too: the runtime's (winpthread,
+# libgcc, libstdc++) would clash in the DLLs that link against it.
+set(_qb_codecs_dll_flags "-static -static-libgcc -static-libstdc++ -s \
+-Wl,--exclude-libs,libpthread.a:libwinpthread.a:libgcc.a:libgcc_eh.a:libstdc++.a")
+
+# 8-bit and high bit depth (10- and 12-bit AVIF), with its SIMD code.
+_qb_codecs_build(dav1d dav1d ${QB_DAV1D_LIBRARY} DEBIAN_PATCHES MESON
+  -Dbitdepths=8,16 -Denable_asm=true -Denable_tools=false -Denable_examples=false
+  -Denable_tests=false -Denable_docs=false -Dlogging=false)
+
+# libde265 marks nothing for export on mingw: our .def file gives it the
+# exports of Debian's build (the decoder interface of de265.h; its hash
+# in the recipe rebuilds the DLL when it changes).
+set(_qb_de265_def ${CMAKE_SOURCE_DIR}/cmake/codecs/libde265.def)
+file(SHA256 ${_qb_de265_def} _qb_de265_def_hash)
+_qb_codecs_build(libde265 libde265 ${QB_DE265_DLL} DEBIAN_PATCHES
+  -DBUILD_SHARED_LIBS=ON -DENABLE_SDL=OFF -DENABLE_DECODER=OFF -DENABLE_ENCODER=OFF
+  "-DCMAKE_CXX_FLAGS=${_qb_codecs_cflags}"
+  "-DCMAKE_SHARED_LINKER_FLAGS=${_qb_codecs_dll_flags} ${_qb_de265_def}"
+  -DQB_EXPORTS_HASH=${_qb_de265_def_hash})
+
+# pkg-config sees only the libraries above, never the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} ${QB_CODECS_PREFIX}/lib/pkgconfig)
+_qb_codecs_build(libheif libheif ${QB_HEIF_DLL} DEBIAN_PATCHES
+  -DBUILD_SHARED_LIBS=ON -DWITH_EXAMPLES=OFF -DENABLE_PLUGIN_LOADING=OFF
+  "-DCMAKE_CXX_FLAGS=${_qb_codecs_cflags}"
+  -DWITH_LIBDE265=ON -DWITH_DAV1D=ON -DWITH_X265=OFF -DWITH_AOM_DECODER=OFF -DWITH_AOM_ENCODER=OFF
+  -DWITH_RAV1E=OFF -DWITH_SvtEnc=OFF -DWITH_DEFLATE_HEADER_COMPRESSION=OFF
+  -DLIBDE265_INCLUDE_DIR=${QB_CODECS_PREFIX}/include
+  -DLIBDE265_LIBRARY=${QB_CODECS_PREFIX}/lib/libde265.dll.a
+  -DDAV1D_INCLUDE_DIR=${QB_CODECS_PREFIX}/include -DDAV1D_LIBRARY=${QB_DAV1D_LIBRARY}
+  "-DCMAKE_SHARED_LINKER_FLAGS=${_qb_codecs_dll_flags}:libdav1d.a")
+unset(ENV{PKG_CONFIG_LIBDIR})
+# The headers only: Rastrum compiles against heif.h and resolves the
+# functions at run time.
+set(QB_HEIF_INCLUDE_DIR ${QB_CODECS_PREFIX}/include)
 
 add_library(JPEG::JPEG STATIC IMPORTED GLOBAL)
 set_target_properties(JPEG::JPEG PROPERTIES

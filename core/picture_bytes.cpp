@@ -53,6 +53,7 @@ UINT BytesLoadDetail(int32_t failure) {
     case rastrum::kUnknownFormat: return IDS_DETAIL_BYTES_NOT_IMAGE;
     case rastrum::kCorruptData: return IDS_DETAIL_BYTES_CORRUPT;
     case rastrum::kTooLarge: return IDS_DETAIL_BYTES_TOO_LARGE;
+    case rastrum::kDecoderMissing: return IDS_DETAIL_BYTES_NO_HEIF;
     default: return IDS_DETAIL_BYTES_FAILED;
   }
 }
@@ -134,6 +135,7 @@ UINT FileLoadDetail(int32_t failure, const std::wstring& path, std::wstring& num
     }
     case rastrum::kUnknownFormat: return IDS_DETAIL_NOT_IMAGE;
     case rastrum::kTooLarge: return IDS_DETAIL_TOO_LARGE;
+    case rastrum::kDecoderMissing: return IDS_DETAIL_NO_HEIF;
     case rastrum::kOutOfMemory: return IDS_DETAIL_NO_MEMORY;
     default: break;
   }

@@ -5,7 +5,7 @@
 namespace qb::fuzz {
 
 void CheckResult(int rc, const BoundedAllocator& out) {
-  QB_FUZZ_CHECK(rc <= rastrum::kOk && rc >= rastrum::kNotAvailable);
+  QB_FUZZ_CHECK(rc <= rastrum::kOk && rc >= rastrum::kDecoderMissing);
   if (rc != rastrum::kOk) return;
   dib::DibLayout layout;
   QB_FUZZ_CHECK(dib::Validate(out.block, dib::kAllDepths, layout) == dib::DibStatus::kOk);
@@ -27,7 +27,7 @@ int DecodeRow(rastrum::FileFormat format, const std::uint8_t* data, std::size_t 
     if (!codec.encode) continue;
     std::vector<std::uint8_t> saved;
     const int written = rastrum::EncodeImage(out.block, codec.format, 90, saved);
-    QB_FUZZ_CHECK(written <= rastrum::kOk && written >= rastrum::kNotAvailable);
+    QB_FUZZ_CHECK(written <= rastrum::kOk && written >= rastrum::kDecoderMissing);
     if (written != rastrum::kOk) continue;
     BoundedAllocator again;
     const int read = rastrum::DecodeImage(saved, again);

@@ -19,6 +19,7 @@
   X(decode_png)            \
   X(decode_webp)           \
   X(decode_tiff)           \
+  X(decode_heif)           \
   X(geometry)              \
   X(blur)                  \
   X(overlay)               \

@@ -15,6 +15,11 @@ for %%f in (Quillbox.dll Quillbox.tlb Rastrum.dll regtlb.exe QuillboxHost.exe) d
     exit /b 2
   )
 )
+rem libheif.dll and libde265.dll (LGPL, replaceable) are optional: without
+rem them every format loads but HEIC and AVIF.
+for %%f in (libheif.dll libde265.dll) do (
+  if not exist "%HERE%%%f" echo %%f is not here: HEIC and AVIF pictures will not load.
+)
 set REGSVR32=%SystemRoot%\System32\regsvr32.exe
 if exist "%SystemRoot%\SysWOW64\regsvr32.exe" set REGSVR32=%SystemRoot%\SysWOW64\regsvr32.exe
 "%HERE%regtlb.exe" /s "%HERE%Quillbox.tlb"

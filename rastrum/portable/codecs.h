@@ -82,4 +82,11 @@ int EncodeWebp(std::span<const uint8_t> block, int quality, std::vector<uint8_t>
 int DecodeTiff(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file);
 
+// HEIC and AVIF through libheif (see heif_library.h for where it comes
+// from): the primary image, upright (rotation and mirror applied), grids
+// assembled, 10- and 12-bit samples scaled to 8; a picture with alpha
+// gives a 32-bit block with straight alpha. kDecoderMissing when libheif
+// cannot be loaded. Not written: the encoders are not ours to ship.
+int DecodeHeif(std::span<const uint8_t> file, BlockAllocator& out);
+
 }  // namespace rastrum

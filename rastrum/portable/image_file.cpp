@@ -1,6 +1,8 @@
 // The codec table, and choosing a row of it: by content when reading, by
 // file name when writing.
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 #include "base/portable/dib_format.h"
@@ -86,6 +88,35 @@ bool IsTiff(std::span<const uint8_t> file) {
          StartsWith(file, std::string_view("II+\0", 4)) || StartsWith(file, std::string_view("MM\0+", 4));
 }
 
+// An ISO base media file whose leading ftyp box names, as its major or
+// one of its compatible brands, one of `brands`.
+bool HasBrand(std::span<const uint8_t> file, std::initializer_list<std::string_view> brands) {
+  if (file.size() < 16 || std::memcmp(file.data() + 4, "ftyp", 4) != 0) return false;
+  const uint32_t box = uint32_t{file[0]} << 24 | uint32_t{file[1]} << 16 | uint32_t{file[2]} << 8 | file[3];
+  if (box < 16) return false;
+  const size_t end = std::min<size_t>(box, file.size());
+  auto named = [&](size_t at) {
+    for (std::string_view brand : brands) {
+      if (std::memcmp(file.data() + at, brand.data(), 4) == 0) return true;
+    }
+    return false;
+  };
+  if (named(8)) return true;  // the major brand; 12..15 is the minor version
+  for (size_t at = 16; at <= end - 4; at += 4) {
+    if (named(at)) return true;
+  }
+  return false;
+}
+
+// AV1 pictures and sequences. Tried before HEIC, as an AVIF file also
+// names the general HEIF brands.
+bool IsAvif(std::span<const uint8_t> file) { return HasBrand(file, {"avif", "avis"}); }
+
+// HEVC pictures and sequences, and the general HEIF brands.
+bool IsHeic(std::span<const uint8_t> file) {
+  return HasBrand(file, {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1"});
+}
+
 constexpr std::string_view kJpegExtensions[] = {"jpg", "jpeg", "jpe", "jfif"};
 constexpr std::string_view kPngExtensions[] = {"png"};
 constexpr std::string_view kBmpExtensions[] = {"bmp"};
@@ -107,6 +138,9 @@ constexpr Codec kCodecs[] = {
     {FileFormat::kPnm, "PNM", IsPnm, {}, DecodePnm, nullptr, 1},
     {FileFormat::kWebp, "WebP", IsWebp, kWebpExtensions, DecodeWebp, EncodeWebp, 100},
     {FileFormat::kTiff, "TIFF", IsTiff, kTiffExtensions, DecodeTiff, IgnoringQuality<EncodeTiff>, 1},
+    // Read only: no encoder, so no extension to save by.
+    {FileFormat::kAvif, "AVIF", IsAvif, {}, DecodeHeif, nullptr, 101},
+    {FileFormat::kHeic, "HEIC", IsHeic, {}, DecodeHeif, nullptr, 101},
     // Last: without a signature, a TGA header could match almost anything.
     {FileFormat::kTga, "TGA", IsPlausibleTga, kTgaExtensions, DecodeTga, IgnoringQuality<EncodeTga>, 1},
 };

@@ -57,7 +57,7 @@ class VectorAllocator final : public BlockAllocator {
   std::vector<uint8_t> block;
 };
 
-enum class FileFormat { kUnknown, kJpeg, kPng, kBmp, kGif, kTga, kPnm, kWebp, kTiff };
+enum class FileFormat { kUnknown, kJpeg, kPng, kBmp, kGif, kTga, kPnm, kWebp, kTiff, kHeic, kAvif };
 
 // The format of a file's content, whatever its name says.
 FileFormat DetectFormat(std::span<const uint8_t> file);

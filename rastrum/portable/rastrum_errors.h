@@ -14,6 +14,8 @@ enum Failure : int {
   kTooLarge = -6,       // the picture's block would not fit in a 32-bit process
   kCannotWrite = -7,    // the target cannot be written or replaced
   kNotAvailable = -8,   // the operation is not provided by this build
+  kDecoderMissing = -9, // the format's decoder library is not installed (HEIC and
+                        // AVIF: libheif.dll and libde265.dll beside Rastrum.dll)
 };
 
 }  // namespace rastrum
