@@ -1,5 +1,6 @@
 // The native builds link libheif (Debian's libheif-dev): the table is
 // libheif's own functions.
+#include "rastrum/portable/codecs.h"
 #include "rastrum/portable/heif_library.h"
 
 namespace rastrum {
@@ -28,5 +29,8 @@ const HeifLibrary* LoadHeifLibrary() {
   };
   return &kLinked;
 }
+
+// Linked in: there is nothing to load, and nothing to forbid.
+void ForbidLoadingHeifLibrary() {}
 
 }  // namespace rastrum

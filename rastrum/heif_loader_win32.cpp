@@ -11,9 +11,11 @@
 // for the life of the process once its table is complete.
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
+#include "rastrum/portable/codecs.h"
 #include "rastrum/portable/heif_library.h"
 
 namespace rastrum {
@@ -72,7 +74,11 @@ bool ResolveAll(HMODULE m, HeifLibrary& t) {
          Resolve(m, "heif_image_release", t.image_release);
 }
 
+std::atomic<bool> forbidden{false};
+
 }  // namespace
+
+void ForbidLoadingHeifLibrary() { forbidden = true; }
 
 const HeifLibrary* LoadHeifLibrary() {
   // A failed load is tried again on the next HEIC or AVIF file, so DLLs
@@ -82,6 +88,7 @@ const HeifLibrary* LoadHeifLibrary() {
   static bool loaded = false;
   const std::lock_guard<std::mutex> hold(lock);
   if (loaded) return &table;
+  if (forbidden) return nullptr;
   const std::wstring folder = OwnFolder();
   if (folder.empty()) return nullptr;
   // No "cannot find the DLL" box from Windows: the caller reports it.

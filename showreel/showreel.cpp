@@ -386,6 +386,9 @@ std::string FormatName(const std::vector<uint8_t>& picture, const std::string& n
 }
 
 int ShowCard(OwnCard& card, const wchar_t* snapshot) {
+  // The player runs from wherever a card was put: it carries no HEIC or
+  // AVIF decoder and must not take one from the card's folder.
+  rastrum::ForbidLoadingHeifLibrary();
   // Records sit in memory while the card is shown; one that cannot be held
   // makes the card one that cannot be shown.
   auto records = std::make_unique<HeldRecords>();
@@ -420,7 +423,8 @@ int ShowCard(OwnCard& card, const wchar_t* snapshot) {
   if (decodeResult != rastrum::kOk) {
     // A format this player carries no code for is named, so that the user
     // knows to open the picture elsewhere; anything else is a bad picture.
-    if (decodeResult == rastrum::kUnknownFormat || decodeResult == rastrum::kNotAvailable) {
+    if (decodeResult == rastrum::kUnknownFormat || decodeResult == rastrum::kNotAvailable ||
+        decodeResult == rastrum::kDecoderMissing) {
       const std::string format = FormatName(picture, records->headers[0].name);
       TellDamaged(LoadText(IDS_CANNOT_SHOW) + L" " + FromAnsi(format), nullptr, snapshot != nullptr);
     } else {

@@ -89,4 +89,10 @@ int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file);
 // cannot be loaded. Not written: the encoders are not ours to ship.
 int DecodeHeif(std::span<const uint8_t> file, BlockAllocator& out);
 
+// From now on the HEIC and AVIF decoder loads no library (one loaded
+// already stays in use). For a program whose own folder is no place to
+// load code from: the card player runs from wherever a card was put, where
+// anyone could have put a libheif.dll beside it.
+void ForbidLoadingHeifLibrary();
+
 }  // namespace rastrum

@@ -44,4 +44,5 @@ struct HeifLibrary {
 // calls return the same answer. Safe to call from several threads.
 const HeifLibrary* LoadHeifLibrary();
 
+
 }  // namespace rastrum

@@ -76,12 +76,20 @@ check "the window shows the photo's colours (mean difference ${mean:-none})" awk
 check "the note is written under the picture (${ink:-0} pixels)" test "${ink:-0}" -gt 50
 
 # A card whose picture is of a format the player carries no code for says
-# which format, instead of showing an empty window or a bare failure.
+# which format, instead of showing an empty window or a bare failure: one
+# it does not know at all, and a HEIC, whose decoder the player does not
+# carry and never loads from the card's folder, even when a libheif.dll
+# lies there.
 printf '\377\012\000\000not a picture the player reads' >"$work/photo.jxl"
-wine cscript //nologo "$(qb_winpath "$work/pack.js")" "$(qb_winpath "$work/photo.jxl")" \
-  "$(qb_winpath "$work/note.txt")" "$(qb_winpath "$work/cards/jxl.exe")" >/dev/null
-said=$(cd "$work/cards" && xvfb-run -a wine "$(qb_winpath "$QB_WIN32/ShowreelTest.EXE")" /snapshot jxl.exe \
-  "$(qb_winpath "$work/jxl.bmp")" 2>&1 >/dev/null | tr -d '\r')
-check "the player names the format it cannot show ($said)" \
-  test "$said" = "This player cannot show pictures of this format: JXL" -a ! -e "$work/jxl.bmp"
+cp "$QB_ROOT/tests/unit/heif/8bit.heic" "$work/photo.heic"
+cp "$QB_WIN32/libheif.dll" "$QB_WIN32/libde265.dll" "$work/cards/"
+for kind in jxl:JXL heic:HEIC; do
+  ext=${kind%%:*}
+  wine cscript //nologo "$(qb_winpath "$work/pack.js")" "$(qb_winpath "$work/photo.$ext")" \
+    "$(qb_winpath "$work/note.txt")" "$(qb_winpath "$work/cards/$ext.exe")" >/dev/null
+  said=$(cd "$work/cards" && xvfb-run -a wine "$(qb_winpath "$QB_WIN32/ShowreelTest.EXE")" /snapshot "$ext.exe" \
+    "$(qb_winpath "$work/$ext.bmp")" 2>&1 >/dev/null | tr -d '\r')
+  check "the player names the format it cannot show ($said)" \
+    test "$said" = "This player cannot show pictures of this format: ${kind#*:}" -a ! -e "$work/$ext.bmp"
+done
 finish
