@@ -12,6 +12,7 @@
 // libtiff is C: the callbacks below never let an exception out, and its
 // messages go to a handler of ours instead of the console.
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <tiffio.h>
 
 #include "base/portable/dib_format.h"
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
@@ -222,7 +224,99 @@ void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<u
   reader.image.put.contig = PutProfiledCmyk;
 }
 
-int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
+// Whether the page is one of the common layouts the direct reader takes:
+// 8-bit RGB or black-is-zero grey in strips, samples together, no extra
+// samples, compressed by a codec libtiff decodes strip by strip without
+// colour conversion of its own.
+bool ReadsDirectly(TIFF* tif) {
+  uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, compression = 0, extras = 0;
+  uint16_t* extraTypes = nullptr;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extras, &extraTypes);
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || TIFFIsTiled(tif) || bits != 8 || extras != 0) return false;
+  if (!((photometric == PHOTOMETRIC_RGB && samples == 3 && planar == PLANARCONFIG_CONTIG) ||
+        (photometric == PHOTOMETRIC_MINISBLACK && samples == 1)))
+    return false;
+  switch (compression) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_LZW:
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_PACKBITS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The direct reader: each strip decoded by libtiff straight from the file
+// and its samples put into the block's rows (rows as stored, as the general
+// reader gives them). The strips are shared among the workers, each with a
+// handle of its own on the same bytes; the pixels are the general reader's.
+int DecodeStrips(std::span<const uint8_t> file, TIFF* first, uint32_t width, uint32_t height, int32_t xPels,
+                 int32_t yPels, BlockAllocator& out) {
+  uint16_t samples = 1;
+  uint32_t rowsPerStrip = height;
+  TIFFGetFieldDefaulted(first, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(first, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
+  const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+  if (TIFFNumberOfStrips(first) < strips) return kCorruptData;
+  const size_t stripBytes = size_t{rowsPerStrip} * width * samples;
+  NewBlock block;
+  if (const int made = MakeBlock24(out, static_cast<int32_t>(width), static_cast<int32_t>(height), xPels, yPels, block);
+      made != kOk)
+    return made;
+  std::atomic<bool> failed{false};
+  // About a megapixel's worth of rows a range, so that small pictures stay
+  // on the caller's thread with the handle already open.
+  const int64_t grain = std::max<int64_t>(1, qb::work::RowGrain(width, height) / rowsPerStrip);
+  qb::work::ForEachRange(strips, grain, [&](int64_t begin, int64_t end) {
+    MemoryFile memory;
+    memory.data = file.data();
+    memory.size = file.size();
+    TiffHandle own;
+    TIFF* tif = first;
+    if (begin != 0) {
+      own = Open(memory, "rm");
+      tif = own.get();
+    }
+    std::vector<uint8_t> strip(stripBytes);
+    for (int64_t s = begin; s < end && tif && !failed; ++s) {
+      const uint32_t top = static_cast<uint32_t>(s) * rowsPerStrip;
+      const uint32_t rows = std::min(rowsPerStrip, height - top);
+      const tmsize_t want = static_cast<tmsize_t>(size_t{rows} * width * samples);
+      if (TIFFReadEncodedStrip(tif, static_cast<uint32_t>(s), strip.data(), want) != want) {
+        failed = true;
+        break;
+      }
+      for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* from = strip.data() + size_t{r} * width * samples;
+        uint8_t* to = block.pixels.Row(static_cast<int32_t>(top + r));
+        if (samples == 3) {
+          for (uint32_t x = 0; x < width; ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+          }
+        } else {
+          for (uint32_t x = 0; x < width; ++x, to += 3) to[0] = to[1] = to[2] = from[x];
+        }
+      }
+    }
+    if (!tif) failed = true;
+  });
+  if (!failed) return kOk;
+  // A block that did not get its whole picture must not pass for one.
+  std::fill_n(block.block, dib::kInfoHeaderSize, uint8_t{0});
+  return kCorruptData;
+}
+
+int DecodeFirstPage(std::span<const uint8_t> file, TIFF* tif, BlockAllocator& out) {
+  const uint64_t fileSize = file.size();
   uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
       width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
@@ -239,6 +333,13 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
       peak != kOk)
     return peak;
   if (!StrilesInsideFile(tif, fileSize)) return kCorruptData;
+
+  float xRes = 0, yRes = 0;
+  uint16_t resUnit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resUnit);
+  const int32_t xPels = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xRes) ? PelsPerMeter(xRes, resUnit) : 0;
+  const int32_t yPels = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes) ? PelsPerMeter(yRes, resUnit) : 0;
+  if (ReadsDirectly(tif)) return DecodeStrips(file, tif, width, height, xPels, yPels, out);
 
   char message[1024];
   ProfiledReader reader{};
@@ -261,12 +362,6 @@ int DecodeFirstPage(TIFF* tif, uint64_t fileSize, BlockAllocator& out) {
   UseProfile(tif, reader, width, profiledRows);
   const bool alpha = image.alpha != 0;
   const bool straight = alpha && UseStraightAlpha(tif, image);
-
-  float xRes = 0, yRes = 0;
-  uint16_t resUnit = RESUNIT_INCH;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &resUnit);
-  const int32_t xPels = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xRes) ? PelsPerMeter(xRes, resUnit) : 0;
-  const int32_t yPels = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes) ? PelsPerMeter(yRes, resUnit) : 0;
 
   std::vector<uint32_t> raster(static_cast<size_t>(band) * width);
   NewBlock block;
@@ -409,7 +504,7 @@ int DecodeTiff(std::span<const uint8_t> file, BlockAllocator& out) {
   memory.size = file.size();
   TiffHandle tif = Open(memory, "rm");
   if (!tif) return kCorruptData;
-  return DecodeFirstPage(tif.get(), file.size(), out);
+  return DecodeFirstPage(file, tif.get(), out);
 }
 
 int EncodeTiff(std::span<const uint8_t> block, std::vector<uint8_t>& file) {
