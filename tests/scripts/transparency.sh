@@ -9,19 +9,7 @@
 # its hole. Needs QB_ROOT, QB_BUILD, QB_GOEXIF and the Wine prefix with
 # Quillbox installed (the test harness sets them up). The pictures stay in
 # build/out/transparency to be looked at.
-set -u
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@" >/dev/null 2>&1; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-  fi
-}
+. "$QB_ROOT/tests/scripts/lib.sh"
 im() { convert-im6.q16 "$@"; }
 # The number of pixels of two pictures that differ in a channel (alpha
 # included), as ImageMagick counts them.
@@ -31,10 +19,7 @@ psnr() { compare-im6.q16 -metric PSNR "$1" "$2" null: 2>&1; }
 at_least() { [ "$1" = inf ] || awk -v v="$1" -v m="$2" 'BEGIN { exit !(v >= m) }'; }
 
 photo="$QB_GOEXIF/sample1.jpg"
-out="$QB_BUILD/out/transparency"
-rm -rf "$out"
-mkdir -p "$out"
-winpath() { local p="$1"; printf 'Z:%s' "${p//\//\\}"; }
+out_folder transparency
 
 # The logo: a translucent red disc in a blue ring of half alpha, and a word
 # when a font is at hand; everything else transparent.
@@ -99,8 +84,8 @@ frame.LoadFrameFile WScript.Arguments(3)
 frame.Apply(picture).SaveAs folder & "framed", ".png"
 EOF
 log="$out/transparency.log"
-wine cscript //nologo "$(winpath "$out/transparency.vbs")" "$(winpath "$photo")" "$(winpath "$logo")" \
-  "$(winpath "$out")" "$(winpath "$frame")" >"$log" 2>&1 </dev/null
+run_cscript "$log" "$out/transparency.vbs" "$(qb_winpath "$photo")" "$(qb_winpath "$logo")" \
+  "$(qb_winpath "$out")" "$(qb_winpath "$frame")"
 
 check "the logo loads as a 32-bit picture" grep -q "bits 32" "$log"
 for f in laid.png own.png framed.png saved.png saved.tif flat.jpg flat.bmp lossless.webp lossy.webp zoomed.png rotated.png; do
@@ -149,5 +134,4 @@ im "$photo" "$frame" -composite -depth 8 "$out/framed-reference.png"
 check "the frame lets the photo through its soft hole (PSNR $(psnr "$out/framed.png" "$out/framed-reference.png"))" \
   at_least "$(psnr "$out/framed.png" "$out/framed-reference.png")" 40
 
-echo "$passed passed, $failed failed"
-exit "$failed"
+finish
