@@ -25,6 +25,7 @@ inline constexpr HeifFile kHeifFiles[] = {
     {"rotated.heic", false, 37, 61, 24, 0xc851b290},
     {"transverse.heic", false, 37, 61, 24, 0xb95eb198},
     {"8bit.avif", true, 61, 37, 24, 0xf91c9411},
+    {"10bit.avif", true, 61, 37, 24, 0x9cc948c5},
     {"alpha.avif", true, 61, 37, 32, 0x1db04991},
 };
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Makes the HEIC and AVIF files of the HEIC/AVIF decoder's test, in the folder
 given (default: this script's folder). Run on Debian 12 with ImageMagick
-and heif-enc (libheif-examples), which encodes with x265 and aom.
+and heif-enc (libheif-examples), which encodes with x265 and aom, and
+avifenc (libavif-bin) for the 10-bit AVIF.
 
 heif-enc 1.15 writes no multi-tile grid (and gave no irot for a JPEG's
 EXIF orientation), but it wraps a picture whose size is not a multiple of
@@ -33,8 +34,12 @@ for name, command in [("8bit.heic", "heif-enc -q 90 src.png"),
                       ("10bit.heic", "heif-enc -b 10 -q 90 src16.png"),
                       ("alpha.heic", "heif-enc -q 90 rgba.png"),
                       ("8bit.avif", "heif-enc -A -q 90 src.png"),
+                      ("10bit.avif", "avifenc -d 10 -y 420 --min 8 --max 12 src16.png"),
                       ("alpha.avif", "heif-enc -A -q 90 rgba.png")]:
-    run(command + " -o " + os.path.join(out, name))
+    # heif-enc's aom aborts on 10 bits; avifenc (libavif-bin) makes that one
+    # and takes the output as its last argument.
+    target = os.path.join(out, name)
+    run(command + (" " if command.startswith("avifenc") else " -o ") + target)
 
 
 def boxes(data):
