@@ -69,6 +69,8 @@ struct OptionsDeleter {
 // while the file is read, before any plane is allocated. A 24-bit block of
 // that side would not fit a 32-bit process either.
 constexpr int kMaxSide = 30000;
+// The largest tile a grid's canvas may overhang the picture by.
+constexpr int kMaxTile = 2048;
 
 }  // namespace
 
@@ -95,6 +97,12 @@ int DecodeHeif(std::span<const uint8_t> file, BlockAllocator& out) {
   const int height = heif->image_handle_get_height(handle.get());
   if (width < 1 || height < 1) return kCorruptData;
   if (width > kMaxSide || height > kMaxSide) return kTooLarge;
+  // A grid's canvas is made at the size the grid itself declares, which
+  // libheif checks only against the side limit: a damaged grid under a
+  // small picture would have it fill a canvas of 30000 x 30000. The canvas
+  // may exceed the picture by the cropped edge of its last tiles, never by
+  // more than a tile.
+  heif->context_set_maximum_image_size_limit(context.get(), std::min(kMaxSide, std::max(width, height) + kMaxTile));
   const bool alpha = heif->image_handle_has_alpha_channel(handle.get()) != 0;
   const int luma = heif->image_handle_get_luma_bits_per_pixel(handle.get());
   const bool deep = luma > 8;

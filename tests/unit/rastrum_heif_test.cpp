@@ -120,10 +120,13 @@ TEST(HeifFiles, DecodeUprightAsHeifConvertDecodesThem) {
 }
 
 // The grid file with its grid and its ispe claiming 60000 x 60000: refused
-// while the file is read, before a plane is made. (Cut and damaged files:
-// the codec table's hostile-input test.)
-TEST(HeifFiles, AGridClaiming60000SquareIsTooLarge) {
-  Bytes huge = ReadFile(kFiles + "grid.heic");
+// while the file is read, before a plane is made; with only its grid's
+// canvas claiming 20000 x 20000 under the picture's 122 x 74 (a damaged
+// grid libheif would fill a canvas for): refused before the canvas is made.
+// (Cut and damaged files: the codec table's hostile-input test.)
+TEST(HeifFiles, AGridClaimingMoreThanItsPictureIsTooLarge) {
+  const Bytes file = ReadFile(kFiles + "grid.heic");
+  Bytes huge = file;
   const uint8_t ispe[] = {'i', 's', 'p', 'e', 0, 0, 0, 0, 0, 0, 0, 122, 0, 0, 0, 74};
   const uint8_t grid[] = {'i', 'd', 'a', 't', 0, 0, 1, 1, 0, 122, 0, 74};
   auto patch = [&](const uint8_t* pattern, size_t n, size_t at, std::initializer_list<uint8_t> bytes) {
@@ -131,6 +134,11 @@ TEST(HeifFiles, AGridClaiming60000SquareIsTooLarge) {
     ASSERT_NE(found, huge.end());
     std::copy(bytes.begin(), bytes.end(), found + at);
   };
+  patch(grid, sizeof grid, 8, {0x4E, 0x20, 0x4E, 0x20});
+  VectorAllocator canvas;
+  EXPECT_EQ(DecodeImage(huge, canvas), kTooLarge);
+  EXPECT_TRUE(canvas.block.empty());
+  huge = file;
   patch(ispe, sizeof ispe, 8, {0, 0, 0xEA, 0x60, 0, 0, 0xEA, 0x60});
   patch(grid, sizeof grid, 8, {0xEA, 0x60, 0xEA, 0x60});
   VectorAllocator out;
