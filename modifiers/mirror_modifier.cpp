@@ -1,22 +1,25 @@
 #include "modifiers/mirror_modifier.h"
 
+#include <cstring>
+
 #include "com/resource.h"
+#include "core/block_recycler.h"
 #include "modifiers/portable/mirror.h"
 
 namespace qb {
 namespace {
 
-constexpr UINT kMoveableZeroInit = GMEM_MOVEABLE | GMEM_ZEROINIT;
-
 // The flipped picture in a new block of the source's size; empty when the
-// block cannot be allocated.
+// block cannot be allocated. MirrorDib writes every byte of it, or, for a
+// source it refuses, none: the block is then 0.
 PictureBlock Flipped(const LockedDib& source, int32_t direction) {
   WaitCursor wait;
-  PictureBlock flipped(FromHGlobal(GlobalAlloc(kMoveableZeroInit, source.size())));
+  PictureBlock flipped(FromHGlobal(NewPictureBlock(source.size())));
   if (!flipped) return {};
   GlobalLockGuard out(ToHGlobal(flipped.get()));
   if (!out) return {};
-  mirror::MirrorDib(source.block(), std::span<uint8_t>(out.bytes(), source.size()), direction);
+  const std::span<uint8_t> to(out.bytes(), source.size());
+  if (mirror::MirrorDib(source.block(), to, direction) != dib::DibStatus::kOk) std::memset(to.data(), 0, to.size());
   return flipped;
 }
 
