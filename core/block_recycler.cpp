@@ -98,6 +98,12 @@ void FreePictureBlock(int32_t h) {
   NimboFreeMemory(h);
 }
 
+void ForgetKeptBlock(int32_t h) {
+  if (h <= 0) return;
+  Exclusive lock;
+  if (g_kept == ToHGlobal(h)) g_kept = nullptr;
+}
+
 bool GiveBackKeptBlock() {
   HGLOBAL kept = nullptr;
   {

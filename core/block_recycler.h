@@ -32,6 +32,11 @@ HGLOBAL NewPictureBlock(size_t bytes);
 // kept for NewPictureBlock, any other freed through the imaging library.
 void FreePictureBlock(int32_t h);
 
+// A handle a caller hands in that is the kept block (a handle the caller
+// read before its owner freed it) stops being kept: it is the caller's now,
+// never handed out a second time.
+void ForgetKeptBlock(int32_t h);
+
 // Gives the kept block back to the system now (before the imaging library
 // makes a picture of its own); true when one was kept.
 bool GiveBackKeptBlock();

@@ -93,6 +93,7 @@ PictureBlock PictureBlock::Taken(int32_t h) {
   Exclusive lock;
   auto it = Owned().find(h);
   if (it == Owned().end()) {
+    ForgetKeptBlock(h);
     ClaimLocked(h);
     return PictureBlock(h, true);
   }

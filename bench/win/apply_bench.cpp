@@ -14,7 +14,10 @@
 // the process held before the source picture was made, against the budget
 // of the source, the result and one picture more.
 //
-//   wine apply_bench.exe   (Quillbox registered in the prefix)
+//   wine apply_bench.exe [NAME...]   (Quillbox registered in the prefix)
+//
+// With names, only the cases whose names begin with one of them run
+// ("Bright" "Rotate 90").
 #include <windows.h>
 #include <objbase.h>
 #include <olectl.h>
@@ -155,7 +158,7 @@ int32_t FrameBlock() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   IVuPicture* picture = nullptr;
   if (FAILED(CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
@@ -259,9 +262,19 @@ int main() {
   std::printf("%d x %d, the median of %d runs; source megapixels per second\n", static_cast<int>(kWidth),
               static_cast<int>(kHeight), kRuns);
   std::printf("memcpy of the picture   %8.1f MP/s\n", memcpyRate);
+  const auto chosen = [&](const Case& c) {
+    if (argc < 2) return true;
+    for (int i = 1; i < argc; ++i)
+      if (std::strncmp(c.name, argv[i], std::strlen(argv[i])) == 0) return true;
+    return false;
+  };
   bool allRan = true;
   std::vector<size_t> resultSizes;
   for (const Case& c : cases) {
+    if (!chosen(c)) {
+      resultSizes.push_back(0);
+      continue;
+    }
     IPictureModifier* modifier = nullptr;
     if (FAILED(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPictureModifier,
                                 reinterpret_cast<void**>(&modifier)))) {
@@ -322,6 +335,7 @@ int main() {
   for (const Case& c : cases) {
     const size_t resultBytes = index < resultSizes.size() ? resultSizes[index] : 0;
     ++index;
+    if (!chosen(c)) continue;
     IPictureModifier* modifier = nullptr;
     if (FAILED(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPictureModifier,
                                 reinterpret_cast<void**>(&modifier))))

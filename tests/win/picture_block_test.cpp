@@ -211,7 +211,8 @@ TEST(PictureBlock, AHandedBlockIsClaimedOnceAcrossThreads) {
 
 // A large block that an owner frees is kept for the next block of exactly
 // its size, one at a time: small blocks pass it by, a large one of another
-// size gives it back, and so does a moment of idleness.
+// size gives it back, and so does a moment of idleness. A caller handing
+// in the kept block takes it out of the keeping.
 TEST(BlockRecycler, KeepsOneLargeBlockForItsSizeUntilIdle) {
   qb::GiveBackKeptBlock();
   constexpr size_t large = qb::kKeepFrom + 4100;
@@ -238,7 +239,14 @@ TEST(BlockRecycler, KeepsOneLargeBlockForItsSizeUntilIdle) {
   EXPECT_FALSE(qb::GiveBackKeptBlock()) << "a block of another size gave it back";
   GlobalFree(otherSize);
 
-  qb::FreePictureBlock(AsHandle(qb::NewPictureBlock(large)));
+  const HGLOBAL stale = qb::NewPictureBlock(large);
+  qb::FreePictureBlock(AsHandle(stale));
+  {
+    PictureBlock handedIn = PictureBlock::Taken(AsHandle(stale));  // a handle read before its owner freed it
+    const HGLOBAL next = qb::NewPictureBlock(large);
+    EXPECT_NE(stale, next) << "a kept block handed in is never handed out again";
+    GlobalFree(next);
+  }
   Sleep(qb::kIdleMilliseconds + 1500);
   EXPECT_FALSE(qb::GiveBackKeptBlock()) << "the idle timer gave the block back";
 }
