@@ -99,7 +99,8 @@ bool TakesAsItIs(int32_t h, dib::DepthSet handled);
 // plain rows first. A picture with alpha, when the kernel does not take
 // 32 bits, has the kernel run on its colours alone (a 24-bit copy) and
 // keeps its alpha as it was. Every failure clears the thread's error
-// information.
+// information. ApplyToCopy reads the source's handle itself; ApplyToCopyOf
+// takes one already read.
 template <class Kernel>
 HRESULT ApplyToCopyOf(IVuPicture* source, int32_t handle, const CopySteps& steps, IVuPicture** result,
                       Kernel&& kernel) {
