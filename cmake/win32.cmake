@@ -136,7 +136,7 @@ function(qb_add_client NAME SOURCE)
 endfunction()
 
 # Benchmarks that run under Wine against the registered server.
-qb_add_client(apply_bench bench/win/apply_bench.cpp LIBS rastrum_import)
+qb_add_client(apply_bench bench/win/apply_bench.cpp LIBS rastrum_import psapi)
 qb_add_client(decode_bench bench/win/decode_bench.cpp WIDE)
 
 # Clients for 64-bit Windows, which the surrogate serves: built from the same
