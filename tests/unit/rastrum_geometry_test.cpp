@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "base/portable/dib_format.h"
-#include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 
@@ -275,21 +274,6 @@ TEST(Resize, HighQualityShrinkOfAFineGratingIsFlatGrey) {
       EXPECT_LE(highest, 128) << (across ? "across " : "along ") << size;
     }
   }
-}
-
-TEST(Resize, SameBytesOnAnyNumberOfThreads) {
-  const Bytes block = Encode(RandomPicture(1500, 1003, 11));
-  for (auto [w, h, mode] : {std::tuple{700, 501, 0}, {2100, 1333, 0}, {333, 1100, 0}, {160, 107, 1}}) {
-    Bytes single;
-    for (int threads : {1, 2, 3}) {
-      qb::work::SetThreadCount(threads);
-      VectorAllocator out;
-      ASSERT_EQ(Resize(block, w, h, mode, out), kOk);
-      if (threads == 1) single = out.block;
-      EXPECT_EQ(single, out.block) << w << "x" << h << " mode " << mode << " on " << threads << " threads";
-    }
-  }
-  qb::work::SetThreadCount(0);
 }
 
 TEST(Resize, RefusesBadSizesAndModes) {
