@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -485,8 +486,7 @@ int EncodeRows(const dib::ConstImageView& pixels, bool alpha, int32_t xPels, int
     const int64_t count = std::min(kBandsAtOnce, bandCount - first);
     qb::work::ForEachRange(count, 1, [&](int64_t begin, int64_t end) {
       RunCompressor runs;
-      Compressor compressor;
-      if (!compressor.c) throw std::bad_alloc();
+      std::optional<Compressor> compressor;  // made for the first band that needs it
       Bytes scratch(5 * samples);
       Bytes filtered, matched;
       for (int64_t i = begin; i < end; ++i) {
@@ -505,9 +505,11 @@ int EncodeRows(const dib::ConstImageView& pixels, bool alpha, int32_t xPels, int
         // pictures, an enlarged photograph, shrink to about half, and there
         // runs alone still make the smaller file.)
         if (band.size >= band.rawBytes / 4) continue;
-        const size_t bound = libdeflate_deflate_compress_bound(compressor.c, band.rawBytes);
+        if (!compressor) compressor.emplace();
+        if (!compressor->c) throw std::bad_alloc();
+        const size_t bound = libdeflate_deflate_compress_bound(compressor->c, band.rawBytes);
         matched.resize(bound + 5);
-        size_t size = libdeflate_deflate_compress(compressor.c, filtered.data(), band.rawBytes,
+        size_t size = libdeflate_deflate_compress(compressor->c, filtered.data(), band.rawBytes,
                                                   matched.data(), bound);
         if (size == 0) throw std::runtime_error("deflate output over its bound");
         if (size + 5 >= band.size) continue;
