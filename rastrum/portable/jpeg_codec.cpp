@@ -10,12 +10,21 @@
 // libjpeg-turbo only warns when data is missing or garbled (a truncated
 // file is padded with grey), so the warnings that mean the picture is not
 // the file's picture end the decode as corrupt data too.
+//
+// A large picture is decoded and encoded on the workers: a file with
+// restart markers at whole MCU rows decodes in bands, any other single-scan
+// file with its entropy decoding on one thread and the rest on another, and
+// an encode is cut into bands joined at restart markers. Every way gives
+// the pixels (and the coefficients) of one thread.
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -28,6 +37,27 @@
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
+
+// Two of libjpeg-turbo's internal module interfaces (its jpegint.h), which
+// the decode that overlaps entropy decoding with the rest plugs its own
+// coefficient controller into. They are those of the 2.x releases.
+#if !defined(LIBJPEG_TURBO_VERSION_NUMBER) || LIBJPEG_TURBO_VERSION_NUMBER < 2000000 || \
+    LIBJPEG_TURBO_VERSION_NUMBER >= 3000000
+#error "the overlapped JPEG decode plugs into libjpeg-turbo 2.x"
+#endif
+typedef void (*inverse_DCT_method_ptr)(j_decompress_ptr cinfo, jpeg_component_info* compptr, JCOEFPTR coef_block,
+                                       JSAMPARRAY output_buf, JDIMENSION output_col);
+struct jpeg_d_coef_controller {
+  void (*start_input_pass)(j_decompress_ptr cinfo);
+  int (*consume_data)(j_decompress_ptr cinfo);
+  void (*start_output_pass)(j_decompress_ptr cinfo);
+  int (*decompress_data)(j_decompress_ptr cinfo, JSAMPIMAGE output_buf);
+  jvirt_barray_ptr* coef_arrays;
+};
+struct jpeg_inverse_dct {
+  void (*start_pass)(j_decompress_ptr cinfo);
+  inverse_DCT_method_ptr inverse_DCT[MAX_COMPONENTS];
+};
 
 namespace rastrum {
 
@@ -203,6 +233,568 @@ void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inve
   }
 }
 
+// The bytes of the coefficient buffer that a progressive or multi-scan file
+// is read into: each component's blocks, padded to whole MCUs, 128 bytes a
+// block.
+uint64_t CoefficientBufferBytes(const jpeg_decompress_struct& cinfo) {
+  uint64_t blocks = 0;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    const jpeg_component_info& c = cinfo.comp_info[i];
+    const uint64_t across = (c.width_in_blocks + c.h_samp_factor - 1) / c.h_samp_factor * c.h_samp_factor;
+    const uint64_t down = (c.height_in_blocks + c.v_samp_factor - 1) / c.v_samp_factor * c.v_samp_factor;
+    blocks += across * down;
+  }
+  return blocks * 128;
+}
+
+// ---- Decoding in bands at restart markers ----
+//
+// At a restart marker the entropy decoder starts afresh (DC predictions
+// zero, bit buffer empty), so the data from one marker on decode by
+// themselves to the MCUs that follow it. A file whose one scan holds every
+// component and whose restart intervals are whole MCU rows is therefore
+// decoded in bands of whole intervals, each by a decompressor of its own on
+// the workers. A band's decompressor reads a stream made of the file's own
+// headers, with the frame's height made the band's, and the band's data.
+//
+// Fancy upsampling of subsampled chroma blends each chroma row with its
+// neighbour above or below, and a decompressor repeats its picture's edge
+// rows where the file has neighbours. So a band's decompressor also decodes
+// the first MCU row of the band below, and the seam between two bands lies
+// half an MCU row into the lower band: every row kept comes from a
+// decompressor that held both of its neighbours, and the pixels are those
+// of one decompressor over the whole file.
+
+// Where a scan's restart intervals lie in the file: interval i's data run
+// from Start(i) to ends[i], the restart marker (or the end of the picture)
+// that follows them.
+struct RestartIntervals {
+  size_t dataStart = 0;
+  std::vector<size_t> ends;
+  size_t Start(size_t i) const { return i == 0 ? dataStart : ends[i - 1] + 2; }
+};
+
+// Walks the scan's data for its restart markers. True only for the layout
+// the frame promises: exactly `intervals` intervals, markers numbered in
+// turn, and the end of the picture right after the data (a file that ends
+// otherwise is left to the ordinary decode, which reports it).
+bool FindRestartIntervals(std::span<const uint8_t> file, size_t dataStart, size_t intervals,
+                          RestartIntervals& found) {
+  found.dataStart = dataStart;
+  found.ends.clear();
+  found.ends.reserve(intervals);
+  const uint8_t* p = file.data();
+  const size_t size = file.size();
+  size_t pos = dataStart;
+  while (pos < size) {
+    const void* hit = std::memchr(p + pos, 0xFF, size - pos);
+    if (!hit) return false;
+    pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+    if (pos + 1 >= size) return false;
+    const uint8_t marker = p[pos + 1];
+    if (marker == 0x00 || marker == 0xFF) {  // a stuffed zero, or fill before a marker
+      pos += marker == 0x00 ? 2 : 1;
+      continue;
+    }
+    const size_t seen = found.ends.size();
+    if (marker >= 0xD0 && marker <= 0xD7) {
+      if (seen + 1 >= intervals || marker != 0xD0 + (seen & 7)) return false;
+      found.ends.push_back(pos);
+      pos += 2;
+      continue;
+    }
+    if (marker != 0xD9 || seen + 1 != intervals) return false;
+    found.ends.push_back(pos);
+    return true;
+  }
+  return false;
+}
+
+// Where the frame header's height lies, by the walk libjpeg makes over the
+// markers before the scan (stray bytes and fill skipped, segments by their
+// length); 0 when no baseline or extended frame header is found there.
+size_t FrameHeightAt(std::span<const uint8_t> file, size_t dataStart) {
+  size_t pos = 2;
+  while (pos < dataStart && dataStart - pos >= 9) {
+    if (file[pos] != 0xFF || file[pos + 1] == 0xFF) {
+      ++pos;
+      continue;
+    }
+    const uint8_t marker = file[pos + 1];
+    if (marker == 0xC0 || marker == 0xC1) return pos + 5;
+    if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    pos += 2 + (size_t{file[pos + 2]} << 8 | file[pos + 3]);
+  }
+  return 0;
+}
+
+// How a file is cut into bands: the rows of an interval and of an MCU, and
+// the intervals each band starts with.
+struct DecodeBandPlan {
+  int32_t intervalRows = 0;
+  int32_t mcuRows = 0;
+  std::vector<size_t> firstIntervals;  // one a band, then the interval count
+  RestartIntervals intervals;
+  size_t heightAt = 0;
+  size_t Bands() const { return firstIntervals.empty() ? 0 : firstIntervals.size() - 1; }
+};
+
+// Plans the bands of a file whose headers libjpeg has read and whose
+// decompression it has started (so the scan's MCU layout is known). False
+// when the file is to be decoded the ordinary way: one thread, a small
+// picture, a progressive, arithmetic-coded, multi-scan or CMYK file, no
+// restart markers or intervals that are not whole MCU rows, and any file
+// whose markers do not keep to what its headers say.
+bool PlanDecodeBands(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart,
+                     DecodeBandPlan& plan) {
+  const int threads = qb::work::ThreadCount();
+  const int64_t width = cinfo.image_width, height = cinfo.image_height;
+  if (threads <= 1 || width * height < qb::work::kParallelPixels) return false;
+  if (cinfo.progressive_mode || cinfo.arith_code || cinfo.restart_interval == 0 || cinfo.MCUs_per_row == 0 ||
+      cinfo.comps_in_scan != cinfo.num_components || cinfo.num_components == 2 || cinfo.num_components > 3 ||
+      cinfo.restart_interval % cinfo.MCUs_per_row != 0)
+    return false;
+  // An MCU row: the largest vertical sampling's blocks when the scan
+  // interleaves components, one block row of a grey picture's one.
+  plan.mcuRows = DCTSIZE * (cinfo.comps_in_scan > 1 ? cinfo.max_v_samp_factor : 1);
+  const int64_t intervalMcuRows = cinfo.restart_interval / cinfo.MCUs_per_row;
+  plan.intervalRows = static_cast<int32_t>(std::min<int64_t>(intervalMcuRows * plan.mcuRows, height));
+  const int64_t count = (int64_t{cinfo.MCU_rows_in_scan} + intervalMcuRows - 1) / intervalMcuRows;
+  if (count < 2 || int64_t{cinfo.MCU_rows_in_scan} * plan.mcuRows < height) return false;
+  plan.heightAt = FrameHeightAt(file, dataStart);
+  const uint8_t* f = file.data() + plan.heightAt;
+  if (plan.heightAt == 0 || (f[0] << 8 | f[1]) != height || (f[2] << 8 | f[3]) != width) return false;
+  if (!FindRestartIntervals(file, dataStart, static_cast<size_t>(count), plan.intervals)) return false;
+  // A few bands a thread, so that a thread held up elsewhere does not hold
+  // up the picture; each costs one MCU row decoded twice.
+  const int64_t bands = std::min<int64_t>(count, int64_t{threads} * 2);
+  plan.firstIntervals.clear();
+  for (int64_t b = 0; b <= bands; ++b) plan.firstIntervals.push_back(static_cast<size_t>(count * b / bands));
+  return true;
+}
+
+// The stream one band's decompressor reads, in pieces: the headers up to
+// the frame's height, the band's height, the rest of the headers, the
+// band's data, and the end of the picture. Its restart markers are
+// numbered from the band's first, where the decompressor expects 0.
+struct BandSource {
+  jpeg_source_mgr pub;  // first member: libjpeg sees only this part
+  std::span<const uint8_t> pieces[5];
+  int next;
+  int firstMarker;
+  uint8_t height[2];
+};
+
+constexpr uint8_t kEndOfImage[2] = {0xFF, 0xD9};
+
+void InitBandSource(j_decompress_ptr) {}
+void TermBandSource(j_decompress_ptr) {}
+
+boolean FillBandSource(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<BandSource*>(cinfo->src);
+  while (src->next < 5 && src->pieces[src->next].empty()) ++src->next;
+  if (src->next == 5) {
+    // Past the end of the picture: as libjpeg's memory source does.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->pub.next_input_byte = kEndOfImage;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+  }
+  src->pub.next_input_byte = src->pieces[src->next].data();
+  src->pub.bytes_in_buffer = src->pieces[src->next].size();
+  ++src->next;
+  return TRUE;
+}
+
+void SkipBandSource(j_decompress_ptr cinfo, long bytes) {
+  while (bytes > 0 && static_cast<size_t>(bytes) > cinfo->src->bytes_in_buffer) {
+    bytes -= static_cast<long>(cinfo->src->bytes_in_buffer);
+    FillBandSource(cinfo);
+  }
+  if (bytes > 0) {
+    cinfo->src->next_input_byte += bytes;
+    cinfo->src->bytes_in_buffer -= static_cast<size_t>(bytes);
+  }
+}
+
+// Called for every restart marker that is not the one the decompressor
+// counts on: the file's own numbering, shifted by the band's first marker,
+// is accepted; anything else was already ruled out by the walk, so it is
+// corrupt data.
+boolean ResyncBandSource(j_decompress_ptr cinfo, int desired) {
+  auto* src = reinterpret_cast<BandSource*>(cinfo->src);
+  if (cinfo->unread_marker != JPEG_RST0 + ((desired + src->firstMarker) & 7))
+    Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
+  cinfo->unread_marker = 0;
+  return TRUE;
+}
+
+// Everything one band's decode shares with its error path. No member has a
+// destructor.
+struct BandDecompressor {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  BandSource src;
+};
+
+// One band: its stream's pieces, the picture rows its stream starts at, and
+// the rows of the block it writes.
+struct Band {
+  std::span<const uint8_t> data;
+  int firstMarker = 0;
+  int32_t firstRow = 0;  // the stream's top row in the picture
+  int32_t rows = 0;      // the stream's height
+  int32_t writeFrom = 0, writeTo = 0;
+};
+
+int DecodeBandInto(BandDecompressor& d, const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
+                   const DecodeBandPlan& plan, const Band& band, const dib::ImageView& pixels) {
+  j_decompress_ptr cinfo = &d.cinfo;
+  BandSource& src = d.src;
+  src.pub.init_source = InitBandSource;
+  src.pub.fill_input_buffer = FillBandSource;
+  src.pub.skip_input_data = SkipBandSource;
+  src.pub.resync_to_restart = ResyncBandSource;
+  src.pub.term_source = TermBandSource;
+  src.pub.next_input_byte = nullptr;
+  src.pub.bytes_in_buffer = 0;
+  src.height[0] = static_cast<uint8_t>(band.rows >> 8);
+  src.height[1] = static_cast<uint8_t>(band.rows);
+  src.pieces[0] = file.first(plan.heightAt);
+  src.pieces[1] = std::span<const uint8_t>(src.height, 2);
+  src.pieces[2] = file.subspan(plan.heightAt + 2, plan.intervals.dataStart - plan.heightAt - 2);
+  src.pieces[3] = band.data;
+  src.pieces[4] = std::span<const uint8_t>(kEndOfImage, 2);
+  src.next = 0;
+  src.firstMarker = band.firstMarker;
+  cinfo->src = &src.pub;
+  jpeg_read_header(cinfo, TRUE);
+  // The same headers must read the same way, but for the height.
+  bool same = cinfo->image_width == whole.image_width && cinfo->image_height == JDIMENSION(band.rows) &&
+              cinfo->num_components == whole.num_components && cinfo->jpeg_color_space == whole.jpeg_color_space &&
+              !cinfo->progressive_mode && !cinfo->arith_code && cinfo->comps_in_scan == whole.comps_in_scan &&
+              cinfo->restart_interval == whole.restart_interval;
+  for (int i = 0; same && i < cinfo->num_components; ++i) {
+    const jpeg_component_info &a = cinfo->comp_info[i], &b = whole.comp_info[i];
+    same = a.component_id == b.component_id && a.h_samp_factor == b.h_samp_factor &&
+           a.v_samp_factor == b.v_samp_factor && a.quant_tbl_no == b.quant_tbl_no;
+  }
+  if (!same) return kCorruptData;
+  cinfo->out_color_space = whole.out_color_space;
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_width != whole.output_width || cinfo->output_components != whole.output_components)
+    return kCorruptData;
+  // Rows of the stream outside the band's own go to a spare buffer.
+  JSAMPARRAY spare = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                 cinfo->output_width * 3, kRowsPerCall);
+  JSAMPROW rows[kRowsPerCall];
+  const auto last = static_cast<JDIMENSION>(band.writeTo - band.firstRow);
+  while (cinfo->output_scanline < last) {
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) {
+      const int32_t y = band.firstRow + static_cast<int32_t>(first + i);
+      rows[i] = y >= band.writeFrom && y < band.writeTo ? pixels.Row(y) : spare[i];
+    }
+    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+  }
+  // The rest of the stream is the next band's; it is not read.
+  return kOk;
+}
+
+int DecodeBand(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, const DecodeBandPlan& plan,
+               const Band& band, const dib::ImageView& pixels) {
+  BandDecompressor d;
+  d.cinfo.err = SetUpErrors(d.err);
+  int result;
+  if (setjmp(d.err.jump)) {
+    result = d.err.failure;
+  } else {
+    jpeg_create_decompress(&d.cinfo);
+    result = DecodeBandInto(d, whole, file, plan, band, pixels);
+  }
+  jpeg_destroy_decompress(&d.cinfo);
+  return result;
+}
+
+// Decodes the picture in the planned bands on the workers, into the rows
+// of the block; false when some band failed and the picture is to be
+// decoded the ordinary way (which reports the failure, if it is one).
+bool DecodeInBands(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, const DecodeBandPlan& plan,
+                   const dib::ImageView& pixels) {
+  const auto height = static_cast<int32_t>(whole.output_height);
+  const size_t count = plan.firstIntervals.back();
+  const int32_t seam = plan.mcuRows / 2;
+  std::vector<Band> bands(plan.Bands());
+  for (size_t b = 0; b < bands.size(); ++b) {
+    const size_t first = plan.firstIntervals[b], next = plan.firstIntervals[b + 1];
+    Band& band = bands[b];
+    band.firstRow = static_cast<int32_t>(std::min<int64_t>(int64_t{plan.intervalRows} * int64_t(first), height));
+    const int32_t nextRow =
+        next == count ? height : static_cast<int32_t>(std::min<int64_t>(int64_t{plan.intervalRows} * int64_t(next), height));
+    // The stream reaches one MCU row into the next band, whose first
+    // interval's data it therefore carries too.
+    const int32_t streamEnd = next == count ? height : std::min(nextRow + plan.mcuRows, height);
+    band.rows = streamEnd - band.firstRow;
+    band.writeFrom = b == 0 ? 0 : std::min(band.firstRow + seam, height);
+    band.writeTo = next == count ? height : std::min(nextRow + seam, height);
+    const size_t lastInterval = std::min(next, count - 1);
+    band.data = file.subspan(plan.intervals.Start(first), plan.intervals.ends[lastInterval] - plan.intervals.Start(first));
+    band.firstMarker = static_cast<int>(first & 7);
+  }
+  std::vector<int> results(bands.size(), kOk);
+  qb::work::ForEachRange(static_cast<int64_t>(bands.size()), 1, [&](int64_t begin, int64_t end) {
+    for (int64_t b = begin; b < end; ++b) {
+      const Band& band = bands[static_cast<size_t>(b)];
+      if (band.writeFrom < band.writeTo) results[static_cast<size_t>(b)] = DecodeBand(whole, file, plan, band, pixels);
+    }
+  });
+  return std::all_of(results.begin(), results.end(), [](int r) { return r == kOk; });
+}
+
+
+// Decodes the picture in bands when the file allows it; false when it is to
+// be decoded the ordinary way. The plan lives in this frame only, so that
+// no jump out of the ordinary decode passes over it.
+bool TryDecodeInBands(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart,
+                      const dib::ImageView& pixels) {
+  try {
+    DecodeBandPlan plan;
+    return PlanDecodeBands(cinfo, file, dataStart, plan) && DecodeInBands(cinfo, file, plan, pixels);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// ---- Decoding without restart markers: the entropy decoding beside the rest ----
+//
+// A file that cannot be cut into bands can still be decoded on two threads:
+// one decompressor reads the entropy-coded data into libjpeg's coefficient
+// buffer (as jpeg_read_coefficients does) and hands on each iMCU row as it
+// is finished, while a second one, on another thread, does the rest
+// (inverse DCT, upsampling, colour conversion) row by row into the block.
+// The second one's coefficient controller is ours: it waits for its row
+// and runs libjpeg's own inverse DCT over the first one's coefficients,
+// exactly as libjpeg's own controller does for a multi-scan file, so the
+// pixels are those of one decompressor.
+
+// The rows of coefficients the reader has finished, for each iMCU row
+// each component's block rows, and how far both sides have come.
+struct CoefficientRows {
+  std::mutex lock;
+  std::condition_variable changed;
+  JDIMENSION done = 0;  // iMCU rows whose coefficients are complete
+  bool failed = false;  // one side gave up: the other stops too
+  int components = 0;
+  std::vector<JBLOCKARRAY> rows;  // [iMCU row * components + component]
+};
+
+void GiveUp(CoefficientRows& shared) {
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    shared.failed = true;
+  }
+  shared.changed.notify_all();
+}
+
+// The reader's progress monitor, with the rows it has handed on so far.
+struct ReaderProgress {
+  jpeg_progress_mgr pub;  // first member: libjpeg sees only this part
+  CoefficientRows* shared;
+  JDIMENSION handedOn;
+};
+
+// Everything the reader's decode shares with its error path and with the
+// caller, which destroys it once the output side is done with its rows. No
+// member has a destructor.
+struct CoefficientReader {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  ReaderProgress progress;
+  bool created;
+};
+
+// Called before each step of the reader's input: hands on the iMCU rows
+// finished since the last call. The block rows are located first (libjpeg
+// may jump out of that), then published under the lock.
+void HandOnRows(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  auto* progress = reinterpret_cast<ReaderProgress*>(cinfo->progress);
+  CoefficientRows& shared = *progress->shared;
+  const JDIMENSION finished = std::min(cinfo->input_iMCU_row, cinfo->total_iMCU_rows);
+  for (JDIMENSION r = progress->handedOn; r < finished; ++r)
+    for (int ci = 0; ci < cinfo->num_components; ++ci) {
+      const JDIMENSION v = static_cast<JDIMENSION>(cinfo->comp_info[ci].v_samp_factor);
+      shared.rows[r * static_cast<size_t>(shared.components) + static_cast<size_t>(ci)] =
+          (*cinfo->mem->access_virt_barray)(common, cinfo->coef->coef_arrays[ci], r * v, v, FALSE);
+    }
+  bool failed;
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    failed = shared.failed;
+    if (finished > progress->handedOn) shared.done = finished;
+  }
+  if (finished > progress->handedOn) shared.changed.notify_all();
+  progress->handedOn = finished;
+  if (failed) Fail(common, kCorruptData);
+}
+
+int ReadCoefficients(CoefficientReader& r, std::span<const uint8_t> file, CoefficientRows& shared) {
+  r.cinfo.err = SetUpErrors(r.err);
+  if (setjmp(r.err.jump)) return r.err.failure;
+  jpeg_create_decompress(&r.cinfo);
+  r.created = true;
+  jpeg_mem_src(&r.cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&r.cinfo, TRUE);
+  if (r.cinfo.num_components != shared.components ||
+      size_t{r.cinfo.total_iMCU_rows} * static_cast<size_t>(shared.components) != shared.rows.size())
+    return kCorruptData;
+  r.progress.pub.progress_monitor = HandOnRows;
+  r.progress.shared = &shared;
+  r.progress.handedOn = 0;
+  r.cinfo.progress = &r.progress.pub;
+  // Reads to the end of the picture, with the checks of an ordinary decode.
+  jpeg_read_coefficients(&r.cinfo);
+  HandOnRows(reinterpret_cast<j_common_ptr>(&r.cinfo));
+  return kOk;
+}
+
+// The output side's coefficient controller: libjpeg's own, but for the
+// step that yields one iMCU row of samples.
+struct PipedCoefficients {
+  jpeg_d_coef_controller pub;  // first member: libjpeg sees only this part
+  CoefficientRows* shared;
+};
+
+// Waits until the reader has finished iMCU row `row`; false when it gave up.
+bool WaitForRow(CoefficientRows& shared, JDIMENSION row) {
+  std::unique_lock<std::mutex> hold(shared.lock);
+  shared.changed.wait(hold, [&] { return shared.failed || shared.done > row; });
+  return !shared.failed;
+}
+
+// One iMCU row of samples from the reader's coefficients: the inverse DCT
+// of every block of every component, the last row's dummy block rows left
+// out, as libjpeg's controller for buffered coefficients does.
+int SamplesFromRows(j_decompress_ptr cinfo, JSAMPIMAGE output) {
+  auto* coef = reinterpret_cast<PipedCoefficients*>(cinfo->coef);
+  CoefficientRows& shared = *coef->shared;
+  const JDIMENSION row = cinfo->output_iMCU_row;
+  if (!WaitForRow(shared, row)) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
+  for (int ci = 0; ci < cinfo->num_components; ++ci) {
+    jpeg_component_info* c = &cinfo->comp_info[ci];
+    int blockRows = c->v_samp_factor;
+    if (row == cinfo->total_iMCU_rows - 1) {
+      blockRows = static_cast<int>(c->height_in_blocks % static_cast<JDIMENSION>(c->v_samp_factor));
+      if (blockRows == 0) blockRows = c->v_samp_factor;
+    }
+    const JBLOCKARRAY blocks = shared.rows[row * static_cast<size_t>(shared.components) + static_cast<size_t>(ci)];
+    const inverse_DCT_method_ptr idct = cinfo->idct->inverse_DCT[ci];
+    JSAMPARRAY out = output[ci];
+    for (int b = 0; b < blockRows; ++b, out += c->DCT_scaled_size) {
+      JDIMENSION column = 0;
+      for (JDIMENSION n = 0; n < c->width_in_blocks; ++n, column += static_cast<JDIMENSION>(c->DCT_scaled_size))
+        idct(cinfo, c, blocks[b][n], out, column);
+    }
+  }
+  return ++cinfo->output_iMCU_row < cinfo->total_iMCU_rows ? JPEG_ROW_COMPLETED : JPEG_SCAN_COMPLETED;
+}
+
+// Everything the output side's decode shares with its error path. No
+// member has a destructor.
+struct SampleWriter {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  PipedCoefficients coef;
+};
+
+int WriteSamplesInto(SampleWriter& w, const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
+                     CoefficientRows& shared, const dib::ImageView& pixels) {
+  j_decompress_ptr cinfo = &w.cinfo;
+  jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->out_color_space = whole.out_color_space;
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_width != whole.output_width || cinfo->output_height != whole.output_height ||
+      cinfo->num_components != shared.components ||
+      size_t{cinfo->total_iMCU_rows} * static_cast<size_t>(shared.components) != shared.rows.size())
+    return kCorruptData;
+  // The data are never read here: the samples come from the reader's rows.
+  w.coef.pub = *cinfo->coef;
+  w.coef.pub.decompress_data = SamplesFromRows;
+  w.coef.shared = &shared;
+  cinfo->coef = &w.coef.pub;
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels.Row(static_cast<int32_t>(first + i));
+    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+  }
+  return kOk;
+}
+
+int WriteSamples(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, CoefficientRows& shared,
+                 const dib::ImageView& pixels) {
+  SampleWriter w;
+  w.cinfo.err = SetUpErrors(w.err);
+  int result;
+  if (setjmp(w.err.jump)) {
+    result = w.err.failure;
+  } else {
+    jpeg_create_decompress(&w.cinfo);
+    result = WriteSamplesInto(w, whole, file, shared, pixels);
+  }
+  jpeg_destroy_decompress(&w.cinfo);
+  return result;
+}
+
+// Decodes a single-scan file on two threads as above; false when the file
+// is to be decoded the ordinary way (one thread, a small picture, a
+// progressive, multi-scan or CMYK file, no room for the coefficients) or
+// when either side failed, so that the ordinary decode reports it.
+bool CanPipeline(const jpeg_decompress_struct& whole, uint64_t bufferBytes) {
+  const int64_t width = whole.image_width, height = whole.image_height;
+  return qb::work::ThreadCount() > 1 && width * height >= qb::work::kParallelPixels && !whole.progressive_mode &&
+         whole.comps_in_scan == whole.num_components && (whole.num_components == 1 || whole.num_components == 3) &&
+         CheckDecodePeak(static_cast<int32_t>(width), static_cast<int32_t>(height), 0, bufferBytes) == kOk;
+}
+
+bool TryDecodeInPipeline(const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
+                         uint64_t bufferBytes, const dib::ImageView& pixels) {
+  if (!CanPipeline(whole, bufferBytes)) return false;
+  try {
+    CoefficientRows shared;
+    shared.components = whole.num_components;
+    shared.rows.resize(size_t{whole.total_iMCU_rows} * static_cast<size_t>(whole.num_components));
+    CoefficientReader reader;
+    reader.created = false;
+    int results[2] = {kOk, kOk};
+    // The reader is the first range, so that it runs even when one thread
+    // takes both.
+    qb::work::ForEachRange(2, 1, [&](int64_t begin, int64_t end) {
+      for (int64_t side = begin; side < end; ++side) {
+        results[side] = side == 0 ? ReadCoefficients(reader, file, shared) : WriteSamples(whole, file, shared, pixels);
+        if (results[side] != kOk) GiveUp(shared);
+      }
+    });
+    if (reader.created) jpeg_destroy_decompress(&reader.cinfo);
+    return results[0] == kOk && results[1] == kOk;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// The pieces a decode of the file is split into, for JpegDecodePieces.
+int PlannedPieces(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart) {
+  DecodeBandPlan plan;
+  if (PlanDecodeBands(cinfo, file, dataStart, plan)) return static_cast<int>(plan.Bands());
+  return CanPipeline(cinfo, CoefficientBufferBytes(cinfo)) ? 2 : 1;
+}
+
 // Everything one decode shares with its error path. No member has a
 // destructor.
 struct Decompressor {
@@ -225,18 +817,13 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
   // APP2 segments carry an ICC profile, which a CMYK picture is read through.
   jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
+  // The scan's entropy-coded data start where the headers' reading stopped.
+  const auto dataStart = static_cast<size_t>(cinfo->src->next_input_byte - file.data());
 
-  // The blocks of the picture, and those of the coefficient buffer that a
-  // progressive or multi-scan file is read into (each component's padded
-  // to whole MCUs), 128 bytes a block.
-  uint64_t blocks = 0, bufferBlocks = 0;
-  for (int i = 0; i < cinfo->num_components; ++i) {
-    const jpeg_component_info& c = cinfo->comp_info[i];
-    blocks += uint64_t{c.width_in_blocks} * c.height_in_blocks;
-    const uint64_t across = (c.width_in_blocks + c.h_samp_factor - 1) / c.h_samp_factor * c.h_samp_factor;
-    const uint64_t down = (c.height_in_blocks + c.v_samp_factor - 1) / c.v_samp_factor * c.v_samp_factor;
-    bufferBlocks += across * down;
-  }
+  uint64_t blocks = 0;
+  for (int i = 0; i < cinfo->num_components; ++i)
+    blocks += uint64_t{cinfo->comp_info[i].width_in_blocks} * cinfo->comp_info[i].height_in_blocks;
+  const uint64_t bufferBytes = CoefficientBufferBytes(*cinfo);
   const bool buffered = cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components;
 
   const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
@@ -247,7 +834,7 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
   const auto width = static_cast<int32_t>(cinfo->image_width);
   const auto height = static_cast<int32_t>(cinfo->image_height);
   // The peak: the block, beside the coefficient buffer or a few rows.
-  const uint64_t working = buffered ? bufferBlocks * 128 : uint64_t{cinfo->image_width} * 3 * 2 * 16;
+  const uint64_t working = buffered ? bufferBytes : uint64_t{cinfo->image_width} * 3 * 2 * 16;
   if (CheckDecodePeak(width, height, 0, working) != kOk) return kTooLarge;
   // Everything is allocated before the data is read: the data must be
   // able to stand for every block.
@@ -267,6 +854,12 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
       made != kOk)
     return made;
   d.block = block.block;
+
+  // On several threads where the file allows it; a failure there is left
+  // to the ordinary decode below, which reports it.
+  if (!cmyk && (TryDecodeInBands(*cinfo, file, dataStart, block.pixels) ||
+                TryDecodeInPipeline(*cinfo, file, bufferBytes, block.pixels)))
+    return kOk;
 
   JSAMPROW rows[kRowsPerCall];
   if (!cmyk) {
@@ -516,6 +1109,25 @@ int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
   // A block that did not get its whole picture must not pass for one.
   if (result != kOk && d.block) std::fill_n(d.block, dib::kInfoHeaderSize, uint8_t{0});
   return result;
+}
+
+int JpegDecodePieces(std::span<const uint8_t> file) {
+  if (file.empty() || file.size() > std::numeric_limits<unsigned long>::max()) return 0;
+  Decompressor d;
+  d.cinfo.err = SetUpErrors(d.err);
+  int pieces = 0;
+  if (!setjmp(d.err.jump)) {
+    jpeg_create_decompress(&d.cinfo);
+    jpeg_mem_src(&d.cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&d.cinfo, TRUE);
+    const auto dataStart = static_cast<size_t>(d.cinfo.src->next_input_byte - file.data());
+    d.cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d.cinfo);
+    const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
+    pieces = cmyk ? 1 : PlannedPieces(d.cinfo, file, dataStart);
+  }
+  jpeg_destroy_decompress(&d.cinfo);
+  return pieces;
 }
 
 int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file) {
