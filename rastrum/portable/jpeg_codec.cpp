@@ -17,6 +17,7 @@
 // an encode is cut into bands joined at restart markers. Every way gives
 // the pixels (and the coefficients) of one thread.
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -38,9 +39,9 @@
 #include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
 
-// Two of libjpeg-turbo's internal module interfaces (its jpegint.h), which
-// the decode that overlaps entropy decoding with the rest plugs its own
-// coefficient controller into. They are those of the 2.x releases.
+// Four of libjpeg-turbo's internal module interfaces (its jpegint.h), which
+// the decode that overlaps entropy decoding with the rest drives and plugs
+// its own coefficient controller into. They are those of the 2.x releases.
 #if !defined(LIBJPEG_TURBO_VERSION_NUMBER) || LIBJPEG_TURBO_VERSION_NUMBER < 2000000 || \
     LIBJPEG_TURBO_VERSION_NUMBER >= 3000000
 #error "the overlapped JPEG decode plugs into libjpeg-turbo 2.x"
@@ -57,6 +58,19 @@ struct jpeg_d_coef_controller {
 struct jpeg_inverse_dct {
   void (*start_pass)(j_decompress_ptr cinfo);
   inverse_DCT_method_ptr inverse_DCT[MAX_COMPONENTS];
+};
+struct jpeg_input_controller {
+  int (*consume_input)(j_decompress_ptr cinfo);
+  void (*reset_input_controller)(j_decompress_ptr cinfo);
+  void (*start_input_pass)(j_decompress_ptr cinfo);
+  void (*finish_input_pass)(j_decompress_ptr cinfo);
+  boolean has_multiple_scans;
+  boolean eoi_reached;
+};
+struct jpeg_entropy_decoder {
+  void (*start_pass)(j_decompress_ptr cinfo);
+  boolean (*decode_mcu)(j_decompress_ptr cinfo, JBLOCKROW* MCU_data);
+  boolean insufficient_data;
 };
 
 namespace rastrum {
@@ -572,118 +586,177 @@ bool TryDecodeInBands(const jpeg_decompress_struct& cinfo, std::span<const uint8
 // ---- Decoding without restart markers: the entropy decoding beside the rest ----
 //
 // A file that cannot be cut into bands can still be decoded on two threads:
-// one decompressor reads the entropy-coded data into libjpeg's coefficient
-// buffer (as jpeg_read_coefficients does) and hands on each iMCU row as it
-// is finished, while a second one, on another thread, does the rest
-// (inverse DCT, upsampling, colour conversion) row by row into the block.
-// The second one's coefficient controller is ours: it waits for its row
-// and runs libjpeg's own inverse DCT over the first one's coefficients,
-// exactly as libjpeg's own controller does for a multi-scan file, so the
-// pixels are those of one decompressor.
+// one decompressor decodes the entropy-coded data, an iMCU row of
+// coefficients at a time, into a ring of a few rows, while a second one,
+// on another thread, does the rest (inverse DCT, upsampling, colour
+// conversion) row by row into the block. The reader calls libjpeg's
+// entropy decoder MCU by MCU as libjpeg's own coefficient controller does;
+// the writer's coefficient controller is ours, and runs libjpeg's inverse
+// DCT over the ring's rows as libjpeg does over a multi-scan file's
+// buffer. So the pixels are those of one decompressor.
 
-// The rows of coefficients the reader has finished, for each iMCU row
-// each component's block rows, and how far both sides have come.
-struct CoefficientRows {
+// The ring of coefficient rows between the two sides: for each slot, each
+// component's block rows of one iMCU row (whole MCUs wide), and how far
+// each side has come.
+struct CoefficientRing {
   std::mutex lock;
   std::condition_variable changed;
-  JDIMENSION done = 0;  // iMCU rows whose coefficients are complete
-  bool failed = false;  // one side gave up: the other stops too
-  int components = 0;
-  std::vector<JBLOCKARRAY> rows;  // [iMCU row * components + component]
+  JDIMENSION read = 0;     // iMCU rows the reader has put into the ring
+  JDIMENSION written = 0;  // iMCU rows the writer is done with
+  bool failed = false;     // one side gave up: the other stops too
+  bool writing = false;    // the writer has started
+  JDIMENSION slots = 0;
+  size_t slotCoefficients = 0;
+  size_t offset[MAX_COMPONENTS] = {};     // of a component's rows in a slot
+  size_t rowBlocks[MAX_COMPONENTS] = {};  // blocks in one of its rows
+  std::vector<JCOEF> coefficients;
+  JCOEF* slot0 = nullptr;  // the first slot, aligned for the SIMD inverse DCT
+
+  JBLOCKROW Row(JDIMENSION iMcuRow, int component, int blockRow) {
+    const size_t at = (iMcuRow % slots) * slotCoefficients + offset[component] +
+                      static_cast<size_t>(blockRow) * rowBlocks[component] * DCTSIZE2;
+    return reinterpret_cast<JBLOCKROW>(slot0 + at);
+  }
 };
 
-void GiveUp(CoefficientRows& shared) {
-  {
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.failed = true;
+// The ring's room at most, and in iMCU rows at most: enough that neither
+// side waits on the other's row-to-row jitter.
+constexpr size_t kRingBytes = size_t{4} << 20;
+constexpr JDIMENSION kRingSlots = 8;
+
+// Lays the ring out for a picture whose decompression has started; false
+// when not even two iMCU rows fit in its room.
+bool LayOutRing(const jpeg_decompress_struct& cinfo, CoefficientRing& ring) {
+  size_t slot = 0;
+  for (int ci = 0; ci < cinfo.num_components; ++ci) {
+    const jpeg_component_info& c = cinfo.comp_info[ci];
+    ring.offset[ci] = slot;
+    ring.rowBlocks[ci] = size_t{cinfo.MCUs_per_row} * static_cast<size_t>(c.MCU_width);
+    slot += ring.rowBlocks[ci] * static_cast<size_t>(c.v_samp_factor) * DCTSIZE2;
   }
-  shared.changed.notify_all();
+  ring.slotCoefficients = slot;
+  const size_t fit = kRingBytes / (slot * sizeof(JCOEF));
+  if (fit < 2) return false;
+  ring.slots = static_cast<JDIMENSION>(std::min<size_t>(fit, kRingSlots));
+  // libjpeg-turbo's SIMD inverse DCT loads a block with aligned moves, as
+  // its own buffers are (32 bytes); a block is 128 bytes, so every block
+  // of an aligned ring is aligned too.
+  constexpr size_t kAlign = 32;
+  ring.coefficients.resize(ring.slots * slot + kAlign / sizeof(JCOEF));
+  const auto start = reinterpret_cast<uintptr_t>(ring.coefficients.data());
+  ring.slot0 = reinterpret_cast<JCOEF*>((start + kAlign - 1) & ~uintptr_t{kAlign - 1});
+  return true;
 }
 
-// The reader's progress monitor, with the rows it has handed on so far.
-struct ReaderProgress {
-  jpeg_progress_mgr pub;  // first member: libjpeg sees only this part
-  CoefficientRows* shared;
-  JDIMENSION handedOn;
-};
+void GiveUp(CoefficientRing& ring) {
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    ring.failed = true;
+  }
+  ring.changed.notify_all();
+}
 
-// Everything the reader's decode shares with its error path and with the
-// caller, which destroys it once the output side is done with its rows. No
-// member has a destructor.
-struct CoefficientReader {
+// How long the reader, its ring full, waits for the writer to start. The
+// pool runs the second range on a worker at once; the bound only keeps a
+// reader from waiting for ever on a writer that would run after it on the
+// same thread.
+constexpr auto kWriterStart = std::chrono::seconds(1);
+
+// The reader waits until the slot of iMCU row `row` is free; false when
+// the writer gave up or did not start in time.
+bool WaitForSlot(CoefficientRing& ring, JDIMENSION row) {
+  std::unique_lock<std::mutex> hold(ring.lock);
+  if (ring.written + ring.slots <= row &&
+      !ring.changed.wait_for(hold, kWriterStart, [&] { return ring.failed || ring.writing; }))
+    return false;
+  ring.changed.wait(hold, [&] { return ring.failed || ring.written + ring.slots > row; });
+  return !ring.failed;
+}
+
+// The writer waits until the reader has put iMCU row `row` into the ring;
+// false when the reader gave up. The reader always started first (it is
+// the first range), so it is running or has ended.
+bool WaitForRow(CoefficientRing& ring, JDIMENSION row) {
+  std::unique_lock<std::mutex> hold(ring.lock);
+  ring.changed.wait(hold, [&] { return ring.failed || ring.read > row; });
+  return !ring.failed;
+}
+
+// Moves one side's count on and wakes the other.
+template <typename T>
+void Advance(CoefficientRing& ring, T& count, T to) {
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    count = to;
+  }
+  ring.changed.notify_all();
+}
+
+// Everything one side's decode shares with its error path. No member has a
+// destructor.
+struct RingSide {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
-  ReaderProgress progress;
-  bool created;
+  jpeg_d_coef_controller coef;  // the writer's coefficient controller
+  CoefficientRing* ring;
 };
 
-// Called before each step of the reader's input: hands on the iMCU rows
-// finished since the last call. The block rows are located first (libjpeg
-// may jump out of that), then published under the lock.
-void HandOnRows(j_common_ptr common) {
-  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
-  auto* progress = reinterpret_cast<ReaderProgress*>(cinfo->progress);
-  CoefficientRows& shared = *progress->shared;
-  const JDIMENSION finished = std::min(cinfo->input_iMCU_row, cinfo->total_iMCU_rows);
-  for (JDIMENSION r = progress->handedOn; r < finished; ++r)
-    for (int ci = 0; ci < cinfo->num_components; ++ci) {
-      const JDIMENSION v = static_cast<JDIMENSION>(cinfo->comp_info[ci].v_samp_factor);
-      shared.rows[r * static_cast<size_t>(shared.components) + static_cast<size_t>(ci)] =
-          (*cinfo->mem->access_virt_barray)(common, cinfo->coef->coef_arrays[ci], r * v, v, FALSE);
-    }
-  bool failed;
-  {
-    std::lock_guard<std::mutex> hold(shared.lock);
-    failed = shared.failed;
-    if (finished > progress->handedOn) shared.done = finished;
-  }
-  if (finished > progress->handedOn) shared.changed.notify_all();
-  progress->handedOn = finished;
-  if (failed) Fail(common, kCorruptData);
-}
-
-int ReadCoefficients(CoefficientReader& r, std::span<const uint8_t> file, CoefficientRows& shared) {
-  r.cinfo.err = SetUpErrors(r.err);
-  if (setjmp(r.err.jump)) return r.err.failure;
-  jpeg_create_decompress(&r.cinfo);
-  r.created = true;
-  jpeg_mem_src(&r.cinfo, file.data(), static_cast<unsigned long>(file.size()));
-  jpeg_read_header(&r.cinfo, TRUE);
-  if (r.cinfo.num_components != shared.components ||
-      size_t{r.cinfo.total_iMCU_rows} * static_cast<size_t>(shared.components) != shared.rows.size())
+// The reader: the picture's MCUs decoded into the ring in file order, then
+// the markers to the end of the picture read with the checks of an
+// ordinary decode.
+int ReadIntoRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompress_struct& whole) {
+  j_decompress_ptr cinfo = &s.cinfo;
+  CoefficientRing& ring = *s.ring;
+  jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->out_color_space = whole.out_color_space;
+  jpeg_start_decompress(cinfo);  // the input side set up for the one scan
+  if (cinfo->total_iMCU_rows != whole.total_iMCU_rows || cinfo->MCUs_per_row != whole.MCUs_per_row ||
+      cinfo->comps_in_scan != whole.comps_in_scan || cinfo->num_components != whole.num_components)
     return kCorruptData;
-  r.progress.pub.progress_monitor = HandOnRows;
-  r.progress.shared = &shared;
-  r.progress.handedOn = 0;
-  r.cinfo.progress = &r.progress.pub;
-  // Reads to the end of the picture, with the checks of an ordinary decode.
-  jpeg_read_coefficients(&r.cinfo);
-  HandOnRows(reinterpret_cast<j_common_ptr>(&r.cinfo));
+  for (int ci = 0; ci < cinfo->num_components; ++ci)
+    if (cinfo->comp_info[ci].MCU_width != whole.comp_info[ci].MCU_width ||
+        cinfo->comp_info[ci].v_samp_factor != whole.comp_info[ci].v_samp_factor)
+      return kCorruptData;
+  JBLOCKROW mcu[D_MAX_BLOCKS_IN_MCU];
+  for (JDIMENSION row = 0; row < cinfo->total_iMCU_rows; ++row) {
+    if (!WaitForSlot(ring, row)) return kNotAvailable;
+    std::fill_n(ring.Row(row, 0, 0)[0], ring.slotCoefficients, JCOEF{0});  // the decoder writes only non-zeros
+    // MCU rows in this iMCU row: one when the scan interleaves components;
+    // a single component's block rows, fewer at the bottom, when not.
+    const jpeg_component_info* first = cinfo->cur_comp_info[0];
+    const int mcuRows = cinfo->comps_in_scan > 1 ? 1
+                        : row + 1 < cinfo->total_iMCU_rows ? first->v_samp_factor
+                                                            : first->last_row_height;
+    for (int y = 0; y < mcuRows; ++y)
+      for (JDIMENSION column = 0; column < cinfo->MCUs_per_row; ++column) {
+        int n = 0;
+        for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+          const jpeg_component_info* c = cinfo->cur_comp_info[i];
+          for (int yi = 0; yi < c->MCU_height; ++yi) {
+            JBLOCKROW blocks = ring.Row(row, c->component_index, y + yi) + column * static_cast<JDIMENSION>(c->MCU_width);
+            for (int xi = 0; xi < c->MCU_width; ++xi) mcu[n++] = blocks + xi;
+          }
+        }
+        if (!(*cinfo->entropy->decode_mcu)(cinfo, mcu)) return kCorruptData;
+      }
+    cinfo->input_iMCU_row = row + 1;
+    Advance(ring, ring.read, row + 1);
+  }
+  (*cinfo->inputctl->finish_input_pass)(cinfo);
+  while (!cinfo->inputctl->eoi_reached)
+    if ((*cinfo->inputctl->consume_input)(cinfo) == JPEG_SUSPENDED) return kCorruptData;
   return kOk;
 }
 
-// The output side's coefficient controller: libjpeg's own, but for the
-// step that yields one iMCU row of samples.
-struct PipedCoefficients {
-  jpeg_d_coef_controller pub;  // first member: libjpeg sees only this part
-  CoefficientRows* shared;
-};
-
-// Waits until the reader has finished iMCU row `row`; false when it gave up.
-bool WaitForRow(CoefficientRows& shared, JDIMENSION row) {
-  std::unique_lock<std::mutex> hold(shared.lock);
-  shared.changed.wait(hold, [&] { return shared.failed || shared.done > row; });
-  return !shared.failed;
-}
-
-// One iMCU row of samples from the reader's coefficients: the inverse DCT
-// of every block of every component, the last row's dummy block rows left
-// out, as libjpeg's controller for buffered coefficients does.
-int SamplesFromRows(j_decompress_ptr cinfo, JSAMPIMAGE output) {
-  auto* coef = reinterpret_cast<PipedCoefficients*>(cinfo->coef);
-  CoefficientRows& shared = *coef->shared;
+// The writer's step that yields one iMCU row of samples: the inverse DCT
+// of every block of every component, the last row's dummy block rows and
+// the dummy blocks at the right left out, as libjpeg's controller for
+// buffered coefficients does; then the ring's slot is free again.
+int SamplesFromRing(j_decompress_ptr cinfo, JSAMPIMAGE output) {
+  CoefficientRing& ring = *reinterpret_cast<RingSide*>(cinfo)->ring;
   const JDIMENSION row = cinfo->output_iMCU_row;
-  if (!WaitForRow(shared, row)) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
+  if (!WaitForRow(ring, row)) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
   for (int ci = 0; ci < cinfo->num_components; ++ci) {
     jpeg_component_info* c = &cinfo->comp_info[ci];
     int blockRows = c->v_samp_factor;
@@ -691,42 +764,37 @@ int SamplesFromRows(j_decompress_ptr cinfo, JSAMPIMAGE output) {
       blockRows = static_cast<int>(c->height_in_blocks % static_cast<JDIMENSION>(c->v_samp_factor));
       if (blockRows == 0) blockRows = c->v_samp_factor;
     }
-    const JBLOCKARRAY blocks = shared.rows[row * static_cast<size_t>(shared.components) + static_cast<size_t>(ci)];
     const inverse_DCT_method_ptr idct = cinfo->idct->inverse_DCT[ci];
     JSAMPARRAY out = output[ci];
     for (int b = 0; b < blockRows; ++b, out += c->DCT_scaled_size) {
+      const JBLOCKROW blocks = ring.Row(row, ci, b);
       JDIMENSION column = 0;
       for (JDIMENSION n = 0; n < c->width_in_blocks; ++n, column += static_cast<JDIMENSION>(c->DCT_scaled_size))
-        idct(cinfo, c, blocks[b][n], out, column);
+        idct(cinfo, c, blocks[n], out, column);
     }
   }
+  Advance(ring, ring.written, row + 1);
   return ++cinfo->output_iMCU_row < cinfo->total_iMCU_rows ? JPEG_ROW_COMPLETED : JPEG_SCAN_COMPLETED;
 }
 
-// Everything the output side's decode shares with its error path. No
-// member has a destructor.
-struct SampleWriter {
-  jpeg_decompress_struct cinfo;
-  ErrorManager err;
-  PipedCoefficients coef;
-};
-
-int WriteSamplesInto(SampleWriter& w, const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
-                     CoefficientRows& shared, const dib::ImageView& pixels) {
-  j_decompress_ptr cinfo = &w.cinfo;
+int WriteFromRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompress_struct& whole,
+                  const dib::ImageView& pixels) {
+  j_decompress_ptr cinfo = &s.cinfo;
   jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(cinfo, TRUE);
   cinfo->out_color_space = whole.out_color_space;
   jpeg_start_decompress(cinfo);
   if (cinfo->output_width != whole.output_width || cinfo->output_height != whole.output_height ||
-      cinfo->num_components != shared.components ||
-      size_t{cinfo->total_iMCU_rows} * static_cast<size_t>(shared.components) != shared.rows.size())
+      cinfo->total_iMCU_rows != whole.total_iMCU_rows || cinfo->num_components != whole.num_components)
     return kCorruptData;
-  // The data are never read here: the samples come from the reader's rows.
-  w.coef.pub = *cinfo->coef;
-  w.coef.pub.decompress_data = SamplesFromRows;
-  w.coef.shared = &shared;
-  cinfo->coef = &w.coef.pub;
+  for (int ci = 0; ci < cinfo->num_components; ++ci)
+    if (cinfo->comp_info[ci].width_in_blocks > s.ring->rowBlocks[ci] ||
+        cinfo->comp_info[ci].v_samp_factor != whole.comp_info[ci].v_samp_factor)
+      return kCorruptData;
+  // The data are never read here: the samples come from the ring.
+  s.coef = *cinfo->coef;
+  s.coef.decompress_data = SamplesFromRing;
+  cinfo->coef = &s.coef;
   JSAMPROW rows[kRowsPerCall];
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION first = cinfo->output_scanline;
@@ -737,51 +805,50 @@ int WriteSamplesInto(SampleWriter& w, const jpeg_decompress_struct& whole, std::
   return kOk;
 }
 
-int WriteSamples(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, CoefficientRows& shared,
-                 const dib::ImageView& pixels) {
-  SampleWriter w;
-  w.cinfo.err = SetUpErrors(w.err);
+// One side of the decode on its own decompressor; a failure makes the
+// other side stop.
+int RunRingSide(bool reader, std::span<const uint8_t> file, const jpeg_decompress_struct& whole,
+                CoefficientRing& ring, const dib::ImageView& pixels) {
+  if (!reader) Advance(ring, ring.writing, true);
+  RingSide s;
+  s.cinfo.err = SetUpErrors(s.err);
+  s.ring = &ring;
   int result;
-  if (setjmp(w.err.jump)) {
-    result = w.err.failure;
+  if (setjmp(s.err.jump)) {
+    result = s.err.failure;
   } else {
-    jpeg_create_decompress(&w.cinfo);
-    result = WriteSamplesInto(w, whole, file, shared, pixels);
+    jpeg_create_decompress(&s.cinfo);
+    result = reader ? ReadIntoRing(s, file, whole) : WriteFromRing(s, file, whole, pixels);
   }
-  jpeg_destroy_decompress(&w.cinfo);
+  jpeg_destroy_decompress(&s.cinfo);
+  if (result != kOk) GiveUp(ring);
   return result;
 }
 
-// Decodes a single-scan file on two threads as above; false when the file
-// is to be decoded the ordinary way (one thread, a small picture, a
-// progressive, multi-scan or CMYK file, no room for the coefficients) or
-// when either side failed, so that the ordinary decode reports it.
-bool CanPipeline(const jpeg_decompress_struct& whole, uint64_t bufferBytes) {
+// Whether a file decodes on two sides: a large single-scan picture, not
+// CMYK, on more than one thread.
+bool CanPipeline(const jpeg_decompress_struct& whole) {
   const int64_t width = whole.image_width, height = whole.image_height;
   return qb::work::ThreadCount() > 1 && width * height >= qb::work::kParallelPixels && !whole.progressive_mode &&
-         whole.comps_in_scan == whole.num_components && (whole.num_components == 1 || whole.num_components == 3) &&
-         CheckDecodePeak(static_cast<int32_t>(width), static_cast<int32_t>(height), 0, bufferBytes) == kOk;
+         whole.comps_in_scan == whole.num_components && (whole.num_components == 1 || whole.num_components == 3);
 }
 
+// Decodes a file on two sides as above; false when the file is to be
+// decoded the ordinary way, or when either side failed, so that the
+// ordinary decode reports it.
 bool TryDecodeInPipeline(const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
-                         uint64_t bufferBytes, const dib::ImageView& pixels) {
-  if (!CanPipeline(whole, bufferBytes)) return false;
+                         const dib::ImageView& pixels) {
+  if (!CanPipeline(whole)) return false;
   try {
-    CoefficientRows shared;
-    shared.components = whole.num_components;
-    shared.rows.resize(size_t{whole.total_iMCU_rows} * static_cast<size_t>(whole.num_components));
-    CoefficientReader reader;
-    reader.created = false;
-    int results[2] = {kOk, kOk};
-    // The reader is the first range, so that it runs even when one thread
-    // takes both.
+    CoefficientRing ring;
+    if (!LayOutRing(whole, ring)) return false;
+    int results[2] = {kNotAvailable, kNotAvailable};
     qb::work::ForEachRange(2, 1, [&](int64_t begin, int64_t end) {
-      for (int64_t side = begin; side < end; ++side) {
-        results[side] = side == 0 ? ReadCoefficients(reader, file, shared) : WriteSamples(whole, file, shared, pixels);
-        if (results[side] != kOk) GiveUp(shared);
-      }
+      // Both sides on one thread (a call from inside another's range)
+      // would wait on each other: that is left to the ordinary decode.
+      if (end - begin != 1) return;
+      results[begin] = RunRingSide(begin == 0, file, whole, ring, pixels);
     });
-    if (reader.created) jpeg_destroy_decompress(&reader.cinfo);
     return results[0] == kOk && results[1] == kOk;
   } catch (const std::bad_alloc&) {
     return false;
@@ -792,7 +859,7 @@ bool TryDecodeInPipeline(const jpeg_decompress_struct& whole, std::span<const ui
 int PlannedPieces(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart) {
   DecodeBandPlan plan;
   if (PlanDecodeBands(cinfo, file, dataStart, plan)) return static_cast<int>(plan.Bands());
-  return CanPipeline(cinfo, CoefficientBufferBytes(cinfo)) ? 2 : 1;
+  return CanPipeline(cinfo) ? 2 : 1;
 }
 
 // Everything one decode shares with its error path. No member has a
@@ -858,7 +925,7 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
   // On several threads where the file allows it; a failure there is left
   // to the ordinary decode below, which reports it.
   if (!cmyk && (TryDecodeInBands(*cinfo, file, dataStart, block.pixels) ||
-                TryDecodeInPipeline(*cinfo, file, bufferBytes, block.pixels)))
+                TryDecodeInPipeline(*cinfo, file, block.pixels)))
     return kOk;
 
   JSAMPROW rows[kRowsPerCall];
