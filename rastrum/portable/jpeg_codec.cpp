@@ -605,6 +605,9 @@ struct CoefficientRing {
   JDIMENSION written = 0;  // iMCU rows the writer is done with
   bool failed = false;     // one side gave up: the other stops too
   bool writing = false;    // the writer has started
+  bool readerWaits = false, writerWaits = false;
+  JDIMENSION readerNeeds = 0;  // the `written` a waiting reader waits for
+  JDIMENSION writerNeeds = 0;  // the `read` a waiting writer waits for
   JDIMENSION slots = 0;
   size_t slotCoefficients = 0;
   size_t offset[MAX_COMPONENTS] = {};     // of a component's rows in a slot
@@ -662,32 +665,62 @@ void GiveUp(CoefficientRing& ring) {
 // same thread.
 constexpr auto kWriterStart = std::chrono::seconds(1);
 
+// A side that finds nothing to do sleeps until there is a batch of work
+// (or the picture's end), and the other side wakes it only then: waking a
+// thread is a call into the system (into the Wine server under Wine), too
+// dear to pay for every row.
+constexpr JDIMENSION kWakeBatch = 4;
+
 // The reader waits until the slot of iMCU row `row` is free; false when
 // the writer gave up or did not start in time.
 bool WaitForSlot(CoefficientRing& ring, JDIMENSION row) {
   std::unique_lock<std::mutex> hold(ring.lock);
-  if (ring.written + ring.slots <= row &&
-      !ring.changed.wait_for(hold, kWriterStart, [&] { return ring.failed || ring.writing; }))
-    return false;
-  ring.changed.wait(hold, [&] { return ring.failed || ring.written + ring.slots > row; });
+  if (ring.written + ring.slots > row) return !ring.failed;
+  if (!ring.changed.wait_for(hold, kWriterStart, [&] { return ring.failed || ring.writing; })) return false;
+  // Woken once the writer has freed a batch of slots, at most all but the
+  // one the writer is working on: this row's and a few more.
+  ring.readerNeeds = row + std::min(kWakeBatch, ring.slots - 1) - ring.slots + 1;
+  ring.readerWaits = true;
+  ring.changed.wait(hold, [&] { return ring.failed || ring.written >= ring.readerNeeds; });
+  ring.readerWaits = false;
   return !ring.failed;
 }
 
 // The writer waits until the reader has put iMCU row `row` into the ring;
 // false when the reader gave up. The reader always started first (it is
 // the first range), so it is running or has ended.
-bool WaitForRow(CoefficientRing& ring, JDIMENSION row) {
+bool WaitForRow(CoefficientRing& ring, JDIMENSION row, JDIMENSION rows) {
   std::unique_lock<std::mutex> hold(ring.lock);
-  ring.changed.wait(hold, [&] { return ring.failed || ring.read > row; });
+  if (ring.read > row) return !ring.failed;
+  // Woken once a batch of rows is in the ring (the ring holds at least
+  // that many), or the last row.
+  ring.writerNeeds = std::min(row + std::min(kWakeBatch, ring.slots), rows);
+  ring.writerWaits = true;
+  ring.changed.wait(hold, [&] { return ring.failed || ring.read >= ring.writerNeeds; });
+  ring.writerWaits = false;
   return !ring.failed;
 }
 
-// Moves one side's count on and wakes the other.
-template <typename T>
-void Advance(CoefficientRing& ring, T& count, T to) {
+// Moves one side's count on, and wakes the other when it waits for that.
+void Advance(CoefficientRing& ring, bool reader, JDIMENSION to) {
+  bool wake;
   {
     std::lock_guard<std::mutex> hold(ring.lock);
-    count = to;
+    if (reader) {
+      ring.read = to;
+      wake = ring.writerWaits && ring.read >= ring.writerNeeds;
+    } else {
+      ring.written = to;
+      wake = ring.readerWaits && ring.written >= ring.readerNeeds;
+    }
+  }
+  if (wake) ring.changed.notify_all();
+}
+
+void StartWriting(CoefficientRing& ring) {
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    ring.writing = true;
   }
   ring.changed.notify_all();
 }
@@ -741,7 +774,7 @@ int ReadIntoRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompre
         if (!(*cinfo->entropy->decode_mcu)(cinfo, mcu)) return kCorruptData;
       }
     cinfo->input_iMCU_row = row + 1;
-    Advance(ring, ring.read, row + 1);
+    Advance(ring, true, row + 1);
   }
   (*cinfo->inputctl->finish_input_pass)(cinfo);
   while (!cinfo->inputctl->eoi_reached)
@@ -756,7 +789,7 @@ int ReadIntoRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompre
 int SamplesFromRing(j_decompress_ptr cinfo, JSAMPIMAGE output) {
   CoefficientRing& ring = *reinterpret_cast<RingSide*>(cinfo)->ring;
   const JDIMENSION row = cinfo->output_iMCU_row;
-  if (!WaitForRow(ring, row)) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
+  if (!WaitForRow(ring, row, cinfo->total_iMCU_rows)) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
   for (int ci = 0; ci < cinfo->num_components; ++ci) {
     jpeg_component_info* c = &cinfo->comp_info[ci];
     int blockRows = c->v_samp_factor;
@@ -773,7 +806,7 @@ int SamplesFromRing(j_decompress_ptr cinfo, JSAMPIMAGE output) {
         idct(cinfo, c, blocks[n], out, column);
     }
   }
-  Advance(ring, ring.written, row + 1);
+  Advance(ring, false, row + 1);
   return ++cinfo->output_iMCU_row < cinfo->total_iMCU_rows ? JPEG_ROW_COMPLETED : JPEG_SCAN_COMPLETED;
 }
 
@@ -809,7 +842,7 @@ int WriteFromRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompr
 // other side stop.
 int RunRingSide(bool reader, std::span<const uint8_t> file, const jpeg_decompress_struct& whole,
                 CoefficientRing& ring, const dib::ImageView& pixels) {
-  if (!reader) Advance(ring, ring.writing, true);
+  if (!reader) StartWriting(ring);
   RingSide s;
   s.cinfo.err = SetUpErrors(s.err);
   s.ring = &ring;
