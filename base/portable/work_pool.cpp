@@ -92,7 +92,10 @@ class Pool {
   void StartWorkers(int wanted) {
     std::lock_guard<std::mutex> lock(lock_);
     if (workers_.empty() && wanted > 0 && lifeHook) lifeHook(true);
-    while (static_cast<int>(workers_.size()) < wanted) workers_.emplace_back([this] { WorkerLoop(); });
+    // A worker counts the call that starts it as new work: that call is
+    // published only after this, and the worker may run only later.
+    while (static_cast<int>(workers_.size()) < wanted)
+      workers_.emplace_back([this, seen = generation_] { WorkerLoop(seen); });
   }
 
   // Takes ranges of the job until none is left.
@@ -116,10 +119,8 @@ class Pool {
     insideBody = false;
   }
 
-  void WorkerLoop() {
-    uint64_t seen = 0;
+  void WorkerLoop(uint64_t seen) {
     std::unique_lock<std::mutex> lock(lock_);
-    seen = generation_;
     for (;;) {
       wake_.wait(lock, [&] { return stopping_ || (job_ && generation_ != seen); });
       if (stopping_) return;

@@ -49,6 +49,13 @@ const Codec* CodecOf(FileFormat format);
 // profile with Little CMS when it has one); JFIF density becomes resolution.
 int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out);
 int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file);
+// A large file decodes on the workers: one with restart markers at whole
+// MCU rows in bands, another single-scan one with its entropy decoding on
+// one thread and the rest on another. This is how many pieces a file's
+// decode is split into at the current thread count (bands, 2 for the two
+// sides, 1 for one piece; 0 for a file whose headers do not read). For
+// tests and benchmarks.
+int JpegDecodePieces(std::span<const uint8_t> file);
 
 // PNG through libpng: every bit depth and colour type (16-bit channels
 // reduced to 8; an alpha channel or tRNS gives a 32-bit block with alpha);

@@ -10,12 +10,22 @@
 // libjpeg-turbo only warns when data is missing or garbled (a truncated
 // file is padded with grey), so the warnings that mean the picture is not
 // the file's picture end the decode as corrupt data too.
+//
+// A large picture is decoded and encoded on the workers: a file with
+// restart markers at whole MCU rows decodes in bands, any other single-scan
+// file with its entropy decoding on one thread and the rest on another, and
+// an encode is cut into bands joined at restart markers. Every way gives
+// the pixels (and the coefficients) of one thread.
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -28,6 +38,40 @@
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
+
+// Four of libjpeg-turbo's internal module interfaces (its jpegint.h), which
+// the decode that overlaps entropy decoding with the rest drives and plugs
+// its own coefficient controller into. They are those of the 2.x releases.
+#if !defined(LIBJPEG_TURBO_VERSION_NUMBER) || LIBJPEG_TURBO_VERSION_NUMBER < 2000000 || \
+    LIBJPEG_TURBO_VERSION_NUMBER >= 3000000
+#error "the overlapped JPEG decode plugs into libjpeg-turbo 2.x"
+#endif
+typedef void (*inverse_DCT_method_ptr)(j_decompress_ptr cinfo, jpeg_component_info* compptr, JCOEFPTR coef_block,
+                                       JSAMPARRAY output_buf, JDIMENSION output_col);
+struct jpeg_d_coef_controller {
+  void (*start_input_pass)(j_decompress_ptr cinfo);
+  int (*consume_data)(j_decompress_ptr cinfo);
+  void (*start_output_pass)(j_decompress_ptr cinfo);
+  int (*decompress_data)(j_decompress_ptr cinfo, JSAMPIMAGE output_buf);
+  jvirt_barray_ptr* coef_arrays;
+};
+struct jpeg_inverse_dct {
+  void (*start_pass)(j_decompress_ptr cinfo);
+  inverse_DCT_method_ptr inverse_DCT[MAX_COMPONENTS];
+};
+struct jpeg_input_controller {
+  int (*consume_input)(j_decompress_ptr cinfo);
+  void (*reset_input_controller)(j_decompress_ptr cinfo);
+  void (*start_input_pass)(j_decompress_ptr cinfo);
+  void (*finish_input_pass)(j_decompress_ptr cinfo);
+  boolean has_multiple_scans;
+  boolean eoi_reached;
+};
+struct jpeg_entropy_decoder {
+  void (*start_pass)(j_decompress_ptr cinfo);
+  boolean (*decode_mcu)(j_decompress_ptr cinfo, JBLOCKROW* MCU_data);
+  boolean insufficient_data;
+};
 
 namespace rastrum {
 
@@ -203,6 +247,654 @@ void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inve
   }
 }
 
+// The bytes of the coefficient buffer that a progressive or multi-scan file
+// is read into: each component's blocks, padded to whole MCUs, 128 bytes a
+// block.
+uint64_t CoefficientBufferBytes(const jpeg_decompress_struct& cinfo) {
+  uint64_t blocks = 0;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    const jpeg_component_info& c = cinfo.comp_info[i];
+    const uint64_t across = (c.width_in_blocks + c.h_samp_factor - 1) / c.h_samp_factor * c.h_samp_factor;
+    const uint64_t down = (c.height_in_blocks + c.v_samp_factor - 1) / c.v_samp_factor * c.v_samp_factor;
+    blocks += across * down;
+  }
+  return blocks * 128;
+}
+
+// ---- Decoding in bands at restart markers ----
+//
+// At a restart marker the entropy decoder starts afresh (DC predictions
+// zero, bit buffer empty), so the data from one marker on decode by
+// themselves to the MCUs that follow it. A file whose one scan holds every
+// component and whose restart intervals are whole MCU rows is therefore
+// decoded in bands of whole intervals, each by a decompressor of its own on
+// the workers. A band's decompressor reads a stream made of the file's own
+// headers, with the frame's height made the band's, and the band's data.
+//
+// Fancy upsampling of subsampled chroma blends each chroma row with its
+// neighbour above or below, and a decompressor repeats its picture's edge
+// rows where the file has neighbours. So a band's decompressor also decodes
+// the first MCU row of the band below, and the seam between two bands lies
+// half an MCU row into the lower band: every row kept comes from a
+// decompressor that held both of its neighbours, and the pixels are those
+// of one decompressor over the whole file.
+
+// Where a scan's restart intervals lie in the file: interval i's data run
+// from Start(i) to ends[i], the restart marker (or the end of the picture)
+// that follows them.
+struct RestartIntervals {
+  size_t dataStart = 0;
+  std::vector<size_t> ends;
+  size_t Start(size_t i) const { return i == 0 ? dataStart : ends[i - 1] + 2; }
+};
+
+// Walks the scan's data for its restart markers. True only for the layout
+// the frame promises: exactly `intervals` intervals, markers numbered in
+// turn, and the end of the picture right after the data (a file that ends
+// otherwise is left to the ordinary decode, which reports it).
+bool FindRestartIntervals(std::span<const uint8_t> file, size_t dataStart, size_t intervals,
+                          RestartIntervals& found) {
+  found.dataStart = dataStart;
+  found.ends.clear();
+  found.ends.reserve(intervals);
+  const uint8_t* p = file.data();
+  const size_t size = file.size();
+  size_t pos = dataStart;
+  while (pos < size) {
+    const void* hit = std::memchr(p + pos, 0xFF, size - pos);
+    if (!hit) return false;
+    pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+    if (pos + 1 >= size) return false;
+    const uint8_t marker = p[pos + 1];
+    if (marker == 0x00 || marker == 0xFF) {  // a stuffed zero, or fill before a marker
+      pos += marker == 0x00 ? 2 : 1;
+      continue;
+    }
+    const size_t seen = found.ends.size();
+    if (marker >= 0xD0 && marker <= 0xD7) {
+      if (seen + 1 >= intervals || marker != 0xD0 + (seen & 7)) return false;
+      found.ends.push_back(pos);
+      pos += 2;
+      continue;
+    }
+    if (marker != 0xD9 || seen + 1 != intervals) return false;
+    found.ends.push_back(pos);
+    return true;
+  }
+  return false;
+}
+
+// Where the frame header's height lies, by the walk libjpeg makes over the
+// markers before the scan (stray bytes and fill skipped, segments by their
+// length); 0 when no baseline or extended frame header is found there.
+size_t FrameHeightAt(std::span<const uint8_t> file, size_t dataStart) {
+  size_t pos = 2;
+  while (pos < dataStart && dataStart - pos >= 9) {
+    if (file[pos] != 0xFF || file[pos + 1] == 0xFF) {
+      ++pos;
+      continue;
+    }
+    const uint8_t marker = file[pos + 1];
+    if (marker == 0xC0 || marker == 0xC1) return pos + 5;
+    if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    pos += 2 + (size_t{file[pos + 2]} << 8 | file[pos + 3]);
+  }
+  return 0;
+}
+
+// How a file is cut into bands: the rows of an interval and of an MCU, and
+// the intervals each band starts with.
+struct DecodeBandPlan {
+  int32_t intervalRows = 0;
+  int32_t mcuRows = 0;
+  std::vector<size_t> firstIntervals;  // one a band, then the interval count
+  RestartIntervals intervals;
+  size_t heightAt = 0;
+  size_t Bands() const { return firstIntervals.empty() ? 0 : firstIntervals.size() - 1; }
+};
+
+// Plans the bands of a file whose headers libjpeg has read and whose
+// decompression it has started (so the scan's MCU layout is known). False
+// when the file is to be decoded the ordinary way: one thread, a small
+// picture, a progressive, arithmetic-coded, multi-scan or CMYK file, no
+// restart markers or intervals that are not whole MCU rows, and any file
+// whose markers do not keep to what its headers say.
+bool PlanDecodeBands(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart,
+                     DecodeBandPlan& plan) {
+  const int threads = qb::work::ThreadCount();
+  const int64_t width = cinfo.image_width, height = cinfo.image_height;
+  if (threads <= 1 || width * height < qb::work::kParallelPixels) return false;
+  if (cinfo.progressive_mode || cinfo.arith_code || cinfo.restart_interval == 0 || cinfo.MCUs_per_row == 0 ||
+      cinfo.comps_in_scan != cinfo.num_components || cinfo.num_components == 2 || cinfo.num_components > 3 ||
+      cinfo.restart_interval % cinfo.MCUs_per_row != 0)
+    return false;
+  // An MCU row: the largest vertical sampling's blocks when the scan
+  // interleaves components, one block row of a grey picture's one.
+  plan.mcuRows = DCTSIZE * (cinfo.comps_in_scan > 1 ? cinfo.max_v_samp_factor : 1);
+  const int64_t intervalMcuRows = cinfo.restart_interval / cinfo.MCUs_per_row;
+  plan.intervalRows = static_cast<int32_t>(std::min<int64_t>(intervalMcuRows * plan.mcuRows, height));
+  const int64_t count = (int64_t{cinfo.MCU_rows_in_scan} + intervalMcuRows - 1) / intervalMcuRows;
+  if (count < 2 || int64_t{cinfo.MCU_rows_in_scan} * plan.mcuRows < height) return false;
+  plan.heightAt = FrameHeightAt(file, dataStart);
+  const uint8_t* f = file.data() + plan.heightAt;
+  if (plan.heightAt == 0 || (f[0] << 8 | f[1]) != height || (f[2] << 8 | f[3]) != width) return false;
+  if (!FindRestartIntervals(file, dataStart, static_cast<size_t>(count), plan.intervals)) return false;
+  // A few bands a thread, so that a thread held up elsewhere does not hold
+  // up the picture; each costs one MCU row decoded twice.
+  const int64_t bands = std::min<int64_t>(count, int64_t{threads} * 2);
+  plan.firstIntervals.clear();
+  for (int64_t b = 0; b <= bands; ++b) plan.firstIntervals.push_back(static_cast<size_t>(count * b / bands));
+  return true;
+}
+
+// The stream one band's decompressor reads, in pieces: the headers up to
+// the frame's height, the band's height, the rest of the headers, the
+// band's data, and the end of the picture. Its restart markers are
+// numbered from the band's first, where the decompressor expects 0.
+struct BandSource {
+  jpeg_source_mgr pub;  // first member: libjpeg sees only this part
+  std::span<const uint8_t> pieces[5];
+  int next;
+  int firstMarker;
+  uint8_t height[2];
+};
+
+constexpr uint8_t kEndOfImage[2] = {0xFF, 0xD9};
+
+void InitBandSource(j_decompress_ptr) {}
+void TermBandSource(j_decompress_ptr) {}
+
+boolean FillBandSource(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<BandSource*>(cinfo->src);
+  while (src->next < 5 && src->pieces[src->next].empty()) ++src->next;
+  if (src->next == 5) {
+    // Past the end of the picture: as libjpeg's memory source does.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->pub.next_input_byte = kEndOfImage;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+  }
+  src->pub.next_input_byte = src->pieces[src->next].data();
+  src->pub.bytes_in_buffer = src->pieces[src->next].size();
+  ++src->next;
+  return TRUE;
+}
+
+void SkipBandSource(j_decompress_ptr cinfo, long bytes) {
+  while (bytes > 0 && static_cast<size_t>(bytes) > cinfo->src->bytes_in_buffer) {
+    bytes -= static_cast<long>(cinfo->src->bytes_in_buffer);
+    FillBandSource(cinfo);
+  }
+  if (bytes > 0) {
+    cinfo->src->next_input_byte += bytes;
+    cinfo->src->bytes_in_buffer -= static_cast<size_t>(bytes);
+  }
+}
+
+// Called for every restart marker that is not the one the decompressor
+// counts on: the file's own numbering, shifted by the band's first marker,
+// is accepted; anything else was already ruled out by the walk, so it is
+// corrupt data.
+boolean ResyncBandSource(j_decompress_ptr cinfo, int desired) {
+  auto* src = reinterpret_cast<BandSource*>(cinfo->src);
+  if (cinfo->unread_marker != JPEG_RST0 + ((desired + src->firstMarker) & 7))
+    Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
+  cinfo->unread_marker = 0;
+  return TRUE;
+}
+
+// Everything one band's decode shares with its error path. No member has a
+// destructor.
+struct BandDecompressor {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  BandSource src;
+};
+
+// One band: its stream's pieces, the picture rows its stream starts at, and
+// the rows of the block it writes.
+struct Band {
+  std::span<const uint8_t> data;
+  int firstMarker = 0;
+  int32_t firstRow = 0;  // the stream's top row in the picture
+  int32_t rows = 0;      // the stream's height
+  int32_t writeFrom = 0, writeTo = 0;
+};
+
+int DecodeBandInto(BandDecompressor& d, const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
+                   const DecodeBandPlan& plan, const Band& band, const dib::ImageView& pixels) {
+  j_decompress_ptr cinfo = &d.cinfo;
+  BandSource& src = d.src;
+  src.pub.init_source = InitBandSource;
+  src.pub.fill_input_buffer = FillBandSource;
+  src.pub.skip_input_data = SkipBandSource;
+  src.pub.resync_to_restart = ResyncBandSource;
+  src.pub.term_source = TermBandSource;
+  src.pub.next_input_byte = nullptr;
+  src.pub.bytes_in_buffer = 0;
+  src.height[0] = static_cast<uint8_t>(band.rows >> 8);
+  src.height[1] = static_cast<uint8_t>(band.rows);
+  src.pieces[0] = file.first(plan.heightAt);
+  src.pieces[1] = std::span<const uint8_t>(src.height, 2);
+  src.pieces[2] = file.subspan(plan.heightAt + 2, plan.intervals.dataStart - plan.heightAt - 2);
+  src.pieces[3] = band.data;
+  src.pieces[4] = std::span<const uint8_t>(kEndOfImage, 2);
+  src.next = 0;
+  src.firstMarker = band.firstMarker;
+  cinfo->src = &src.pub;
+  jpeg_read_header(cinfo, TRUE);
+  // The same headers must read the same way, but for the height.
+  bool same = cinfo->image_width == whole.image_width && cinfo->image_height == JDIMENSION(band.rows) &&
+              cinfo->num_components == whole.num_components && cinfo->jpeg_color_space == whole.jpeg_color_space &&
+              !cinfo->progressive_mode && !cinfo->arith_code && cinfo->comps_in_scan == whole.comps_in_scan &&
+              cinfo->restart_interval == whole.restart_interval;
+  for (int i = 0; same && i < cinfo->num_components; ++i) {
+    const jpeg_component_info &a = cinfo->comp_info[i], &b = whole.comp_info[i];
+    same = a.component_id == b.component_id && a.h_samp_factor == b.h_samp_factor &&
+           a.v_samp_factor == b.v_samp_factor && a.quant_tbl_no == b.quant_tbl_no;
+  }
+  if (!same) return kCorruptData;
+  cinfo->out_color_space = whole.out_color_space;
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_width != whole.output_width || cinfo->output_components != whole.output_components)
+    return kCorruptData;
+  // Rows of the stream outside the band's own go to a spare buffer.
+  JSAMPARRAY spare = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                 cinfo->output_width * 3, kRowsPerCall);
+  JSAMPROW rows[kRowsPerCall];
+  const auto last = static_cast<JDIMENSION>(band.writeTo - band.firstRow);
+  while (cinfo->output_scanline < last) {
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) {
+      const int32_t y = band.firstRow + static_cast<int32_t>(first + i);
+      rows[i] = y >= band.writeFrom && y < band.writeTo ? pixels.Row(y) : spare[i];
+    }
+    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+  }
+  // The rest of the stream is the next band's; it is not read.
+  return kOk;
+}
+
+int DecodeBand(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, const DecodeBandPlan& plan,
+               const Band& band, const dib::ImageView& pixels) {
+  BandDecompressor d;
+  d.cinfo.err = SetUpErrors(d.err);
+  int result;
+  if (setjmp(d.err.jump)) {
+    result = d.err.failure;
+  } else {
+    jpeg_create_decompress(&d.cinfo);
+    result = DecodeBandInto(d, whole, file, plan, band, pixels);
+  }
+  jpeg_destroy_decompress(&d.cinfo);
+  return result;
+}
+
+// Decodes the picture in the planned bands on the workers, into the rows
+// of the block; false when some band failed and the picture is to be
+// decoded the ordinary way (which reports the failure, if it is one).
+bool DecodeInBands(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, const DecodeBandPlan& plan,
+                   const dib::ImageView& pixels) {
+  const auto height = static_cast<int32_t>(whole.output_height);
+  const size_t count = plan.firstIntervals.back();
+  const int32_t seam = plan.mcuRows / 2;
+  std::vector<Band> bands(plan.Bands());
+  for (size_t b = 0; b < bands.size(); ++b) {
+    const size_t first = plan.firstIntervals[b], next = plan.firstIntervals[b + 1];
+    Band& band = bands[b];
+    band.firstRow = static_cast<int32_t>(std::min<int64_t>(int64_t{plan.intervalRows} * int64_t(first), height));
+    const int32_t nextRow =
+        next == count ? height : static_cast<int32_t>(std::min<int64_t>(int64_t{plan.intervalRows} * int64_t(next), height));
+    // The stream reaches one MCU row into the next band, whose first
+    // interval's data it therefore carries too.
+    const int32_t streamEnd = next == count ? height : std::min(nextRow + plan.mcuRows, height);
+    band.rows = streamEnd - band.firstRow;
+    band.writeFrom = b == 0 ? 0 : std::min(band.firstRow + seam, height);
+    band.writeTo = next == count ? height : std::min(nextRow + seam, height);
+    const size_t lastInterval = std::min(next, count - 1);
+    band.data = file.subspan(plan.intervals.Start(first), plan.intervals.ends[lastInterval] - plan.intervals.Start(first));
+    band.firstMarker = static_cast<int>(first & 7);
+  }
+  std::vector<int> results(bands.size(), kOk);
+  qb::work::ForEachRange(static_cast<int64_t>(bands.size()), 1, [&](int64_t begin, int64_t end) {
+    for (int64_t b = begin; b < end; ++b) {
+      const Band& band = bands[static_cast<size_t>(b)];
+      if (band.writeFrom < band.writeTo) results[static_cast<size_t>(b)] = DecodeBand(whole, file, plan, band, pixels);
+    }
+  });
+  return std::all_of(results.begin(), results.end(), [](int r) { return r == kOk; });
+}
+
+
+// Decodes the picture in bands when the file allows it; false when it is to
+// be decoded the ordinary way. The plan lives in this frame only, so that
+// no jump out of the ordinary decode passes over it.
+bool TryDecodeInBands(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart,
+                      const dib::ImageView& pixels) {
+  try {
+    DecodeBandPlan plan;
+    return PlanDecodeBands(cinfo, file, dataStart, plan) && DecodeInBands(cinfo, file, plan, pixels);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// ---- Decoding without restart markers: the entropy decoding beside the rest ----
+//
+// A file that cannot be cut into bands can still be decoded on two threads:
+// one decompressor decodes the entropy-coded data, an iMCU row of
+// coefficients at a time, into a ring of a few rows, while a second one,
+// on another thread, does the rest (inverse DCT, upsampling, colour
+// conversion) row by row into the block. The reader calls libjpeg's
+// entropy decoder MCU by MCU as libjpeg's own coefficient controller does;
+// the writer's coefficient controller is ours, and runs libjpeg's inverse
+// DCT over the ring's rows as libjpeg does over a multi-scan file's
+// buffer. So the pixels are those of one decompressor.
+
+// The ring of coefficient rows between the two sides: for each slot, each
+// component's block rows of one iMCU row (whole MCUs wide), and how far
+// each side has come.
+struct CoefficientRing {
+  std::mutex lock;
+  std::condition_variable changed;
+  JDIMENSION read = 0;     // iMCU rows the reader has put into the ring
+  JDIMENSION written = 0;  // iMCU rows the writer is done with
+  bool failed = false;     // one side gave up: the other stops too
+  bool writing = false;    // the writer has started
+  bool readerWaits = false, writerWaits = false;
+  JDIMENSION readerNeeds = 0;  // the `written` a waiting reader waits for
+  JDIMENSION writerNeeds = 0;  // the `read` a waiting writer waits for
+  JDIMENSION slots = 0;
+  size_t slotCoefficients = 0;
+  size_t offset[MAX_COMPONENTS] = {};     // of a component's rows in a slot
+  size_t rowBlocks[MAX_COMPONENTS] = {};  // blocks in one of its rows
+  std::vector<JCOEF> coefficients;
+  JCOEF* slot0 = nullptr;  // the first slot, aligned for the SIMD inverse DCT
+
+  JBLOCKROW Row(JDIMENSION iMcuRow, int component, int blockRow) {
+    const size_t at = (iMcuRow % slots) * slotCoefficients + offset[component] +
+                      static_cast<size_t>(blockRow) * rowBlocks[component] * DCTSIZE2;
+    return reinterpret_cast<JBLOCKROW>(slot0 + at);
+  }
+};
+
+// The ring's room at most, and in iMCU rows at most: enough that neither
+// side waits on the other's row-to-row jitter.
+constexpr size_t kRingBytes = size_t{4} << 20;
+constexpr JDIMENSION kRingSlots = 8;
+
+// Lays the ring out for a picture whose decompression has started; false
+// when not even two iMCU rows fit in its room.
+bool LayOutRing(const jpeg_decompress_struct& cinfo, CoefficientRing& ring) {
+  size_t slot = 0;
+  for (int ci = 0; ci < cinfo.num_components; ++ci) {
+    const jpeg_component_info& c = cinfo.comp_info[ci];
+    ring.offset[ci] = slot;
+    ring.rowBlocks[ci] = size_t{cinfo.MCUs_per_row} * static_cast<size_t>(c.MCU_width);
+    slot += ring.rowBlocks[ci] * static_cast<size_t>(c.v_samp_factor) * DCTSIZE2;
+  }
+  ring.slotCoefficients = slot;
+  const size_t fit = kRingBytes / (slot * sizeof(JCOEF));
+  if (fit < 2) return false;
+  ring.slots = static_cast<JDIMENSION>(std::min<size_t>(fit, kRingSlots));
+  // libjpeg-turbo's SIMD inverse DCT loads a block with aligned moves, as
+  // its own buffers are (32 bytes); a block is 128 bytes, so every block
+  // of an aligned ring is aligned too.
+  constexpr size_t kAlign = 32;
+  ring.coefficients.resize(ring.slots * slot + kAlign / sizeof(JCOEF));
+  const auto start = reinterpret_cast<uintptr_t>(ring.coefficients.data());
+  ring.slot0 = reinterpret_cast<JCOEF*>((start + kAlign - 1) & ~uintptr_t{kAlign - 1});
+  return true;
+}
+
+void GiveUp(CoefficientRing& ring) {
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    ring.failed = true;
+  }
+  ring.changed.notify_all();
+}
+
+// How long the reader, its ring full, waits for the writer to start. The
+// pool runs the second range on a worker at once; the bound only keeps a
+// reader from waiting for ever on a writer that would run after it on the
+// same thread.
+constexpr auto kWriterStart = std::chrono::seconds(1);
+
+// A side that finds nothing to do sleeps until there is a batch of work
+// (or the picture's end), and the other side wakes it only then: waking a
+// thread is a call into the system (into the Wine server under Wine), too
+// dear to pay for every row.
+constexpr JDIMENSION kWakeBatch = 4;
+
+// The reader waits until the slot of iMCU row `row` is free; false when
+// the writer gave up or did not start in time.
+bool WaitForSlot(CoefficientRing& ring, JDIMENSION row) {
+  std::unique_lock<std::mutex> hold(ring.lock);
+  if (ring.written + ring.slots > row) return !ring.failed;
+  if (!ring.changed.wait_for(hold, kWriterStart, [&] { return ring.failed || ring.writing; })) return false;
+  // Woken once the writer has freed a batch of slots, at most all but the
+  // one the writer is working on: this row's and a few more.
+  ring.readerNeeds = row + std::min(kWakeBatch, ring.slots - 1) - ring.slots + 1;
+  ring.readerWaits = true;
+  ring.changed.wait(hold, [&] { return ring.failed || ring.written >= ring.readerNeeds; });
+  ring.readerWaits = false;
+  return !ring.failed;
+}
+
+// The writer waits until the reader has put iMCU row `row` into the ring;
+// false when the reader gave up. The reader always started first (it is
+// the first range), so it is running or has ended.
+bool WaitForRow(CoefficientRing& ring, JDIMENSION row, JDIMENSION rows) {
+  std::unique_lock<std::mutex> hold(ring.lock);
+  if (ring.read > row) return !ring.failed;
+  // Woken once a batch of rows is in the ring (the ring holds at least
+  // that many), or the last row.
+  ring.writerNeeds = std::min(row + std::min(kWakeBatch, ring.slots), rows);
+  ring.writerWaits = true;
+  ring.changed.wait(hold, [&] { return ring.failed || ring.read >= ring.writerNeeds; });
+  ring.writerWaits = false;
+  return !ring.failed;
+}
+
+// Moves one side's count on, and wakes the other when it waits for that.
+void Advance(CoefficientRing& ring, bool reader, JDIMENSION to) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    if (reader) {
+      ring.read = to;
+      wake = ring.writerWaits && ring.read >= ring.writerNeeds;
+    } else {
+      ring.written = to;
+      wake = ring.readerWaits && ring.written >= ring.readerNeeds;
+    }
+  }
+  if (wake) ring.changed.notify_all();
+}
+
+void StartWriting(CoefficientRing& ring) {
+  {
+    std::lock_guard<std::mutex> hold(ring.lock);
+    ring.writing = true;
+  }
+  ring.changed.notify_all();
+}
+
+// Everything one side's decode shares with its error path. No member has a
+// destructor.
+struct RingSide {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  jpeg_d_coef_controller coef;  // the writer's coefficient controller
+  CoefficientRing* ring;
+};
+
+// The reader: the picture's MCUs decoded into the ring in file order, then
+// the markers to the end of the picture read with the checks of an
+// ordinary decode.
+int ReadIntoRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompress_struct& whole) {
+  j_decompress_ptr cinfo = &s.cinfo;
+  CoefficientRing& ring = *s.ring;
+  jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->out_color_space = whole.out_color_space;
+  jpeg_start_decompress(cinfo);  // the input side set up for the one scan
+  if (cinfo->total_iMCU_rows != whole.total_iMCU_rows || cinfo->MCUs_per_row != whole.MCUs_per_row ||
+      cinfo->comps_in_scan != whole.comps_in_scan || cinfo->num_components != whole.num_components)
+    return kCorruptData;
+  for (int ci = 0; ci < cinfo->num_components; ++ci)
+    if (cinfo->comp_info[ci].MCU_width != whole.comp_info[ci].MCU_width ||
+        cinfo->comp_info[ci].v_samp_factor != whole.comp_info[ci].v_samp_factor)
+      return kCorruptData;
+  JBLOCKROW mcu[D_MAX_BLOCKS_IN_MCU];
+  for (JDIMENSION row = 0; row < cinfo->total_iMCU_rows; ++row) {
+    if (!WaitForSlot(ring, row)) return kNotAvailable;
+    std::fill_n(ring.Row(row, 0, 0)[0], ring.slotCoefficients, JCOEF{0});  // the decoder writes only non-zeros
+    // MCU rows in this iMCU row: one when the scan interleaves components;
+    // a single component's block rows, fewer at the bottom, when not.
+    const jpeg_component_info* first = cinfo->cur_comp_info[0];
+    const int mcuRows = cinfo->comps_in_scan > 1 ? 1
+                        : row + 1 < cinfo->total_iMCU_rows ? first->v_samp_factor
+                                                            : first->last_row_height;
+    for (int y = 0; y < mcuRows; ++y)
+      for (JDIMENSION column = 0; column < cinfo->MCUs_per_row; ++column) {
+        int n = 0;
+        for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+          const jpeg_component_info* c = cinfo->cur_comp_info[i];
+          for (int yi = 0; yi < c->MCU_height; ++yi) {
+            JBLOCKROW blocks = ring.Row(row, c->component_index, y + yi) + column * static_cast<JDIMENSION>(c->MCU_width);
+            for (int xi = 0; xi < c->MCU_width; ++xi) mcu[n++] = blocks + xi;
+          }
+        }
+        if (!(*cinfo->entropy->decode_mcu)(cinfo, mcu)) return kCorruptData;
+      }
+    cinfo->input_iMCU_row = row + 1;
+    Advance(ring, true, row + 1);
+  }
+  (*cinfo->inputctl->finish_input_pass)(cinfo);
+  while (!cinfo->inputctl->eoi_reached)
+    if ((*cinfo->inputctl->consume_input)(cinfo) == JPEG_SUSPENDED) return kCorruptData;
+  return kOk;
+}
+
+// The writer's step that yields one iMCU row of samples: the inverse DCT
+// of every block of every component, the last row's dummy block rows and
+// the dummy blocks at the right left out, as libjpeg's controller for
+// buffered coefficients does; then the ring's slot is free again.
+int SamplesFromRing(j_decompress_ptr cinfo, JSAMPIMAGE output) {
+  CoefficientRing& ring = *reinterpret_cast<RingSide*>(cinfo)->ring;
+  const JDIMENSION row = cinfo->output_iMCU_row;
+  if (!WaitForRow(ring, row, cinfo->total_iMCU_rows)) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
+  for (int ci = 0; ci < cinfo->num_components; ++ci) {
+    jpeg_component_info* c = &cinfo->comp_info[ci];
+    int blockRows = c->v_samp_factor;
+    if (row == cinfo->total_iMCU_rows - 1) {
+      blockRows = static_cast<int>(c->height_in_blocks % static_cast<JDIMENSION>(c->v_samp_factor));
+      if (blockRows == 0) blockRows = c->v_samp_factor;
+    }
+    const inverse_DCT_method_ptr idct = cinfo->idct->inverse_DCT[ci];
+    JSAMPARRAY out = output[ci];
+    for (int b = 0; b < blockRows; ++b, out += c->DCT_scaled_size) {
+      const JBLOCKROW blocks = ring.Row(row, ci, b);
+      JDIMENSION column = 0;
+      for (JDIMENSION n = 0; n < c->width_in_blocks; ++n, column += static_cast<JDIMENSION>(c->DCT_scaled_size))
+        idct(cinfo, c, blocks[n], out, column);
+    }
+  }
+  Advance(ring, false, row + 1);
+  return ++cinfo->output_iMCU_row < cinfo->total_iMCU_rows ? JPEG_ROW_COMPLETED : JPEG_SCAN_COMPLETED;
+}
+
+int WriteFromRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompress_struct& whole,
+                  const dib::ImageView& pixels) {
+  j_decompress_ptr cinfo = &s.cinfo;
+  jpeg_mem_src(cinfo, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->out_color_space = whole.out_color_space;
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_width != whole.output_width || cinfo->output_height != whole.output_height ||
+      cinfo->total_iMCU_rows != whole.total_iMCU_rows || cinfo->num_components != whole.num_components)
+    return kCorruptData;
+  for (int ci = 0; ci < cinfo->num_components; ++ci)
+    if (cinfo->comp_info[ci].width_in_blocks > s.ring->rowBlocks[ci] ||
+        cinfo->comp_info[ci].v_samp_factor != whole.comp_info[ci].v_samp_factor)
+      return kCorruptData;
+  // The data are never read here: the samples come from the ring.
+  s.coef = *cinfo->coef;
+  s.coef.decompress_data = SamplesFromRing;
+  cinfo->coef = &s.coef;
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels.Row(static_cast<int32_t>(first + i));
+    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+  }
+  return kOk;
+}
+
+// One side of the decode on its own decompressor; a failure makes the
+// other side stop.
+int RunRingSide(bool reader, std::span<const uint8_t> file, const jpeg_decompress_struct& whole,
+                CoefficientRing& ring, const dib::ImageView& pixels) {
+  if (!reader) StartWriting(ring);
+  RingSide s;
+  s.cinfo.err = SetUpErrors(s.err);
+  s.ring = &ring;
+  int result;
+  if (setjmp(s.err.jump)) {
+    result = s.err.failure;
+  } else {
+    jpeg_create_decompress(&s.cinfo);
+    result = reader ? ReadIntoRing(s, file, whole) : WriteFromRing(s, file, whole, pixels);
+  }
+  jpeg_destroy_decompress(&s.cinfo);
+  if (result != kOk) GiveUp(ring);
+  return result;
+}
+
+// Whether a file decodes on two sides: a large single-scan picture, not
+// CMYK, on more than one thread.
+bool CanPipeline(const jpeg_decompress_struct& whole) {
+  const int64_t width = whole.image_width, height = whole.image_height;
+  return qb::work::ThreadCount() > 1 && width * height >= qb::work::kParallelPixels && !whole.progressive_mode &&
+         whole.comps_in_scan == whole.num_components && (whole.num_components == 1 || whole.num_components == 3);
+}
+
+// Decodes a file on two sides as above; false when the file is to be
+// decoded the ordinary way, or when either side failed, so that the
+// ordinary decode reports it.
+bool TryDecodeInPipeline(const jpeg_decompress_struct& whole, std::span<const uint8_t> file,
+                         const dib::ImageView& pixels) {
+  if (!CanPipeline(whole)) return false;
+  try {
+    CoefficientRing ring;
+    if (!LayOutRing(whole, ring)) return false;
+    int results[2] = {kNotAvailable, kNotAvailable};
+    qb::work::ForEachRange(2, 1, [&](int64_t begin, int64_t end) {
+      // Both sides on one thread (a call from inside another's range)
+      // would wait on each other: that is left to the ordinary decode.
+      if (end - begin != 1) return;
+      results[begin] = RunRingSide(begin == 0, file, whole, ring, pixels);
+    });
+    return results[0] == kOk && results[1] == kOk;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// The pieces a decode of the file is split into, for JpegDecodePieces.
+int PlannedPieces(const jpeg_decompress_struct& cinfo, std::span<const uint8_t> file, size_t dataStart) {
+  DecodeBandPlan plan;
+  if (PlanDecodeBands(cinfo, file, dataStart, plan)) return static_cast<int>(plan.Bands());
+  return CanPipeline(cinfo) ? 2 : 1;
+}
+
 // Everything one decode shares with its error path. No member has a
 // destructor.
 struct Decompressor {
@@ -225,18 +917,13 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
   // APP2 segments carry an ICC profile, which a CMYK picture is read through.
   jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
+  // The scan's entropy-coded data start where the headers' reading stopped.
+  const auto dataStart = static_cast<size_t>(cinfo->src->next_input_byte - file.data());
 
-  // The blocks of the picture, and those of the coefficient buffer that a
-  // progressive or multi-scan file is read into (each component's padded
-  // to whole MCUs), 128 bytes a block.
-  uint64_t blocks = 0, bufferBlocks = 0;
-  for (int i = 0; i < cinfo->num_components; ++i) {
-    const jpeg_component_info& c = cinfo->comp_info[i];
-    blocks += uint64_t{c.width_in_blocks} * c.height_in_blocks;
-    const uint64_t across = (c.width_in_blocks + c.h_samp_factor - 1) / c.h_samp_factor * c.h_samp_factor;
-    const uint64_t down = (c.height_in_blocks + c.v_samp_factor - 1) / c.v_samp_factor * c.v_samp_factor;
-    bufferBlocks += across * down;
-  }
+  uint64_t blocks = 0;
+  for (int i = 0; i < cinfo->num_components; ++i)
+    blocks += uint64_t{cinfo->comp_info[i].width_in_blocks} * cinfo->comp_info[i].height_in_blocks;
+  const uint64_t bufferBytes = CoefficientBufferBytes(*cinfo);
   const bool buffered = cinfo->progressive_mode || cinfo->comps_in_scan < cinfo->num_components;
 
   const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
@@ -247,7 +934,7 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
   const auto width = static_cast<int32_t>(cinfo->image_width);
   const auto height = static_cast<int32_t>(cinfo->image_height);
   // The peak: the block, beside the coefficient buffer or a few rows.
-  const uint64_t working = buffered ? bufferBlocks * 128 : uint64_t{cinfo->image_width} * 3 * 2 * 16;
+  const uint64_t working = buffered ? bufferBytes : uint64_t{cinfo->image_width} * 3 * 2 * 16;
   if (CheckDecodePeak(width, height, 0, working) != kOk) return kTooLarge;
   // Everything is allocated before the data is read: the data must be
   // able to stand for every block.
@@ -267,6 +954,12 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
       made != kOk)
     return made;
   d.block = block.block;
+
+  // On several threads where the file allows it; a failure there is left
+  // to the ordinary decode below, which reports it.
+  if (!cmyk && (TryDecodeInBands(*cinfo, file, dataStart, block.pixels) ||
+                TryDecodeInPipeline(*cinfo, file, block.pixels)))
+    return kOk;
 
   JSAMPROW rows[kRowsPerCall];
   if (!cmyk) {
@@ -516,6 +1209,25 @@ int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
   // A block that did not get its whole picture must not pass for one.
   if (result != kOk && d.block) std::fill_n(d.block, dib::kInfoHeaderSize, uint8_t{0});
   return result;
+}
+
+int JpegDecodePieces(std::span<const uint8_t> file) {
+  if (file.empty() || file.size() > std::numeric_limits<unsigned long>::max()) return 0;
+  Decompressor d;
+  d.cinfo.err = SetUpErrors(d.err);
+  int pieces = 0;
+  if (!setjmp(d.err.jump)) {
+    jpeg_create_decompress(&d.cinfo);
+    jpeg_mem_src(&d.cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&d.cinfo, TRUE);
+    const auto dataStart = static_cast<size_t>(d.cinfo.src->next_input_byte - file.data());
+    d.cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d.cinfo);
+    const bool cmyk = d.cinfo.jpeg_color_space == JCS_CMYK || d.cinfo.jpeg_color_space == JCS_YCCK;
+    pieces = cmyk ? 1 : PlannedPieces(d.cinfo, file, dataStart);
+  }
+  jpeg_destroy_decompress(&d.cinfo);
+  return pieces;
 }
 
 int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>& file) {

@@ -1,18 +1,26 @@
 // The imaging library on several threads gives what it gives on one: a
 // large picture's JPEG, encoded in bands joined at restart markers, decodes
 // to exactly the pixels of the single-threaded file and is hardly larger;
-// a TIFF's strips read on several threads give the picture saved; a
-// resize gives the same bytes on any number of threads.
+// a file with restart markers at MCU rows decodes in bands, and one
+// without them with its entropy decoding beside the rest, to the pixels of
+// the ordinary decode; a TIFF's strips read on several threads give the
+// picture saved; a resize gives the same bytes on any number of threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
+#include <string>
 #include <tuple>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "base/portable/work_pool.h"
+#include "rastrum/portable/codecs.h"
 #include "rastrum/portable/raster.h"
 #include "tests/unit/modifier_blocks.h"
 
@@ -52,6 +60,116 @@ TEST(JpegOnThreads, DecodesToTheSingleThreadedPixels) {
   }
   qb::work::SetThreadCount(0);
 }
+
+// A colourful picture with sharp edges, whose chroma rows differ from
+// their neighbours, written by libjpeg with the given sampling (0: grey)
+// and restart markers every `restartRows` MCU rows or `restartMcus` MCUs.
+enum class Split { kWhole, kTwoSides, kBands };
+
+struct BandCase {
+  const char* name;
+  int sampling;  // luma factors as h * 10 + v; 0 for grey
+  bool progressive;
+  int restartRows, restartMcus;
+  Split split;  // how the decode is split on two or three threads
+};
+
+Bytes WriteJpeg(const BandCase& c, int w, int h) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &mem, &size);
+  cinfo.image_width = JDIMENSION(w);
+  cinfo.image_height = JDIMENSION(h);
+  cinfo.input_components = c.sampling ? 3 : 1;
+  cinfo.in_color_space = c.sampling ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  if (c.sampling) {
+    cinfo.comp_info[0].h_samp_factor = c.sampling / 10;
+    cinfo.comp_info[0].v_samp_factor = c.sampling % 10;
+  }
+  if (c.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.restart_in_rows = c.restartRows;
+  cinfo.restart_interval = JDIMENSION(c.restartMcus);
+  jpeg_start_compress(&cinfo, TRUE);
+  Bytes row(size_t(w) * 3);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const int y = int(cinfo.next_scanline);
+    for (int x = 0; x < w; ++x) {
+      const bool block = ((x / 37) ^ (y / 23)) & 1;
+      uint8_t* p = &row[size_t(x) * cinfo.input_components];
+      p[0] = uint8_t(block ? 230 - y % 200 : x % 256);
+      if (c.sampling) {
+        p[1] = uint8_t(block ? 20 + (x * y) % 50 : 200);
+        p[2] = uint8_t((y * 3 + x / 5) % 256);
+      }
+    }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&cinfo, &r, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Bytes file(mem, mem + size);
+  std::free(mem);
+  return file;
+}
+
+// Restart marker number k (0-based) of a file, as an offset.
+size_t RestartMarkerAt(const Bytes& f, size_t k) {
+  for (size_t i = 0; i + 1 < f.size(); ++i)
+    if (f[i] == 0xFF && f[i + 1] >= 0xD0 && f[i + 1] <= 0xD7 && k-- == 0) return i;
+  return f.size();
+}
+
+class JpegOnThreadsFiles : public testing::TestWithParam<BandCase> {};
+
+// A decode split on several threads gives the ordinary decode's pixels (and
+// a hostile file fails as the ordinary decode does) at every thread count;
+// the height is no multiple of the MCU.
+TEST_P(JpegOnThreadsFiles, DecodeToTheOrdinaryPixels) {
+  const BandCase& c = GetParam();
+  Bytes file = WriteJpeg(c, 1205, 883);
+  const std::string name = c.name;
+  // Hostile variants of a file with markers at every MCU row: a marker
+  // gone (the count the frame promises is wrong), and one out of turn.
+  const auto marker = file.begin() + std::ptrdiff_t(RestartMarkerAt(file, 20));
+  if (name == "MarkerMissing") file.erase(marker, marker + 2);
+  if (name == "MarkerOutOfTurn") marker[1] ^= 0x02;
+  qb::work::SetThreadCount(1);
+  EXPECT_EQ(1, rastrum::JpegDecodePieces(file));
+  rastrum::VectorAllocator single;
+  const int singleResult = rastrum::DecodeImage(file, single);
+  EXPECT_EQ(singleResult == rastrum::kOk, !name.starts_with("Marker")) << name;
+  for (int threads : {2, 3}) {
+    qb::work::SetThreadCount(threads);
+    const int pieces = c.split == Split::kBands ? 2 * threads : c.split == Split::kTwoSides ? 2 : 1;
+    EXPECT_EQ(pieces, rastrum::JpegDecodePieces(file)) << name << " on " << threads;
+    rastrum::VectorAllocator banded;
+    EXPECT_EQ(singleResult, rastrum::DecodeImage(file, banded)) << name << " on " << threads;
+    if (singleResult == rastrum::kOk) EXPECT_TRUE(single.block == banded.block) << name << " on " << threads;
+  }
+  qb::work::SetThreadCount(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, JpegOnThreadsFiles,
+    testing::Values(BandCase{"EveryMcuRow", 22, false, 1, 0, Split::kBands},
+                    BandCase{"EveryThreeRows", 22, false, 3, 0, Split::kBands},
+                    BandCase{"FullChroma", 11, false, 1, 0, Split::kBands},
+                    BandCase{"ChromaHalvedAcross", 21, false, 2, 0, Split::kBands},
+                    BandCase{"ChromaHalvedDown", 12, false, 5, 0, Split::kBands},
+                    BandCase{"Grey", 0, false, 4, 0, Split::kBands},
+                    BandCase{"Progressive", 22, true, 1, 0, Split::kWhole},
+                    BandCase{"IntervalsAcrossRows", 22, false, 0, 80, Split::kTwoSides},
+                    BandCase{"NoMarkers", 22, false, 0, 0, Split::kTwoSides},
+                    BandCase{"NoMarkersGrey", 0, false, 0, 0, Split::kTwoSides},
+                    BandCase{"MarkerMissing", 22, false, 1, 0, Split::kTwoSides},
+                    BandCase{"MarkerOutOfTurn", 22, false, 1, 0, Split::kTwoSides}),
+    [](const testing::TestParamInfo<BandCase>& info) { return std::string(info.param.name); });
 
 TEST(TiffOnThreads, StripsReadOnEveryThreadGiveThePictureSaved) {
   for (uint16_t bits : {24, 8}) {

@@ -1,10 +1,11 @@
 // The worker pool: every item of a call runs exactly once whatever the
 // thread count, a body's exception reaches the caller and leaves the pool
 // usable, calls from inside a body and from several threads at once run,
-// and ended workers start again.
+// and ended workers start again, taking part in the call that starts them.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -70,6 +71,21 @@ TEST_F(WorkPool, ExceptionsNestingAndConcurrentCallers) {
   total = 0;
   qb::work::ForEachRange(1000, 10, [&](int64_t b, int64_t e) { total += e - b; });
   EXPECT_EQ(1000, total.load());
+  qb::work::EndWorkers();
+
+  // The call that starts the workers shares its ranges with them: the
+  // first range sees the second start while it is still running.
+  qb::work::SetThreadCount(2);
+  std::atomic<bool> second{false}, together{false};
+  qb::work::ForEachRange(2, 1, [&](int64_t begin, int64_t) {
+    if (begin == 1) {
+      second = true;
+      return;
+    }
+    for (int i = 0; i < 5000 && !second; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    together = second.load();
+  });
+  EXPECT_TRUE(together.load());
   qb::work::EndWorkers();
 }
 
