@@ -235,7 +235,8 @@ _qb_codecs_build(libwebp libwebp ${QB_WEBPDEMUX_LIBRARY} DEBIAN_PATCHES
   -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF
   -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF)
 
-# libtiff with Deflate through zlib, JPEG through the libjpeg-turbo above,
+# libtiff with Deflate through libdeflate (zlib for what it cannot do),
+# JPEG through the libjpeg-turbo above,
 # and its own LZW, PackBits and CCITT; every other optional library and the
 # rarely seen codecs (old-style JPEG, ThunderScan, NeXT, LogLuv, Pixar log,
 # MDI) left out. No tools, tests, documentation or C++ streams.
@@ -243,7 +244,8 @@ _qb_codecs_build(libtiff tiff ${QB_TIFF_LIBRARY} DEBIAN_PATCHES
   -DBUILD_SHARED_LIBS=OFF -Dcxx=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF
   -Dzlib=ON -DZLIB_LIBRARY=${QB_CODECS_ZLIB_LIBRARY} -DZLIB_INCLUDE_DIR=${QB_CODECS_ZLIB_INCLUDE_DIR}
   -Djpeg=ON -DJPEG_LIBRARY=${QB_JPEG_LIBRARY} -DJPEG_INCLUDE_DIR=${QB_CODECS_PREFIX}/include
-  -Dold-jpeg=OFF -Djpeg12=OFF -Dlibdeflate=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF
+  -Dlibdeflate=ON -DDeflate_INCLUDE_DIR=${QB_CODECS_PREFIX}/include -DDeflate_LIBRARY=${QB_DEFLATE_LIBRARY}
+  -Dold-jpeg=OFF -Djpeg12=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF
   -Dpixarlog=OFF -Dthunder=OFF -Dnext=OFF -Dlogluv=OFF -Dmdi=OFF -Dtiff-opengl=OFF)
 
 # Little CMS 2.14 has no CMake build of its own: ours compiles its sources.
@@ -359,7 +361,7 @@ add_library(TIFF::TIFF STATIC IMPORTED GLOBAL)
 set_target_properties(TIFF::TIFF PROPERTIES
   IMPORTED_LOCATION ${QB_TIFF_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include
-  INTERFACE_LINK_LIBRARIES "JPEG::JPEG;${QB_CODECS_ZLIB_LIBRARY}")
+  INTERFACE_LINK_LIBRARIES "JPEG::JPEG;${QB_DEFLATE_LIBRARY};${QB_CODECS_ZLIB_LIBRARY}")
 
 add_library(LCMS2::LCMS2 STATIC IMPORTED GLOBAL)
 set_target_properties(LCMS2::LCMS2 PROPERTIES
