@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/portable/work_pool.h"
+#include "core/portable/orientation.h"
 #include "modifiers/portable/crop.h"
 #include "modifiers/portable/mirror.h"
 #include "modifiers/portable/red_eye.h"
@@ -104,6 +105,18 @@ const Kernel kKernels[] = {
     {"overlay", [](int32_t w, int32_t h) {
        const Bytes over = Picture(w - 20, h - 4), mask = Picture(301, 203);
        return Made([&](auto& out) { return rastrum::AddPic(-5, 9, Picture(w, h, 32), over, mask, out); });
+     }},
+    {"orientation", [](int32_t w, int32_t h) {
+       const Bytes in = Picture(w, h);
+       Bytes all;
+       for (int orientation : {3, 6}) {
+         const bool swap = orientation == 6;
+         Bytes out = Picture(swap ? std::abs(h) : w, swap ? w : h);
+         qb::orient::OrientPixels(dib::PixelsOf(in.data(), LayoutOf(in)), dib::PixelsOf(out.data(), LayoutOf(out)), 3,
+                                  orientation);
+         all.insert(all.end(), out.begin(), out.end());
+       }
+       return all;
      }},
     {"grey", [](int32_t w, int32_t h) {
        Bytes all;
