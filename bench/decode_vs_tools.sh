@@ -1,11 +1,16 @@
 #!/bin/bash
 # Loading each format through LoadFile next to the format's own
 # command-line decoder, on the same 12-megapixel photo in the same run:
-# dwebp for WebP, tiffinfo -D for TIFF, heif-convert for HEIC and AVIF
-# (its output a Y4M file, the cheapest it writes). Our time is LoadFile's
-# inside the process (decode_bench.exe under Wine, median of five); theirs
-# is the whole native process (median of five). Prints one line per file:
-# our seconds, the tool's, and the ratio.
+# dwebp for WebP, tiffinfo -D for TIFF, heif-convert for HEIC and AVIF.
+# heif-convert writes a Y4M file, the cheapest output it has: libheif turns
+# the decoded picture into planar RGB whatever is asked of it, as LoadFile
+# has it do, and the Y4M writer only converts that back to 4:2:0 (a PNG
+# would add a zlib compression that costs more than the decode). Our time
+# is LoadFile's inside the process (decode_bench.exe under Wine, median of
+# five); theirs is the whole native process (median of five). Prints one
+# line per file: our wall-clock seconds and processor seconds, the tool's,
+# and the two ratios; on a busy machine the processor time is the steadier
+# measure (say which was the case when quoting the figures).
 #
 #   bash bench/decode_vs_tools.sh   (after tools/main.sh; installs the
 #                                    tools it needs: webp, libtiff-tools,
@@ -53,26 +58,30 @@ tool_seconds() {  # FILE
     *.heic | *.avif) cmd=(heif-convert "$f" "$work/out.y4m") ;;
   esac
   "${cmd[@]}" >/dev/null 2>&1
+  local runs=() wall=() cpu=() TIMEFORMAT='%R %U %S' r w u k
   for _ in 1 2 3 4 5; do
-    local start end
-    start=$(date +%s%N)
-    "${cmd[@]}" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo "scale=4; ($end - $start) / 1000000000" | bc
-  done | median
+    runs+=("$({ time "${cmd[@]}" >/dev/null 2>&1; } 2>&1)")
+  done
+  for r in "${runs[@]}"; do
+    read -r w u k <<<"$r"
+    wall+=("$w")
+    cpu+=("$(echo "$u + $k" | bc)")
+  done
+  echo "$(printf '%s\n' "${wall[@]}" | median) $(printf '%s\n' "${cpu[@]}" | median)"
 }
 
 paths=()
 for f in "${files[@]}"; do paths+=("$(qb_winpath "$work/$f")"); done
 ours=$(wine "$QB_WIN32/decode_bench.exe" "${paths[@]}" | tr -d '\r')
-printf '%-14s %9s %9s %7s\n' file LoadFile tool ratio
+printf '%-14s %9s %9s %9s %9s %7s %7s\n' file LoadFile cpu tool 'tool cpu' ratio 'cpu r.'
 for f in "${files[@]}"; do
   line=$(grep -F "\\$f" <<<"$ours")
-  tool=$(tool_seconds "$f")
+  read -r tool toolCpu <<<"$(tool_seconds "$f")"
   if [[ "$line" == failed* || -z "$line" ]]; then
-    printf '%-14s %9s %9s %7s\n' "$f" "failed" "$tool" "-"
+    printf '%-14s %9s %9s %9s %9s %7s %7s\n' "$f" "failed" "-" "$tool" "$toolCpu" "-" "-"
     continue
   fi
-  mine=${line%% *}
-  printf '%-14s %9s %9s %7s\n' "$f" "$mine" "$tool" "$(echo "scale=2; $mine / $tool" | bc)"
+  read -r mine mineCpu _ <<<"$line"
+  printf '%-14s %9s %9s %9s %9s %7s %7s\n' "$f" "$mine" "$mineCpu" "$tool" "$toolCpu" \
+    "$(echo "scale=2; $mine / $tool" | bc)" "$(echo "scale=2; $mineCpu / $toolCpu" | bc)"
 done

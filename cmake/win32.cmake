@@ -136,8 +136,9 @@ function(qb_add_client NAME SOURCE)
 endfunction()
 
 # Benchmarks that run under Wine against the registered server.
-qb_add_client(apply_bench bench/win/apply_bench.cpp LIBS rastrum_import)
+qb_add_client(apply_bench bench/win/apply_bench.cpp LIBS rastrum_import psapi)
 qb_add_client(decode_bench bench/win/decode_bench.cpp WIDE)
+qb_add_client(png_save_bench bench/win/png_save_bench.cpp WIDE)
 
 # Clients for 64-bit Windows, which the surrogate serves: built from the same
 # sources as their 32-bit twins with the x86-64 cross compiler.

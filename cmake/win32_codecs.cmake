@@ -1,7 +1,7 @@
 # The codecs of the win32 build: libjpeg-turbo (with its SIMD code), libpng,
-# libwebp, libtiff and Little CMS, cross-compiled as static i686 libraries
+# libdeflate, libwebp, libtiff and Little CMS, cross-compiled as static i686 libraries
 # from the upstream tarballs of Debian's own source packages, and offered as
-# the imported targets JPEG::JPEG, PNG::PNG, WebP::webp, WebP::webpdemux,
+# the imported targets JPEG::JPEG, PNG::PNG, Deflate::Deflate, WebP::webp, WebP::webpdemux,
 # TIFF::TIFF and LCMS2::LCMS2; and libheif.dll and libde265.dll (with dav1d
 # inside), which Rastrum.dll loads at run time (see below). Each gets the
 # patches of its Debian revision (security fixes among them) when its
@@ -22,7 +22,7 @@
 set(QB_CODECS_DIR ${CMAKE_BINARY_DIR}/codecs)
 set(QB_CODECS_PREFIX ${QB_CODECS_DIR}/i686)
 set(QB_CODEC_SOURCES_DIR ${QB_CODECS_DIR}/download CACHE PATH
-  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libwebp, tiff, lcms2, dav1d, libde265 and libheif (filled by tools/fetch-codec-sources.sh)")
+  "Folder holding the tarballs of libjpeg-turbo, libpng1.6, libdeflate, libwebp, tiff, lcms2, dav1d, libde265 and libheif (filled by tools/fetch-codec-sources.sh)")
 
 find_library(QB_CODECS_ZLIB_LIBRARY NAMES libz.a DOC "static zlib for i686 Windows")
 find_path(QB_CODECS_ZLIB_INCLUDE_DIR zlib.h DOC "zlib headers for i686 Windows")
@@ -216,15 +216,22 @@ _qb_codecs_build(libpng libpng1.6 ${QB_PNG_LIBRARY} DEBIAN_PATCHES
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
   -DZLIB_LIBRARY=${QB_CODECS_ZLIB_LIBRARY} -DZLIB_INCLUDE_DIR=${QB_CODECS_ZLIB_INCLUDE_DIR})
 
+# libdeflate (the PNG encoder's compressor) 1.14 has no CMake build of its
+# own: ours compiles its sources.
+set(QB_DEFLATE_LIBRARY ${QB_CODECS_PREFIX}/lib/libdeflate.a)
+_qb_codecs_build(libdeflate libdeflate ${QB_DEFLATE_LIBRARY} DEBIAN_PATCHES
+  CMAKELISTS ${CMAKE_SOURCE_DIR}/cmake/codecs/libdeflate-CMakeLists.txt)
+
 set(QB_WEBP_LIBRARY ${QB_CODECS_PREFIX}/lib/libwebp.a)
 set(QB_WEBPDEMUX_LIBRARY ${QB_CODECS_PREFIX}/lib/libwebpdemux.a)
 set(QB_TIFF_LIBRARY ${QB_CODECS_PREFIX}/lib/libtiff.a)
 set(QB_LCMS2_LIBRARY ${QB_CODECS_PREFIX}/lib/liblcms2.a)
 
 # The libraries only (the decoder and encoder, and the demuxer for animated
-# files), with their SIMD code chosen at run time, and no threads.
+# files), with their SIMD code chosen at run time, and the decoder's thread
+# (Windows threads) that filters and outputs rows while the next are decoded.
 _qb_codecs_build(libwebp libwebp ${QB_WEBPDEMUX_LIBRARY} DEBIAN_PATCHES
-  -DBUILD_SHARED_LIBS=OFF -DWEBP_USE_THREAD=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF
+  -DBUILD_SHARED_LIBS=OFF -DWEBP_USE_THREAD=ON -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF
   -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF
   -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF)
 
@@ -331,6 +338,11 @@ set_target_properties(PNG::PNG PROPERTIES
   IMPORTED_LOCATION ${QB_PNG_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include
   INTERFACE_LINK_LIBRARIES ${QB_CODECS_ZLIB_LIBRARY})
+
+add_library(Deflate::Deflate STATIC IMPORTED GLOBAL)
+set_target_properties(Deflate::Deflate PROPERTIES
+  IMPORTED_LOCATION ${QB_DEFLATE_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${QB_CODECS_PREFIX}/include)
 
 add_library(WebP::webp STATIC IMPORTED GLOBAL)
 set_target_properties(WebP::webp PROPERTIES

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/portable/work_pool.h"
+#include "core/block_recycler.h"
 
 namespace qb {
 namespace {
@@ -51,7 +52,7 @@ int32_t DuplicateDib(int32_t h) {
   if (!source) return 0;
   const SIZE_T n = GlobalSize(source);
   if (n == 0) return 0;
-  UniqueHGlobal copy(GlobalAlloc(kMoveableZeroInit, n));
+  UniqueHGlobal copy(NewPictureBlock(n));  // every byte written below
   if (!copy) return 0;
   {
     GlobalLockGuard to(copy.get());

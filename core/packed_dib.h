@@ -22,7 +22,7 @@
 namespace qb {
 
 // A byte-exact copy of the whole allocation (GlobalSize bytes, slack
-// included) in a new GMEM_MOVEABLE | GMEM_ZEROINIT block; h is unchanged.
+// included) in a new GMEM_MOVEABLE block (NewPictureBlock); h is unchanged.
 // 0 for a handle that is not a block or when memory runs out.
 int32_t DuplicateDib(int32_t h);
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "core/block_recycler.h"
 #include "core/packed_dib.h"
 #include "rastrum/rastrum.h"
 
@@ -68,7 +69,7 @@ void UnclaimLocked(int32_t h) {
 // Frees the block, then takes it out of the record, in one step.
 void FreeAndUnclaim(int32_t h) {
   Exclusive lock;
-  NimboFreeMemory(h);
+  FreePictureBlock(h);
   UnclaimLocked(h);
 }
 
@@ -92,6 +93,7 @@ PictureBlock PictureBlock::Taken(int32_t h) {
   Exclusive lock;
   auto it = Owned().find(h);
   if (it == Owned().end()) {
+    ForgetKeptBlock(h);
     ClaimLocked(h);
     return PictureBlock(h, true);
   }
@@ -155,7 +157,7 @@ void PictureBlock::LetGoReplaced() {
   Exclusive lock;
   auto it = Owned().find(h);
   const bool lent = it != Owned().end() && it->second.loans > 0;
-  if (!callers && !lent) NimboFreeMemory(h);
+  if (!callers && !lent) FreePictureBlock(h);
   UnclaimLocked(h);
 }
 

@@ -183,6 +183,26 @@ STDMETHODIMP VuPicture::AttachImage(LONG handle) {
   return S_OK;
 }
 
+void VuPicture::Adopt(PictureBlock block) {
+  m_handle = std::move(block);
+  m_width = m_height = m_bitCount = 0;
+  if (!m_handle) return;
+  const HGLOBAL h = ToHGlobal(m_handle.get());
+  GlobalLockGuard lock(h);
+  if (!lock) return;
+  const std::span<const uint8_t> header(lock.bytes(), GlobalSize(h));
+  m_width = dib::WidthField(header);
+  m_height = dib::HeightField(header);
+  if (header.size() >= 16) m_bitCount = dib::LoadU16(header.data() + 14);
+}
+
+void VuPicture::Adopt(PictureBlock block, int32_t width, int32_t height, int32_t bitCount) {
+  m_handle = std::move(block);
+  m_width = width;
+  m_height = height;
+  if (m_handle) m_bitCount = bitCount;
+}
+
 // Takes the path as the file name only when something exists there.
 STDMETHODIMP VuPicture::SetFile(BSTR path) {
   if (GetFileAttributesW(path ? path : L"") == INVALID_FILE_ATTRIBUTES) return S_OK;

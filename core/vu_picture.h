@@ -92,6 +92,13 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   // Takes over the kept metadata segments and camera data of `source`, a
   // picture loaded from bytes: its result has no file to read them from.
   void CarryMetadataOf(const VuPicture& source);
+  // Takes a block the module made (a modifier's result) as the picture of a
+  // fresh picture object, as AttachImage of its handed-over handle would:
+  // width, height and bit count from its header, read under one lock.
+  void Adopt(PictureBlock block);
+  // The same with the size given rather than read (as put_Handle and the
+  // setters would set it); the bit count only when there is a block.
+  void Adopt(PictureBlock block, int32_t width, int32_t height, int32_t bitCount);
 
  protected:
   bool AlsoPrimary(REFIID riid) const override { return riid == IID_IVuPicture; }

@@ -22,8 +22,9 @@ HRESULT Loaded(bool loaded) {
 // Without a mask, or with one that cannot be turned grey, there is nothing
 // to blend by, unless the overlay has alpha of its own: it is then laid by
 // its alpha. A mask with alpha blends by its alpha. A source without an
-// image gives a picture without one. The library's block is the result as
-// it is.
+// image gives a picture without one; a library failure gives none.
+constexpr LibrarySteps kSteps{.arrowAfter = true, .failed = E_FAIL};
+
 STDMETHODIMP AddPic::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
@@ -31,13 +32,9 @@ STDMETHODIMP AddPic::Apply(IVuPicture* source, IVuPicture** result) {
   if (m_mask.get() == 0 && !ownAlpha) return PlainFailure(E_OUTOFMEMORY);
   const int32_t grey = ownAlpha ? 1 : NimboTrueClr2Gray(m_mask.get());
   if (grey < 0) return PlainFailure(E_OUTOFMEMORY);
-  int32_t laid = 0;
-  if (handle != 0 && grey != 0) {
-    laid = NimboAddPic(m_x, m_y, handle, m_overlay.get(), m_mask.get());
-    if (laid < 0) return PlainFailure(E_FAIL);
-  }
-  SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW)));
-  return FinishLibraryApply(source, handle, laid, LibraryBlock::kAsItIs, NamePolicy::kAlways, result);
+  return ApplyThroughLibrary(source, handle, kSteps, result, [&] {
+    return handle != 0 && grey != 0 ? NimboAddPic(m_x, m_y, handle, m_overlay.get(), m_mask.get()) : 0;
+  });
 }
 
 STDMETHODIMP AddPic::get_X(LONG* value) {

@@ -36,8 +36,8 @@ HRESULT AddText::FinalConstruct() {
 
 // The text, font, colour and place as the library takes them; the colour is
 // the OLE colour's RGB at this moment (a system colour as it is now), or its
-// low 24 bits where it does not translate. The library's block is the
-// result as it is.
+// low 24 bits where it does not translate. A library failure gives a
+// picture without an image.
 STDMETHODIMP AddText::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
@@ -50,8 +50,7 @@ STDMETHODIMP AddText::Apply(IVuPicture* source, IVuPicture** result) {
   record.reserved = 0;
   record.x = m_x;
   record.y = m_y;
-  const int32_t drawn = NimboAddText(&record, handle);
-  return FinishLibraryApply(source, handle, drawn, LibraryBlock::kAsItIs, NamePolicy::kAlways, result);
+  return ApplyThroughLibrary(source, handle, LibrarySteps{}, result, [&] { return NimboAddText(&record, handle); });
 }
 
 STDMETHODIMP AddText::get_Text(BSTR* value) {

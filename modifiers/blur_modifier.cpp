@@ -6,19 +6,15 @@
 
 namespace qb {
 
-// Level 0 succeeds without a picture. A library failure gives a picture
-// without an image; otherwise the result holds a copy of the library's
-// block, which is freed (a large block is the result itself).
+// Level 0 succeeds without a picture. The library's call under the wait
+// cursor; its failure gives a picture without an image.
+constexpr LibrarySteps kSteps{.waitCursor = true};
+
 STDMETHODIMP BlurModifier::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
   if (m_level == 0) return S_OK;
-  int32_t blurred;
-  {
-    WaitCursor wait;
-    blurred = std::max(NimboBlur(m_level, handle), 0);
-  }
-  return FinishLibraryApply(source, handle, blurred, LibraryBlock::kCopied, NamePolicy::kAlways, result);
+  return ApplyThroughLibrary(source, handle, kSteps, result, [&] { return NimboBlur(m_level, handle); });
 }
 
 STDMETHODIMP BlurModifier::get_Level(LONG* value) {

@@ -9,10 +9,8 @@ namespace qb {
 constexpr CopySteps kSteps{.names = NamePolicy::kWhenNonEmpty};
 
 STDMETHODIMP Bright::Apply(IVuPicture* source, IVuPicture** result) {
-  return ApplyToCopy(source, kSteps, result, [&](LockedDib& work) {
-    tone::ShiftChannels(work.pixels(), m_brightnessOffset);
-    return S_OK;
-  });
+  return ApplyToRows(source, kSteps, result,
+                     [&](dib::ImageView rows) { tone::ShiftChannels(rows, m_brightnessOffset); });
 }
 
 STDMETHODIMP Bright::get_Brightness(LONG* value) {

@@ -8,10 +8,7 @@ namespace qb {
 constexpr CopySteps kSteps{.names = NamePolicy::kWhenNonEmpty};
 
 STDMETHODIMP Contrast::Apply(IVuPicture* source, IVuPicture** result) {
-  return ApplyToCopy(source, kSteps, result, [&](LockedDib& work) {
-    tone::StretchChannels(work.pixels(), m_contrast);
-    return S_OK;
-  });
+  return ApplyToRows(source, kSteps, result, [&](dib::ImageView rows) { tone::StretchChannels(rows, m_contrast); });
 }
 
 STDMETHODIMP Contrast::get_Contrast(LONG* value) {

@@ -1,7 +1,7 @@
-// Cuts a rectangle out of a picture with the system's graphics layer: the
-// source in one DIB section, a block transfer into a second of the
-// rectangle's size. The rectangle counts from the top-left corner as seen;
-// pixels of it that lie outside the source stay zero.
+// Cuts a rectangle out of a picture: the rows under it copied straight
+// into a block of the rectangle's size. The rectangle counts from the
+// top-left corner as seen; pixels of it that lie outside the source stay
+// zero.
 #pragma once
 
 #include "modifiers/modifier.h"

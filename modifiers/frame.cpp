@@ -10,7 +10,9 @@ namespace qb {
 // A picture smaller than 4 x 4 is left as it is, without a picture made
 // (S_FALSE); a source without an image, a frame whose load failed and a
 // library failure are E_UNEXPECTED. A top-down picture (negative height)
-// counts by its size. The library's block is the result as it is.
+// counts by its size.
+constexpr LibrarySteps kSteps{.failed = E_UNEXPECTED};
+
 STDMETHODIMP Frame::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
@@ -21,9 +23,8 @@ STDMETHODIMP Frame::Apply(IVuPicture* source, IVuPicture** result) {
   }
   if (std::labs(width) < 4 || std::labs(height) < 4) return S_FALSE;
   if (handle == 0 || m_frame1.get() < 0 || m_frame2.get() < 0) return PlainFailure(E_UNEXPECTED);
-  const int32_t framed = NimboAddFrame(handle, m_frame1.get(), m_frame2.get(), 0);
-  if (framed < 0) return PlainFailure(E_UNEXPECTED);
-  return FinishLibraryApply(source, handle, framed, LibraryBlock::kAsItIs, NamePolicy::kAlways, result);
+  return ApplyThroughLibrary(source, handle, kSteps, result,
+                             [&] { return NimboAddFrame(handle, m_frame1.get(), m_frame2.get(), 0); });
 }
 
 STDMETHODIMP Frame::get_FrameHandle(LONG* value) {

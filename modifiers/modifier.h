@@ -5,12 +5,15 @@
 //
 //   1. read the source's handle (ReadSourceHandle);
 //   2. the class's own checks;
-//   3. the result block, made in one of two ways:
+//   3. the result block, made in one of three ways:
 //      - ApplyToCopy: a copy of the source transformed in place by the
 //        class's kernel;
-//      - FinishLibraryApply: the imaging library's block, copied or as it
-//        is;
-//   4-7. a new picture that takes the block, the file name passed on, the
+//      - ApplyToRows: the same for a kernel that changes each row on its
+//        own, run on bands of rows as they are copied, while they are
+//        still in the processor's cache;
+//      - ApplyThroughLibrary: the block the imaging library made, handed
+//        on as it is;
+//   4-7. a new picture that adopts the block, the file name passed on, the
 //      picture handed out with one reference (FinishApply).
 //
 // A class is then its parameters, its checks and its kernel.
@@ -19,6 +22,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -26,6 +30,7 @@
 #include "base/resource_guards.h"
 #include "com/com_object.h"
 #include "com/error_report.h"
+#include "core/block_recycler.h"
 #include "core/packed_dib.h"
 #include "core/picture_block.h"
 #include "quillbox.h"
@@ -42,14 +47,15 @@ enum class NamePolicy {
   kWhenNonEmpty,  // Bright and Contrast
 };
 
-// Steps 4 to 7: creates the result picture, attaches `block` (the picture
-// owns it from then on), passes the source's file name on and stores the
-// picture in *result with one reference. E_FAIL when no picture can be made;
-// the block is then freed and *result left as it was.
+// Steps 4 to 7: creates the result picture, which adopts `block` (it owns
+// it from then on, with the size and depth of its header, as AttachImage
+// would give them), passes the source's file name on and stores the
+// picture in *result with one reference. E_FAIL when no picture can be
+// made; the block is then freed and *result left as it was.
 //
-// With `size`, the picture gets the block with put_Handle and then the
-// given height and width one by one instead of through AttachImage, and,
-// when there is a block, the given bit count.
+// With `size`, the picture takes the given height and width instead (as
+// put_Handle and the size setters would give them), and, when there is a
+// block, the given bit count.
 struct GivenSize {
   int32_t height = 0;
   int32_t width = 0;
@@ -93,11 +99,11 @@ bool TakesAsItIs(int32_t h, dib::DepthSet handled);
 // plain rows first. A picture with alpha, when the kernel does not take
 // 32 bits, has the kernel run on its colours alone (a 24-bit copy) and
 // keeps its alpha as it was. Every failure clears the thread's error
-// information.
+// information. ApplyToCopy reads the source's handle itself; ApplyToCopyOf
+// takes one already read.
 template <class Kernel>
-HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** result, Kernel&& kernel) {
-  if (!result) return E_POINTER;
-  const int32_t handle = ReadSourceHandle(source);
+HRESULT ApplyToCopyOf(IVuPicture* source, int32_t handle, const CopySteps& steps, IVuPicture** result,
+                      Kernel&& kernel) {
   if (handle == 0 && steps.emptySource) return PlainFailure(*steps.emptySource);
   PictureBlock copy = PictureBlock::CopyOf(handle);
   if (!copy) {
@@ -137,29 +143,81 @@ HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** res
   return FinishApply(source, std::move(copy), steps.names, result);
 }
 
-// How the result block is taken from the imaging library.
-enum class LibraryBlock {
-  kCopied,   // copied with DuplicateDib, the library's block freed at once
-  kAsItIs,   // the library's block itself becomes the result
-};
+template <class Kernel>
+HRESULT ApplyToCopy(IVuPicture* source, const CopySteps& steps, IVuPicture** result, Kernel&& kernel) {
+  if (!result) return E_POINTER;
+  return ApplyToCopyOf(source, ReadSourceHandle(source), steps, result, std::forward<Kernel>(kernel));
+}
+
+// A copy of the sound plain 24-bit block h (TakesAsItIs) made band by band
+// of rows: each band copied, then `kernel` run on it, so that the rows are
+// read from memory once. Every byte of the block is the source's, the
+// kernel's bands aside. Empty when h is no such block or no block can be
+// made.
+PictureBlock CopyInBands(int32_t h, bool waitCursor, const std::function<void(dib::ImageView)>& kernel);
+
+// ApplyToCopy for a kernel that changes each row on its own and nothing
+// else (a tone curve): `kernel(dib::ImageView rows)` runs on bands of rows
+// of the copy as they are copied. Results, failures and messages are
+// ApplyToCopy's; a source that needs more than a copy (another depth, an
+// RLE stream, alpha) takes ApplyToCopy's road.
+template <class RowKernel>
+HRESULT ApplyToRows(IVuPicture* source, const CopySteps& steps, IVuPicture** result, RowKernel&& kernel) {
+  if (!result) return E_POINTER;
+  const int32_t handle = ReadSourceHandle(source);
+  if (steps.handled == dib::kDepth24) {
+    if (PictureBlock made = CopyInBands(handle, steps.waitCursor, kernel); made)
+      return FinishApply(source, std::move(made), steps.names, result);
+  }
+  return ApplyToCopyOf(source, handle, steps, result, [&](LockedDib& work) {
+    kernel(work.pixels());
+    return S_OK;
+  });
+}
 
 // Step 3 for a class whose work the imaging library does: the result block
 // made of what the library returned (`produced`) for the source block
-// `sourceHandle`; empty for a failure value, or when a copy cannot be made.
-// Should the library ever hand back the source block itself, the result
-// holds a copy of it and the source keeps its own.
-//
-// A large block (kCopyBelow bytes or more, what the heap maps on its own)
-// is the result as it is even where the class copies: a fresh copy of it
-// costs the system finding and clearing as many new pages, several times
-// the copy itself, and no block is kept between calls to spare that.
-PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced, LibraryBlock use);
-constexpr size_t kCopyBelow = size_t{1} << 20;
+// `sourceHandle`, handed on as it is; empty for a failure value. Should the
+// library ever hand back the source block itself, the result holds a copy
+// of it and the source keeps its own.
+PictureBlock TakeLibraryBlock(int32_t sourceHandle, int32_t produced);
 
-// Steps 3 to 7 for a class whose work the imaging library does
-// (TakeLibraryBlock, then FinishApply).
-HRESULT FinishLibraryApply(IVuPicture* source, int32_t sourceHandle, int32_t produced,
-                           LibraryBlock use, NamePolicy names, IVuPicture** result);
+// How a class whose work the imaging library does runs the shared steps.
+struct LibrarySteps {
+  // The library's call under the wait cursor.
+  bool waitCursor = false;
+  // The arrow cursor set once the library has made the result.
+  bool arrowAfter = false;
+  // The result when the library returns a failure value (or, with
+  // needsBlock, no block at all): no picture is made. Without it, such a
+  // call gives a picture without an image.
+  std::optional<HRESULT> failed;
+  bool needsBlock = false;
+  // The debugger line and the message box (a string of the table) of such
+  // a failure, sent after the wait cursor has gone.
+  const wchar_t* failedTrace = nullptr;
+  UINT failedMessage = 0;
+  NamePolicy names = NamePolicy::kAlways;
+};
+
+// Steps 3 to 7 for a class whose work the imaging library does: `call()`
+// returns the library's block (or failure value) made for `sourceHandle`,
+// which the class has read and checked. Every failure clears the thread's
+// error information.
+HRESULT FinishThroughLibrary(IVuPicture* source, int32_t sourceHandle, int32_t produced,
+                             const LibrarySteps& steps, IVuPicture** result);
+
+template <class Call>
+HRESULT ApplyThroughLibrary(IVuPicture* source, int32_t sourceHandle, const LibrarySteps& steps,
+                            IVuPicture** result, Call&& call) {
+  if (!result) return E_POINTER;
+  GiveBackKeptBlock();  // the library makes its blocks itself
+  std::optional<WaitCursor> wait;
+  if (steps.waitCursor) wait.emplace();
+  const int32_t produced = std::forward<Call>(call)();
+  wait.reset();
+  return FinishThroughLibrary(source, sourceHandle, produced, steps, result);
+}
 
 // For classes that hold pictures of their own (overlays, masks, frames):
 //

@@ -8,10 +8,14 @@
 
 namespace qb {
 
-// The result holds a copy of the library's block, which is freed (a large
-// block is the result itself).
-// The arrow cursor comes back before a message box, so that the box is not
-// answered under the wait cursor.
+// The library's call under the wait cursor; the arrow comes back before a
+// message box, so that the box is not answered under the wait cursor.
+constexpr LibrarySteps kSteps{.waitCursor = true,
+                              .failed = E_FAIL,
+                              .needsBlock = true,
+                              .failedTrace = L"Rotate Failed ",
+                              .failedMessage = IDS_ROTATE_FAILED};
+
 STDMETHODIMP RotateModifier::Apply(IVuPicture* source, IVuPicture** result) {
   if (!result) return E_POINTER;
   const int32_t handle = ReadSourceHandle(source);
@@ -19,16 +23,7 @@ STDMETHODIMP RotateModifier::Apply(IVuPicture* source, IVuPicture** result) {
     ShowMessage(IDS_ROTATE_NO_IMAGE);
     return PlainFailure(E_FAIL);
   }
-  WaitCursor wait;
-  PictureBlock rotated =
-      TakeLibraryBlock(handle, NimboRotate(m_angle, handle), LibraryBlock::kCopied);
-  wait.Finish();
-  if (!rotated) {
-    DebuggerLine(L"Rotate Failed ");
-    ShowMessage(IDS_ROTATE_FAILED);
-    return PlainFailure(E_FAIL);
-  }
-  return FinishApply(source, std::move(rotated), NamePolicy::kAlways, result);
+  return ApplyThroughLibrary(source, handle, kSteps, result, [&] { return NimboRotate(m_angle, handle); });
 }
 
 STDMETHODIMP RotateModifier::get_Angle(LONG* value) {

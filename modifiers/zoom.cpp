@@ -25,6 +25,9 @@ HRESULT ReportSizeTooLarge() {
   return ReportError(CLSID_Zoom, text, IID_IZoom);
 }
 
+// A library failure gives no picture.
+constexpr LibrarySteps kSteps{.failed = E_FAIL};
+
 }  // namespace
 
 STDMETHODIMP Zoom::Apply(IVuPicture* source, IVuPicture** result) {
@@ -35,9 +38,8 @@ STDMETHODIMP Zoom::Apply(IVuPicture* source, IVuPicture** result) {
   m_height = std::max(m_height, kSmallestSide);
   if (m_width > kLargestSide || m_height > kLargestSide)
     return ReportSizeTooLarge();
-  const int32_t resized = NimboResize(m_width, m_height, handle, 0);
-  if (resized < 0) return PlainFailure(E_FAIL);
-  return FinishLibraryApply(source, handle, resized, LibraryBlock::kCopied, NamePolicy::kAlways, result);
+  return ApplyThroughLibrary(source, handle, kSteps, result,
+                             [&] { return NimboResize(m_width, m_height, handle, 0); });
 }
 
 // Reserved: nothing stored, nothing reported.

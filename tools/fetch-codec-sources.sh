@@ -1,6 +1,6 @@
 #!/bin/bash
 # Fetches the upstream tarballs of Debian's libjpeg-turbo, libpng1.6,
-# libwebp, tiff, lcms2, libde265, libheif and dav1d source packages into
+# libdeflate, libwebp, tiff, lcms2, libde265, libheif and dav1d source packages into
 # DIR, for the Windows build to cross-compile.
 #
 #   fetch-codec-sources.sh DIR
@@ -20,10 +20,10 @@
 set -u
 
 dir="${1:?usage: fetch-codec-sources.sh DIR}"
-packages=(libjpeg-turbo libpng1.6 libwebp tiff lcms2 libde265 libheif dav1d)
+packages=(libjpeg-turbo libpng1.6 libdeflate libwebp tiff lcms2 libde265 libheif dav1d)
 # The packages whose Debian patches the build applies: their Debian tarball
 # is wanted too.
-patched=(libjpeg-turbo libpng1.6 libwebp tiff lcms2 libde265 libheif dav1d)
+patched=(libjpeg-turbo libpng1.6 libdeflate libwebp tiff lcms2 libde265 libheif dav1d)
 
 log() { printf '== %s\n' "$*" >&2; }
 

@@ -14,7 +14,7 @@ qb_log() { printf '== %s\n' "$*" >&2; }
 qb_install_packages() {
   local wanted=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
     fonts-wine nasm libz-mingw-w64-dev cmake g++ make libgtest-dev libgmock-dev
-    libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libwebp-dev libtiff-dev liblcms2-dev libheif-dev patch meson ninja-build
+    libbenchmark-dev libstb-dev libjpeg62-turbo-dev libpng-dev libdeflate-dev libwebp-dev libtiff-dev liblcms2-dev libheif-dev patch meson ninja-build
     libimage-exiftool-perl libjpeg-turbo-progs webp libtiff-tools libheif-examples xvfb xauth fonts-wqy-microhei python3 imagemagick clang libclang-rt-14-dev icc-profiles-free)
   local missing=() p
   for p in "${wanted[@]}"; do
@@ -35,7 +35,7 @@ qb_build_native() {
     cmake --build "$QB_NATIVE" -j"$(nproc)"
 }
 
-# The tarballs of the codecs (libjpeg-turbo, libpng, libwebp, libtiff,
+# The tarballs of the codecs (libjpeg-turbo, libpng, libdeflate, libwebp, libtiff,
 # Little CMS, dav1d, libde265, libheif) that the win32 build cross-compiles
 # once per build tree. Fetched here, before the configure,
 # which itself never downloads; this step is also the one that adds the

@@ -10,12 +10,23 @@
 // with the worker pool held to one thread and with two threads sharing the
 // large pictures' work, and the library's call with the pool as it comes.
 //
-//   wine apply_bench.exe   (Quillbox registered in the prefix)
+// Then the memory of one Apply of each: the most private bytes the process
+// held while it ran, sampled by a second thread (Wine's counters have no
+// peak of their own: its PeakPagefileUsage is the current value), less what
+// the process held before the source picture was made, against the budget
+// of the source, the result and one picture more.
+//
+//   wine apply_bench.exe [NAME...]   (Quillbox registered in the prefix)
+//
+// With names, only the cases whose names begin with one of them run
+// ("Bright" "Rotate 90").
 #include <windows.h>
 #include <objbase.h>
 #include <olectl.h>
+#include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +94,47 @@ void FreeBlock(int32_t h) {
 
 size_t BlockBytes(int32_t h) { return GlobalSize(qb::ToHGlobal(h)); }
 
+// The process's private bytes now; with PeakPagefileUsage, which Windows
+// keeps as a peak, where the system keeps one.
+size_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof(counters);
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                            sizeof(counters)))
+    return 0;
+  return std::max<size_t>(counters.PrivateUsage, counters.PagefileUsage);
+}
+
+struct Sampling {
+  std::atomic<bool> done{false};
+  std::atomic<size_t> peak{0};
+};
+
+DWORD WINAPI Sample(void* p) {
+  auto* s = static_cast<Sampling*>(p);
+  while (!s->done) {
+    s->peak = std::max(s->peak.load(), PrivateBytes());
+    Sleep(1);
+  }
+  return 0;
+}
+
+// The most private bytes seen while `work` runs, sampled about every
+// millisecond by a thread of its own.
+size_t PeakWhile(const std::function<void()>& work) {
+  Sampling sampling;
+  sampling.peak = PrivateBytes();
+  HANDLE sampler = CreateThread(nullptr, 0, &Sample, &sampling, 0, nullptr);
+  work();
+  sampling.peak = std::max(sampling.peak.load(), PrivateBytes());
+  sampling.done = true;
+  if (sampler) {
+    WaitForSingleObject(sampler, INFINITE);
+    CloseHandle(sampler);
+  }
+  return sampling.peak;
+}
+
 struct Case {
   const char* name;
   const CLSID* clsid;
@@ -108,7 +160,7 @@ int32_t FrameBlock() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   IVuPicture* picture = nullptr;
   if (FAILED(CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
@@ -116,10 +168,13 @@ int main() {
     std::printf("Quillbox is not registered\n");
     return 1;
   }
+  const int32_t overlay = MakeBlock(1500, 500), mask = MakeBlock(1500, 500), frame = FrameBlock();
+  const size_t floorBytes = PrivateBytes();  // before the source
   const int32_t source = MakeBlock(kWidth, kHeight);
   picture->AttachImage(source);
 
-  std::vector<uint8_t> a(BlockBytes(source), 1), b(a.size());
+  const size_t pictureBytes = BlockBytes(source);
+  std::vector<uint8_t> a(pictureBytes, 1), b(a.size());
   std::vector<double> times;
   for (int i = 0; i < kRuns; ++i) {
     const double start = Now();
@@ -151,7 +206,6 @@ int main() {
       font->Release();
     }
   }
-  const int32_t overlay = MakeBlock(1500, 500), mask = MakeBlock(1500, 500), frame = FrameBlock();
 
   const Case cases[] = {
       {"Bright", &CLSID_Bright, [](IUnknown* m) { As<IBright>(m)->put_Brightness(20); }, nullptr},
@@ -222,12 +276,24 @@ int main() {
   std::printf("%d x %d, the median of %d runs; source megapixels per second\n", static_cast<int>(kWidth),
               static_cast<int>(kHeight), kRuns);
   std::printf("memcpy of the picture   %8.1f MP/s\n", memcpyRate);
+  const auto chosen = [&](const Case& c) {
+    if (argc < 2) return true;
+    for (int i = 1; i < argc; ++i)
+      if (std::strncmp(c.name, argv[i], std::strlen(argv[i])) == 0) return true;
+    return false;
+  };
   bool allRan = true;
+  std::vector<size_t> resultSizes;
   for (const Case& c : cases) {
+    if (!chosen(c)) {
+      resultSizes.push_back(0);
+      continue;
+    }
     IPictureModifier* modifier = nullptr;
     if (FAILED(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPictureModifier,
                                 reinterpret_cast<void**>(&modifier)))) {
       allRan = false;
+      resultSizes.push_back(0);
       continue;
     }
     c.configure(modifier);
@@ -261,6 +327,7 @@ int main() {
                   kMegapixels / applySeconds, kMegapixels / applySeconds / memcpyRate);
     }
     NimboSetThreadCount(0);
+    resultSizes.push_back(resultBytes);
     modifier->Release();
     if (times.empty()) {
       std::printf("  failed\n");
@@ -281,6 +348,36 @@ int main() {
     }
     std::printf("\n");
   }
+
+  // The memory of one Apply, each in a process that holds only the source
+  // and what the module keeps between calls.
+  std::vector<uint8_t>().swap(a);
+  std::vector<uint8_t>().swap(b);
+  std::printf("\npeak private bytes of one Apply, in pictures of %.1f MB above the process before the source\n",
+              pictureBytes / 1e6);
+  std::printf("(budget: source + result + one picture)\n");
+  size_t index = 0;
+  for (const Case& c : cases) {
+    const size_t resultBytes = index < resultSizes.size() ? resultSizes[index] : 0;
+    ++index;
+    if (!chosen(c)) continue;
+    IPictureModifier* modifier = nullptr;
+    if (FAILED(CoCreateInstance(*c.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPictureModifier,
+                                reinterpret_cast<void**>(&modifier))))
+      continue;
+    c.configure(modifier);
+    IVuPicture* result = nullptr;
+    const size_t before = PrivateBytes();
+    const size_t peak = PeakWhile([&] { modifier->Apply(picture, &result); });
+    if (result) result->Release();
+    modifier->Release();
+    const double budget = static_cast<double>(2 * pictureBytes + resultBytes);
+    const double held = static_cast<double>(peak) - static_cast<double>(floorBytes);
+    std::printf("%-14s before %5.2f  peak %5.2f  budget %5.2f  %s\n", c.name,
+                (static_cast<double>(before) - floorBytes) / pictureBytes, held / pictureBytes,
+                budget / pictureBytes, held <= budget ? "within" : "OVER");
+  }
+
   for (int32_t h : {overlay, mask, frame}) FreeBlock(h);
   if (captionFont) captionFont->Release();
   picture->Release();

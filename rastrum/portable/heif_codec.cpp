@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "base/portable/dib_format.h"
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/codecs.h"
 #include "rastrum/portable/heif_library.h"
@@ -109,56 +110,78 @@ int DecodeHeif(std::span<const uint8_t> file, BlockAllocator& out) {
   const unsigned channels = alpha ? 4 : 3;
   const uint64_t pixels = uint64_t(width) * uint64_t(height);
   // libheif holds the decoded planes (up to 4:4:4, with alpha) and the
-  // interleaved picture it converts them to; only the latter is still held
+  // planar RGB picture it converts them to; only the latter is still held
   // while the block is made.
-  const uint64_t interleaved = pixels * channels * (deep ? 2 : 1);
+  const uint64_t planar = pixels * channels * (deep ? 2 : 1);
   const uint16_t bitCount = alpha ? 32 : 24;
-  if (const int peak = CheckDecodePeak(width, height, 2 * interleaved, interleaved, bitCount); peak != kOk)
+  if (const int peak = CheckDecodePeak(width, height, 2 * planar, planar, bitCount); peak != kOk)
     return peak;
 
   std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif->decoding_options_alloc(), {heif});
   if (!options) return kOutOfMemory;
   options->ignore_transformations = 0;
   options->convert_hdr_to_8bit = 0;
-  const heif_chroma chroma = deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
-                                  : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+  // libheif turns a colour picture into planar RGB (a grey one stays one
+  // plane) before it applies the transformations; asked for the picture as
+  // it has it, it stops there, and the interleaving into the block is ours,
+  // on the workers. Grey is its one plane in all three colours.
   heif_image* rawImage = nullptr;
-  if (const int decoded =
-          FailureOf(heif->decode_image(handle.get(), &rawImage, heif_colorspace_RGB, chroma, options.get()));
+  if (const int decoded = FailureOf(heif->decode_image(handle.get(), &rawImage, heif_colorspace_undefined,
+                                                       heif_chroma_undefined, options.get()));
       decoded != kOk)
     return decoded;
   std::unique_ptr<heif_image, ImageDeleter> image(rawImage, {heif});
 
-  // The picture as decoded, checked against what the handle promised: the
-  // loops below read width x channels samples of each of height rows.
+  // The planes as decoded, checked against what the handle promised: the
+  // loops below read width samples of each of height rows of every plane.
   int stride = 0;
-  const uint8_t* plane = heif->image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-  const int bits = heif->image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
-  const unsigned sampleBytes = deep ? 2 : 1;
-  if (!plane || heif->image_get_width(image.get(), heif_channel_interleaved) != width ||
-      heif->image_get_height(image.get(), heif_channel_interleaved) != height || stride < 0 ||
-      uint64_t(stride) < uint64_t(width) * channels * sampleBytes || (deep ? bits <= 8 || bits > 16 : bits != 8))
-    return kCorruptData;
+  const bool grey = !heif->image_get_plane_readonly(image.get(), heif_channel_R, &stride);
+  const heif_channel kinds[4] = {grey ? heif_channel_Y : heif_channel_R, grey ? heif_channel_Y : heif_channel_G,
+                                 grey ? heif_channel_Y : heif_channel_B, heif_channel_Alpha};
+  const uint8_t* planes[4] = {};
+  int strides[4] = {};
+  int bits[4] = {};
+  bool allBytes = true;  // every plane 8-bit
+  for (unsigned c = 0; c < channels; ++c) {
+    planes[c] = heif->image_get_plane_readonly(image.get(), kinds[c], &strides[c]);
+    bits[c] = heif->image_get_bits_per_pixel_range(image.get(), kinds[c]);
+    if (!planes[c] || heif->image_get_width(image.get(), kinds[c]) != width ||
+        heif->image_get_height(image.get(), kinds[c]) != height || strides[c] < 0 ||
+        bits[c] < 8 || bits[c] > 16 || uint64_t(strides[c]) < uint64_t(width) * (bits[c] > 8 ? 2 : 1))
+      return kCorruptData;
+    allBytes = allBytes && bits[c] == 8;
+  }
 
   NewBlock block;
   const int made = alpha ? MakeBlock32(out, width, height, 0, 0, block) : MakeBlock24(out, width, height, 0, 0, block);
   if (made != kOk) return made;
   const bool premultiplied = alpha && heif->image_handle_is_premultiplied_alpha(handle.get()) != 0;
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* from = plane + size_t(y) * size_t(stride);
-    uint8_t* to = block.pixels.Row(y);
-    for (int x = 0; x < width; ++x, from += channels * sampleBytes, to += channels) {
-      uint8_t rgba[4];
-      for (unsigned c = 0; c < channels; ++c) rgba[c] = deep ? To8(from + 2 * c, bits) : from[c];
-      if (premultiplied) {
-        for (unsigned c = 0; c < 3; ++c) rgba[c] = Unpremultiply(rgba[c], rgba[3]);
+  qb::work::ForEachRange(height, qb::work::RowGrain(width, height), [&](int64_t begin, int64_t end) {
+    for (int64_t y = begin; y < end; ++y) {
+      const uint8_t* from[4];
+      for (unsigned c = 0; c < channels; ++c) from[c] = planes[c] + size_t(y) * size_t(strides[c]);
+      uint8_t* to = block.pixels.Row(static_cast<int32_t>(y));
+      if (allBytes && !alpha) {
+        for (int x = 0; x < width; ++x, to += 3) {
+          to[0] = from[2][x];
+          to[1] = from[1][x];
+          to[2] = from[0][x];
+        }
+        continue;
       }
-      to[0] = rgba[2];
-      to[1] = rgba[1];
-      to[2] = rgba[0];
-      if (alpha) to[3] = rgba[3];
+      for (int x = 0; x < width; ++x, to += channels) {
+        uint8_t rgba[4];
+        for (unsigned c = 0; c < channels; ++c) rgba[c] = bits[c] > 8 ? To8(from[c] + 2 * x, bits[c]) : from[c][x];
+        if (premultiplied) {
+          for (unsigned c = 0; c < 3; ++c) rgba[c] = Unpremultiply(rgba[c], rgba[3]);
+        }
+        to[0] = rgba[2];
+        to[1] = rgba[1];
+        to[2] = rgba[0];
+        if (alpha) to[3] = rgba[3];
+      }
     }
-  }
+  });
   return kOk;
 }
 

@@ -87,9 +87,10 @@ int DecodeImage(std::span<const uint8_t> file, BlockAllocator& out);
 // appended to an empty `file`.
 int EncodeImage(std::span<const uint8_t> block, FileFormat format, int quality, std::vector<uint8_t>& file);
 
-// Resize to width x height (each 1 or more). Mode 0: high quality (area
-// averaging when shrinking, bicubic when enlarging); mode 1: fast (for
-// thumbnails). Any source depth. A picture with alpha gives one with
+// Resize to width x height (each 1 or more). Mode 0: high quality
+// (Lanczos-3, stretched when shrinking so that fine detail turns grey
+// rather than into false patterns); mode 1: fast (for thumbnails). The
+// same bytes on any number of threads. Any source depth. A picture with alpha gives one with
 // alpha, filtered premultiplied so that the colours of transparent pixels
 // do not bleed into the edges.
 int Resize(std::span<const uint8_t> block, int32_t width, int32_t height, int32_t mode,

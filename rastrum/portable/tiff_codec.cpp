@@ -227,7 +227,8 @@ void UseProfile(TIFF* tif, ProfiledReader& reader, uint32_t width, std::vector<u
 // Whether the page is one of the common layouts the direct reader takes:
 // 8-bit RGB or black-is-zero grey in strips, samples together, no extra
 // samples, compressed by a codec libtiff decodes strip by strip without
-// colour conversion of its own.
+// colour conversion of its own; or JPEG-compressed YCbCr, which libjpeg
+// turns into RGB as it decodes (as the general reader has it do).
 bool ReadsDirectly(TIFF* tif) {
   uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, compression = 0, extras = 0;
   uint16_t* extraTypes = nullptr;
@@ -237,6 +238,9 @@ bool ReadsDirectly(TIFF* tif) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extras, &extraTypes);
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || TIFFIsTiled(tif) || bits != 8 || extras != 0) return false;
+  if (photometric == PHOTOMETRIC_YCBCR && samples == 3 && planar == PLANARCONFIG_CONTIG &&
+      compression == COMPRESSION_JPEG)
+    return true;
   if (!((photometric == PHOTOMETRIC_RGB && samples == 3 && planar == PLANARCONFIG_CONTIG) ||
         (photometric == PHOTOMETRIC_MINISBLACK && samples == 1)))
     return false;
@@ -246,6 +250,7 @@ bool ReadsDirectly(TIFF* tif) {
     case COMPRESSION_ADOBE_DEFLATE:
     case COMPRESSION_DEFLATE:
     case COMPRESSION_PACKBITS:
+    case COMPRESSION_JPEG:
       return true;
     default:
       return false;
@@ -258,9 +263,13 @@ bool ReadsDirectly(TIFF* tif) {
 // handle of its own on the same bytes; the pixels are the general reader's.
 int DecodeStrips(std::span<const uint8_t> file, TIFF* first, uint32_t width, uint32_t height, int32_t xPels,
                  int32_t yPels, BlockAllocator& out) {
-  uint16_t samples = 1;
+  uint16_t samples = 1, photometric = 0;
   uint32_t rowsPerStrip = height;
   TIFFGetFieldDefaulted(first, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetField(first, TIFFTAG_PHOTOMETRIC, &photometric);
+  // JPEG-compressed YCbCr comes out of libjpeg as RGB, each handle asked.
+  const bool toRgb = photometric == PHOTOMETRIC_YCBCR;
+  if (toRgb && !TIFFSetField(first, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) return kCorruptData;
   TIFFGetFieldDefaulted(first, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
   rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
   const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
@@ -283,6 +292,7 @@ int DecodeStrips(std::span<const uint8_t> file, TIFF* first, uint32_t width, uin
     if (begin != 0) {
       own = Open(memory, "rm");
       tif = own.get();
+      if (tif && toRgb && !TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) tif = nullptr;
     }
     std::vector<uint8_t> strip(stripBytes);
     for (int64_t s = begin; s < end && tif && !failed; ++s) {

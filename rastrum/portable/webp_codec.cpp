@@ -99,6 +99,9 @@ int DecodeWebp(std::span<const uint8_t> file, BlockAllocator& out) {
   NewBlock block;
   const int made = alpha ? MakeBlock32(out, width, height, 0, 0, block) : MakeBlock24(out, width, height, 0, 0, block);
   if (made != kOk) return made;
+  // A lossy picture's rows are filtered and put into the block on a thread
+  // of libwebp's own while the next rows are decoded.
+  config.options.use_threads = 1;
   config.output.colorspace = alpha ? MODE_BGRA : MODE_BGR;
   config.output.is_external_memory = 1;
   config.output.u.RGBA.rgba = block.pixels.Row(0);

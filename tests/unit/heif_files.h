@@ -21,6 +21,7 @@ inline constexpr HeifFile kHeifFiles[] = {
     {"8bit.heic", false, 61, 37, 24, 0xcfc9138a},
     {"10bit.heic", false, 61, 37, 24, 0x09101878},
     {"alpha.heic", false, 61, 37, 32, 0xd2e47523},
+    {"grey.heic", false, 61, 37, 24, 0x624cd96f},
     {"grid.heic", false, 122, 74, 24, 0xbd8be593},
     {"rotated.heic", false, 37, 61, 24, 0xc851b290},
     {"transverse.heic", false, 37, 61, 24, 0xb95eb198},

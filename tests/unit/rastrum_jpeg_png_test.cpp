@@ -24,6 +24,7 @@
 #include <zlib.h>
 
 #include "base/portable/dib_format.h"
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
 #include "rastrum/portable/codecs.h"
@@ -807,26 +808,110 @@ INSTANTIATE_TEST_SUITE_P(
 struct PngRoundTripCase {
   int w, h;
   int32_t xPpm, yPpm;
+  bool alpha = false;
+  int stripes = 0;  // rows a stripe of a drawing that repeats; 0: PhotoLike
 };
 class PngRoundTrip : public testing::TestWithParam<PngRoundTripCase> {};
 
-// The decoded block is the encoded one: header, resolution and padding
-// included.
+// The decoded block is the encoded one: header, resolution, alpha and
+// padding included. Pictures of several bands (of 2 MiB of rows) come out
+// as the same bytes from one thread and from two.
 TEST_P(PngRoundTrip, GivesTheSameBlock) {
   const PngRoundTripCase& c = GetParam();
-  const Bytes block = Block24(c.w, c.h, PhotoLike, c.xPpm, c.yPpm);
-  Bytes file;
-  ASSERT_EQ(EncodePng(block, file), kOk);
+  const auto fill = [&c](int x, int y, uint8_t* bgr) {
+    if (c.stripes) {
+      for (int k = 0; k < 3; ++k) bgr[k] = uint8_t((x / 7 + y / c.stripes + k) % 3 * 120);
+    } else {
+      PhotoLike(x, y, bgr);
+    }
+  };
+  Bytes block = Block24(c.w, c.h, fill, c.xPpm, c.yPpm);
+  if (c.alpha) {
+    VectorAllocator out;
+    NewBlock nb;
+    ASSERT_EQ(MakeBlock32(out, c.w, c.h, c.xPpm, c.yPpm, nb), kOk);
+    for (int y = 0; y < c.h; ++y)
+      for (int x = 0; x < c.w; ++x) {
+        fill(x, y, nb.pixels.Row(y) + 4 * x);
+        nb.pixels.Row(y)[4 * x + 3] = uint8_t(c.stripes ? x / 9 % 2 * 255 : (x * 3 + y) % 256);
+      }
+    block = std::move(out.block);
+  }
+  Bytes files[2];
+  for (int threads : {1, 2}) {
+    qb::work::SetThreadCount(threads);
+    const int made = EncodePng(block, files[threads - 1]);
+    qb::work::SetThreadCount(0);
+    ASSERT_EQ(made, kOk);
+  }
+  EXPECT_TRUE(files[0] == files[1]);
   Picture pic;
-  ASSERT_EQ(Decode(DecodePng, file, pic), kOk);
-  EXPECT_EQ(pic.block, block);
+  ASSERT_EQ(Decode(DecodePng, files[0], pic), kOk);
+  EXPECT_TRUE(pic.block == block);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PngRoundTrip,
                          testing::Values(PngRoundTripCase{1, 1, 0, 0},
                                          PngRoundTripCase{3, 2, 3780, 2835},
                                          PngRoundTripCase{17, 5, 1, 1},
-                                         PngRoundTripCase{101, 37, 0, 0}));
+                                         PngRoundTripCase{101, 37, 0, 0},
+                                         PngRoundTripCase{5, 3, 0, 0, true},
+                                         PngRoundTripCase{1001, 800, 0, 0},
+                                         PngRoundTripCase{999, 700, 3780, 3780, true},
+                                         PngRoundTripCase{1003, 1500, 0, 0, false, 10},
+                                         PngRoundTripCase{1003, 1500, 0, 0, false, 11},
+                                         PngRoundTripCase{777, 1300, 0, 0, true, 5}));
+
+// Each row gets the filter of libpng's heuristic: the smallest sum of the
+// filtered bytes read as signed, the first of equal sums. Rows of every
+// length modulo 16, and rows made for each filter to win.
+TEST(PngEncode, FiltersEachRowByTheSmallestSum) {
+  const auto rowKind = [](int x, int y, int k) {
+    switch (y % 4) {
+      case 0: return uint8_t(x * 9 + k * 50);                                   // Sub
+      case 1: return uint8_t((x - 1) * 9 + k * 50);                             // Up, nearly
+      case 2: return uint8_t((uint32_t(x * 7919 + y * 104729 + k) * 2654435761u) >> 24);  // none fits
+      default: return uint8_t(100 + 40 * std::sin(x * 0.3 + k) + y);           // smooth
+    }
+  };
+  for (const bool alpha : {false, true})
+    for (int w = 1; w <= 17; ++w) {
+      const int h = 9, bpp = alpha ? 4 : 3;
+      VectorAllocator out;
+      NewBlock nb;
+      ASSERT_EQ((alpha ? MakeBlock32 : MakeBlock24)(out, w, h, 0, 0, nb), kOk);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w * bpp; ++x) nb.pixels.Row(y)[x] = rowKind(x / bpp, y, x % bpp);
+      Bytes file;
+      ASSERT_EQ(EncodePng(out.block, file), kOk);
+      const size_t idat = FindChunk(file, "IDAT");
+      const size_t n = size_t(w) * bpp;
+      Bytes raw(h * (n + 1));
+      uLongf rawSize = raw.size();
+      ASSERT_EQ(uncompress(raw.data(), &rawSize, &file[idat + 8], LoadBigEndian(&file[idat])), Z_OK);
+      ASSERT_EQ(rawSize, raw.size());
+      const Bytes zeros(n);
+      for (int y = 0; y < h; ++y) {
+        // The sums do not depend on the order of the channels.
+        const uint8_t* cur = nb.pixels.Row(y);
+        const uint8_t* prev = y ? nb.pixels.Row(y - 1) : zeros.data();
+        long best = -1;
+        int want = 0;
+        for (int f = 0; f < 5; ++f) {
+          long sum = 0;
+          for (size_t i = 0; i < n; ++i) {
+            const int a = i >= size_t(bpp) ? cur[i - bpp] : 0, b = prev[i], c = i >= size_t(bpp) ? prev[i - bpp] : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted[5] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+            const int v = uint8_t(cur[i] - predicted[f]);
+            sum += v < 128 ? v : 256 - v;
+          }
+          if (best < 0 || sum < best) best = sum, want = f;
+        }
+        EXPECT_EQ(raw[y * (n + 1)], want) << "width " << w << " row " << y << (alpha ? " with alpha" : "");
+      }
+    }
+}
 
 struct PhysCase {
   int unit;

@@ -1,13 +1,15 @@
 // The imaging library on several threads gives what it gives on one: a
 // large picture's JPEG, encoded in bands joined at restart markers, decodes
 // to exactly the pixels of the single-threaded file and is hardly larger;
-// a TIFF's strips read on several threads give the picture saved.
+// a TIFF's strips read on several threads give the picture saved; a
+// resize gives the same bytes on any number of threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "base/portable/work_pool.h"
@@ -72,6 +74,23 @@ TEST(TiffOnThreads, StripsReadOnEveryThreadGiveThePictureSaved) {
         differing += std::memcmp(p, back.Row(y) + 3 * x, 3) != 0;
       }
     EXPECT_EQ(0, differing) << bits;
+  }
+  qb::work::SetThreadCount(0);
+}
+
+TEST(ResizeOnThreads, GivesTheSingleThreadedBytes) {
+  // Shrinking (by less than 4, and by more: block means first), enlarging,
+  // narrower and taller, and the fast mode.
+  const Bytes block = qb::test_blocks::MakeBlock(1500, 1003, 24, 11);
+  for (auto [w, h, mode] : {std::tuple{700, 501, 0}, {300, 200, 0}, {2100, 1333, 0}, {333, 1100, 0}, {160, 107, 1}}) {
+    Bytes single;
+    for (int threads : {1, 2, 3}) {
+      qb::work::SetThreadCount(threads);
+      rastrum::VectorAllocator out;
+      ASSERT_EQ(rastrum::kOk, rastrum::Resize(block, w, h, mode, out));
+      if (threads == 1) single = out.block;
+      EXPECT_EQ(single, out.block) << w << "x" << h << " mode " << mode << " on " << threads << " threads";
+    }
   }
   qb::work::SetThreadCount(0);
 }

@@ -148,6 +148,13 @@ const ToolFile kToolFiles[] = {
      Match::kExact},
     {"strips.tif", "convert-im6.q16 src.png -compress None plain.tif && tiffcp -c lzw:2 -r 3 plain.tif strips.tif",
      "convert-im6.q16 'strips.tif[0]' ref.ppm", Match::kExact},
+    // The strip reader's JPEG, RGB as ImageMagick writes it and YCbCr as
+    // tiffcp does: libtiff's own RGBA reader is the reference, to the bit.
+    {"jpeg-rgb.tif", "convert-im6.q16 src.png -compress JPEG -quality 90 jpeg-rgb.tif",
+     "tiff2rgba jpeg-rgb.tif rgba.tif && convert-im6.q16 rgba.tif -alpha off -depth 8 ref.ppm", Match::kExact},
+    {"strips-jpeg.tif",
+     "convert-im6.q16 src.png -compress None plain3.tif && tiffcp -c jpeg:90 -r 16 plain3.tif strips-jpeg.tif",
+     "tiff2rgba strips-jpeg.tif rgba.tif && convert-im6.q16 rgba.tif -alpha off -depth 8 ref.ppm", Match::kExact},
     {"tiled-jpeg.tif",
      "convert-im6.q16 src.png -compress None plain2.tif && tiffcp -c jpeg:90 -t -w 16 -l 16 plain2.tif tiled-jpeg.tif",
      "convert-im6.q16 'tiled-jpeg.tif[0]' ref.ppm", Match::kPsnr45},

@@ -6,6 +6,7 @@
 
 #include "com/error_report.h"
 #include "core/picture_block.h"
+#include "modifiers/portable/tone.h"
 #include "message_watch.h"
 #include "test_blocks.h"
 #include "test_support.h"
@@ -90,6 +91,46 @@ TEST(Tone, PaddingBytesAreUntouched) {
   ASSERT_EQ(S_OK, b->Apply(src.Get(), out.GetAddressOf()));
   std::vector<uint8_t> bytes = Bytes(HandleOf(out.Get()));
   for (int row = 0; row < 3; ++row) EXPECT_EQ(0xA5, bytes[40 + row * 16 + 15]);
+}
+
+// A picture of several of the bands that Bright and Contrast copy and
+// change together, stored bottom-up and top-down, with padding and slack
+// after its rows: the result is byte for byte the source with the kernel
+// run on the whole picture at once.
+TEST(Tone, BandsGiveTheWholePicturesResult) {
+  const int32_t w = 701, h = 400;  // rows of 2104 bytes, 2 of them padding
+  const std::vector<uint8_t> bottomUp = Bytes(PhotoLike(w, h));
+  std::vector<uint8_t> topDown(bottomUp);
+  const size_t stride = (w * 3 + 3) & ~3;
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(topDown.data() + 40 + y * stride, bottomUp.data() + 40 + (h - 1 - y) * stride, stride);
+  reinterpret_cast<BITMAPINFOHEADER*>(topDown.data())->biHeight = -h;
+  ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+  bright->put_Brightness(-23);
+  ComPtr<IContrast> contrast = Make<IContrast>(CLSID_Contrast);
+  contrast->put_Contrast(17);
+  for (const bool down : {false, true}) {
+    std::vector<uint8_t> source = down ? topDown : bottomUp;
+    source.insert(source.end(), {0x5A, 0x5B, 0x5C});  // slack after the rows
+    for (int32_t row = 0; row < h; ++row) source[40 + row * stride + stride - 1] = 0xA5;
+    const auto whole = [&](std::vector<uint8_t> bytes, auto kernel) {
+      kernel(qb::dib::ImageView(bytes.data() + 40, w, h, static_cast<uint32_t>(stride), !down));
+      return bytes;
+    };
+    struct Row {
+      const char* name;
+      IPictureModifier* modifier;
+      std::vector<uint8_t> expected;
+    } table[] = {
+        {"Bright", bright.Get(), whole(source, [](qb::dib::ImageView v) { qb::tone::ShiftChannels(v, -23); })},
+        {"Contrast", contrast.Get(), whole(source, [](qb::dib::ImageView v) { qb::tone::StretchChannels(v, 17); })},
+    };
+    for (const Row& row : table) {
+      ComPtr<IVuPicture> src = PictureOf(BlockOf(source)), out;
+      ASSERT_EQ(S_OK, row.modifier->Apply(src.Get(), out.GetAddressOf())) << row.name;
+      EXPECT_TRUE(Bytes(HandleOf(out.Get())) == row.expected) << row.name << (down ? " top-down" : " bottom-up");
+    }
+  }
 }
 
 // One row per modifier class that produces pictures: what its Apply gives

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/block_recycler.h"
 #include "core/picture_block.h"
 #include "test_blocks.h"
 #include "test_support.h"
@@ -206,4 +207,46 @@ TEST(PictureBlock, AHandedBlockIsClaimedOnceAcrossThreads) {
     EXPECT_EQ(1, claims) << "round " << round;
   }
   EXPECT_EQ(before, PictureBlock::OwnedCount());
+}
+
+// A large block that an owner frees is kept for the next block of exactly
+// its size, one at a time: small blocks pass it by, a large one of another
+// size gives it back, and so does a moment of idleness. A caller handing
+// in the kept block takes it out of the keeping.
+TEST(BlockRecycler, KeepsOneLargeBlockForItsSizeUntilIdle) {
+  qb::GiveBackKeptBlock();
+  constexpr size_t large = qb::kKeepFrom + 4100;
+  const HGLOBAL first = qb::NewPictureBlock(large);
+  ASSERT_TRUE(first);
+  const auto mark = [](HGLOBAL g, uint8_t value) {
+    auto* p = static_cast<uint8_t*>(GlobalLock(g));
+    const uint8_t was = p[large - 1];
+    p[large - 1] = value;
+    GlobalUnlock(g);
+    return was;
+  };
+  mark(first, 0xC3);
+  qb::FreePictureBlock(AsHandle(first));
+  qb::FreePictureBlock(AsHandle(qb::NewPictureBlock(4096)));
+  const HGLOBAL again = qb::NewPictureBlock(large);
+  ASSERT_EQ(first, again);
+  EXPECT_EQ(large, GlobalSize(again));
+  EXPECT_EQ(0xC3, mark(again, 0)) << "the same memory, not a fresh block";
+  EXPECT_FALSE(qb::GiveBackKeptBlock()) << "the block was taken, not kept twice";
+
+  qb::FreePictureBlock(AsHandle(again));
+  const HGLOBAL otherSize = qb::NewPictureBlock(large + 4);
+  EXPECT_FALSE(qb::GiveBackKeptBlock()) << "a block of another size gave it back";
+  GlobalFree(otherSize);
+
+  const HGLOBAL stale = qb::NewPictureBlock(large);
+  qb::FreePictureBlock(AsHandle(stale));
+  {
+    PictureBlock handedIn = PictureBlock::Taken(AsHandle(stale));  // a handle read before its owner freed it
+    const HGLOBAL next = qb::NewPictureBlock(large);
+    EXPECT_NE(stale, next) << "a kept block handed in is never handed out again";
+    GlobalFree(next);
+  }
+  Sleep(qb::kIdleMilliseconds + 1500);
+  EXPECT_FALSE(qb::GiveBackKeptBlock()) << "the idle timer gave the block back";
 }

@@ -10,6 +10,7 @@
 
 #include "com/error_report.h"
 #include "core/picture_block.h"
+#include "modifiers/portable/mirror.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -209,6 +210,32 @@ TEST(Mirror, DirectionsPalettesAndTheKeptSource) {
     FreeBlocks({kept});
   }
   EXPECT_EQ(ownedBefore, qb::PictureBlock::OwnedCount()) << "each kept copy is freed by the next Apply or the end";
+}
+
+// A picture of several bands of rows, stored bottom-up and top-down, with
+// slack after its rows: each direction gives MirrorDib's flip of the whole
+// block, and the kept copy is the source.
+TEST(Mirror, BandsGiveTheWholeBlocksFlip) {
+  const int32_t w = 701, h = 400;
+  const size_t stride = (w * 3 + 3) & ~3;
+  std::vector<uint8_t> bottomUp = Bytes(PhotoLike(w, h)), topDown(bottomUp);
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(topDown.data() + 40 + y * stride, bottomUp.data() + 40 + (h - 1 - y) * stride, stride);
+  reinterpret_cast<BITMAPINFOHEADER*>(topDown.data())->biHeight = -h;
+  ComPtr<IMirrorModifier> m = Make<IMirrorModifier>(CLSID_MirrorModifier);
+  for (std::vector<uint8_t>* source : {&bottomUp, &topDown}) {
+    source->insert(source->end(), {0x5A, 0x5B});
+    for (LONG direction : {1L, 2L}) {
+      std::vector<uint8_t> expected(source->size());
+      ASSERT_EQ(qb::dib::DibStatus::kOk, qb::mirror::MirrorDib(*source, expected, direction));
+      m->put_Direction(direction);
+      EXPECT_TRUE(ApplyBytes(m.Get(), BlockOf(*source)) == expected)
+          << "direction " << direction << (source == &topDown ? " top-down" : " bottom-up");
+      LONG kept = 0;
+      ASSERT_EQ(S_OK, m->get_PreHnd(&kept));
+      EXPECT_TRUE(Bytes(kept) == *source);
+    }
+  }
 }
 
 TEST(Crop, RectanglesAndTheResultsHeader) {

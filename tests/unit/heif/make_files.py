@@ -30,9 +30,11 @@ def run(command):
 run("convert-im6.q16 -seed 5 -size 61x37 plasma:red-blue -depth 8 src.png")
 run("convert-im6.q16 -seed 5 -size 61x37 plasma:red-blue -depth 16 src16.png")
 run("convert-im6.q16 src.png -alpha set -channel A -fx 'i/w' +channel rgba.png")
+run("convert-im6.q16 src.png -colorspace Gray -type Grayscale grey.png")
 for name, command in [("8bit.heic", "heif-enc -q 90 src.png"),
                       ("10bit.heic", "heif-enc -b 10 -q 90 src16.png"),
                       ("alpha.heic", "heif-enc -q 90 rgba.png"),
+                      ("grey.heic", "heif-enc -q 90 grey.png"),  # monochrome HEVC (4:0:0)
                       ("8bit.avif", "heif-enc -A -q 90 src.png"),
                       ("10bit.avif", "avifenc -d 10 -y 420 --min 8 --max 12 src16.png"),
                       ("alpha.avif", "heif-enc -A -q 90 rgba.png")]:
