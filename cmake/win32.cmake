@@ -66,7 +66,7 @@ list(REMOVE_ITEM QB_SERVER_SOURCES ${CMAKE_SOURCE_DIR}/server/dllmain.cpp)
 add_library(quillbox_server STATIC ${QB_SERVER_SOURCES} ${QB_GEN}/quillbox_i.c)
 add_dependencies(quillbox_server quillbox_idl)
 target_include_directories(quillbox_server PUBLIC ${CMAKE_SOURCE_DIR} ${QB_GEN})
-target_link_libraries(quillbox_server PUBLIC qb_portable qb_base_win rastrum_import
+target_link_libraries(quillbox_server PUBLIC qb_portable qb_base_win rastrum_work_client rastrum_import
   ole32 oleaut32 uuid user32 gdi32 gdiplus advapi32 shlwapi)
 
 set(QB_RC ${CMAKE_SOURCE_DIR}/server/quillbox.rc)
@@ -103,13 +103,13 @@ add_subdirectory(${QB_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCL
 file(GLOB QB_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 # The kernels' tests that compare every vector level with the plain code
 # run in the 32-bit build too, where the AVX2 forms are chosen at run time,
-# and so do the worker pool's and the threaded codecs' (the test program
+# and so do the worker pool's, the threaded codecs' and the kernels' on several threads (the test program
 # links the imaging library's core for them).
-set(QB_WIN_KERNEL_TESTS color_adjust mirror sharpen work_pool rastrum_threads)
+set(QB_WIN_KERNEL_TESTS color_adjust mirror sharpen work_pool rastrum_threads kernels_on_threads)
 list(TRANSFORM QB_WIN_KERNEL_TESTS PREPEND ${CMAKE_SOURCE_DIR}/tests/unit/)
 list(TRANSFORM QB_WIN_KERNEL_TESTS APPEND _test.cpp)
 add_executable(quillbox_wintests ${QB_WIN_TESTS} ${QB_WIN_KERNEL_TESTS} ${QB_RC})
-target_link_libraries(quillbox_wintests PRIVATE quillbox_server rastrum_core gtest gmock vfw32)
+target_link_libraries(quillbox_wintests PRIVATE quillbox_server rastrum_core rastrum_work_client gtest gmock vfw32)
 target_compile_definitions(quillbox_wintests PRIVATE
   QB_BUILD_DIR="${CMAKE_BINARY_DIR}" QB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 set_target_properties(quillbox_wintests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
@@ -174,7 +174,7 @@ function(qb_add_player NAME)
   set_target_properties(${NAME} PROPERTIES OUTPUT_NAME ${NAME} SUFFIX ".EXE"
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   target_include_directories(${NAME} PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(${NAME} PRIVATE qb_portable rastrum_core qb_base_win user32 gdi32 shell32)
+  target_link_libraries(${NAME} PRIVATE qb_portable rastrum_core qb_work_pool qb_base_win user32 gdi32 shell32)
   target_link_options(${NAME} PRIVATE -municode ${ARGN})
 endfunction()
 qb_add_player(Showreel -s)

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/portable/work_pool.h"
 #include "core/block_recycler.h"
 
 namespace qb {
@@ -144,11 +145,13 @@ bool PutColoursBack(int32_t colours, int32_t withAlpha) {
       from.layout().width != to.layout().width || from.layout().height != to.layout().height)
     return false;
   const dib::ImageView src = from.pixels(), dst = to.pixels();
-  for (int32_t y = 0; y < dst.height(); ++y) {
-    const uint8_t* c = src.Row(y);
-    uint8_t* d = dst.Row(y);
-    for (int32_t x = 0; x < dst.width(); ++x, c += 3, d += 4) std::memcpy(d, c, 3);
-  }
+  work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const uint8_t* c = src.Row(y);
+      uint8_t* d = dst.Row(y);
+      for (int32_t x = 0; x < dst.width(); ++x, c += 3, d += 4) std::memcpy(d, c, 3);
+    }
+  });
   return true;
 }
 

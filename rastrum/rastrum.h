@@ -51,4 +51,18 @@ int32_t __stdcall NimboTrueClr2Gray(int32_t mask);
 // them again); the library stays loaded while it has workers, so a module
 // that loads it calls this before it is itself unloaded. Never from DllMain.
 void __stdcall NimboEndWorkers();
+
+// The library's worker threads, shared with modules that load it, so that
+// a process has one pool. NimboForEachRange runs body(context, begin, end)
+// over [0, count) in ranges of at least `grain` items on the caller and the
+// workers (qb::work::ForEachRange); a body returns 0, or anything else to
+// report a failure, after which the ranges not yet begun are skipped.
+// Returns 1 when every range ran and succeeded, 0 otherwise. A body never
+// lets an exception out: it crosses no module boundary.
+typedef int32_t(__cdecl* NimboRangeBody)(void* context, int64_t begin, int64_t end);
+int32_t __stdcall NimboForEachRange(int64_t count, int64_t grain, NimboRangeBody body, void* context);
+// The threads that share a call, and the choice of it (0: the machine's
+// processors), as qb::work::ThreadCount and SetThreadCount.
+int32_t __stdcall NimboThreadCount();
+void __stdcall NimboSetThreadCount(int32_t threads);
 }

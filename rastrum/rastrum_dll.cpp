@@ -295,4 +295,25 @@ int32_t __stdcall NimboTrueClr2Gray(int32_t mask) {
 
 void __stdcall NimboEndWorkers() { qb::work::EndWorkers(); }
 
+int32_t __stdcall NimboForEachRange(int64_t count, int64_t grain, NimboRangeBody body, void* context) {
+  if (!body) return 0;
+  // A failing range stops the call as a thrown value would; nothing but
+  // this value is ever thrown through the pool here.
+  struct RangeFailed {};
+  try {
+    qb::work::ForEachRange(count, grain, [&](int64_t begin, int64_t end) {
+      if (body(context, begin, end) != 0) throw RangeFailed{};
+    });
+  } catch (const RangeFailed&) {
+    return 0;
+  } catch (...) {
+    return 0;  // the pool could not start a worker
+  }
+  return 1;
+}
+
+int32_t __stdcall NimboThreadCount() { return qb::work::ThreadCount(); }
+
+void __stdcall NimboSetThreadCount(int32_t threads) { qb::work::SetThreadCount(threads); }
+
 }  // extern "C"

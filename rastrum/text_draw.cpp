@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/portable/work_pool.h"
 #include "base/resource_guards.h"
 #include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
@@ -336,9 +337,12 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
     const int made = alpha ? MakeBlock32(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result)
                            : MakeBlock24(out, w, h, picture.xPelsPerMeter(), picture.yPelsPerMeter(), result);
     if (made != kOk) return made;
-    for (int32_t y = 0; y < h; ++y)
-      std::memcpy(result.pixels.Row(y), alpha ? alpha->pixels.Row(y) : picture.pixels().Row(y),
-                  static_cast<size_t>(w) * step);
+    // The picture's rows, and below the text's blend, in bands on the pool.
+    qb::work::ForEachRowBand(w, h, [&](int32_t first, int32_t count) {
+      for (int32_t y = first; y < first + count; ++y)
+        std::memcpy(result.pixels.Row(y), alpha ? alpha->pixels.Row(y) : picture.pixels().Row(y),
+                    static_cast<size_t>(w) * step);
+    });
 
     qb::MemoryDc dc(CreateCompatibleDC(nullptr));
     FontSet fonts(dc.get());
@@ -387,18 +391,21 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
       return kOk;
     }
     const uint32_t ink[3] = {GetBValue(color), GetGValue(color), GetRValue(color)};
-    for (int32_t y = 0; y < bh; ++y) {
-      const uint8_t* cov = coverage.data() + rowBytes * static_cast<size_t>(y);
-      uint8_t* d = result.pixels.Row(top + y) + static_cast<size_t>(left) * 4;
-      for (int32_t x = 0; x < bw; ++x, cov += 3, d += 4) {
-        const uint32_t c = cov[1];  // green stands for the coverage
-        if (c == 0) continue;
-        const uint32_t below = d[3] * (255 - c);
-        const uint32_t cover = c * 255 + below;  // the result's alpha x 255
-        for (int k = 0; k < 3; ++k) d[k] = static_cast<uint8_t>((ink[k] * c * 255 + d[k] * below + cover / 2) / cover);
-        d[3] = static_cast<uint8_t>((cover + 127) / 255);
+    qb::work::ForEachRowBand(bw, bh, [&](int32_t first, int32_t count) {
+      for (int32_t y = first; y < first + count; ++y) {
+        const uint8_t* cov = coverage.data() + rowBytes * static_cast<size_t>(y);
+        uint8_t* d = result.pixels.Row(top + y) + static_cast<size_t>(left) * 4;
+        for (int32_t x = 0; x < bw; ++x, cov += 3, d += 4) {
+          const uint32_t c = cov[1];  // green stands for the coverage
+          if (c == 0) continue;
+          const uint32_t below = d[3] * (255 - c);
+          const uint32_t cover = c * 255 + below;  // the result's alpha x 255
+          for (int k = 0; k < 3; ++k)
+            d[k] = static_cast<uint8_t>((ink[k] * c * 255 + d[k] * below + cover / 2) / cover);
+          d[3] = static_cast<uint8_t>((cover + 127) / 255);
+        }
       }
-    }
+    });
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;

@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstring>
 
+#include "base/portable/work_pool.h"
+
 namespace qb::dib {
 namespace {
 
@@ -295,7 +297,9 @@ bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
   const std::uint8_t* src = block.data();
   std::uint8_t* dst = out.data();
   const std::uint32_t outStride = *RowStride(24, layout.width);
-  std::memset(dst, 0, *outSize);
+  // The header here, each row (padding included) by the band that converts
+  // it.
+  std::memset(dst, 0, kInfoHeaderSize);
 
   InfoHeaderFields fields;
   fields.width = layout.width;
@@ -314,18 +318,19 @@ bool ConvertTo24(std::span<const std::uint8_t> block, const DibLayout& layout,
 
   const ConstImageView from = PixelsOf(src, layout);
   const ImageView to(dst + kInfoHeaderSize, layout.width, layout.height, outStride, true);
-  for (std::int32_t y = 0; y < layout.height; ++y) {
-    ConvertRow(from.Row(y), to.Row(y), layout, palette, red, green, blue);
-  }
-  if (alpha == AlphaRule::kFlattenOntoWhite && CarriesAlpha(block, layout)) {
-    for (std::int32_t y = 0; y < layout.height; ++y) {
+  const bool flatten = alpha == AlphaRule::kFlattenOntoWhite && CarriesAlpha(block, layout);
+  work::ForEachRowBand(layout.width, layout.height, [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = first; y < first + count; ++y) {
+      std::memset(to.Row(y), 0, outStride);
+      ConvertRow(from.Row(y), to.Row(y), layout, palette, red, green, blue);
+      if (!flatten) continue;
       const std::uint8_t* a = from.Row(y) + 3;
       std::uint8_t* c = to.Row(y);
       for (std::int32_t x = 0; x < layout.width; ++x, a += 4, c += 3) {
         for (int k = 0; k < 3; ++k) c[k] = OverWhite(c[k], *a);
       }
     }
-  }
+  });
   return true;
 }
 

@@ -250,6 +250,14 @@ class BasicImageView {
   std::int32_t height() const { return m_height; }
   std::uint32_t stride() const { return m_stride; }
 
+  // Rows first .. first + count - 1 as a picture of their own (its row 0 is
+  // this picture's row `first`), so that a band of rows can be handed to a
+  // kernel on its own.
+  BasicImageView Rows(std::int32_t first, std::int32_t count) const {
+    if (count <= 0) return {m_first, m_width, 0, m_stride, m_bottomUp};
+    return {m_bottomUp ? Row(first + count - 1) : Row(first), m_width, count, m_stride, m_bottomUp};
+  }
+
  private:
   Byte* m_first = nullptr;
   std::int32_t m_width = 0;

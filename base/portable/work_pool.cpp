@@ -171,10 +171,4 @@ void EndWorkers() { ThePool().End(); }
 
 void SetWorkerLifeHook(void (*hook)(bool running)) { ThePool().lifeHook = hook; }
 
-int64_t RowGrain(int64_t width, int64_t height) {
-  const int64_t pixels = std::max<int64_t>(width, 1) * std::max<int64_t>(height, 0);
-  if (pixels < kParallelPixels) return std::max<int64_t>(height, 1);
-  return std::max<int64_t>(1, (kParallelPixels / 4) / std::max<int64_t>(width, 1));
-}
-
 }  // namespace qb::work

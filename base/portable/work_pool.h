@@ -34,6 +34,10 @@ int ThreadCount();
 // Chooses how many threads share a call (1: everything on the caller; 0:
 // the machine's processors). Takes effect from the next call; used by tests
 // and benchmarks to compare thread counts.
+//
+// In the 32-bit build the pool lives in Rastrum.dll: the server's copy of
+// these functions hands every call to it (rastrum/work_pool_client.cpp),
+// so the process has one pool whichever module's kernel asks.
 void SetThreadCount(int threads);
 
 // Stops the workers and waits for them to end. Must not be called while a
@@ -53,6 +57,20 @@ constexpr int64_t kParallelPixels = 1 << 20;
 // The rows of a width x height picture as ranges for ForEachRange: the grain
 // in rows that keeps a range at least kParallelPixels / 4 pixels, and the
 // whole picture in one range when it is smaller than kParallelPixels.
-int64_t RowGrain(int64_t width, int64_t height);
+inline int64_t RowGrain(int64_t width, int64_t height) {
+  const int64_t w = width > 1 ? width : 1, h = height > 0 ? height : 0;
+  if (w * h < kParallelPixels) return h > 1 ? h : 1;
+  const int64_t grain = (kParallelPixels / 4) / w;
+  return grain > 1 ? grain : 1;
+}
+
+// Runs body(first, count) over the rows of a width x height picture in
+// bands of whole rows (RowGrain), each band once, on the pool.
+template <class Body>
+void ForEachRowBand(int32_t width, int32_t height, Body&& body) {
+  ForEachRange(height, RowGrain(width, height), [&](int64_t begin, int64_t end) {
+    body(static_cast<int32_t>(begin), static_cast<int32_t>(end - begin));
+  });
+}
 
 }  // namespace qb::work

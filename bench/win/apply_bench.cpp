@@ -6,7 +6,9 @@
 // work the imaging library does, the library's call alone is timed too:
 // what Apply costs beyond it (the copy of the library's block that blur,
 // zoom and rotate make, the new picture) is printed in memcpys of the
-// result's bytes. Each is called once before it is timed.
+// result's bytes. Each is called once before it is timed. Apply is timed
+// with the worker pool held to one thread and with two threads sharing the
+// large pictures' work, and the library's call with the pool as it comes.
 //
 // Then the memory of one Apply of each: the most private bytes the process
 // held while it ran, sampled by a second thread (Wine's counters have no
@@ -246,7 +248,19 @@ int main(int argc, char** argv) {
        }},
       {"Frame", &CLSID_Frame, [&](IUnknown* m) { As<IFrame>(m)->put_FrameHandle(NimboResize(600, 400, frame, 0)); },
        [&](int32_t h) { return NimboAddFrame(h, frame, 0, 0); }},
-      {"Mirror", &CLSID_MirrorModifier, [](IUnknown* m) { As<IMirrorModifier>(m)->put_Direction(1); },
+      {"Sharpen 5", &CLSID_SharpModifier, [](IUnknown* m) { As<ISharpModifier>(m)->put_Level(5); }, nullptr},
+      {"Mirror", &CLSID_MirrorModifier, [](IUnknown* m) { As<IMirrorModifier>(m)->put_Direction(1); }, nullptr},
+      {"Flip", &CLSID_MirrorModifier, [](IUnknown* m) { As<IMirrorModifier>(m)->put_Direction(2); }, nullptr},
+      {"Red eye", &CLSID_RedEye,
+       [](IUnknown* m) {
+         IRedEye* r = As<IRedEye>(m);
+         r->put_RectLeft(0);
+         r->put_RectTop(0);
+         r->put_RectWidth(kWidth);
+         r->put_RectHeight(kHeight);
+       },
+       nullptr},
+      {"Hue 120", &CLSID_AdjustColorModifier, [](IUnknown* m) { As<IAdjustColorModifier>(m)->put_Hue(120); },
        nullptr},
       {"Crop quarter", &CLSID_Crop,
        [](IUnknown* m) {
@@ -283,31 +297,42 @@ int main(int argc, char** argv) {
       continue;
     }
     c.configure(modifier);
-    // One call before the timing, as a program that applies a modifier more
-    // than once meets it: the heap has grown to the results' size by then.
-    IVuPicture* first = nullptr;
-    if (SUCCEEDED(modifier->Apply(picture, &first)) && first) first->Release();
     size_t resultBytes = 0;
-    times.clear();
-    for (int i = 0; i < kRuns; ++i) {
-      const double start = Now();
-      IVuPicture* result = nullptr;
-      if (FAILED(modifier->Apply(picture, &result)) || !result) {
-        allRan = false;
-        break;
+    double applySeconds = 0;
+    std::printf("%-14s Apply", c.name);
+    for (int threads : {1, 2}) {
+      NimboSetThreadCount(threads);
+      // One call before the timing, as a program that applies a modifier
+      // more than once meets it: the heap has grown to the results' size
+      // (and the workers have started) by then.
+      IVuPicture* first = nullptr;
+      if (SUCCEEDED(modifier->Apply(picture, &first)) && first) first->Release();
+      times.clear();
+      for (int i = 0; i < kRuns; ++i) {
+        const double start = Now();
+        IVuPicture* result = nullptr;
+        if (FAILED(modifier->Apply(picture, &result)) || !result) {
+          allRan = false;
+          break;
+        }
+        LONG h = 0;
+        result->get_Handle(&h);
+        resultBytes = BlockBytes(h);
+        result->Release();
+        times.push_back(Now() - start);
       }
-      LONG h = 0;
-      result->get_Handle(&h);
-      resultBytes = BlockBytes(h);
-      result->Release();
-      times.push_back(Now() - start);
+      if (times.empty()) break;
+      applySeconds = Median(times);
+      std::printf("  %d thread%s %7.1f MP/s (%.2f of memcpy)", threads, threads == 1 ? " " : "s",
+                  kMegapixels / applySeconds, kMegapixels / applySeconds / memcpyRate);
     }
+    NimboSetThreadCount(0);
     resultSizes.push_back(resultBytes);
-    if (times.empty()) continue;
-    const double applySeconds = Median(times);
     modifier->Release();
-    std::printf("%-14s Apply     %8.1f MP/s  (%.2f of memcpy)", c.name, kMegapixels / applySeconds,
-                kMegapixels / applySeconds / memcpyRate);
+    if (times.empty()) {
+      std::printf("  failed\n");
+      continue;
+    }
     if (c.library) {
       FreeBlock(c.library(source));
       times.clear();
@@ -318,7 +343,7 @@ int main(int argc, char** argv) {
       }
       const double librarySeconds = Median(times);
       const double resultMemcpy = memcpySeconds * static_cast<double>(resultBytes) / static_cast<double>(a.size());
-      std::printf("   library alone %8.1f MP/s, Apply beyond it %+.2f memcpys of the result",
+      std::printf("   library alone %7.1f MP/s, Apply beyond it %+.2f memcpys of the result",
                   kMegapixels / librarySeconds, (applySeconds - librarySeconds) / resultMemcpy);
     }
     std::printf("\n");

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/portable/work_pool.h"
+
 namespace qb::orient {
 
 int Normalised(std::int64_t value) { return value >= 1 && value <= 8 ? static_cast<int>(value) : 1; }
@@ -28,25 +30,28 @@ void OrientPixels(dib::ConstImageView stored, dib::ImageView upright, unsigned b
     case 8: walk = {w - 1, 0, 0, 1, -1, 0}; break;
     default: break;
   }
-  for (std::int32_t y = 0; y < upright.height(); ++y) {
-    std::uint8_t* out = upright.Row(y);
-    std::int32_t sx = walk.x0 + walk.xByY * y;
-    std::int32_t sy = walk.y0 + walk.yByY * y;
-    if (walk.yByX == 0) {
-      // A stored row read forwards or backwards.
-      const std::uint8_t* in = stored.Row(sy);
-      if (walk.xByX == 1) {
-        std::memcpy(out, in, n * static_cast<std::size_t>(upright.width()));
+  // Rows of the upright picture in bands on the pool.
+  work::ForEachRowBand(upright.width(), upright.height(), [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = first; y < first + count; ++y) {
+      std::uint8_t* out = upright.Row(y);
+      std::int32_t sx = walk.x0 + walk.xByY * y;
+      std::int32_t sy = walk.y0 + walk.yByY * y;
+      if (walk.yByX == 0) {
+        // A stored row read forwards or backwards.
+        const std::uint8_t* in = stored.Row(sy);
+        if (walk.xByX == 1) {
+          std::memcpy(out, in, n * static_cast<std::size_t>(upright.width()));
+          continue;
+        }
+        for (std::int32_t x = 0; x < upright.width(); ++x, sx += walk.xByX)
+          std::memcpy(out + n * static_cast<std::size_t>(x), in + n * static_cast<std::size_t>(sx), n);
         continue;
       }
-      for (std::int32_t x = 0; x < upright.width(); ++x, sx += walk.xByX)
-        std::memcpy(out + n * static_cast<std::size_t>(x), in + n * static_cast<std::size_t>(sx), n);
-      continue;
+      // A stored column read up or down.
+      for (std::int32_t x = 0; x < upright.width(); ++x, sy += walk.yByX)
+        std::memcpy(out + n * static_cast<std::size_t>(x), stored.Row(sy) + n * static_cast<std::size_t>(sx), n);
     }
-    // A stored column read up or down.
-    for (std::int32_t x = 0; x < upright.width(); ++x, sy += walk.yByX)
-      std::memcpy(out + n * static_cast<std::size_t>(x), stored.Row(sy) + n * static_cast<std::size_t>(sx), n);
-  }
+  });
 }
 
 }  // namespace qb::orient

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/portable/work_pool.h"
+
 namespace qb::crop {
 
 std::optional<CropGeometry> CropSize(std::int32_t width, std::int32_t height) {
@@ -45,17 +47,19 @@ void WriteCropHeader(std::span<const std::uint8_t> source, const CropGeometry& g
 void CopyClipped(dib::ConstImageView source, dib::ImageView result, std::int32_t left, std::int32_t top,
                  std::size_t pixelBytes) {
   const PixelRange r = ClipToPicture({left, top, result.width(), result.height()}, source.width(), source.height());
-  for (std::int32_t y = 0; y < result.height(); ++y) {
-    std::uint8_t* out = result.Row(y);
-    std::memset(out, 0, result.stride());
-    const std::int64_t sourceRow = std::int64_t{top} + y;
-    if (r.empty() || sourceRow < r.y0 || sourceRow >= r.y1) continue;
-    // Source columns x0 .. x1 - 1 land at x0 - left .. x1 - 1 - left.
-    const std::size_t at = pixelBytes * static_cast<std::size_t>(std::int64_t{r.x0} - left);
-    std::memcpy(out + at,
-                source.Row(static_cast<std::int32_t>(sourceRow)) + pixelBytes * static_cast<std::size_t>(r.x0),
-                pixelBytes * static_cast<std::size_t>(r.x1 - r.x0));
-  }
+  work::ForEachRowBand(result.width(), result.height(), [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = first; y < first + count; ++y) {
+      std::uint8_t* out = result.Row(y);
+      std::memset(out, 0, result.stride());
+      const std::int64_t sourceRow = std::int64_t{top} + y;
+      if (r.empty() || sourceRow < r.y0 || sourceRow >= r.y1) continue;
+      // Source columns x0 .. x1 - 1 land at x0 - left .. x1 - 1 - left.
+      const std::size_t at = pixelBytes * static_cast<std::size_t>(std::int64_t{r.x0} - left);
+      std::memcpy(out + at,
+                  source.Row(static_cast<std::int32_t>(sourceRow)) + pixelBytes * static_cast<std::size_t>(r.x0),
+                  pixelBytes * static_cast<std::size_t>(r.x1 - r.x0));
+    }
+  });
 }
 
 dib::DibStatus CropDib(std::span<const std::uint8_t> source, const PixelRect& rect, std::span<std::uint8_t> out) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/portable/work_pool.h"
 #include "modifiers/portable/simd_level.h"
 
 namespace qb::mirror {
@@ -122,39 +123,46 @@ void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uin
   const std::size_t used = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32
                                ? std::min(stride, (n * bitCount + 7) / 8)
                                : 0;
-  for (std::int32_t y = 0; y < result.height(); ++y) {
-    const std::uint8_t* src = source.Row(y);
-    std::uint8_t* dst = result.Row(y);
-    if (bitCount < 8 || used == 0) {
-      std::memset(dst, 0, stride);
-    } else {
-      std::memset(dst + used, 0, stride - used);
+  work::ForEachRowBand(source.width(), result.height(), [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = first; y < first + count; ++y) {
+      const std::uint8_t* src = source.Row(y);
+      std::uint8_t* dst = result.Row(y);
+      if (bitCount < 8 || used == 0) {
+        std::memset(dst, 0, stride);
+      } else {
+        std::memset(dst + used, 0, stride - used);
+      }
+      switch (bitCount) {
+        case 1: ReversePacked(src, dst, n, 1); break;
+        case 4: ReversePacked(src, dst, n, 4); break;
+        case 8: ReverseBytes(src, dst, n); break;
+        case 16: ReverseUnits<2>(src, dst, n); break;
+        case 24: Reverse24(src, dst, n); break;
+        case 32: ReverseUnits<4>(src, dst, n); break;
+        default: break;
+      }
     }
-    switch (bitCount) {
-      case 1: ReversePacked(src, dst, n, 1); break;
-      case 4: ReversePacked(src, dst, n, 4); break;
-      case 8: ReverseBytes(src, dst, n); break;
-      case 16: ReverseUnits<2>(src, dst, n); break;
-      case 24: Reverse24(src, dst, n); break;
-      case 32: ReverseUnits<4>(src, dst, n); break;
-      default: break;
-    }
-  }
+  });
 }
 
 void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result) {
   const std::int32_t h = result.height();
   const std::size_t stride = result.stride();
   if (stride * static_cast<std::size_t>(h) < kStreamingBytes) {
-    for (std::int32_t y = 0; y < h; ++y) std::memcpy(result.Row(h - 1 - y), source.Row(y), stride);
+    work::ForEachRowBand(result.width(), h, [&](std::int32_t first, std::int32_t count) {
+      for (std::int32_t y = first; y < first + count; ++y) std::memcpy(result.Row(h - 1 - y), source.Row(y), stride);
+    });
     return;
   }
   auto copy = CopyStreaming;
 #ifdef QB_HAVE_AVX2_PATH
   if (simd::Current() == simd::Level::kAvx2) copy = CopyStreamingAvx2;
 #endif
-  for (std::int32_t y = 0; y < h; ++y) copy(source.Row(y), result.Row(h - 1 - y), stride);
-  _mm_sfence();
+  // Each band's streamed stores are fenced by the thread that made them.
+  work::ForEachRowBand(result.width(), h, [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = first; y < first + count; ++y) copy(source.Row(y), result.Row(h - 1 - y), stride);
+    _mm_sfence();
+  });
 }
 
 dib::DibStatus MirrorDib(std::span<const std::uint8_t> source, std::span<std::uint8_t> result,

@@ -2,15 +2,19 @@
 
 #include <cstddef>
 
+#include "base/portable/work_pool.h"
+
 namespace qb::redeye {
 
 std::int64_t RemoveRedEye(dib::ImageView pixels, const PixelRect& rect) {
   const PixelRange r = ClipToPicture(rect, pixels.width(), pixels.height());
   if (r.empty()) return 0;
-  for (std::int32_t y = r.y0; y < r.y1; ++y) {
-    std::uint8_t* p = pixels.Row(y) + 3 * static_cast<std::size_t>(r.x0);
-    for (std::int32_t x = r.x0; x < r.x1; ++x, p += 3) p[2] = p[1];
-  }
+  work::ForEachRowBand(r.x1 - r.x0, r.y1 - r.y0, [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = r.y0 + first; y < r.y0 + first + count; ++y) {
+      std::uint8_t* p = pixels.Row(y) + 3 * static_cast<std::size_t>(r.x0);
+      for (std::int32_t x = r.x0; x < r.x1; ++x, p += 3) p[2] = p[1];
+    }
+  });
   return std::int64_t{r.x1 - r.x0} * (r.y1 - r.y0);
 }
 

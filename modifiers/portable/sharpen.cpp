@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/portable/work_pool.h"
 #include "modifiers/portable/simd_level.h"
 
 namespace qb::sharpen {
@@ -207,18 +208,21 @@ void Sharpen(dib::ConstImageView source, dib::ImageView result, std::int32_t lev
   // of every other row, keep the source's bytes.
   std::memcpy(result.Row(0), source.Row(0), stride);
   std::memcpy(result.Row(height - 1), source.Row(height - 1), stride);
-  for (std::int32_t i = 1; i + 1 < height; ++i) {
-    std::uint8_t* out = result.Row(i);
-    std::memcpy(out, source.Row(i), 3);
-    std::memcpy(out + end, source.Row(i) + end, stride - end);
+  // Interior rows 1 .. height - 2 in bands on the pool.
+  work::ForEachRowBand(width, height - 2, [&](std::int32_t first, std::int32_t count) {
+    for (std::int32_t i = 1 + first; i < 1 + first + count; ++i) {
+      std::uint8_t* out = result.Row(i);
+      std::memcpy(out, source.Row(i), 3);
+      std::memcpy(out + end, source.Row(i) + end, stride - end);
 #ifdef QB_HAVE_AVX2_PATH
-    if (avx2) {
-      SharpenRowAvx2(source.Row(i - 1), source.Row(i), source.Row(i + 1), out, end, params);
-      continue;
-    }
+      if (avx2) {
+        SharpenRowAvx2(source.Row(i - 1), source.Row(i), source.Row(i + 1), out, end, params);
+        continue;
+      }
 #endif
-    SharpenRowSse2(source.Row(i - 1), source.Row(i), source.Row(i + 1), out, end, params);
-  }
+      SharpenRowSse2(source.Row(i - 1), source.Row(i), source.Row(i + 1), out, end, params);
+    }
+  });
 }
 
 dib::DibStatus SharpenDib(std::span<const std::uint8_t> source, std::span<std::uint8_t> result,

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/portable/work_pool.h"
+
 namespace qb::tone {
 
 uint8_t ShiftChannel(int ch, int offset) {
@@ -44,28 +46,33 @@ int32_t ClampLevel(int32_t value) { return std::clamp<int32_t>(value, -50, 50); 
 
 void ApplyCurve(dib::ImageView pixels, const Curve& curve) {
   const size_t bytes = static_cast<size_t>(pixels.width()) * 3;
-  for (int32_t y = 0; y < pixels.height(); ++y) {
-    uint8_t* row = pixels.Row(y);
-    for (size_t i = 0; i < bytes; ++i) row[i] = curve[row[i]];
-  }
+  work::ForEachRowBand(pixels.width(), pixels.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      uint8_t* row = pixels.Row(y);
+      for (size_t i = 0; i < bytes; ++i) row[i] = curve[row[i]];
+    }
+  });
 }
 
 namespace {
 
 // Runs `vector` over each row 16 bytes at a time and finishes the tail of
-// the row (fewer than 16 pixel bytes) through the table.
+// the row (fewer than 16 pixel bytes) through the table; a large picture's
+// rows in bands on the pool.
 template <class Vector>
 void WalkRows(dib::ImageView pixels, const Curve& curve, Vector vector) {
   const size_t bytes = static_cast<size_t>(pixels.width()) * 3;
-  for (int32_t y = 0; y < pixels.height(); ++y) {
-    uint8_t* row = pixels.Row(y);
-    size_t i = 0;
-    for (; i + 16 <= bytes; i += 16) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), vector(v));
+  work::ForEachRowBand(pixels.width(), pixels.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      uint8_t* row = pixels.Row(y);
+      size_t i = 0;
+      for (; i + 16 <= bytes; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), vector(v));
+      }
+      for (; i < bytes; ++i) row[i] = curve[row[i]];
     }
-    for (; i < bytes; ++i) row[i] = curve[row[i]];
-  }
+  });
 }
 
 // q(ch) = trunc(ch x m / 65536) for ch in 0..255, the 16-bit high product.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 
 namespace rastrum {
@@ -34,18 +35,20 @@ int SplitPlanes(const AlphaRows& source, ColourPlane colour, VectorAllocator& co
       rc != kOk)
     return rc;
   const bool premultiply = colour == ColourPlane::kPremultiplied;
-  for (int32_t y = 0; y < from.height(); ++y) {
-    const uint8_t* p = from.Row(y);
-    uint8_t* pc = c.pixels.Row(y);
-    uint8_t* pk = k.pixels.Row(y);
-    for (int32_t x = 0; x < from.width(); ++x, p += 4, pc += 3, pk += 3) {
-      const uint8_t a = p[3];
-      for (int n = 0; n < 3; ++n) {
-        pc[n] = premultiply ? Premultiply(p[n], a) : p[n];
-        pk[n] = static_cast<uint8_t>(255 - a);
+  qb::work::ForEachRowBand(from.width(), from.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const uint8_t* p = from.Row(y);
+      uint8_t* pc = c.pixels.Row(y);
+      uint8_t* pk = k.pixels.Row(y);
+      for (int32_t x = 0; x < from.width(); ++x, p += 4, pc += 3, pk += 3) {
+        const uint8_t a = p[3];
+        for (int n = 0; n < 3; ++n) {
+          pc[n] = premultiply ? Premultiply(p[n], a) : p[n];
+          pk[n] = static_cast<uint8_t>(255 - a);
+        }
       }
     }
-  }
+  });
   return kOk;
 }
 
@@ -75,28 +78,30 @@ int ThroughAlphaPlanes(const AlphaRows& source, ColourPlane colour, const BlockO
       rc != kOk)
     return rc;
   const bool premultiplied = colour == ColourPlane::kPremultiplied;
-  for (int32_t y = 0; y < lc.height; ++y) {
-    const uint8_t* c = pc.Row(y);
-    const uint8_t* k = pk.Row(y);
-    uint8_t* d = result.pixels.Row(y);
-    for (int32_t x = 0; x < lc.width; ++x, c += 3, k += 3, d += 4) {
-      // The three cover channels went through the same arithmetic; green
-      // stands for them.
-      const uint32_t a = 255u - k[1];
-      d[3] = static_cast<uint8_t>(a);
-      for (int n = 0; n < 3; ++n) {
-        if (!premultiplied) {
-          d[n] = c[n];
-        } else if (a == 0) {
-          d[n] = 0;
-        } else {
-          // A filter may overshoot: a premultiplied level is at most alpha.
-          const uint32_t level = std::min<uint32_t>(255u - c[n], a);
-          d[n] = static_cast<uint8_t>((level * 255 + a / 2) / a);
+  qb::work::ForEachRowBand(lc.width, lc.height, [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const uint8_t* c = pc.Row(y);
+      const uint8_t* k = pk.Row(y);
+      uint8_t* d = result.pixels.Row(y);
+      for (int32_t x = 0; x < lc.width; ++x, c += 3, k += 3, d += 4) {
+        // The three cover channels went through the same arithmetic; green
+        // stands for them.
+        const uint32_t a = 255u - k[1];
+        d[3] = static_cast<uint8_t>(a);
+        for (int n = 0; n < 3; ++n) {
+          if (!premultiplied) {
+            d[n] = c[n];
+          } else if (a == 0) {
+            d[n] = 0;
+          } else {
+            // A filter may overshoot: a premultiplied level is at most alpha.
+            const uint32_t level = std::min<uint32_t>(255u - c[n], a);
+            d[n] = static_cast<uint8_t>((level * 255 + a / 2) / a);
+          }
         }
       }
     }
-  }
+  });
   return kOk;
 }
 

@@ -32,6 +32,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -41,6 +43,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
@@ -245,22 +248,25 @@ void DeinterleaveRows(const float* in, int32_t bytes, const RowGroup& rows) {
   }
 }
 
-// Working memory, all taken before the result block.
+// Working memory of one thread: the first one's is taken before the result
+// block; each further thread that shares the work takes its own.
 struct Scratch {
   std::vector<float> lanes;    // the positions of a row group or a strip
   std::vector<float> history;  // the inputs a pass has overwritten
   std::vector<uint8_t> spare;  // a row for the missing rows of a short group
 };
 
-// Groups of 8 rows; a last short group reads its first row again in place of
-// the missing ones and writes them to the spare row.
+// Groups of 8 rows y0 = 8 * group for the groups in [firstGroup, endGroup);
+// a last short group reads its first row again in place of the missing ones
+// and writes them to the spare row.
 void BlurRows(const dib::ConstImageView& src, const dib::ImageView& dst, const Passes& passes,
-              Scratch& scratch) {
+              Scratch& scratch, int32_t firstGroup, int32_t endGroup) {
   const int32_t w = src.width(), h = src.height();
   const int32_t bytes = w * 3;
   std::vector<float>& buffer = scratch.lanes;
   std::vector<float>& history = scratch.history;
-  for (int32_t y0 = 0; y0 < h; y0 += kPixelsPerLaneBlock) {
+  for (int32_t y0 = firstGroup * kPixelsPerLaneBlock; y0 < h && y0 < endGroup * kPixelsPerLaneBlock;
+       y0 += kPixelsPerLaneBlock) {
     const int32_t rows = std::min(kPixelsPerLaneBlock, h - y0);
     RowGroup in{}, out{};
     for (int32_t g = 0; g < kPixelsPerLaneBlock; ++g) {
@@ -273,16 +279,19 @@ void BlurRows(const dib::ConstImageView& src, const dib::ImageView& dst, const P
   }
 }
 
-// Strips of up to 64 pixels, in place: lane block k of the strip holds
-// pixels 8k..8k+7 of every row, one row per position; a short last block is
-// padded with zeros.
-void BlurColumns(const dib::ImageView& pixels, const Passes& passes, Scratch& scratch) {
+// Strips of up to 64 pixels, x0 = 64 * strip for the strips in
+// [firstStrip, endStrip), in place: lane block k of the strip holds pixels
+// 8k..8k+7 of every row, one row per position; a short last block is padded
+// with zeros.
+void BlurColumns(const dib::ImageView& pixels, const Passes& passes, Scratch& scratch, int32_t firstStrip,
+                 int32_t endStrip) {
   const int32_t w = pixels.width(), h = pixels.height();
   std::vector<float>& buffer = scratch.lanes;
   std::vector<float>& history = scratch.history;
   const size_t blockSize = static_cast<size_t>(h) * kLanes;
   constexpr int32_t kAhead = 16;  // rows
-  for (int32_t x0 = 0; x0 < w; x0 += kPixelsPerLaneBlock * kBlocksPerStrip) {
+  constexpr int32_t kStripPixels = kPixelsPerLaneBlock * kBlocksPerStrip;
+  for (int32_t x0 = firstStrip * kStripPixels; x0 < w && x0 < endStrip * kStripPixels; x0 += kStripPixels) {
     const int32_t values = std::min(kPixelsPerLaneBlock * kBlocksPerStrip, w - x0) * 3;
     const int32_t blocks = (values + kLanes - 1) / kLanes;
     for (int32_t y = 0; y < h; ++y) {
@@ -341,10 +350,13 @@ int Blur(std::span<const uint8_t> block, int32_t level, BlockAllocator& out) {
     const uint64_t positions = std::max<uint64_t>(src.width(), src.height() * blocks);
     if (positions > PTRDIFF_MAX / (kLanes * sizeof(float))) return kOutOfMemory;
     const int32_t radius = std::max(passes.plain.radius, passes.last.radius);
-    Scratch scratch;
-    scratch.lanes.resize(static_cast<size_t>(positions) * kLanes);
-    scratch.history.resize(static_cast<size_t>(radius + 2) * kLanes);
-    scratch.spare.resize(static_cast<size_t>(rowBytes));
+    auto makeScratch = [&](Scratch& scratch) {
+      scratch.lanes.resize(static_cast<size_t>(positions) * kLanes);
+      scratch.history.resize(static_cast<size_t>(radius + 2) * kLanes);
+      scratch.spare.resize(static_cast<size_t>(rowBytes));
+    };
+    Scratch first;
+    makeScratch(first);
 
     NewBlock result;
     if (int rc = MakeBlock24(out, src.width(), src.height(), source.xPelsPerMeter(),
@@ -352,8 +364,48 @@ int Blur(std::span<const uint8_t> block, int32_t level, BlockAllocator& out) {
         rc != kOk) {
       return rc;
     }
-    BlurRows(src, result.pixels, passes, scratch);
-    BlurColumns(result.pixels, passes, scratch);
+    // Row groups and column strips are independent of one another, so a
+    // large picture's are shared among the pool's threads: a range takes a
+    // free scratch, and makes one when every scratch is in use.
+    std::mutex spareLock;
+    std::vector<std::unique_ptr<Scratch>> idle;
+    idle.push_back(std::make_unique<Scratch>(std::move(first)));
+    auto withScratch = [&](auto&& work) {
+      std::unique_ptr<Scratch> scratch;
+      {
+        std::lock_guard<std::mutex> lock(spareLock);
+        if (!idle.empty()) {
+          scratch = std::move(idle.back());
+          idle.pop_back();
+        }
+      }
+      if (!scratch) {
+        scratch = std::make_unique<Scratch>();
+        makeScratch(*scratch);
+      }
+      work(*scratch);
+      std::lock_guard<std::mutex> lock(spareLock);
+      idle.push_back(std::move(scratch));
+    };
+    const int32_t w = src.width(), h = src.height();
+    const int32_t groups = (h + kPixelsPerLaneBlock - 1) / kPixelsPerLaneBlock;
+    const int64_t rowGrain = qb::work::RowGrain(w, h);
+    const int64_t groupGrain = rowGrain >= h ? groups : std::max<int64_t>(1, rowGrain / kPixelsPerLaneBlock);
+    qb::work::ForEachRange(groups, groupGrain, [&](int64_t begin, int64_t end) {
+      withScratch([&](Scratch& scratch) {
+        BlurRows(src, result.pixels, passes, scratch, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+      });
+    });
+    constexpr int32_t kStripPixels = kPixelsPerLaneBlock * kBlocksPerStrip;
+    const int32_t strips = (w + kStripPixels - 1) / kStripPixels;
+    const int64_t stripGrain = static_cast<int64_t>(w) * h < qb::work::kParallelPixels
+                                   ? strips
+                                   : std::max<int64_t>(1, qb::work::kParallelPixels / 4 / (int64_t{h} * kStripPixels));
+    qb::work::ForEachRange(strips, stripGrain, [&](int64_t begin, int64_t end) {
+      withScratch([&](Scratch& scratch) {
+        BlurColumns(result.pixels, passes, scratch, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+      });
+    });
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;

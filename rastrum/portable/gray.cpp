@@ -12,6 +12,7 @@
 #include <span>
 
 #include "base/portable/dib_format.h"
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/raster.h"
 
 namespace rastrum {
@@ -75,24 +76,26 @@ int ToGray(std::span<uint8_t> block) {
   constexpr dib::ChannelMasks kPlain32 = dib::DefaultMasks(32);
   const bool plain32 = layout.bitCount == 32 && layout.redMask == kPlain32.red &&
                        layout.greenMask == kPlain32.green && layout.blueMask == kPlain32.blue;
-  for (int32_t y = 0; y < pixels.height(); ++y) {
-    uint8_t* row = pixels.Row(y);
-    switch (layout.bitCount) {
-      case 16:
-        GreyRowMasked<2>(row, layout.width, red, green, blue);
-        break;
-      case 24:
-        GreyRowBgr<3>(row, layout.width);
-        break;
-      case 32:
-        if (plain32) {
-          GreyRowBgr<4>(row, layout.width);
-        } else {
-          GreyRowMasked<4>(row, layout.width, red, green, blue);
-        }
-        break;
+  qb::work::ForEachRowBand(pixels.width(), pixels.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      uint8_t* row = pixels.Row(y);
+      switch (layout.bitCount) {
+        case 16:
+          GreyRowMasked<2>(row, layout.width, red, green, blue);
+          break;
+        case 24:
+          GreyRowBgr<3>(row, layout.width);
+          break;
+        case 32:
+          if (plain32) {
+            GreyRowBgr<4>(row, layout.width);
+          } else {
+            GreyRowMasked<4>(row, layout.width, red, green, blue);
+          }
+          break;
+      }
     }
-  }
+  });
   return kOk;
 }
 

@@ -27,6 +27,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
@@ -43,10 +44,14 @@ int OpenOptional(std::span<const uint8_t> block, Source24& source, bool& present
   return present ? source.Open(block) : kOk;
 }
 
-void CopyPixels(const dib::ConstImageView& src, const dib::ImageView& dst) {
-  for (int32_t y = 0; y < src.height(); ++y) {
-    std::memcpy(dst.Row(y), src.Row(y), static_cast<size_t>(src.width()) * 3);
-  }
+// The pixels of `src` into `dst`, of `bytes` a pixel. Every loop over a
+// large picture's rows here runs in bands on the pool: each band writes only
+// its own rows.
+void CopyPixels(const dib::ConstImageView& src, const dib::ImageView& dst, size_t bytes = 3) {
+  qb::work::ForEachRowBand(src.width(), src.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y)
+      std::memcpy(dst.Row(y), src.Row(y), static_cast<size_t>(src.width()) * bytes);
+  });
 }
 
 // The source pixel whose area holds the centre of destination pixel i when
@@ -115,62 +120,66 @@ FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t
 // another.
 void LayAlphaFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
   const dib::ConstImageView& frame = layer.frame;
-  for (int32_t y = 0; y < dst.height(); ++y) {
-    const Taps& ty = layer.rows[static_cast<size_t>(y)];
-    uint8_t* out = dst.Row(y);
-    for (int32_t x = 0; x < dst.width(); ++x, out += step) {
-      const Taps& tx = layer.columns[static_cast<size_t>(x)];
-      const uint8_t* corner[4] = {frame.Row(ty.first) + 4 * static_cast<size_t>(tx.first),
-                                  frame.Row(ty.first) + 4 * static_cast<size_t>(tx.second),
-                                  frame.Row(ty.second) + 4 * static_cast<size_t>(tx.first),
-                                  frame.Row(ty.second) + 4 * static_cast<size_t>(tx.second)};
-      const double weight[4] = {(256.0 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256.0 - ty.fraction),
-                                (256.0 - tx.fraction) * ty.fraction, double(tx.fraction) * ty.fraction};
-      // Alpha and premultiplied colours, 0..1 and 0..255.
-      double a = 0, c[3] = {0, 0, 0};
-      for (int k = 0; k < 4; ++k) {
-        const double ak = weight[k] * corner[k][3] / (65536.0 * 255);
-        a += ak;
-        for (int n = 0; n < 3; ++n) c[n] += ak * corner[k][n];
+  qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const Taps& ty = layer.rows[static_cast<size_t>(y)];
+      uint8_t* out = dst.Row(y);
+      for (int32_t x = 0; x < dst.width(); ++x, out += step) {
+        const Taps& tx = layer.columns[static_cast<size_t>(x)];
+        const uint8_t* corner[4] = {frame.Row(ty.first) + 4 * static_cast<size_t>(tx.first),
+                                    frame.Row(ty.first) + 4 * static_cast<size_t>(tx.second),
+                                    frame.Row(ty.second) + 4 * static_cast<size_t>(tx.first),
+                                    frame.Row(ty.second) + 4 * static_cast<size_t>(tx.second)};
+        const double weight[4] = {(256.0 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256.0 - ty.fraction),
+                                  (256.0 - tx.fraction) * ty.fraction, double(tx.fraction) * ty.fraction};
+        // Alpha and premultiplied colours, 0..1 and 0..255.
+        double a = 0, c[3] = {0, 0, 0};
+        for (int k = 0; k < 4; ++k) {
+          const double ak = weight[k] * corner[k][3] / (65536.0 * 255);
+          a += ak;
+          for (int n = 0; n < 3; ++n) c[n] += ak * corner[k][n];
+        }
+        if (a <= 0) continue;
+        const double below = step == 4 ? out[3] / 255.0 * (1 - a) : 1 - a;
+        const double cover = a + below;
+        for (int n = 0; n < 3; ++n) out[n] = static_cast<uint8_t>(std::lround((c[n] + out[n] * below) / cover));
+        if (step == 4) out[3] = static_cast<uint8_t>(std::lround(cover * 255));
       }
-      if (a <= 0) continue;
-      const double below = step == 4 ? out[3] / 255.0 * (1 - a) : 1 - a;
-      const double cover = a + below;
-      for (int n = 0; n < 3; ++n) out[n] = static_cast<uint8_t>(std::lround((c[n] + out[n] * below) / cover));
-      if (step == 4) out[3] = static_cast<uint8_t>(std::lround(cover * 255));
     }
-  }
+  });
 }
 
 // Into 24-bit rows, or 32-bit rows with alpha (`step` 4), where what the
 // frame covers becomes opaque.
 void LayFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
   const dib::ConstImageView& frame = layer.frame;
-  for (int32_t y = 0; y < dst.height(); ++y) {
-    const Taps& ty = layer.rows[static_cast<size_t>(y)];
-    uint8_t* out = dst.Row(y);
-    for (int32_t x = 0; x < dst.width(); ++x, out += step) {
-      const Taps& tx = layer.columns[static_cast<size_t>(x)];
-      if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) continue;
-      const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
-                             PixelAt(frame, tx.first, ty.second), PixelAt(frame, tx.second, ty.second)};
-      const uint32_t weight[4] = {(256 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256 - ty.fraction),
-                                  (256 - tx.fraction) * ty.fraction, tx.fraction * ty.fraction};
-      uint32_t total = 0, b = 0, g = 0, r = 0;
-      for (int k = 0; k < 4; ++k) {
-        if (corner[k] == layer.hole) continue;
-        total += weight[k];
-        b += weight[k] * corner[k].b;
-        g += weight[k] * corner[k].g;
-        r += weight[k] * corner[k].r;
+  qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const Taps& ty = layer.rows[static_cast<size_t>(y)];
+      uint8_t* out = dst.Row(y);
+      for (int32_t x = 0; x < dst.width(); ++x, out += step) {
+        const Taps& tx = layer.columns[static_cast<size_t>(x)];
+        if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) continue;
+        const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
+                               PixelAt(frame, tx.first, ty.second), PixelAt(frame, tx.second, ty.second)};
+        const uint32_t weight[4] = {(256 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256 - ty.fraction),
+                                    (256 - tx.fraction) * ty.fraction, tx.fraction * ty.fraction};
+        uint32_t total = 0, b = 0, g = 0, r = 0;
+        for (int k = 0; k < 4; ++k) {
+          if (corner[k] == layer.hole) continue;
+          total += weight[k];
+          b += weight[k] * corner[k].b;
+          g += weight[k] * corner[k].g;
+          r += weight[k] * corner[k].r;
+        }
+        // The nearest pixel is not the hole's colour and always has weight.
+        out[0] = static_cast<uint8_t>((b + total / 2) / total);
+        out[1] = static_cast<uint8_t>((g + total / 2) / total);
+        out[2] = static_cast<uint8_t>((r + total / 2) / total);
+        if (step == 4) out[3] = 255;
       }
-      // The nearest pixel is not the hole's colour and always has weight.
-      out[0] = static_cast<uint8_t>((b + total / 2) / total);
-      out[1] = static_cast<uint8_t>((g + total / 2) / total);
-      out[2] = static_cast<uint8_t>((r + total / 2) / total);
-      if (step == 4) out[3] = 255;
     }
-  }
+  });
 }
 
 }  // namespace
@@ -203,8 +212,7 @@ int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
                                          photo.yPelsPerMeter(), result);
     if (made != kOk) return made;
     if (alpha) {
-      for (int32_t row = 0; row < photo.height(); ++row)
-        std::memcpy(result.pixels.Row(row), alpha->pixels.Row(row), static_cast<size_t>(photo.width()) * 4);
+      CopyPixels(alpha->pixels, result.pixels, 4);
     } else {
       CopyPixels(photo.pixels(), result.pixels);
     }
@@ -258,21 +266,23 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
       if (int rc = MakeBlock24(greyStore, w, h, 0, 0, g); rc != kOk) return rc;
       const dib::ConstImageView& m = maskAlpha ? maskAlpha->pixels : stencil.pixels();
       const size_t bytes = maskAlpha ? 4 : 3;
-      for (int32_t j = 0; j < h; ++j) {
-        const int32_t my = NearestIndex(top - y + j, m.height(), over.height());
-        const uint8_t* in = m.Row(my);
-        uint8_t* row = g.pixels.Row(j);
-        for (int32_t i = 0; i < w; ++i, row += 3) {
-          const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * bytes;
-          if (maskAlpha) {
-            row[0] = row[1] = row[2] = p[3];
-          } else {
-            row[0] = p[0];
-            row[1] = p[1];
-            row[2] = p[2];
+      qb::work::ForEachRowBand(w, h, [&](int32_t first, int32_t count) {
+        for (int32_t j = first; j < first + count; ++j) {
+          const int32_t my = NearestIndex(top - y + j, m.height(), over.height());
+          const uint8_t* in = m.Row(my);
+          uint8_t* row = g.pixels.Row(j);
+          for (int32_t i = 0; i < w; ++i, row += 3) {
+            const uint8_t* p = in + static_cast<size_t>(NearestIndex(left - x + i, m.width(), over.width())) * bytes;
+            if (maskAlpha) {
+              row[0] = row[1] = row[2] = p[3];
+            } else {
+              row[0] = p[0];
+              row[1] = p[1];
+              row[2] = p[2];
+            }
           }
         }
-      }
+      });
       if (!maskAlpha) {
         if (int rc = ToGray(greyStore.block); rc != kOk) return rc;
       }
@@ -286,8 +296,7 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
                                              under.yPelsPerMeter(), result);
     if (made != kOk) return made;
     if (baseAlpha) {
-      for (int32_t row = 0; row < under.height(); ++row)
-        std::memcpy(result.pixels.Row(row), baseAlpha->pixels.Row(row), static_cast<size_t>(under.width()) * 4);
+      CopyPixels(baseAlpha->pixels, result.pixels, 4);
     } else {
       CopyPixels(under.pixels(), result.pixels);
     }
@@ -295,31 +304,35 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
 
     const auto w = static_cast<size_t>(right - left);
     const size_t step = baseAlpha ? 4 : 3;
-    for (int64_t by = top; by < bottom; ++by) {
-      const auto row = static_cast<int32_t>(by);
-      uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * step;
-      const uint8_t* src = over.pixels().Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 3;
-      const uint8_t* m = hasMask ? grey.Row(static_cast<int32_t>(by - top)) : nullptr;
-      const uint8_t* own = !hasMask && overAlpha
-                               ? overAlpha->pixels.Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 4
-                               : nullptr;
-      for (size_t i = 0; i < w; ++i, dst += step, src += 3) {
-        // Blue of a grey mask pixel, the overlay's own alpha, or opaque.
-        const uint32_t level = m ? m[i * 3] : own ? own[i * 4 + 3] : 255;
-        if (!baseAlpha) {
+    qb::work::ForEachRowBand(static_cast<int32_t>(w), static_cast<int32_t>(bottom - top),
+                             [&](int32_t first, int32_t count) {
+      for (int64_t by = top + first; by < top + first + count; ++by) {
+        const auto row = static_cast<int32_t>(by);
+        uint8_t* dst = result.pixels.Row(row) + static_cast<size_t>(left) * step;
+        const uint8_t* src = over.pixels().Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 3;
+        const uint8_t* m = hasMask ? grey.Row(static_cast<int32_t>(by - top)) : nullptr;
+        const uint8_t* own =
+            !hasMask && overAlpha
+                ? overAlpha->pixels.Row(static_cast<int32_t>(by - y)) + static_cast<size_t>(left - x) * 4
+                : nullptr;
+        for (size_t i = 0; i < w; ++i, dst += step, src += 3) {
+          // Blue of a grey mask pixel, the overlay's own alpha, or opaque.
+          const uint32_t level = m ? m[i * 3] : own ? own[i * 4 + 3] : 255;
+          if (!baseAlpha) {
+            for (int c = 0; c < 3; ++c)
+              dst[c] = static_cast<uint8_t>((src[c] * level + dst[c] * (255 - level) + 127) / 255);
+            continue;
+          }
+          // Over a transparent base: what shows of the base is its alpha times
+          // what the overlay leaves, all in 1/255 x 1/255.
+          const uint32_t below = dst[3] * (255 - level);
+          const uint32_t cover = level * 255 + below;  // the result's alpha x 255
           for (int c = 0; c < 3; ++c)
-            dst[c] = static_cast<uint8_t>((src[c] * level + dst[c] * (255 - level) + 127) / 255);
-          continue;
+            dst[c] = cover ? static_cast<uint8_t>((src[c] * level * 255 + dst[c] * below + cover / 2) / cover) : 0;
+          dst[3] = static_cast<uint8_t>((cover + 127) / 255);
         }
-        // Over a transparent base: what shows of the base is its alpha times
-        // what the overlay leaves, all in 1/255 x 1/255.
-        const uint32_t below = dst[3] * (255 - level);
-        const uint32_t cover = level * 255 + below;  // the result's alpha x 255
-        for (int c = 0; c < 3; ++c)
-          dst[c] = cover ? static_cast<uint8_t>((src[c] * level * 255 + dst[c] * below + cover / 2) / cover) : 0;
-        dst[3] = static_cast<uint8_t>((cover + 127) / 255);
       }
-    }
+    });
     return kOk;
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;

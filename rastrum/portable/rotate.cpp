@@ -15,6 +15,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
@@ -64,12 +65,14 @@ SinCos SinCosOfDegrees(int32_t degrees) {
 
 // A quarter turn (1, 2 or 3 times 90 degrees clockwise): output pixel (x, y)
 // takes source pixel Map(x, y). Walked in tiles so that the source's
-// columns, which a turn makes into rows, stay in the cache.
+// columns, which a turn makes into rows, stay in the cache; here output
+// rows yBegin .. yStop - 1.
 template <class Map>
-void QuarterTurn(const dib::ConstImageView& src, const dib::ImageView& dst, Map map) {
+void QuarterTurnRows(const dib::ConstImageView& src, const dib::ImageView& dst, Map map, int32_t yBegin,
+                     int64_t yStop) {
   constexpr int32_t kTile = 64;
-  for (int32_t ty = 0; ty < dst.height(); ty += kTile) {
-    const int32_t yEnd = std::min(ty + kTile, dst.height());
+  for (int32_t ty = yBegin; ty < yStop; ty += kTile) {
+    const int32_t yEnd = static_cast<int32_t>(std::min<int64_t>(ty + kTile, yStop));
     for (int32_t tx = 0; tx < dst.width(); tx += kTile) {
       const int32_t xEnd = std::min(tx + kTile, dst.width());
       for (int32_t y = ty; y < yEnd; ++y) {
@@ -84,6 +87,20 @@ void QuarterTurn(const dib::ConstImageView& src, const dib::ImageView& dst, Map 
       }
     }
   }
+}
+
+// Rows of tiles are shared among the pool's threads.
+template <class Map>
+void QuarterTurn(const dib::ConstImageView& src, const dib::ImageView& dst, Map map) {
+  constexpr int32_t kTile = 64;
+  const int32_t tileRows = (dst.height() + kTile - 1) / kTile;
+  const int64_t grain = qb::work::RowGrain(dst.width(), dst.height()) >= dst.height()
+                            ? tileRows
+                            : std::max<int64_t>(1, qb::work::RowGrain(dst.width(), dst.height()) / kTile);
+  qb::work::ForEachRange(tileRows, grain, [&](int64_t begin, int64_t end) {
+    QuarterTurnRows(src, dst, map, static_cast<int32_t>(begin) * kTile,
+                    std::min<int64_t>(end * kTile, dst.height()));
+  });
 }
 
 struct Point {
@@ -118,38 +135,40 @@ void RotateFree(const dib::ConstImageView& src, const dib::ImageView& dst, SinCo
   const double halfW = w / 2.0 - 0.5, halfH = h / 2.0 - 0.5;
   const int64_t stepX = std::llround(sc.cos * kFixedOne);
   const int64_t stepY = std::llround(-sc.sin * kFixedOne);
-  for (int32_t y = 0; y < dst.height(); ++y) {
-    const double dx = 0.5 - halfOutW;
-    const double dy = y + 0.5 - halfOutH;
-    int64_t sx = std::llround((dx * sc.cos + dy * sc.sin + halfW) * kFixedOne);
-    int64_t sy = std::llround((-dx * sc.sin + dy * sc.cos + halfH) * kFixedOne);
-    uint8_t* out = dst.Row(y);
-    for (int32_t x = 0; x < dst.width(); ++x, out += 3, sx += stepX, sy += stepY) {
-      const int64_t ix = sx >> kFracBits, iy = sy >> kFracBits;
-      if (ix < -1 || iy < -1 || ix >= w || iy >= h) {
-        out[0] = out[1] = out[2] = 255;
-        continue;
-      }
-      const uint32_t fx = static_cast<uint32_t>(sx >> (kFracBits - 8)) & 255;
-      const uint32_t fy = static_cast<uint32_t>(sy >> (kFracBits - 8)) & 255;
-      const uint32_t w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy);
-      const uint32_t w01 = (256 - fx) * fy, w11 = fx * fy;
-      if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
-        const uint8_t* p0 = src.Row(static_cast<int32_t>(iy)) + static_cast<size_t>(ix) * 3;
-        const uint8_t* p1 = src.Row(static_cast<int32_t>(iy + 1)) + static_cast<size_t>(ix) * 3;
-        for (int c = 0; c < 3; ++c) {
-          out[c] = static_cast<uint8_t>(
-              (p0[c] * w00 + p0[c + 3] * w10 + p1[c] * w01 + p1[c + 3] * w11 + 32768) >> 16);
+  qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const double dx = 0.5 - halfOutW;
+      const double dy = y + 0.5 - halfOutH;
+      int64_t sx = std::llround((dx * sc.cos + dy * sc.sin + halfW) * kFixedOne);
+      int64_t sy = std::llround((-dx * sc.sin + dy * sc.cos + halfH) * kFixedOne);
+      uint8_t* out = dst.Row(y);
+      for (int32_t x = 0; x < dst.width(); ++x, out += 3, sx += stepX, sy += stepY) {
+        const int64_t ix = sx >> kFracBits, iy = sy >> kFracBits;
+        if (ix < -1 || iy < -1 || ix >= w || iy >= h) {
+          out[0] = out[1] = out[2] = 255;
+          continue;
         }
-      } else {
-        const Bgr a = PixelOrWhite(src, ix, iy), b = PixelOrWhite(src, ix + 1, iy);
-        const Bgr c = PixelOrWhite(src, ix, iy + 1), d = PixelOrWhite(src, ix + 1, iy + 1);
-        out[0] = static_cast<uint8_t>((a.b * w00 + b.b * w10 + c.b * w01 + d.b * w11 + 32768) >> 16);
-        out[1] = static_cast<uint8_t>((a.g * w00 + b.g * w10 + c.g * w01 + d.g * w11 + 32768) >> 16);
-        out[2] = static_cast<uint8_t>((a.r * w00 + b.r * w10 + c.r * w01 + d.r * w11 + 32768) >> 16);
+        const uint32_t fx = static_cast<uint32_t>(sx >> (kFracBits - 8)) & 255;
+        const uint32_t fy = static_cast<uint32_t>(sy >> (kFracBits - 8)) & 255;
+        const uint32_t w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy);
+        const uint32_t w01 = (256 - fx) * fy, w11 = fx * fy;
+        if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
+          const uint8_t* p0 = src.Row(static_cast<int32_t>(iy)) + static_cast<size_t>(ix) * 3;
+          const uint8_t* p1 = src.Row(static_cast<int32_t>(iy + 1)) + static_cast<size_t>(ix) * 3;
+          for (int c = 0; c < 3; ++c) {
+            out[c] = static_cast<uint8_t>(
+                (p0[c] * w00 + p0[c + 3] * w10 + p1[c] * w01 + p1[c + 3] * w11 + 32768) >> 16);
+          }
+        } else {
+          const Bgr a = PixelOrWhite(src, ix, iy), b = PixelOrWhite(src, ix + 1, iy);
+          const Bgr c = PixelOrWhite(src, ix, iy + 1), d = PixelOrWhite(src, ix + 1, iy + 1);
+          out[0] = static_cast<uint8_t>((a.b * w00 + b.b * w10 + c.b * w01 + d.b * w11 + 32768) >> 16);
+          out[1] = static_cast<uint8_t>((a.g * w00 + b.g * w10 + c.g * w01 + d.g * w11 + 32768) >> 16);
+          out[2] = static_cast<uint8_t>((a.r * w00 + b.r * w10 + c.r * w01 + d.r * w11 + 32768) >> 16);
+        }
       }
     }
-  }
+  });
 }
 
 // The canvas that holds a w x h picture turned by the angle: the turned
@@ -200,7 +219,10 @@ int Rotate(std::span<const uint8_t> block, int32_t angle, BlockAllocator& out) {
     const dib::ImageView& dst = result.pixels;
     switch (degrees) {
       case 0:
-        for (int32_t y = 0; y < h; ++y) std::memcpy(dst.Row(y), src.Row(y), static_cast<size_t>(w) * 3);
+        qb::work::ForEachRowBand(w, h, [&](int32_t first, int32_t count) {
+          for (int32_t y = first; y < first + count; ++y)
+            std::memcpy(dst.Row(y), src.Row(y), static_cast<size_t>(w) * 3);
+        });
         break;
       case 90:  // the left column becomes the top row
         QuarterTurn(src, dst, [h](int32_t x, int32_t y) { return Point{y, h - 1 - x}; });

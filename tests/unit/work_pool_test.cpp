@@ -35,7 +35,11 @@ TEST_F(WorkPool, EveryItemRunsOnceAtEveryThreadCount) {
       for (int64_t i = 0; i < count; ++i) {
         ASSERT_EQ(1, seen[static_cast<size_t>(i)].load()) << threads << " " << i;
       }
-      if (threads == 1 || count <= 16) EXPECT_EQ(count > 0 ? 1 : 0, calls.load()) << "a small call is one range";
+      if (threads == 1 || count <= 16) {
+        EXPECT_EQ(count > 0 ? 1 : 0, calls.load()) << "a small call is one range";
+      } else {
+        EXPECT_LT(1, calls.load()) << "a large call is shared, on " << threads << " threads";
+      }
     }
   }
 }
