@@ -17,21 +17,13 @@
 #                                    libheif-examples, imagemagick)
 set -u
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-. "$QB_ROOT/tools/lib.sh"
-for p in webp libtiff-tools libheif-examples imagemagick bc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
-done
-export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-work="$QB_BUILD/out/decode-bench"
-mkdir -p "$work"
+. "$QB_ROOT/bench/lib.sh"
+bench_setup decode-bench webp libtiff-tools libheif-examples imagemagick bc
 
 # A 4000 x 3000 photo: the bundled one enlarged, with fine grain so that it
 # compresses as a camera's picture does rather than as a smooth upscale.
 photo="$work/photo.ppm"
-if [ ! -s "$photo" ]; then
-  convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 +noise Gaussian "$photo"
-fi
+bench_photo "$photo"
 files=()
 make_file() {  # NAME COMMAND...
   local name="$1"; shift
@@ -49,7 +41,6 @@ if command -v heif-enc >/dev/null; then
   make_file photo.avif heif-enc -A -q 90 "$work/photo.png" -o "$work/photo.avif"
 fi
 
-median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 tool_seconds() {  # FILE
   local f="$work/$1" cmd
   case "$1" in

@@ -12,34 +12,17 @@
 #                                    bc: benchmark tools only)
 set -u
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-. "$QB_ROOT/tools/lib.sh"
-for p in libjpeg-turbo-progs imagemagick bc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
-done
-export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-work="$QB_BUILD/out/jpeg-bench"
-mkdir -p "$work"
+. "$QB_ROOT/bench/lib.sh"
+bench_setup jpeg-bench libjpeg-turbo-progs imagemagick bc
+bench_runs=7
 
 # A 4000 x 3000 photo: the bundled one enlarged, with fine grain so that it
 # compresses as a camera's picture does rather than as a smooth upscale.
 photo="$work/photo.ppm"
-[ -s "$photo" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 \
-  +noise Gaussian "$photo"
+bench_photo "$photo"
 [ -s "$work/plain.jpg" ] || cjpeg -quality 90 -outfile "$work/plain.jpg" "$photo"
 [ -s "$work/restart.jpg" ] || cjpeg -quality 90 -restart 1 -outfile "$work/restart.jpg" "$photo"
 
-median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-seconds() {  # COMMAND...: median of seven runs after one to warm up
-  "$@" >/dev/null 2>&1 || { echo "-"; return; }
-  for _ in 1 2 3 4 5 6 7; do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo "scale=4; ($end - $start) / 1000000000" | bc
-  done | median
-}
 
 ours=$(wine "$QB_WIN32/jpeg_bench.exe" "$(qb_winpath "$work")" \
   "$(qb_winpath "$work/plain.jpg")" "$(qb_winpath "$work/restart.jpg")" | tr -d '\r')

@@ -11,31 +11,10 @@
 #                               tools only, never needed by the tests)
 set -u
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-. "$QB_ROOT/tools/lib.sh"
-for p in libvips-tools imagemagick bc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
-done
-export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-work="$QB_BUILD/out/vs-libvips"
-mkdir -p "$work"
+. "$QB_ROOT/bench/lib.sh"
+bench_setup vs-libvips libvips-tools imagemagick bc
 photo="$work/photo.jpg"
-# The bundled photo enlarged to 4000 x 3000 with a little grain, so that it
-# compresses like a camera's picture rather than a smooth upscale.
-[ -s "$photo" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 \
-  +noise Gaussian -quality 92 "$photo"
-
-median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-seconds() {  # COMMAND...: median of five runs after one to warm up
-  "$@" >/dev/null 2>&1 || { echo "-"; return; }
-  for _ in 1 2 3 4 5; do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo "scale=4; ($end - $start) / 1000000000" | bc
-  done | median
-}
+bench_photo "$photo" -quality 92
 
 ops=(brighten zoom rotate90 rotate30 blur crop mirror hue png)
 vips_cmd() {

@@ -16,14 +16,8 @@
 #                                    itself: benchmark tools only)
 set -u
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-. "$QB_ROOT/tools/lib.sh"
-for p in libvips-tools imagemagick bc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
-done
-export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-work="$QB_BUILD/out/zoom-vs-libvips"
-mkdir -p "$work"
+. "$QB_ROOT/bench/lib.sh"
+bench_setup zoom-vs-libvips libvips-tools imagemagick bc
 zoom_js="$(qb_winpath "$QB_ROOT/bench/scripts/zoom_to.js")"
 
 # A zone plate: grey 127.5 + 127.5 cos(pi r^2 / 4096), its rings reaching
@@ -38,8 +32,7 @@ if [ ! -s "$zone" ]; then
   rm -f "$work"/zone*.v
 fi
 photo="$work/photo.jpg"
-[ -s "$photo" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 \
-  +noise Gaussian -quality 92 "$photo"
+bench_photo "$photo" -quality 92
 # Both sides read the same decoded pixels.
 [ -s "$work/photo.png" ] || convert "$photo" "$work/photo.png"
 
@@ -58,17 +51,6 @@ for job in "zone 1024 1024" "photo 1024 768" "photo 2000 1500"; do
     "$(psnr "$base-magick.png" "$base-vips.png")"
 done
 
-median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-seconds() {  # COMMAND...: median of five runs after one to warm up
-  "$@" >/dev/null 2>&1 || { echo "-"; return; }
-  for _ in 1 2 3 4 5; do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo "scale=4; ($end - $start) / 1000000000" | bc
-  done | median
-}
 ours=$(wine cscript //nologo "$(qb_winpath "$QB_ROOT/bench/scripts/one_operation.js")" "$(qb_winpath "$photo")" \
   "$(qb_winpath "$work")" zoom | tr -d '\r')
 vips=$(seconds vips resize "$photo" "$work/vips-half.jpg" 0.5 --kernel lanczos3)

@@ -34,29 +34,19 @@
 #include <vector>
 
 #include "base/block_handle.h"
+#include "bench_clock.h"
 #include "quillbox.h"
 #include "rastrum/rastrum.h"
 
 namespace {
 
+using bench::Now;
+using bench::Median;
+
 constexpr LONG kWidth = 6000;
 constexpr LONG kHeight = 4000;
 constexpr double kMegapixels = kWidth * static_cast<double>(kHeight) / 1e6;
 constexpr int kRuns = 7;
-
-// The middle one of a run's times: other work on the machine slows some
-// runs down, never speeds one up.
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
-
-double Now() {
-  LARGE_INTEGER f, t;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 // A 24-bit block of w x h: noise, or colour(x, y) as 0x00RRGGBB.
 int32_t MakeBlock(LONG w, LONG h, const std::function<uint32_t(LONG, LONG)>& colour = nullptr) {

@@ -17,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "quillbox.h"
 
 namespace {
+
+using bench::Now;
 
 using Microsoft::WRL::ComPtr;
 
@@ -27,13 +30,6 @@ constexpr DWORD kPictureBytes = 20 * 1000 * 1000;
 constexpr int kRuns = 5;
 constexpr LONG kWidth = 6000, kHeight = 4000;
 constexpr int kDrawWidth = 1000, kDrawHeight = 667;
-
-double Now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
   HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

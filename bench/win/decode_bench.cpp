@@ -17,33 +17,16 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench_clock.h"
 #include "quillbox.h"
 
 namespace {
 
+using bench::Now;
+using bench::Median;
+using bench::ProcessorSeconds;
+
 constexpr int kRuns = 5;
-
-double Now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// The processor time the process has used so far, in seconds.
-double Cpu() {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-  auto seconds = [](const FILETIME& t) {
-    return static_cast<double>(uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime) / 1e7;
-  };
-  return seconds(kernel) + seconds(user);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 }  // namespace
 
@@ -61,10 +44,10 @@ int wmain(int argc, wchar_t** argv) {
     HRESULT hr = picture->LoadFile(path);
     std::vector<double> times, cpu;
     for (int run = 0; run < kRuns && SUCCEEDED(hr); ++run) {
-      const double start = Now(), startCpu = Cpu();
+      const double start = Now(), startCpu = ProcessorSeconds();
       hr = picture->LoadFile(path);
       times.push_back(Now() - start);
-      cpu.push_back(Cpu() - startCpu);
+      cpu.push_back(ProcessorSeconds() - startCpu);
     }
     if (FAILED(hr)) {
       std::printf("failed 0x%08lX %ls\n", static_cast<unsigned long>(hr), argv[i]);

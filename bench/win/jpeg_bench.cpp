@@ -15,25 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "quillbox.h"
 
 namespace {
 
+using bench::Now;
+using bench::Median;
+
 constexpr int kRuns = 7;
-
-double Now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// The middle one of a run's times: other work on the machine slows some
-// runs down, never speeds one up.
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 // Times `call` kRuns times after one untimed call; a failure ends it.
 template <typename Call>

@@ -16,33 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "quillbox.h"
 
 namespace {
 
+using bench::Now;
+using bench::Median;
+using bench::ProcessorSeconds;
+
 constexpr int kRuns = 5;
-
-double Now() {
-  LARGE_INTEGER f, c;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// User and kernel time of the process, in seconds.
-double ProcessorTime() {
-  FILETIME created, exited, kernel, user;
-  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  const auto seconds = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-  };
-  return seconds(kernel) + seconds(user);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 }  // namespace
 
@@ -68,10 +51,10 @@ int wmain(int argc, wchar_t** argv) {
     if (SUCCEEDED(hr)) hr = picture->SaveAs(out, ext);
     std::vector<double> wall, processor;
     for (int run = 0; run < kRuns && SUCCEEDED(hr); ++run) {
-      const double start = Now(), startProcessor = ProcessorTime();
+      const double start = Now(), startProcessor = ProcessorSeconds();
       hr = picture->SaveAs(out, ext);
       wall.push_back(Now() - start);
-      processor.push_back(ProcessorTime() - startProcessor);
+      processor.push_back(ProcessorSeconds() - startProcessor);
     }
     if (FAILED(hr)) {
       std::printf("failed 0x%08lX %ls\n", static_cast<unsigned long>(hr), argv[i]);

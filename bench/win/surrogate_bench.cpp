@@ -21,26 +21,18 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "quillbox.h"
 
 namespace {
+
+using bench::Now;
+using bench::Median;
 
 constexpr LONG kWidth = 6000;
 constexpr LONG kHeight = 4000;
 constexpr int kRuns = 15;
 constexpr int kReads = 1000;  // property reads per run
-
-double Now() {
-  LARGE_INTEGER f, t;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 struct Figures {
   double firstObjectMs = 0, laterObjectMs = 0, readUs = 0, applyMs = 0;
