@@ -1,0 +1,65 @@
+#!/bin/bash
+# Colour adjustment against OpenCV's BGR -> HLS -> BGR round trip (cvtColor
+# twice, into pictures allocated once) on the same pictures: the 4000 x 3000
+# photo of bench/vs_libvips.sh and random pixels of its size. Ours is the
+# kernel of the shipped 32-bit DLL (colour_bench.exe, the same objects)
+# under Wine; OpenCV runs natively through its Python binding. Both on one
+# thread and on two; each figure a median of five runs, in megapixels per
+# second of the clock and per second of processor time (the second is the
+# steadier one on a busy machine). Prints our best walk against OpenCV.
+#
+#   bash bench/colour_vs_opencv.sh   (after the win32 build; installs
+#                                     python3-opencv for itself: a benchmark
+#                                     tool only, never needed by the tests)
+set -u
+QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$QB_ROOT/tools/lib.sh"
+for p in python3-opencv imagemagick; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
+done
+export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+work="$QB_BUILD/out/vs-libvips"
+mkdir -p "$work"
+photo="$work/photo.jpg"
+# The same photo as bench/vs_libvips.sh makes.
+[ -s "$photo" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 \
+  +noise Gaussian -quality 92 "$photo"
+
+ours=$(wine "$QB_WIN32/colour_bench.exe" "$(qb_winpath "$photo")" | tr -d '\r') || { echo "colour_bench failed"; exit 1; }
+theirs=$(/usr/bin/python3 - "$photo" <<'EOF'
+import sys, time
+import cv2
+import numpy as np
+photo = cv2.imread(sys.argv[1])
+random = np.random.default_rng(1).integers(0, 256, photo.shape, dtype=np.uint8)
+for name, source in (("photo", photo), ("random", random)):
+    hls, result = np.empty_like(source), np.empty_like(source)
+    megapixels = source.shape[0] * source.shape[1] / 1e6
+    for threads in (1, 2):
+        cv2.setNumThreads(threads)
+        walls, cpus = [], []
+        for _ in range(6):  # the first warms up
+            cpu, wall = time.process_time(), time.perf_counter()
+            cv2.cvtColor(source, cv2.COLOR_BGR2HLS, dst=hls)
+            cv2.cvtColor(hls, cv2.COLOR_HLS2BGR, dst=result)
+            walls.append(time.perf_counter() - wall)
+            cpus.append(time.process_time() - cpu)
+        walls, cpus = sorted(walls[1:]), sorted(cpus[1:])
+        print(f"{name:7s} opencv {'-':7s} {threads:7d} {megapixels / walls[2]:8.1f} {megapixels / cpus[2]:8.1f}")
+EOF
+) || { echo "OpenCV failed"; exit 1; }
+echo "$ours"
+echo "$theirs"
+echo
+echo "ours (the walk a Hue call takes: the best level, memory on its own judgement) / OpenCV, same picture and threads:"
+best=$(echo "$ours" | awk '$2 == "avx2" { a = 1 } END { print a ? "avx2" : "sse2" }')
+for picture in photo random; do
+  for threads in 1 2; do
+    echo "$ours" | awk -v p=$picture -v t=$threads -v w=$best '$1 == p && $2 == w && $3 == "auto" && $4 == t { print $5, $6 }' |
+      while read -r wall cpu; do
+        echo "$theirs" | awk -v p=$picture -v t=$threads -v w="$wall" -v c="$cpu" -v l=$best \
+          '$1 == p && $4 == t { printf "%-7s %d thread(s) %s: %.2fx by the clock, %.2fx by processor time\n", p, t, l, w / $5, c / $6 }'
+      done
+  done
+done
