@@ -391,13 +391,14 @@ QB_INLINE std::uint32_t Scrambled(std::uint32_t colour) { return (colour * 0x9E3
 // up, those not found worked out together (in vectors) and remembered,
 // then the chunk written back. Returns how many pixels were found.
 template <class L>
-QB_INLINE std::int32_t AdjustRowRemembering(std::uint8_t* p, std::int32_t width, const Shifts& shifts,
+QB_INLINE std::int32_t AdjustRowRemembering(std::uint8_t* row, std::int32_t width, const Shifts& shifts,
                                            std::uint32_t* memory) {
   constexpr int kChunk = 256;
   std::uint32_t colours[kChunk], results[kChunk], missed[kChunk], missedResults[kChunk];
   int missedAt[kChunk];
   std::int32_t found = 0;
-  for (std::int32_t x = 0; x < width; x += kChunk, p += 3 * kChunk) {
+  for (std::int32_t x = 0; x < width; x += kChunk) {
+    std::uint8_t* p = row + 3 * x;
     const int n = static_cast<int>(std::min<std::int32_t>(kChunk, width - x));
     // Four-byte reads with the byte of the next pixel dropped; the row's
     // last pixel has no next one.
@@ -409,9 +410,9 @@ QB_INLINE std::int32_t AdjustRowRemembering(std::uint8_t* p, std::int32_t width,
     }
     if (wide < n) colours[n - 1] = p[3 * n - 3] | p[3 * n - 2] << 8 | p[3 * n - 1] << 16;
     // Without a branch on the outcome: a miss is listed, a hit's result
-    // kept (a miss's stand-in is overwritten below).
-    // (A hit's tag byte stays on top of its result: the writes below
-    // never leave that byte in the picture.)
+    // kept (a miss's stand-in is overwritten below). A hit's tag byte
+    // stays on top of its result: the writes below never leave that byte
+    // in the picture.
     int misses = 0;
     for (int i = 0; i < n; ++i) {
       const std::uint32_t key = Scrambled(colours[i]);
