@@ -1,7 +1,10 @@
 #!/bin/bash
 # Colour adjustment against OpenCV's BGR -> HLS -> BGR round trip (cvtColor
-# twice, into pictures allocated once) on the same pictures: the 4000 x 3000
-# photo of bench/vs_libvips.sh and random pixels of its size. Ours is the
+# twice, into pictures allocated once) on the same pictures: "grain", the
+# 4000 x 3000 photo of bench/vs_libvips.sh (the bundled photo enlarged,
+# with grain added); "random", random pixels of its size; "smooth", the
+# same enlargement without the grain; "sample", the bundled 500 x 375
+# photo itself. Ours is the
 # kernel of the shipped 32-bit DLL (colour_bench.exe, the same objects)
 # under Wine; OpenCV runs natively through its Python binding. Both on one
 # thread and on two; each figure a median of five runs, in megapixels per
@@ -25,15 +28,20 @@ photo="$work/photo.jpg"
 # The same photo as bench/vs_libvips.sh makes.
 [ -s "$photo" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 \
   +noise Gaussian -quality 92 "$photo"
+smooth="$work/smooth.jpg"
+[ -s "$smooth" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -quality 92 "$smooth"
+sample="$QB_GOEXIF/sample1.jpg"
 
-ours=$(wine "$QB_WIN32/colour_bench.exe" "$(qb_winpath "$photo")" | tr -d '\r') || { echo "colour_bench failed"; exit 1; }
-theirs=$(/usr/bin/python3 - "$photo" <<'EOF'
+ours=$(wine "$QB_WIN32/colour_bench.exe" "grain=$(qb_winpath "$photo")" "smooth=$(qb_winpath "$smooth")" \
+  "sample=$(qb_winpath "$sample")" | tr -d '\r') || { echo "colour_bench failed"; exit 1; }
+theirs=$(/usr/bin/python3 - "$photo" "$smooth" "$sample" <<'EOF'
 import sys, time
 import cv2
 import numpy as np
 photo = cv2.imread(sys.argv[1])
 random = np.random.default_rng(1).integers(0, 256, photo.shape, dtype=np.uint8)
-for name, source in (("photo", photo), ("random", random)):
+pictures = (("grain", photo), ("random", random), ("smooth", cv2.imread(sys.argv[2])), ("sample", cv2.imread(sys.argv[3])))
+for name, source in pictures:
     hls, result = np.empty_like(source), np.empty_like(source)
     megapixels = source.shape[0] * source.shape[1] / 1e6
     for threads in (1, 2):
@@ -54,7 +62,7 @@ echo "$theirs"
 echo
 echo "ours (the walk a Hue call takes: the best level, memory on its own judgement) / OpenCV, same picture and threads:"
 best=$(echo "$ours" | awk '$2 == "avx2" { a = 1 } END { print a ? "avx2" : "sse2" }')
-for picture in photo random; do
+for picture in grain random smooth sample; do
   for threads in 1 2; do
     echo "$ours" | awk -v p=$picture -v t=$threads -v w=$best '$1 == p && $2 == w && $3 == "auto" && $4 == t { print $5, $6 }' |
       while read -r wall cpu; do

@@ -3,15 +3,17 @@
 // AVX2 walks without and with the memory of colours, on one thread and
 // on the pool, over a photo and over random pixels of the same size. Each
 // figure is the median of five runs; each result is compared with the
-// formula's bytes. bench/colour_vs_opencv.sh runs it beside OpenCV.
+// formula's bytes. The pixels of each photo are timed, and random pixels
+// the size of the first. bench/colour_vs_opencv.sh runs it beside OpenCV.
 //
-//   colour_bench.exe PHOTO.jpg
+//   colour_bench.exe [--sse2|--avx2] NAME=PHOTO.jpg...   (a level: that one only)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 #include <vector>
 
 #ifdef _WIN32
@@ -73,7 +75,7 @@ Seconds MedianSeconds(Prepare prepare, Job job) {
   return {walls[2], cpus[2]};
 }
 
-void Run(const char* name, const Bytes& original) {
+void Run(const char* name, const Bytes& original, const std::string& only) {
   const qb::color::Shifts shifts = qb::color::MakeShifts(120, 0, 0);
   Bytes work = original;
   const qb::dib::ImageView view = ViewOf(work);
@@ -81,21 +83,21 @@ void Run(const char* name, const Bytes& original) {
   const auto restore = [&] { work = original; };
   const Seconds scalar = MedianSeconds(restore, [&] { qb::color::AdjustPixelsScalar(view, shifts); });
   const Bytes reference = work;
-  std::printf("%-7s %-6s %-7s %7s %8.1f %8.1f\n", name, "scalar", "-", "1", megapixels / scalar.wall,
+  std::printf("%-7.7s %-6s %-7s %7s %8.1f %8.1f\n", name, "scalar", "-", "1", megapixels / scalar.wall,
               megapixels / scalar.cpu);
   struct Level {
     const char* name;
     qb::simd::Level level;
   };
   for (const Level level : {Level{"sse2", qb::simd::Level::kSse2}, Level{"avx2", qb::simd::Level::kAvx2}}) {
-    if (level.level > qb::simd::Available()) continue;
+    if (level.level > qb::simd::Available() || (!only.empty() && only != level.name)) continue;
     qb::simd::Limit(level.level);
     for (const ColourMemory memory : {ColourMemory::kNever, ColourMemory::kAuto, ColourMemory::kAlways}) {
       for (int threads : {1, 2}) {
         qb::work::SetThreadCount(threads);
         const Seconds seconds = MedianSeconds(restore, [&] { qb::color::AdjustPixels(view, shifts, memory); });
         const char* memoryName = memory == ColourMemory::kNever ? "never" : memory == ColourMemory::kAuto ? "auto" : "always";
-        std::printf("%-7s %-6s %-7s %7d %8.1f %8.1f%s\n", name, level.name, memoryName, threads,
+        std::printf("%-7.7s %-6s %-7s %7d %8.1f %8.1f%s\n", name, level.name, memoryName, threads,
                     megapixels / seconds.wall, megapixels / seconds.cpu, work == reference ? "" : "  DIFFERENT BYTES");
       }
     }
@@ -104,33 +106,55 @@ void Run(const char* name, const Bytes& original) {
   qb::simd::Limit(qb::simd::Level::kAvx2);
 }
 
+// NAME=PHOTO.jpg: the photo decoded into a 24-bit block, empty (and a
+// message) when it cannot be.
+Bytes Decode(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  rastrum::VectorAllocator decoded;
+  qb::dib::DibLayout layout;
+  if (rastrum::DecodeJpeg(file, decoded) != rastrum::kOk ||
+      qb::dib::Validate(decoded.block, qb::dib::kDepth24, layout) != qb::dib::DibStatus::kOk) {
+    std::fprintf(stderr, "%s: not a colour JPEG this build reads\n", path.c_str());
+    return {};
+  }
+  return decoded.block;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: colour_bench PHOTO.jpg\n");
+  std::string only;
+  int first = 1;
+  if (argc > 1 && (std::string(argv[1]) == "--sse2" || std::string(argv[1]) == "--avx2")) {
+    only = argv[1] + 2;
+    first = 2;
+  }
+  if (argc <= first) {
+    std::fprintf(stderr, "usage: colour_bench [--sse2|--avx2] NAME=PHOTO.jpg...\n");
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  rastrum::VectorAllocator decoded;
-  if (rastrum::DecodeJpeg(file, decoded) != rastrum::kOk) {
-    std::fprintf(stderr, "%s: not a JPEG this build reads\n", argv[1]);
-    return 1;
+  std::printf("hue 120, megapixels per second of the clock and per second of processor time\n"
+              "(all threads), medians of 5; random: random pixels the size of the first photo\n"
+              "picture walk   memory  threads     MP/s  MP/cpu-s\n");
+  for (int a = first; a < argc; ++a) {
+    const std::string arg = argv[a];
+    const std::size_t equals = arg.find('=');
+    if (equals == std::string::npos) {
+      std::fprintf(stderr, "%s: expected NAME=PHOTO.jpg\n", arg.c_str());
+      return 2;
+    }
+    const Bytes photo = Decode(arg.substr(equals + 1));
+    if (photo.empty()) return 1;
+    Run(arg.substr(0, equals).c_str(), photo, only);
+    if (a == first) {
+      Bytes random = photo;
+      qb::dib::DibLayout layout;
+      qb::dib::Validate(random, qb::dib::kDepth24, layout);
+      std::mt19937 generator(1);
+      for (std::size_t i = layout.pixelOffset; i < random.size(); ++i) random[i] = static_cast<std::uint8_t>(generator());
+      Run("random", random, only);
+    }
   }
-  Bytes photo = decoded.block;
-  qb::dib::DibLayout layout;
-  if (qb::dib::Validate(photo, qb::dib::kDepth24, layout) != qb::dib::DibStatus::kOk) {
-    std::fprintf(stderr, "%s: not a 24-bit picture\n", argv[1]);
-    return 1;
-  }
-  Bytes random = photo;
-  std::mt19937 generator(1);
-  for (std::size_t i = layout.pixelOffset; i < random.size(); ++i) random[i] = static_cast<std::uint8_t>(generator());
-  std::printf("%d x %d, hue 120, megapixels per second of the clock and per second of processor time\n"
-              "(all threads), medians of 5\npicture walk   memory  threads     MP/s  MP/cpu-s\n",
-              qb::dib::PixelsOf(photo.data(), layout).width(), qb::dib::PixelsOf(photo.data(), layout).height());
-  Run("photo", photo);
-  Run("random", random);
   return 0;
 }
