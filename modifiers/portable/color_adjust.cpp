@@ -10,7 +10,12 @@
 #include <cstddef>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
 
+#include "base/portable/work_pool.h"
 #include "modifiers/portable/simd_level.h"
 
 namespace qb::color {
@@ -286,6 +291,23 @@ struct Lanes {
     }
   }
 
+  // The same for 2N colours packed B | G << 8 | R << 16.
+  static QB_INLINE void LoadPacked(const std::uint32_t* in, D (&r)[2], D (&g)[2], D (&b)[2]) {
+    const std::array<double, 256>& unit = UnitLevels();
+    for (int k = 0; k < 2; ++k) {
+      double rs[N], gs[N], bs[N];
+      for (int i = 0; i < N; ++i) {
+        const std::uint32_t c = in[N * k + i];
+        bs[i] = unit[c & 0xFF];
+        gs[i] = unit[(c >> 8) & 0xFF];
+        rs[i] = unit[c >> 16];
+      }
+      std::memcpy(&r[k], rs, sizeof rs);
+      std::memcpy(&g[k], gs, sizeof gs);
+      std::memcpy(&b[k], bs, sizeof bs);
+    }
+  }
+
   // Overlapping 4-byte writes, each next one rewriting the byte the
   // previous wrote past its pixel, and the last pixel's three bytes.
   static QB_INLINE void Store(std::uint8_t* px, const I& first, const I& second) {
@@ -311,6 +333,197 @@ __attribute__((noinline)) void AdjustPixel(std::uint8_t* p, const Shifts& shifts
   p[2] = out.r;
 }
 
+__attribute__((noinline)) std::uint32_t AdjustPacked(std::uint32_t c, const Shifts& shifts) {
+  const Rgb8 out = AdjustColor(
+      {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)}, shifts);
+  return out.b | std::uint32_t{out.g} << 8 | std::uint32_t{out.r} << 16;
+}
+
+// 2N packed colours in, their results out.
+template <class L>
+QB_INLINE void AdjustPackedPair(const std::uint32_t* in, std::uint32_t* out, const Shifts& shifts) {
+  typename L::D r[2], g[2], b[2];
+  L::LoadPacked(in, r, g, b);
+  bool scalar1 = false, scalar2 = false;
+  const typename L::I first = L::Compute(r[0], g[0], b[0], shifts, scalar1);
+  const typename L::I second = L::Compute(r[1], g[1], b[1], shifts, scalar2);
+  if (__builtin_expect(scalar1 | scalar2, 0)) {
+    for (int i = 0; i < 2 * L::N; ++i) out[i] = AdjustPacked(in[i], shifts);
+  } else {
+    for (int i = 0; i < L::N; ++i) {
+      out[i] = static_cast<std::uint32_t>(first[i]);
+      out[L::N + i] = static_cast<std::uint32_t>(second[i]);
+    }
+  }
+}
+
+// `count` packed colours; a last short pair is filled up with copies of
+// the last colour.
+template <class L>
+QB_INLINE void AdjustPackedColours(const std::uint32_t* in, std::uint32_t* out, int count, const Shifts& shifts) {
+  constexpr int kStep = 2 * L::N;
+  int i = 0;
+  for (; i + kStep <= count; i += kStep) AdjustPackedPair<L>(in + i, out + i, shifts);
+  if (i < count) {
+    std::uint32_t padded[kStep], results[kStep];
+    for (int k = 0; k < kStep; ++k) padded[k] = in[std::min(i + k, count - 1)];
+    AdjustPackedPair<L>(padded, results, shifts);
+    for (int k = 0; i + k < count; ++k) out[i + k] = results[k];
+  }
+}
+
+// The memory of colours met: a direct-mapped table of results. A colour
+// is first scrambled by a bijection of the 24-bit values (multiplication
+// by an odd number modulo 2^24); the high bits of the scrambled value
+// choose the slot and the low ones, its tag, are kept in the slot's top
+// byte above the result, so that slot and tag give back the colour. An
+// empty slot's top byte is one no tag has. Every result in it came from
+// the formula, so a hit gives the same bytes as working the colour out
+// again.
+constexpr int kMemoryBits = 18;             // 2^18 slots of 4 bytes: 1 MiB
+constexpr int kTagBits = 24 - kMemoryBits;  // 6
+constexpr std::uint32_t kEmptySlot = 0xFF000000u;
+static_assert(kTagBits <= 7, "a tag must fit below the empty slot's top byte");
+
+QB_INLINE std::uint32_t Scrambled(std::uint32_t colour) { return (colour * 0x9E3779B1u) & 0xFFFFFFu; }
+
+// One row through the memory, in chunks: the chunk's colours are looked
+// up, those not found worked out together (in vectors) and remembered,
+// then the chunk written back. Returns how many pixels were found.
+template <class L>
+QB_INLINE std::int32_t AdjustRowRemembering(std::uint8_t* row, std::int32_t width, const Shifts& shifts,
+                                           std::uint32_t* memory) {
+  constexpr int kChunk = 256;
+  std::uint32_t colours[kChunk], results[kChunk], missed[kChunk], missedResults[kChunk];
+  int missedAt[kChunk];
+  std::int32_t found = 0;
+  for (std::int32_t x = 0; x < width; x += kChunk) {
+    std::uint8_t* p = row + 3 * x;
+    const int n = static_cast<int>(std::min<std::int32_t>(kChunk, width - x));
+    // Four-byte reads with the byte of the next pixel dropped; the row's
+    // last pixel has no next one.
+    const int wide = x + n < width ? n : n - 1;
+    for (int i = 0; i < wide; ++i) {
+      std::uint32_t w;
+      std::memcpy(&w, p + 3 * i, 4);
+      colours[i] = w & 0xFFFFFFu;
+    }
+    if (wide < n) colours[n - 1] = p[3 * n - 3] | p[3 * n - 2] << 8 | p[3 * n - 1] << 16;
+    // Without a branch on the outcome: a miss is listed, a hit's result
+    // kept (a miss's stand-in is overwritten below). A hit's tag byte
+    // stays on top of its result: the writes below never leave that byte
+    // in the picture.
+    int misses = 0;
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t key = Scrambled(colours[i]);
+      const std::uint32_t slot = memory[key >> kTagBits];
+      results[i] = slot;
+      missedAt[misses] = i;
+      missed[misses] = colours[i];
+      misses += (slot >> 24) != (key & ((1u << kTagBits) - 1));
+    }
+    found += n - misses;
+    AdjustPackedColours<L>(missed, missedResults, misses, shifts);
+    for (int j = 0; j < misses; ++j) {
+      results[missedAt[j]] = missedResults[j];
+      const std::uint32_t key = Scrambled(missed[j]);
+      memory[key >> kTagBits] = (key & ((1u << kTagBits) - 1)) << 24 | missedResults[j];
+    }
+    // Overlapping four-byte writes in order, each rewriting the byte the
+    // previous one wrote past its pixel; the chunk's last pixel in three.
+    for (int i = 0; i + 1 < n; ++i) std::memcpy(p + 3 * i, &results[i], 4);
+    p[3 * n - 3] = static_cast<std::uint8_t>(results[n - 1]);
+    p[3 * n - 2] = static_cast<std::uint8_t>(results[n - 1] >> 8);
+    p[3 * n - 1] = static_cast<std::uint8_t>(results[n - 1] >> 16);
+  }
+  return found;
+}
+
+// A memory of colours and whether it is paying. Filled only for a
+// picture large enough to repay it (kAuto); after kWarmPixels, consulted
+// until a stretch of kJudgedPixels finds fewer than half its colours
+// there, then left alone for kRestPixels before it is tried again, so
+// that random pixels lose little to it. Its slots are allocated at the
+// first row that uses it; without the memory for them, rows go without.
+class RowMemory {
+ public:
+  RowMemory(ColourMemory use, std::int64_t pixels)
+      : use_(use == ColourMemory::kAuto && pixels < kWorthPixels ? ColourMemory::kNever : use) {}
+
+  // The memory for the next row of `width` pixels, or none.
+  std::uint32_t* ForRow(std::int32_t width) {
+    if (use_ == ColourMemory::kNever) return nullptr;
+    if (resting_ > 0) {
+      resting_ -= width;
+      return nullptr;
+    }
+    if (!slots_) {
+      slots_.reset(new (std::nothrow) std::uint32_t[std::size_t{1} << kMemoryBits]);
+      if (!slots_) {
+        use_ = ColourMemory::kNever;
+        return nullptr;
+      }
+      std::fill_n(slots_.get(), std::size_t{1} << kMemoryBits, kEmptySlot);
+    }
+    return slots_.get();
+  }
+
+  // What the row ForRow gave the memory to found.
+  void Count(std::int32_t width, std::int32_t found) {
+    if (use_ != ColourMemory::kAuto) return;
+    if (warming_ > 0) {
+      warming_ -= width;
+      return;
+    }
+    looked_ += width;
+    found_ += found;
+    if (looked_ < kJudgedPixels) return;
+    if (found_ * 2 < looked_) resting_ = kRestPixels;
+    looked_ = found_ = 0;
+  }
+
+ private:
+  static constexpr std::int64_t kWorthPixels = std::int64_t{1} << 18;
+  static constexpr std::int64_t kWarmPixels = std::int64_t{1} << 16;
+  static constexpr std::int64_t kJudgedPixels = std::int64_t{1} << 15;
+  static constexpr std::int64_t kRestPixels = std::int64_t{1} << 21;
+
+  ColourMemory use_;
+  std::unique_ptr<std::uint32_t[]> slots_;
+  std::int64_t warming_ = kWarmPixels, looked_ = 0, found_ = 0, resting_ = 0;
+};
+
+// The memories of one call: a range takes a free one, warm from the ranges
+// before it, and gives it back for the next, so that there are only as
+// many as ranges that run at once.
+class Memories {
+ public:
+  Memories(ColourMemory use, std::int64_t pixels) : use_(use), pixels_(pixels) {}
+
+  std::unique_ptr<RowMemory> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<RowMemory> memory = std::move(free_.back());
+        free_.pop_back();
+        return memory;
+      }
+    }
+    return std::make_unique<RowMemory>(use_, pixels_);
+  }
+
+  void Give(std::unique_ptr<RowMemory> memory) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(std::move(memory));
+  }
+
+ private:
+  const ColourMemory use_;
+  const std::int64_t pixels_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<RowMemory>> free_;
+};
+
 // One row (p, width): two groups at a time, independent work enough to
 // hide the latency of the divisions, then the rest one by one. The pixels
 // of a pair of groups that needs the scalar code stay as they were until
@@ -335,12 +548,23 @@ __attribute__((noinline)) void AdjustPixel(std::uint8_t* p, const Shifts& shifts
     for (; x < width; ++x, p += 3) AdjustPixel(p, shifts);                    \
   } while (false)
 
-void AdjustRowsSse2(dib::ImageView pixels, const Shifts& shifts) {
-  const std::int32_t width = pixels.width();
-  for (std::int32_t y = 0; y < pixels.height(); ++y) {
-    std::uint8_t* p = pixels.Row(y);
-    QB_ADJUST_ROW(Sse2Lanes, Sse2Lanes::Load, Sse2Lanes::Store);
-  }
+// Rows [first, end), each through the memory when it offers itself.
+#define QB_ADJUST_ROWS(L, Store)                                                           \
+  do {                                                                                     \
+    const std::int32_t width = pixels.width();                                             \
+    for (std::int32_t y = first; y < end; ++y) {                                           \
+      std::uint8_t* p = pixels.Row(y);                                                     \
+      if (std::uint32_t* slots = memory.ForRow(width)) {                                   \
+        memory.Count(width, AdjustRowRemembering<L>(p, width, shifts, slots));             \
+      } else {                                                                             \
+        QB_ADJUST_ROW(L, L::Load, Store);                                                  \
+      }                                                                                    \
+    }                                                                                      \
+  } while (false)
+
+void AdjustRowsSse2(dib::ImageView pixels, std::int32_t first, std::int32_t end, const Shifts& shifts,
+                    RowMemory& memory) {
+  QB_ADJUST_ROWS(Sse2Lanes, Sse2Lanes::Store);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -364,31 +588,39 @@ __attribute__((always_inline, target("avx2"))) inline void StoreAvx2(std::uint8_
   std::memcpy(px + 20, &tail, 4);
 }
 
-QB_AVX2_ENTRY void AdjustRowsAvx2(dib::ImageView pixels, const Shifts& shifts) {
-  const std::int32_t width = pixels.width();
-  for (std::int32_t y = 0; y < pixels.height(); ++y) {
-    std::uint8_t* p = pixels.Row(y);
-    QB_ADJUST_ROW(Avx2Lanes, Avx2Lanes::Load, StoreAvx2);
-  }
+QB_AVX2_ENTRY void AdjustRowsAvx2(dib::ImageView pixels, std::int32_t first, std::int32_t end,
+                                  const Shifts& shifts, RowMemory& memory) {
+  QB_ADJUST_ROWS(Avx2Lanes, StoreAvx2);
 }
 #endif
 
 }  // namespace
 
-void AdjustPixels(dib::ImageView pixels, const Shifts& shifts) {
+void AdjustPixels(dib::ImageView pixels, const Shifts& shifts, ColourMemory memory) {
   // The vector code relies on the ranges MakeShifts gives.
   if (!(shifts.hue >= 0.0 && shifts.hue <= 360.0) || !std::isfinite(shifts.lightness) ||
       !std::isfinite(shifts.saturation)) {
     AdjustPixelsScalar(pixels, shifts);
     return;
   }
+  [[maybe_unused]] const bool avx2 = simd::Current() == simd::Level::kAvx2;
+  const std::int64_t width = pixels.width(), height = pixels.height();
+  // Whichever memory a range takes, every result in it is the formula's,
+  // so the bytes do not depend on how the rows were cut and shared.
+  Memories memories(memory, width * height);
+  work::ForEachRange(height, work::RowGrain(width, height), [&](std::int64_t begin, std::int64_t end) {
+    std::unique_ptr<RowMemory> rows = memories.Take();
+    const auto first = static_cast<std::int32_t>(begin), last = static_cast<std::int32_t>(end);
 #ifdef QB_HAVE_AVX2_PATH
-  if (simd::Current() == simd::Level::kAvx2) {
-    AdjustRowsAvx2(pixels, shifts);
-    return;
-  }
+    if (avx2) {
+      AdjustRowsAvx2(pixels, first, last, shifts, *rows);
+    } else
 #endif
-  AdjustRowsSse2(pixels, shifts);
+    {
+      AdjustRowsSse2(pixels, first, last, shifts, *rows);
+    }
+    memories.Give(std::move(rows));
+  });
 }
 
 void AdjustColorTable(std::uint8_t* table, std::uint32_t entries, std::uint32_t entrySize,

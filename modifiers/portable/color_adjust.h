@@ -11,8 +11,11 @@
 // Two ways to walk 24-bit pixels give the same bytes: AdjustPixelsScalar,
 // the plain per-pixel formula, and AdjustPixels, the same formula on
 // several pixels at a time in vectors of doubles (SSE2, or AVX2 where the
-// processor has it; see simd_level.h). Palette pictures have their colour
-// table adjusted instead (AdjustColorTable); their pixel indices stay.
+// processor has it; see simd_level.h), on the process's worker pool for a
+// large picture, remembering the results of the colours it has met (a
+// photo repeats its colours many times over). Palette pictures have their
+// colour table adjusted instead (AdjustColorTable); their pixel indices
+// stay.
 #pragma once
 
 #include <cstdint>
@@ -76,10 +79,17 @@ Rgb8 HslToRgb(Hsl hsl);
 // The whole round trip for one colour.
 Rgb8 AdjustColor(Rgb8 colour, const Shifts& shifts);
 
+// How AdjustPixels uses its memory of colours met: kAuto consults it on a
+// picture large enough to repay filling it and stops consulting it, for a
+// while, where too few colours come again (random pixels); kNever and
+// kAlways force either way (tests and benchmarks). The bytes are the same
+// whichever is chosen: a remembered result is the one the formula gave.
+enum class ColourMemory { kAuto, kNever, kAlways };
+
 // In place over the 3 x width pixel bytes (blue, green, red) of every row;
 // padding and rows outside the view are not touched.
 void AdjustPixelsScalar(dib::ImageView pixels, const Shifts& shifts);
-void AdjustPixels(dib::ImageView pixels, const Shifts& shifts);
+void AdjustPixels(dib::ImageView pixels, const Shifts& shifts, ColourMemory memory = ColourMemory::kAuto);
 
 // In place over `entries` colour-table entries of entrySize bytes each
 // (blue, green, red first; a fourth byte stays as it is). entrySize is 3 or

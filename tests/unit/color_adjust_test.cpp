@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/portable/work_pool.h"
 #include "rastrum/portable/codecs.h"
 #include "tests/unit/modifier_blocks.h"
 
@@ -82,14 +83,15 @@ TEST(ColorAdjust, HueWrapsWholeTurns) {
   EXPECT_EQ(240.0, MakeShifts(-480, 0, 0).hue);
 }
 
-// The vector walk gives the per-pixel formula's bytes, padding untouched:
-// odd widths (the tail done one by one), both row orders, extreme and
-// ordinary shifts, and a colour two of whose hues land on ramp edges with
-// hue 1 (done by the formula).
+// The vector walk gives the per-pixel formula's bytes, padding untouched,
+// with and without the memory of colours: odd widths (the tail done one by
+// one, a memory chunk cut short), both row orders, extreme and ordinary
+// shifts, and a colour two of whose hues land on ramp edges with hue 1
+// (done by the formula).
 TEST(ColorAdjust, VectorWalkEqualsFormulaOnRandomPictures) {
   const std::int32_t settings[][3] = {{0, 0, 0},       {120, 0, 0},      {-120, 20, -30}, {37, -13, 55},
                                       {359, 100, -100}, {720, -100, 100}, {-1, 1, 1},      {1, 0, 0}};
-  for (std::int32_t width : {1, 7, 8, 9, 33}) {
+  for (std::int32_t width : {1, 7, 8, 9, 33, 300}) {
     for (std::int32_t height : {5, -3}) {
       Bytes original = MakeBlock(width, height, 24, static_cast<std::uint32_t>(width * 10 + height));
       const std::uint8_t edge[3] = {6, 65, 66};  // B, G, R
@@ -99,9 +101,12 @@ TEST(ColorAdjust, VectorWalkEqualsFormulaOnRandomPictures) {
         Bytes plain = original;
         AdjustPixelsScalar(dib::PixelsOf(plain.data(), test_blocks::LayoutOf(plain)), shifts);
         test_blocks::ForEachSimdLevel([&](const char* simd) {
-          Bytes fast = original;
-          AdjustPixels(dib::PixelsOf(fast.data(), test_blocks::LayoutOf(fast)), shifts);
-          ASSERT_EQ(plain, fast) << width << "x" << height << " hue " << s[0] << " " << simd;
+          for (const ColourMemory memory : {ColourMemory::kNever, ColourMemory::kAlways}) {
+            Bytes fast = original;
+            AdjustPixels(dib::PixelsOf(fast.data(), test_blocks::LayoutOf(fast)), shifts, memory);
+            ASSERT_EQ(plain, fast) << width << "x" << height << " hue " << s[0] << " " << simd << " memory "
+                                   << static_cast<int>(memory);
+          }
         });
       }
     }
@@ -126,24 +131,61 @@ TEST(ColorAdjust, GreysStayGreyAtEverySaturation) {
   }
 }
 
-TEST(ColorAdjust, VectorWalkEqualsFormulaOnAPhoto) {
+// The bundled photo as a 24-bit block; empty when no folder of samples is
+// named or the photo cannot be read or decoded.
+Bytes DecodedSample() {
 #ifdef _WIN32
   const char* dir = std::getenv("QB_SAMPLES_WIN");  // the same folder as Windows names it
 #else
   const char* dir = std::getenv("QB_GOEXIF_DIR");
 #endif
-  if (dir == nullptr) GTEST_SKIP() << "QB_GOEXIF_DIR names no folder of sample photos";
-  const std::filesystem::path path = std::filesystem::path(dir) / "sample1.jpg";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) GTEST_SKIP() << path << " cannot be read";
+  if (dir == nullptr) return {};
+  std::ifstream in(std::filesystem::path(dir) / "sample1.jpg", std::ios::binary);
   const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   rastrum::VectorAllocator decoded;
-  ASSERT_EQ(rastrum::kOk, rastrum::DecodeJpeg(file, decoded));
+  if (file.empty() || rastrum::DecodeJpeg(file, decoded) != rastrum::kOk) return {};
+  return decoded.block;
+}
+
+// A picture large enough for the worker pool: the photo tiled, under 100
+// rows of random pixels (where the memory stops paying; it is tried again,
+// and pays, in the photo). Every level, use of the memory and thread count gives
+// the formula's bytes.
+TEST(ColorAdjust, SameBytesAtEveryThreadCountAndMemoryUse) {
+  Bytes sample = DecodedSample();
+  if (sample.empty()) GTEST_SKIP() << "no sample photo (QB_GOEXIF_DIR)";
+  const dib::ImageView photo = dib::PixelsOf(sample.data(), test_blocks::LayoutOf(sample));
+  Bytes original = MakeBlock(2000, 1200, 24, 5);
+  const dib::ImageView big = dib::PixelsOf(original.data(), test_blocks::LayoutOf(original));
+  for (std::int32_t y = 100; y < big.height(); ++y) {
+    for (std::int32_t x = 0; x < big.width(); ++x) {
+      std::copy_n(photo.Row(y % photo.height()) + 3 * (x % photo.width()), 3, big.Row(y) + 3 * x);
+    }
+  }
+  const Shifts shifts = MakeShifts(-37, 15, -40);
+  Bytes plain = original;
+  AdjustPixelsScalar(dib::PixelsOf(plain.data(), test_blocks::LayoutOf(plain)), shifts);
+  test_blocks::ForEachSimdLevel([&](const char* simd) {
+    for (const ColourMemory memory : {ColourMemory::kNever, ColourMemory::kAuto, ColourMemory::kAlways}) {
+      for (int threads : {1, 2, 3}) {
+        work::SetThreadCount(threads);
+        Bytes fast = original;
+        AdjustPixels(dib::PixelsOf(fast.data(), test_blocks::LayoutOf(fast)), shifts, memory);
+        work::SetThreadCount(0);
+        ASSERT_EQ(plain, fast) << simd << " memory " << static_cast<int>(memory) << " threads " << threads;
+      }
+    }
+  });
+}
+
+TEST(ColorAdjust, VectorWalkEqualsFormulaOnAPhoto) {
+  const Bytes sample = DecodedSample();
+  if (sample.empty()) GTEST_SKIP() << "no sample photo (QB_GOEXIF_DIR)";
   for (const auto& s : {std::array<std::int32_t, 3>{0, 0, 0}, {45, 10, 30}, {-90, -20, -60}}) {
-    Bytes plain = decoded.block;
+    Bytes plain = sample;
     AdjustPixelsScalar(dib::PixelsOf(plain.data(), test_blocks::LayoutOf(plain)), MakeShifts(s[0], s[1], s[2]));
     test_blocks::ForEachSimdLevel([&](const char* simd) {
-      Bytes fast = decoded.block;
+      Bytes fast = sample;
       ASSERT_EQ(dib::DibStatus::kOk, AdjustColors(fast, MakeShifts(s[0], s[1], s[2])));
       ASSERT_EQ(plain, fast) << "hue " << s[0] << " " << simd;
     });
