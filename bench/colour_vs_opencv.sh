@@ -17,18 +17,11 @@
 #                                     tool only, never needed by the tests)
 set -u
 QB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-. "$QB_ROOT/tools/lib.sh"
-for p in python3-opencv imagemagick; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" >/dev/null
-done
-export WINEPREFIX="$QB_WIN32/wineprefix" WINEARCH=win32 WINEDEBUG=-all
-work="$QB_BUILD/out/vs-libvips"
-mkdir -p "$work"
+. "$QB_ROOT/bench/lib.sh"
+bench_setup vs-libvips python3-opencv imagemagick
 photo="$work/photo.jpg"
 # The same photo as bench/vs_libvips.sh makes.
-[ -s "$photo" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -seed 7 -attenuate 0.4 \
-  +noise Gaussian -quality 92 "$photo"
+bench_photo "$photo" -quality 92
 smooth="$work/smooth.jpg"
 [ -s "$smooth" ] || convert "$QB_GOEXIF/sample1.jpg" -resize '4000x3000!' -quality 92 "$smooth"
 sample="$QB_GOEXIF/sample1.jpg"
