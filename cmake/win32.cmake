@@ -187,7 +187,7 @@ qb_add_client(card_bench bench/win/card_bench.cpp LIBS gdi32)
 
 # Colour adjustment's kernel as the DLL runs it, for bench/colour_vs_opencv.sh.
 add_executable(colour_bench bench/win/colour_bench.cpp)
-target_link_libraries(colour_bench PRIVATE qb_portable rastrum_core)
+target_link_libraries(colour_bench PRIVATE qb_portable rastrum_core qb_work_pool)
 set_target_properties(colour_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The soak: every class used over and over in one process, through the

@@ -29,7 +29,9 @@ TEST(ImagingBinding, AllFunctionsImportedByName) {
   const std::set<std::string> expected = {
       "NimboLoadFile", "NimboSaveAsFile", "NimboFreeMemory", "NimboResize",  "NimboRotate",
       "NimboBlur",     "NimboAddText",    "NimboAddFrame",   "NimboAddPic", "NimboTrueClr2Gray",
-      "NimboLoadMemory", "NimboSaveAsMemory"};
+      "NimboLoadMemory", "NimboSaveAsMemory",
+      // the worker pool, which this program's kernels share with the library
+      "NimboForEachRange", "NimboThreadCount", "NimboSetThreadCount", "NimboEndWorkers"};
   EXPECT_EQ(expected, names);
 
   HMODULE library = GetModuleHandleW(L"Rastrum.dll");
