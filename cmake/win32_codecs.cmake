@@ -111,10 +111,11 @@ endfunction()
 # installed.
 # OUTPUT is the library file the build must leave. DEBIAN_PATCHES applies
 # the patches of the package's Debian tarball when there is one; CMAKELISTS
-# is a CMakeLists.txt of ours that builds a package that has none; MESON
+# is a CMakeLists.txt of ours that builds a package that has none; PATCH
+# is a patch of ours (-p1), applied after Debian's; MESON
 # builds a package whose build is Meson's, the arguments then being Meson's.
 function(_qb_codecs_build NAME PACKAGE OUTPUT)
-  cmake_parse_arguments(PARSE_ARGV 3 _opt "DEBIAN_PATCHES;MESON" "CMAKELISTS" "")
+  cmake_parse_arguments(PARSE_ARGV 3 _opt "DEBIAN_PATCHES;MESON" "CMAKELISTS;PATCH" "")
   set(_args ${_opt_UNPARSED_ARGUMENTS})
   set(_debian "")
   if(_opt_DEBIAN_PATCHES)
@@ -128,6 +129,10 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
   set(_own "")
   if(_opt_CMAKELISTS)
     file(SHA256 ${_opt_CMAKELISTS} _own)
+  endif()
+  if(_opt_PATCH)
+    file(SHA256 ${_opt_PATCH} _hash)
+    string(APPEND _own ";${_hash}")
   endif()
   set(_stamp ${QB_CODECS_DIR}/${NAME}.stamp)
   set(_recipe "${PACKAGE};${_qb_codecs_toolchain};${_qb_codecs_common_args};${_args}")
@@ -179,6 +184,10 @@ function(_qb_codecs_build NAME PACKAGE OUTPUT)
       message(FATAL_ERROR "could not unpack ${_debian} into ${_unpacked}")
     endif()
     _qb_codecs_patch(${NAME} ${_top} ${_unpacked})
+  endif()
+  if(_opt_PATCH)
+    get_filename_component(_label ${_opt_PATCH} NAME_WE)
+    _qb_codecs_run(${NAME} patch-${_label} ${QB_PATCH} -d ${_top} -p1 --forward --batch -i ${_opt_PATCH})
   endif()
   if(_opt_CMAKELISTS)
     configure_file(${_opt_CMAKELISTS} ${_top}/CMakeLists.txt COPYONLY)
@@ -308,7 +317,11 @@ _qb_codecs_build(dav1d dav1d ${QB_DAV1D_LIBRARY} DEBIAN_PATCHES MESON
 # in the recipe rebuilds the DLL when it changes).
 set(_qb_de265_def ${CMAKE_SOURCE_DIR}/cmake/codecs/libde265.def)
 file(SHA256 ${_qb_de265_def} _qb_de265_def_hash)
+# Its locks on Windows made slim (SRW locks and condition variables, which
+# wait in the process instead of in the kernel): the decoder takes a lock
+# for every task it hands its worker.
 _qb_codecs_build(libde265 libde265 ${QB_DE265_DLL} DEBIAN_PATCHES
+  PATCH ${CMAKE_SOURCE_DIR}/cmake/codecs/libde265-slim-locks.patch
   -DBUILD_SHARED_LIBS=ON -DENABLE_SDL=OFF -DENABLE_DECODER=OFF -DENABLE_ENCODER=OFF
   "-DCMAKE_CXX_FLAGS=${_qb_codecs_cflags}"
   "-DCMAKE_SHARED_LINKER_FLAGS=${_qb_codecs_dll_flags} ${_qb_de265_def}"
