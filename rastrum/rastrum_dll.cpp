@@ -31,6 +31,7 @@ using rastrum::kCannotWrite;
 using rastrum::kCorruptData;
 using rastrum::kOk;
 using rastrum::kOutOfMemory;
+using rastrum::OutOfMemoryGuarded;
 using rastrum::kTooLarge;
 
 // Files larger than this are not images a 32-bit process can decode.
@@ -128,20 +129,6 @@ int32_t CopyBlock(int32_t source) {
   if (!p) return kOutOfMemory;
   std::memcpy(p, in.span().data(), in.span().size());
   return out.Finish(kOk);
-}
-
-// Runs an export's body. The codecs let std::bad_alloc through (and a
-// vector asked to outgrow its limit throws std::length_error): here, where
-// the library is entered, either becomes the out-of-memory failure.
-template <typename Body>
-int32_t OutOfMemoryGuarded(Body&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
 }
 
 // While the library has worker threads it holds a reference to itself, so

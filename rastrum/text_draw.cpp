@@ -325,7 +325,7 @@ class Canvas {
 // transparent picture over another, by its coverage, which a second
 // drawing (white on black) gives.
 int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, BlockAllocator& out) {
-  try {
+  return OutOfMemoryGuarded([&]() -> int {
     const std::optional<AlphaRows> alpha = OpenAlpha(source);
     Source24 picture;
     if (int status = picture.Open(source, alpha ? qb::dib::AlphaRule::kDrop : qb::dib::AlphaRule::kFlattenOntoWhite);
@@ -407,11 +407,7 @@ int DrawText24(const AddTextRecord& record, std::span<const uint8_t> source, Blo
       }
     });
     return kOk;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  });
 }
 
 }  // namespace rastrum

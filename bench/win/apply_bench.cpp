@@ -35,6 +35,7 @@
 
 #include "base/block_handle.h"
 #include "bench_clock.h"
+#include "bench_picture.h"
 #include "quillbox.h"
 #include "rastrum/rastrum.h"
 
@@ -151,13 +152,8 @@ int32_t FrameBlock() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IVuPicture* picture = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                              reinterpret_cast<void**>(&picture)))) {
-    std::printf("Quillbox is not registered\n");
-    return 1;
-  }
+  IVuPicture* picture = bench::StartWithPicture();
+  if (!picture) return 1;
   const int32_t overlay = MakeBlock(1500, 500), mask = MakeBlock(1500, 500), frame = FrameBlock();
   const size_t floorBytes = PrivateBytes();  // before the source
   const int32_t source = MakeBlock(kWidth, kHeight);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "bench_picture.h"
 #include "quillbox.h"
 
 namespace {
@@ -31,13 +32,8 @@ constexpr int kRuns = 5;
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IVuPicture* picture = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                              reinterpret_cast<void**>(&picture)))) {
-    std::printf("Quillbox is not registered\n");
-    return 1;
-  }
+  IVuPicture* picture = bench::StartWithPicture();
+  if (!picture) return 1;
   int failures = 0;
   for (int i = 1; i < argc; ++i) {
     BSTR path = SysAllocString(argv[i]);

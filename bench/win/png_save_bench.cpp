@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "bench_picture.h"
 #include "quillbox.h"
 
 namespace {
@@ -34,13 +35,8 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("usage: png_save_bench OUTBASE FILE...\n");
     return 2;
   }
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IVuPicture* picture = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_VuPicture, nullptr, CLSCTX_INPROC_SERVER, IID_IVuPicture,
-                              reinterpret_cast<void**>(&picture)))) {
-    std::printf("Quillbox is not registered\n");
-    return 1;
-  }
+  IVuPicture* picture = bench::StartWithPicture();
+  if (!picture) return 1;
   BSTR out = SysAllocString(argv[1]);
   BSTR ext = SysAllocString(L".png");
   const std::wstring saved = std::wstring(argv[1]) + L".png";

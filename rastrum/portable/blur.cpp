@@ -331,7 +331,7 @@ void BlurColumns(const dib::ImageView& pixels, const Passes& passes, Scratch& sc
 
 int Blur(std::span<const uint8_t> block, int32_t level, BlockAllocator& out) {
   if (level < 1 || level > 99) return kBadArgument;
-  try {
+  return OutOfMemoryGuarded([&]() -> int {
     if (const auto alpha = OpenAlpha(block)) {
       // Edges of a picture with alpha blur into transparency.
       return ThroughAlphaPlanes(
@@ -407,11 +407,7 @@ int Blur(std::span<const uint8_t> block, int32_t level, BlockAllocator& out) {
       });
     });
     return kOk;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  });
 }
 
 }  // namespace rastrum

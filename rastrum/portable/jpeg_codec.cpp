@@ -187,6 +187,22 @@ jpeg_error_mgr* SetUpErrors(ErrorManager& err) {
   return &err.pub;
 }
 
+// Runs `body` on the decompressor of `d` (a struct with `cinfo` and `err`),
+// made here and destroyed after: a failure libjpeg reports ends the body
+// and is the result.
+template <typename D, typename Body>
+int Decompressing(D& d, Body&& body) {
+  d.cinfo.err = SetUpErrors(d.err);
+  int result;
+  if (setjmp(d.err.jump)) {
+    result = d.err.failure;
+  } else {
+    jpeg_create_decompress(&d.cinfo);
+    result = body();
+  }
+  jpeg_destroy_decompress(&d.cinfo);
+  return result;
+}
 // Called while libjpeg reads the scans of a multi-scan file, once per row
 // of blocks: adds each new scan's blocks to the budget.
 void LimitScans(j_common_ptr common) {
@@ -522,16 +538,7 @@ int DecodeBandInto(BandDecompressor& d, const jpeg_decompress_struct& whole, std
 int DecodeBand(const jpeg_decompress_struct& whole, std::span<const uint8_t> file, const DecodeBandPlan& plan,
                const Band& band, const dib::ImageView& pixels) {
   BandDecompressor d;
-  d.cinfo.err = SetUpErrors(d.err);
-  int result;
-  if (setjmp(d.err.jump)) {
-    result = d.err.failure;
-  } else {
-    jpeg_create_decompress(&d.cinfo);
-    result = DecodeBandInto(d, whole, file, plan, band, pixels);
-  }
-  jpeg_destroy_decompress(&d.cinfo);
-  return result;
+  return Decompressing(d, [&] { return DecodeBandInto(d, whole, file, plan, band, pixels); });
 }
 
 // Decodes the picture in the planned bands on the workers, into the rows
@@ -844,16 +851,9 @@ int RunRingSide(bool reader, std::span<const uint8_t> file, const jpeg_decompres
                 CoefficientRing& ring, const dib::ImageView& pixels) {
   if (!reader) StartWriting(ring);
   RingSide s;
-  s.cinfo.err = SetUpErrors(s.err);
   s.ring = &ring;
-  int result;
-  if (setjmp(s.err.jump)) {
-    result = s.err.failure;
-  } else {
-    jpeg_create_decompress(&s.cinfo);
-    result = reader ? ReadIntoRing(s, file, whole) : WriteFromRing(s, file, whole, pixels);
-  }
-  jpeg_destroy_decompress(&s.cinfo);
+  const int result =
+      Decompressing(s, [&] { return reader ? ReadIntoRing(s, file, whole) : WriteFromRing(s, file, whole, pixels); });
   if (result != kOk) GiveUp(ring);
   return result;
 }
@@ -1196,15 +1196,7 @@ int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
   Decompressor d;
   d.block = nullptr;
   d.transform = nullptr;
-  d.cinfo.err = SetUpErrors(d.err);
-  int result;
-  if (setjmp(d.err.jump)) {
-    result = d.err.failure;
-  } else {
-    jpeg_create_decompress(&d.cinfo);
-    result = DecodeInto(d, file, out);
-  }
-  jpeg_destroy_decompress(&d.cinfo);
+  const int result = Decompressing(d, [&] { return DecodeInto(d, file, out); });
   CloseCmykTransform(d.transform);
   // A block that did not get its whole picture must not pass for one.
   if (result != kOk && d.block) std::fill_n(d.block, dib::kInfoHeaderSize, uint8_t{0});

@@ -186,7 +186,7 @@ void LayFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
 
 int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
              std::span<const uint8_t> frame2, BlockAllocator& out) {
-  try {
+  return OutOfMemoryGuarded([&]() -> int {
     Source24 photo, frames[2];
     std::optional<AlphaRows> alphaFrames[2];
     const std::span<const uint8_t> blocks[2] = {frame1, frame2};
@@ -221,16 +221,12 @@ int AddFrame(std::span<const uint8_t> source, std::span<const uint8_t> frame1,
       else LayFrame(layer, result.pixels, alpha ? 4 : 3);
     }
     return kOk;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  });
 }
 
 int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const uint8_t> overlay,
            std::span<const uint8_t> mask, BlockAllocator& out) {
-  try {
+  return OutOfMemoryGuarded([&]() -> int {
     Source24 under, over, stencil;
     bool hasOverlay = false, hasMask = false;
     // Pictures with alpha are read with their colours as they are; the
@@ -334,11 +330,7 @@ int AddPic(int32_t x, int32_t y, std::span<const uint8_t> base, std::span<const 
       }
     });
     return kOk;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  });
 }
 
 }  // namespace rastrum

@@ -3,6 +3,9 @@
 // values; 0 is never a block.
 #pragma once
 
+#include <new>
+#include <stdexcept>
+
 namespace rastrum {
 
 enum Failure : int {
@@ -17,5 +20,19 @@ enum Failure : int {
   kDecoderMissing = -9, // the format's decoder library is not installed (HEIC and
                         // AVIF: libheif.dll and libde265.dll beside Rastrum.dll)
 };
+
+// Runs `body`, which returns kOk or a failure: an allocation that fails
+// inside it (std::bad_alloc, or std::length_error from a vector asked to
+// outgrow its limit) becomes kOutOfMemory.
+template <typename Body>
+int OutOfMemoryGuarded(Body&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (const std::length_error&) {
+    return kOutOfMemory;
+  }
+}
 
 }  // namespace rastrum

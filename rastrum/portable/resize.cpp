@@ -304,7 +304,7 @@ void ResampleRows(const dib::ConstImageView& src, const AxisFilter& columns, con
 int Resize(std::span<const uint8_t> block, int32_t width, int32_t height, int32_t mode,
            BlockAllocator& out) {
   if (width < 1 || height < 1 || (mode != 0 && mode != 1)) return kBadArgument;
-  try {
+  return OutOfMemoryGuarded([&]() -> int {
     if (const auto alpha = OpenAlpha(block)) {
       return ThroughAlphaPlanes(
           *alpha, ColourPlane::kPremultiplied,
@@ -335,11 +335,7 @@ int Resize(std::span<const uint8_t> block, int32_t width, int32_t height, int32_
       ResampleRows(src, columns, rows, result.pixels, static_cast<int32_t>(begin), static_cast<int32_t>(end));
     });
     return kOk;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  });
 }
 
 }  // namespace rastrum

@@ -188,7 +188,7 @@ bool CanvasFor(int32_t w, int32_t h, SinCos sc, int32_t& outW, int32_t& outH) {
 }  // namespace
 
 int Rotate(std::span<const uint8_t> block, int32_t angle, BlockAllocator& out) {
-  try {
+  return OutOfMemoryGuarded([&]() -> int {
     int32_t degrees = angle % 360;
     if (degrees < 0) degrees += 360;
     if (const auto alpha = OpenAlpha(block)) {
@@ -238,11 +238,7 @@ int Rotate(std::span<const uint8_t> block, int32_t angle, BlockAllocator& out) {
         break;
     }
     return kOk;
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (const std::length_error&) {
-    return kOutOfMemory;
-  }
+  });
 }
 
 }  // namespace rastrum

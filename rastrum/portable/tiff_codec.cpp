@@ -135,15 +135,25 @@ int32_t PelsPerMeter(float resolution, uint16_t unit) {
 }
 
 // Every strip or tile must lie inside the file: a directory that claims
-// more than the file holds is refused before anything is allocated.
-bool StrilesInsideFile(TIFF* tif, uint64_t fileSize) {
+// more than the file holds is refused before anything is allocated. PackBits
+// cannot expand more than 64 to 1 (two bytes give at most 128), so strips
+// that hold too few bytes for the page they claim are refused too.
+bool StrilesInsideFile(TIFF* tif, uint64_t fileSize, uint32_t width, uint32_t height) {
   const uint32_t count = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   if (count == 0 || count > fileSize) return false;
+  uint64_t total = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t offset = TIFFGetStrileOffset(tif, i), bytes = TIFFGetStrileByteCount(tif, i);
     if (offset > fileSize || bytes > fileSize - offset) return false;
+    total += bytes;
   }
-  return true;
+  uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (compression != COMPRESSION_PACKBITS) return true;
+  const uint64_t pageBytes = uint64_t{width} * height * bits * samples / 8;
+  return total * 64 >= pageBytes;
 }
 
 // libtiff's RGBA reader with the inks of 8-bit CMYK stored together sent
@@ -342,7 +352,7 @@ int DecodeFirstPage(std::span<const uint8_t> file, TIFF* tif, BlockAllocator& ou
   if (const int peak = CheckDecodePeak(static_cast<int32_t>(width), static_cast<int32_t>(height), working, working);
       peak != kOk)
     return peak;
-  if (!StrilesInsideFile(tif, fileSize)) return kCorruptData;
+  if (!StrilesInsideFile(tif, fileSize, width, height)) return kCorruptData;
 
   float xRes = 0, yRes = 0;
   uint16_t resUnit = RESUNIT_INCH;

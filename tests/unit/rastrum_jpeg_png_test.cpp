@@ -24,6 +24,7 @@
 #include <zlib.h>
 
 #include "base/portable/dib_format.h"
+#include "tests/unit/libjpeg_writer.h"
 #include "base/portable/work_pool.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/cmyk_profile.h"
@@ -114,38 +115,19 @@ struct JpegSpec {
 // `fill` writes the input's components (RGB, grey or CMYK) of one pixel.
 // `icc`, when not empty, goes into APP2 segments.
 Bytes WriteJpeg(const JpegSpec& spec, int w, int h, const PixelFn& fill, const Bytes& icc = {}) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &mem, &size);
-  cinfo.image_width = w;
-  cinfo.image_height = h;
-  cinfo.in_color_space = spec.input;
-  cinfo.input_components = spec.input == JCS_GRAYSCALE ? 1 : spec.input == JCS_CMYK ? 4 : 3;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 95, TRUE);
-  if (spec.input == JCS_CMYK) jpeg_set_colorspace(&cinfo, spec.stored);
-  cinfo.write_Adobe_marker = spec.adobe ? cinfo.write_Adobe_marker : FALSE;
-  if (spec.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.density_unit = spec.unit;
-  cinfo.X_density = spec.xDensity;
-  cinfo.Y_density = spec.yDensity;
-  jpeg_start_compress(&cinfo, TRUE);
-  if (!icc.empty()) jpeg_write_icc_profile(&cinfo, icc.data(), unsigned(icc.size()));
-  Bytes row(size_t(w) * cinfo.input_components);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) fill(x, y, &row[size_t(x) * cinfo.input_components]);
-    JSAMPROW p = row.data();
-    jpeg_write_scanlines(&cinfo, &p, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes file(mem, mem + size);
-  std::free(mem);
-  return file;
+  const auto setUp = [&](jpeg_compress_struct& cinfo) {
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (spec.input == JCS_CMYK) jpeg_set_colorspace(&cinfo, spec.stored);
+    cinfo.write_Adobe_marker = spec.adobe ? cinfo.write_Adobe_marker : FALSE;
+    if (spec.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.density_unit = spec.unit;
+    cinfo.X_density = spec.xDensity;
+    cinfo.Y_density = spec.yDensity;
+  };
+  const int components = spec.input == JCS_GRAYSCALE ? 1 : spec.input == JCS_CMYK ? 4 : 3;
+  return qb::test::WriteWithLibjpeg(w, h, spec.input, setUp, [&](int y, uint8_t* row) {
+    for (int x = 0; x < w; ++x) fill(x, y, &row[size_t(x) * components]);
+  }, icc);
 }
 
 // libjpeg's own RGB decode of a file, top row first.

@@ -22,6 +22,7 @@
 #include "base/portable/work_pool.h"
 #include "rastrum/portable/codecs.h"
 #include "rastrum/portable/raster.h"
+#include "tests/unit/libjpeg_writer.h"
 #include "tests/unit/modifier_blocks.h"
 
 namespace {
@@ -75,47 +76,28 @@ struct BandCase {
 };
 
 Bytes WriteJpeg(const BandCase& c, int w, int h) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &mem, &size);
-  cinfo.image_width = JDIMENSION(w);
-  cinfo.image_height = JDIMENSION(h);
-  cinfo.input_components = c.sampling ? 3 : 1;
-  cinfo.in_color_space = c.sampling ? JCS_RGB : JCS_GRAYSCALE;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 85, TRUE);
-  if (c.sampling) {
-    cinfo.comp_info[0].h_samp_factor = c.sampling / 10;
-    cinfo.comp_info[0].v_samp_factor = c.sampling % 10;
-  }
-  if (c.progressive) jpeg_simple_progression(&cinfo);
-  cinfo.restart_in_rows = c.restartRows;
-  cinfo.restart_interval = JDIMENSION(c.restartMcus);
-  jpeg_start_compress(&cinfo, TRUE);
-  Bytes row(size_t(w) * 3);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const int y = int(cinfo.next_scanline);
+  const auto setUp = [&](jpeg_compress_struct& cinfo) {
+    jpeg_set_quality(&cinfo, 85, TRUE);
+    if (c.sampling) {
+      cinfo.comp_info[0].h_samp_factor = c.sampling / 10;
+      cinfo.comp_info[0].v_samp_factor = c.sampling % 10;
+    }
+    if (c.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = c.restartRows;
+    cinfo.restart_interval = JDIMENSION(c.restartMcus);
+  };
+  const int components = c.sampling ? 3 : 1;
+  return qb::test::WriteWithLibjpeg(w, h, c.sampling ? JCS_RGB : JCS_GRAYSCALE, setUp, [&](int y, uint8_t* row) {
     for (int x = 0; x < w; ++x) {
       const bool block = ((x / 37) ^ (y / 23)) & 1;
-      uint8_t* p = &row[size_t(x) * cinfo.input_components];
+      uint8_t* p = &row[size_t(x) * components];
       p[0] = uint8_t(block ? 230 - y % 200 : x % 256);
       if (c.sampling) {
         p[1] = uint8_t(block ? 20 + (x * y) % 50 : 200);
         p[2] = uint8_t((y * 3 + x / 5) % 256);
       }
     }
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&cinfo, &r, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes file(mem, mem + size);
-  std::free(mem);
-  return file;
+  });
 }
 
 // Restart marker number k (0-based) of a file, as an offset.
@@ -150,7 +132,9 @@ TEST_P(JpegOnThreadsFiles, DecodeToTheOrdinaryPixels) {
     EXPECT_EQ(pieces, rastrum::JpegDecodePieces(file)) << name << " on " << threads;
     rastrum::VectorAllocator banded;
     EXPECT_EQ(singleResult, rastrum::DecodeImage(file, banded)) << name << " on " << threads;
-    if (singleResult == rastrum::kOk) EXPECT_TRUE(single.block == banded.block) << name << " on " << threads;
+    if (singleResult == rastrum::kOk) {
+      EXPECT_TRUE(single.block == banded.block) << name << " on " << threads;
+    }
   }
   qb::work::SetThreadCount(0);
 }

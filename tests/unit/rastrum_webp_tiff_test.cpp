@@ -292,6 +292,9 @@ TEST(WebpTiffHostileFiles, RefusedBeforeTheBlockIsMade) {
       {"strip longer than the file", GreyTiff(4, 3, 3, 0x7FFFFFF0, pixels), kCorruptData},
       {"a million strips", GreyTiff(4, 1000000, 1, 4, pixels), kCorruptData},
       {"60000 x 60000", GreyTiff(60000, 60000, 60000, 12, pixels), kTooLarge},
+      // 12 PackBits bytes can give at most 768 pixels, not 8000 x 3000.
+      {"PackBits claiming 64 times its bytes", GreyTiff(8000, 3000, 3000, 12, pixels, 32773), kCorruptData},
+      {"PackBits at 64 to 1", GreyTiff(16, 48, 48, 12, Bytes(12, 0x81), 32773), kOk},
       {"lossy WebP of 16383 x 16383 in 40 bytes", hugeWebp, kCorruptData},
   };
   for (const auto& c : cases) {
