@@ -239,7 +239,10 @@ set(QB_LCMS2_LIBRARY ${QB_CODECS_PREFIX}/lib/liblcms2.a)
 # The libraries only (the decoder and encoder, and the demuxer for animated
 # files), with their SIMD code chosen at run time, and the decoder's thread
 # (Windows threads) that filters and outputs rows while the next are decoded.
+# A patch of ours gives the lossless decoder such a thread too: it applies
+# the inverse transforms and outputs rows while the next are decoded.
 _qb_codecs_build(libwebp libwebp ${QB_WEBPDEMUX_LIBRARY} DEBIAN_PATCHES
+  PATCH ${CMAKE_SOURCE_DIR}/cmake/codecs/libwebp-lossless-rows-thread.patch
   -DBUILD_SHARED_LIBS=OFF -DWEBP_USE_THREAD=ON -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF
   -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF
   -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF)

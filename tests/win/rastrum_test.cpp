@@ -504,3 +504,29 @@ TEST(Rastrum, RleFilesFromTheSystemsCompressorDecodeAsGdiDecodesThem) {
   ReleaseDC(nullptr, dc);
   EXPECT_EQ(33 + 16, compared);
 }
+
+// A lossless WebP of more than a megapixel is decoded on two threads (the
+// transforms one group of rows behind the decoding): the pixels come back
+// exactly, and a file cut short anywhere fails as corrupt with the second
+// thread stopped.
+TEST(Rastrum, LargeLosslessWebpDecodesExactlyOnTwoThreads) {
+  const int32_t source = MakeBlock(1500, 900, [](int32_t x, int32_t y) {
+    const uint32_t grain = (static_cast<uint32_t>(x * 7919 ^ y * 104729) * 2654435761u) >> 28;
+    const uint32_t r = static_cast<uint32_t>(128 + 100 * std::sin(x * 0.01 + y * 0.004)) ^ grain;
+    const uint32_t g = static_cast<uint32_t>(128 + 90 * std::cos(y * 0.013)) + grain;
+    return (r << 16) | (g << 8) | static_cast<uint32_t>((x + 2 * y) & 0xFF);
+  });
+  const int32_t encoded = NimboSaveAsMemory(source, "big.webp", 100);
+  ASSERT_GT(encoded, 0);
+  const std::vector<uint8_t> block = Bytes(encoded);
+  uint32_t length = 0;
+  std::memcpy(&length, block.data(), 4);
+  const std::vector<uint8_t> file(block.begin() + 4, block.begin() + 4 + length);
+  const int32_t loaded = NimboLoadMemory(file.data(), length);
+  ASSERT_GT(loaded, 0);
+  EXPECT_TRUE(Read(source).bgr == Read(loaded).bgr);
+  for (uint32_t cut : {length / 5, length / 2, length - length / 9, length - 1}) {
+    EXPECT_EQ(rastrum::kCorruptData, NimboLoadMemory(file.data(), cut)) << cut << " of " << length;
+  }
+  FreeBlocks({source, encoded, loaded});
+}
