@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/portable/work_pool.h"
 #include "com/resource.h"
 #include "core/block_recycler.h"
 #include "modifiers/portable/mirror.h"
@@ -52,8 +53,7 @@ bool CopyAndFlipInBands(int32_t handle, int32_t direction, PictureBlock& kept, P
   std::memcpy(to.bytes(), from.bytes(), l.pixelOffset);
   std::memset(to.bytes() + rowsEnd, 0, from.size() - rowsEnd);
   const int32_t bandRows = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / std::max<uint32_t>(l.stride, 1)));
-  for (int32_t first = 0; first < l.height; first += bandRows) {
-    const int32_t rows = std::min(bandRows, l.height - first);
+  work::ForEachBandOfRows(l.width, l.height, bandRows, [&](int32_t first, int32_t rows) {
     const size_t offset = l.pixelOffset + size_t{l.stride} * static_cast<size_t>(first);
     std::memcpy(copy.bytes() + offset, from.bytes() + offset, size_t{l.stride} * static_cast<size_t>(rows));
     const dib::ConstImageView band(copy.bytes() + offset, l.width, rows, l.stride, l.bottomUp);
@@ -64,7 +64,7 @@ bool CopyAndFlipInBands(int32_t handle, int32_t direction, PictureBlock& kept, P
       const size_t mirrored = l.pixelOffset + size_t{l.stride} * static_cast<size_t>(l.height - first - rows);
       mirror::MirrorTopBottom(band, dib::ImageView(to.bytes() + mirrored, l.width, rows, l.stride, l.bottomUp));
     }
-  }
+  });
   flipped = std::move(made);
   return true;
 }

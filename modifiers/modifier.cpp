@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/ansi_path.h"
+#include "base/portable/work_pool.h"
 #include "base/text.h"
 #include "com/error_report.h"
 #include "core/block_recycler.h"
@@ -88,12 +89,11 @@ PictureBlock CopyInBands(int32_t h, bool waitCursor, const std::function<void(di
   std::optional<WaitCursor> wait;
   if (waitCursor) wait.emplace();
   const int32_t bandRows = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / std::max<uint32_t>(l.stride, 1)));
-  for (int32_t first = 0; first < l.height; first += bandRows) {
-    const int32_t rows = std::min(bandRows, l.height - first);
+  work::ForEachBandOfRows(l.width, l.height, bandRows, [&](int32_t first, int32_t rows) {
     const size_t offset = l.pixelOffset + size_t{l.stride} * static_cast<size_t>(first);
     std::memcpy(to.bytes() + offset, from.bytes() + offset, size_t{l.stride} * static_cast<size_t>(rows));
     kernel(dib::ImageView(to.bytes() + offset, l.width, rows, l.stride, l.bottomUp));
-  }
+  });
   return made;
 }
 

@@ -211,7 +211,6 @@ template <class Call>
 HRESULT ApplyThroughLibrary(IVuPicture* source, int32_t sourceHandle, const LibrarySteps& steps,
                             IVuPicture** result, Call&& call) {
   if (!result) return E_POINTER;
-  GiveBackKeptBlock();  // the library makes its blocks itself
   std::optional<WaitCursor> wait;
   if (steps.waitCursor) wait.emplace();
   const int32_t produced = std::forward<Call>(call)();

@@ -65,4 +65,16 @@ int32_t __stdcall NimboForEachRange(int64_t count, int64_t grain, NimboRangeBody
 // processors), as qb::work::ThreadCount and SetThreadCount.
 int32_t __stdcall NimboThreadCount();
 void __stdcall NimboSetThreadCount(int32_t threads);
+
+// The process's one kept picture block (rastrum/kept_block.h), for modules
+// that make pictures of their own. NimboNewBlock gives a movable block of
+// exactly `bytes` (contents undefined; the kept block when it has that
+// size), or a failure value. NimboFreeBlock frees a block, keeping a large
+// one for the next picture of its size; NimboForgetBlock makes a block a
+// caller was handed stop being kept; NimboGiveBackBlock frees the kept
+// block now and returns 1 when there was one.
+int32_t __stdcall NimboNewBlock(uint32_t bytes);
+void __stdcall NimboFreeBlock(int32_t handle);
+void __stdcall NimboForgetBlock(int32_t handle);
+int32_t __stdcall NimboGiveBackBlock();
 }

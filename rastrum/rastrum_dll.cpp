@@ -18,6 +18,7 @@
 #include "base/resource_guards.h"
 #include "base/files.h"
 #include "base/portable/work_pool.h"
+#include "rastrum/kept_block.h"
 #include "rastrum/portable/block_io.h"
 #include "rastrum/portable/raster.h"
 #include "rastrum/portable/rastrum_errors.h"
@@ -54,7 +55,7 @@ class GlobalBlock final : public rastrum::BlockAllocator {
 
   uint8_t* Allocate(size_t bytes) override {
     if (m_handle || bytes == 0 || bytes > 0x7FFFFFFF) return nullptr;
-    m_handle = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    m_handle = rastrum::NewKeptOrFreshBlock(bytes);
     if (!m_handle) return nullptr;
     m_bytes = static_cast<uint8_t*>(GlobalLock(m_handle));
     if (!m_bytes) {
@@ -220,6 +221,26 @@ int32_t __stdcall NimboFreeMemory(int32_t handle) {
   if (handle <= 0) return 0;
   return GlobalFree(qb::ToHGlobal(handle)) == nullptr ? 1 : kBadArgument;
 }
+
+int32_t __stdcall NimboNewBlock(uint32_t bytes) {
+  if (bytes == 0 || bytes > 0x7FFFFFFF) return kBadArgument;
+  HGLOBAL block = rastrum::NewKeptOrFreshBlock(bytes);
+  if (!block) return kOutOfMemory;
+  const int32_t h = qb::FromHGlobal(block);
+  if (h > 0) return h;
+  GlobalFree(block);
+  return kOutOfMemory;
+}
+
+void __stdcall NimboFreeBlock(int32_t handle) {
+  if (handle > 0) rastrum::KeepOrFreeBlock(qb::ToHGlobal(handle));
+}
+
+void __stdcall NimboForgetBlock(int32_t handle) {
+  if (handle > 0) rastrum::ForgetKeptBlock(qb::ToHGlobal(handle));
+}
+
+int32_t __stdcall NimboGiveBackBlock() { return rastrum::GiveBackKeptBlock() ? 1 : 0; }
 
 int32_t __stdcall NimboResize(int32_t width, int32_t height, int32_t source, int32_t mode) {
   InputBlock in(source);

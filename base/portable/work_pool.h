@@ -73,4 +73,22 @@ void ForEachRowBand(int32_t width, int32_t height, Body&& body) {
   });
 }
 
+// Runs body(first, count) over the rows of a width x height picture in
+// bands of `bandRows` rows (the last one shorter when it must), each band
+// once; the bands are shared on the pool when the picture is large. For
+// work whose bands are sized for the cache rather than for the threads.
+template <class Body>
+void ForEachBandOfRows(int32_t width, int32_t height, int32_t bandRows, Body&& body) {
+  if (height < 1) return;
+  const int32_t rows = bandRows > 1 ? bandRows : 1;
+  const int64_t bands = (int64_t{height} + rows - 1) / rows;
+  const int64_t grain = int64_t{width} * height < kParallelPixels ? bands : 1;
+  ForEachRange(bands, grain, [&](int64_t begin, int64_t end) {
+    for (int64_t band = begin; band < end; ++band) {
+      const int32_t first = static_cast<int32_t>(band * rows);
+      body(first, height - first < rows ? height - first : rows);
+    }
+  });
+}
+
 }  // namespace qb::work

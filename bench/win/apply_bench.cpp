@@ -13,8 +13,10 @@
 // Then the memory of one Apply of each: the most private bytes the process
 // held while it ran, sampled by a second thread (Wine's counters have no
 // peak of their own: its PeakPagefileUsage is the current value), less what
-// the process held before the source picture was made, against the budget
-// of the source, the result and one picture more.
+// it held just before (the kept block given back first), plus the source:
+// against the budget of the source, the result and one picture more. What
+// the process held before the Apply beyond the source is printed too, in
+// pictures above the process before the source was made.
 //
 //   wine apply_bench.exe [NAME...]   (Quillbox registered in the prefix)
 //
@@ -339,7 +341,7 @@ int main(int argc, char** argv) {
   // and what the module keeps between calls.
   std::vector<uint8_t>().swap(a);
   std::vector<uint8_t>().swap(b);
-  std::printf("\npeak private bytes of one Apply, in pictures of %.1f MB above the process before the source\n",
+  std::printf("\npeak private bytes of one Apply with its source, in pictures of %.1f MB\n",
               pictureBytes / 1e6);
   std::printf("(budget: source + result + one picture)\n");
   size_t index = 0;
@@ -353,12 +355,15 @@ int main(int argc, char** argv) {
       continue;
     c.configure(modifier);
     IVuPicture* result = nullptr;
+    // Nothing kept from the case before: the process holds the source and
+    // whatever memory it has gathered besides, none of it this Apply's.
+    NimboGiveBackBlock();
     const size_t before = PrivateBytes();
     const size_t peak = PeakWhile([&] { modifier->Apply(picture, &result); });
     if (result) result->Release();
     modifier->Release();
     const double budget = static_cast<double>(2 * pictureBytes + resultBytes);
-    const double held = static_cast<double>(peak) - static_cast<double>(floorBytes);
+    const double held = static_cast<double>(peak) - static_cast<double>(before) + static_cast<double>(pictureBytes);
     std::printf("%-14s before %5.2f  peak %5.2f  budget %5.2f  %s\n", c.name,
                 (static_cast<double>(before) - floorBytes) / pictureBytes, held / pictureBytes,
                 budget / pictureBytes, held <= budget ? "within" : "OVER");

@@ -63,50 +63,90 @@ SinCos SinCosOfDegrees(int32_t degrees) {
   }
 }
 
-// A quarter turn (1, 2 or 3 times 90 degrees clockwise): output pixel (x, y)
-// takes source pixel Map(x, y). Walked in tiles so that the source's
-// columns, which a turn makes into rows, stay in the cache; here output
-// rows yBegin .. yStop - 1.
-template <class Map>
-void QuarterTurnRows(const dib::ConstImageView& src, const dib::ImageView& dst, Map map, int32_t yBegin,
-                     int64_t yStop) {
-  constexpr int32_t kTile = 64;
-  for (int32_t ty = yBegin; ty < yStop; ty += kTile) {
-    const int32_t yEnd = static_cast<int32_t>(std::min<int64_t>(ty + kTile, yStop));
-    for (int32_t tx = 0; tx < dst.width(); tx += kTile) {
-      const int32_t xEnd = std::min(tx + kTile, dst.width());
-      for (int32_t y = ty; y < yEnd; ++y) {
-        uint8_t* out = dst.Row(y) + static_cast<size_t>(tx) * 3;
-        for (int32_t x = tx; x < xEnd; ++x, out += 3) {
-          const auto [sx, sy] = map(x, y);
-          const uint8_t* in = src.Row(sy) + static_cast<size_t>(sx) * 3;
-          out[0] = in[0];
-          out[1] = in[1];
-          out[2] = in[2];
+// One pixel's three bytes.
+inline void CopyPixel(uint8_t* to, const uint8_t* from) {
+  to[0] = from[0];
+  to[1] = from[1];
+  to[2] = from[2];
+}
+
+// Four bytes from `from` to `to`: a pixel and the first byte of the next,
+// which its own copy overwrites later.
+inline void CopyPixelAndOne(uint8_t* to, const uint8_t* from) {
+  uint32_t v;
+  std::memcpy(&v, from, 4);
+  std::memcpy(to, &v, 4);
+}
+
+// A quarter turn clockwise (90 degrees) or counter-clockwise (270): output
+// row y is source column y (clockwise, read bottom to top) or column
+// w - 1 - y (read top to bottom). Output rows yBegin .. yEnd - 1, eight at
+// a time: each source row read gives the eight rows their next pixel from
+// 24 neighbouring bytes, and the source rows are walked in chunks short
+// enough that the bytes of one pass are still in the cache for the next.
+void TurnRows(const dib::ConstImageView& src, const dib::ImageView& dst, bool clockwise, int32_t yBegin,
+              int32_t yEnd) {
+  constexpr int32_t kBand = 8, kChunk = 256;
+  const int32_t w = src.width(), h = src.height(), outW = dst.width();
+  const ptrdiff_t down = h > 1 ? src.Row(1) - src.Row(0) : 0;  // from a source row to the one below
+  const ptrdiff_t step = clockwise ? -down : down;
+  for (int32_t x0 = 0; x0 < outW; x0 += kChunk) {
+    const int32_t x1 = std::min(x0 + kChunk, outW);
+    for (int32_t y = yBegin; y < yEnd; y += kBand) {
+      const int32_t n = std::min(kBand, yEnd - y);
+      // The n source columns side by side, leftmost first.
+      const int32_t firstColumn = clockwise ? y : w - (y + n);
+      const uint8_t* in = src.Row(clockwise ? h - 1 - x0 : x0) + static_cast<size_t>(firstColumn) * 3;
+      uint8_t* outs[kBand];
+      for (int32_t k = 0; k < n; ++k) outs[k] = dst.Row(y + k) + static_cast<size_t>(x0) * 3;
+      int32_t x = x0;
+      // Four-byte moves while neither the read passes the source row's last
+      // pixel nor the write the output row's.
+      if (n == kBand && firstColumn + kBand < w) {
+        const int32_t fastEnd = std::min(x1, outW - 1);
+        if (clockwise) {
+          for (; x < fastEnd; ++x, in += step) {
+            const size_t o = static_cast<size_t>(x - x0) * 3;
+            for (int32_t k = 0; k < kBand; ++k) CopyPixelAndOne(outs[k] + o, in + 3 * k);
+          }
+        } else {
+          for (; x < fastEnd; ++x, in += step) {
+            const size_t o = static_cast<size_t>(x - x0) * 3;
+            for (int32_t k = 0; k < kBand; ++k) CopyPixelAndOne(outs[k] + o, in + 3 * (kBand - 1 - k));
+          }
         }
+      }
+      for (; x < x1; ++x, in += step) {
+        const size_t o = static_cast<size_t>(x - x0) * 3;
+        for (int32_t k = 0; k < n; ++k) CopyPixel(outs[k] + o, in + 3 * (clockwise ? k : n - 1 - k));
       }
     }
   }
 }
 
-// Rows of tiles are shared among the pool's threads.
-template <class Map>
-void QuarterTurn(const dib::ConstImageView& src, const dib::ImageView& dst, Map map) {
-  constexpr int32_t kTile = 64;
-  const int32_t tileRows = (dst.height() + kTile - 1) / kTile;
-  const int64_t grain = qb::work::RowGrain(dst.width(), dst.height()) >= dst.height()
-                            ? tileRows
-                            : std::max<int64_t>(1, qb::work::RowGrain(dst.width(), dst.height()) / kTile);
-  qb::work::ForEachRange(tileRows, grain, [&](int64_t begin, int64_t end) {
-    QuarterTurnRows(src, dst, map, static_cast<int32_t>(begin) * kTile,
-                    std::min<int64_t>(end * kTile, dst.height()));
+// The quarter turns on the pool, in ranges of whole bands of eight output
+// rows.
+void QuarterTurn(const dib::ConstImageView& src, const dib::ImageView& dst, bool clockwise) {
+  constexpr int32_t kBand = 8;
+  const int64_t bands = (dst.height() + kBand - 1) / kBand;
+  const int64_t grain = std::max<int64_t>(1, qb::work::RowGrain(dst.width(), dst.height()) / kBand);
+  qb::work::ForEachRange(bands, grain, [&](int64_t begin, int64_t end) {
+    TurnRows(src, dst, clockwise, static_cast<int32_t>(begin) * kBand,
+             static_cast<int32_t>(std::min<int64_t>(end * kBand, dst.height())));
   });
 }
 
-struct Point {
-  int32_t x;
-  int32_t y;
-};
+// A half turn: output row y is source row h - 1 - y read right to left.
+void HalfTurn(const dib::ConstImageView& src, const dib::ImageView& dst) {
+  const int32_t w = src.width(), h = src.height();
+  qb::work::ForEachRowBand(w, h, [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const uint8_t* in = src.Row(h - 1 - y) + static_cast<size_t>(w) * 3;
+      uint8_t* out = dst.Row(y);
+      for (int32_t x = 0; x < w; ++x, out += 3) CopyPixel(out, in -= 3);
+    }
+  });
+}
 
 // Positions are fixed point with 32 fractional bits: stepping one output
 // pixel adds a rounded sine or cosine, and over the widest picture the
@@ -225,13 +265,13 @@ int Rotate(std::span<const uint8_t> block, int32_t angle, BlockAllocator& out) {
         });
         break;
       case 90:  // the left column becomes the top row
-        QuarterTurn(src, dst, [h](int32_t x, int32_t y) { return Point{y, h - 1 - x}; });
+        QuarterTurn(src, dst, true);
         break;
       case 180:
-        QuarterTurn(src, dst, [w, h](int32_t x, int32_t y) { return Point{w - 1 - x, h - 1 - y}; });
+        HalfTurn(src, dst);
         break;
       case 270:  // the right column becomes the top row
-        QuarterTurn(src, dst, [w](int32_t x, int32_t y) { return Point{w - 1 - y, x}; });
+        QuarterTurn(src, dst, false);
         break;
       default:
         RotateFree(src, dst, sc);

@@ -290,8 +290,17 @@ TEST(Resize, RefusesBadSizesAndModes) {
 // ---------------------------------------------------------------- Rotate
 
 TEST(Rotate, FourQuarterTurnsGiveThePictureBackBitForBit) {
-  for (auto [w, h] : {std::pair{7, 5}, {1, 9}, {13, 1}, {33, 17}, {1, 1}, {70, 65}}) {
+  for (auto [w, h] : {std::pair{7, 5}, {1, 9}, {13, 1}, {33, 17}, {1, 1}, {70, 65}, {300, 263}}) {
     const Picture p = RandomPicture(w, h, uint32_t(w * 100 + h));
+    // Each turn as its definition has it: a row of the turned picture is a
+    // column of the source.
+    const Picture q90 = Rotated(p, 90), q180 = Rotated(p, 180), q270 = Rotated(p, 270);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        wrong += !(q90.at(h - 1 - y, x) == p.at(x, y)) + !(q270.at(y, w - 1 - x) == p.at(x, y)) +
+                 !(q180.at(w - 1 - x, h - 1 - y) == p.at(x, y));
+    EXPECT_EQ(wrong, 0) << w << "x" << h;
     Picture q = p;
     for (int turn = 0; turn < 4; ++turn) {
       q = Rotated(q, 90);

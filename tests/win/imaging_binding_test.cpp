@@ -31,7 +31,9 @@ TEST(ImagingBinding, AllFunctionsImportedByName) {
       "NimboBlur",     "NimboAddText",    "NimboAddFrame",   "NimboAddPic", "NimboTrueClr2Gray",
       "NimboLoadMemory", "NimboSaveAsMemory",
       // the worker pool, which this program's kernels share with the library
-      "NimboForEachRange", "NimboThreadCount", "NimboSetThreadCount", "NimboEndWorkers"};
+      "NimboForEachRange", "NimboThreadCount", "NimboSetThreadCount", "NimboEndWorkers",
+      // and the kept picture block, shared the same way
+      "NimboNewBlock", "NimboFreeBlock", "NimboForgetBlock", "NimboGiveBackBlock"};
   EXPECT_EQ(expected, names);
 
   HMODULE library = GetModuleHandleW(L"Rastrum.dll");

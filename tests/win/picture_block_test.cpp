@@ -9,6 +9,7 @@
 
 #include "core/block_recycler.h"
 #include "core/picture_block.h"
+#include "rastrum/rastrum.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -249,4 +250,27 @@ TEST(BlockRecycler, KeepsOneLargeBlockForItsSizeUntilIdle) {
   }
   Sleep(qb::kIdleMilliseconds + 1500);
   EXPECT_FALSE(qb::GiveBackKeptBlock()) << "the idle timer gave the block back";
+}
+
+// The imaging library's pictures share the kept block: a picture it makes
+// of the kept block's size is made in it, and one it made, once an owner
+// frees it, is the next block of its size the module asks for.
+TEST(BlockRecycler, TheLibrarysPicturesShareTheKeptBlock) {
+  qb::GiveBackKeptBlock();
+  const int32_t source = PhotoLike(800, 600);  // 1.4 MB, large enough to keep
+  const int32_t first = NimboRotate(180, source);
+  ASSERT_GT(first, 0);
+  const size_t bytes = GlobalSize(AsHGlobal(first));
+  ASSERT_GE(bytes, qb::kKeepFrom);
+  qb::FreePictureBlock(first);
+  const int32_t second = NimboRotate(180, source);
+  EXPECT_EQ(first, second) << "the library made its picture in the kept block";
+  EXPECT_EQ(Bytes(source).size(), Bytes(second).size());
+  const int32_t back = NimboRotate(180, second);
+  EXPECT_EQ(Bytes(source), Bytes(back)) << "and the picture is whole";
+  qb::FreePictureBlock(second);
+  const HGLOBAL mine = qb::NewPictureBlock(bytes);
+  EXPECT_EQ(AsHGlobal(second), mine);
+  GlobalFree(mine);
+  FreeBlocks({source, back});
 }
