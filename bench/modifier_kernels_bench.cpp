@@ -29,7 +29,7 @@
 #include "modifiers/portable/color_adjust.h"
 #include "modifiers/portable/mirror.h"
 #include "modifiers/portable/sharpen.h"
-#include "modifiers/portable/simd_level.h"
+#include "base/portable/simd_level.h"
 
 namespace {
 

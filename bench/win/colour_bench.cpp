@@ -22,7 +22,7 @@
 
 #include "base/portable/work_pool.h"
 #include "modifiers/portable/color_adjust.h"
-#include "modifiers/portable/simd_level.h"
+#include "base/portable/simd_level.h"
 #include "rastrum/portable/codecs.h"
 
 namespace {

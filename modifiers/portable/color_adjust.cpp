@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/portable/work_pool.h"
-#include "modifiers/portable/simd_level.h"
+#include "base/portable/simd_level.h"
 
 namespace qb::color {
 namespace {

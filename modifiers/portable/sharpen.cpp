@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "base/portable/work_pool.h"
-#include "modifiers/portable/simd_level.h"
+#include "base/portable/simd_level.h"
 
 namespace qb::sharpen {
 namespace {

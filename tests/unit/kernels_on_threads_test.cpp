@@ -143,6 +143,11 @@ TEST_P(KernelsOnThreads, GiveTheBytesOfOneThread) {
     qb::work::SetThreadCount(1);
     const Bytes single = kernel.run(w, h);
     ASSERT_FALSE(single.empty()) << kernel.name << " " << w << "x" << h;
+    // And the bytes of the baseline vector level (the kernels with AVX2
+    // forms choose them on a processor that has it).
+    qb::test_blocks::ForEachSimdLevel([&](const char* level) {
+      EXPECT_TRUE(single == kernel.run(w, h)) << kernel.name << " " << w << "x" << h << " at " << level;
+    });
     for (int threads : {2, 3}) {
       qb::work::SetThreadCount(threads);
       const Bytes shared = kernel.run(w, h);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/portable/dib_format.h"
-#include "modifiers/portable/simd_level.h"
+#include "base/portable/simd_level.h"
 
 namespace qb::test_blocks {
 

@@ -1,4 +1,4 @@
-#include "modifiers/portable/simd_level.h"
+#include "base/portable/simd_level.h"
 
 #include <atomic>
 
