@@ -80,10 +80,10 @@ inline void CopyPixelAndOne(uint8_t* to, const uint8_t* from) {
 
 // A quarter turn clockwise (90 degrees) or counter-clockwise (270): output
 // row y is source column y (clockwise, read bottom to top) or column
-// w - 1 - y (read top to bottom). Output rows yBegin .. yEnd - 1, eight at
-// a time: each source row read gives the eight rows their next pixel from
-// 24 neighbouring bytes, and the source rows are walked in chunks short
-// enough that the bytes of one pass are still in the cache for the next.
+// w - 1 - y (read top to bottom). Output rows yBegin .. yEnd - 1, in bands
+// of eight over chunks of source rows: a band's 24 neighbouring bytes of
+// each row of the chunk are read from memory once, for the first of its
+// rows, and from the cache for the other seven and the next band.
 void TurnRows(const dib::ConstImageView& src, const dib::ImageView& dst, bool clockwise, int32_t yBegin,
               int32_t yEnd) {
   constexpr int32_t kBand = 8, kChunk = 256;
@@ -97,28 +97,19 @@ void TurnRows(const dib::ConstImageView& src, const dib::ImageView& dst, bool cl
       // The n source columns side by side, leftmost first.
       const int32_t firstColumn = clockwise ? y : w - (y + n);
       const uint8_t* in = src.Row(clockwise ? h - 1 - x0 : x0) + static_cast<size_t>(firstColumn) * 3;
-      uint8_t* outs[kBand];
-      for (int32_t k = 0; k < n; ++k) outs[k] = dst.Row(y + k) + static_cast<size_t>(x0) * 3;
-      int32_t x = x0;
-      // Four-byte moves while neither the read passes the source row's last
-      // pixel nor the write the output row's.
-      if (n == kBand && firstColumn + kBand < w) {
-        const int32_t fastEnd = std::min(x1, outW - 1);
-        if (clockwise) {
-          for (; x < fastEnd; ++x, in += step) {
-            const size_t o = static_cast<size_t>(x - x0) * 3;
-            for (int32_t k = 0; k < kBand; ++k) CopyPixelAndOne(outs[k] + o, in + 3 * k);
-          }
-        } else {
-          for (; x < fastEnd; ++x, in += step) {
-            const size_t o = static_cast<size_t>(x - x0) * 3;
-            for (int32_t k = 0; k < kBand; ++k) CopyPixelAndOne(outs[k] + o, in + 3 * (kBand - 1 - k));
-          }
+      // Each of the n output rows in turn along the chunk: the chunk's
+      // source bytes stay in the first-level cache for the next row.
+      for (int32_t k = 0; k < n; ++k) {
+        uint8_t* out = dst.Row(y + k) + static_cast<size_t>(x0) * 3;
+        const uint8_t* from = in + 3 * (clockwise ? k : n - 1 - k);
+        int32_t x = x0;
+        // Four-byte moves while neither the read passes the source row's
+        // last pixel nor the write the output row's.
+        if (firstColumn + n < w) {
+          for (const int32_t fastEnd = std::min(x1, outW - 1); x < fastEnd; ++x, out += 3, from += step)
+            CopyPixelAndOne(out, from);
         }
-      }
-      for (; x < x1; ++x, in += step) {
-        const size_t o = static_cast<size_t>(x - x0) * 3;
-        for (int32_t k = 0; k < n; ++k) CopyPixel(outs[k] + o, in + 3 * (clockwise ? k : n - 1 - k));
+        for (; x < x1; ++x, out += 3, from += step) CopyPixel(out, from);
       }
     }
   }
