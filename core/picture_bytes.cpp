@@ -66,29 +66,44 @@ std::wstring Hex(unsigned value) {
 
 }  // namespace
 
-int EncodeBlock(int32_t handle, const char* name, int quality, std::vector<uint8_t>& file) {
+void EncodedFile::Release() {
+  if (m_block) {
+    GlobalUnlock(m_block);
+    NimboFreeMemory(FromHGlobal(m_block));
+  }
+  m_block = nullptr;
+  m_held = {};
+}
+
+void EncodedFile::Replace(std::vector<uint8_t> made) {
+  Release();
+  m_own = std::move(made);
+}
+
+bool EncodedFile::Hold(int32_t encoded) {
+  Release();
+  m_own.clear();
+  const HGLOBAL block = ToHGlobal(encoded);
+  const SIZE_T size = GlobalSize(block);
+  const auto* p = static_cast<const uint8_t*>(GlobalLock(block));
+  if (!p) {
+    NimboFreeMemory(encoded);
+    return false;
+  }
+  m_block = block;
+  const uint32_t length = size >= 4 ? dib::LoadU32(p) : 0;
+  if (size < 4 || length > size - 4) {
+    Release();
+    return false;
+  }
+  m_held = std::span<const uint8_t>(p + 4, length);
+  return true;
+}
+
+int EncodeBlock(int32_t handle, const char* name, int quality, EncodedFile& file) {
   const int32_t encoded = NimboSaveAsMemory(handle, name, quality);
   if (encoded <= 0) return encoded < 0 ? encoded : rastrum::kBadArgument;
-  // The library's block: the file's length, then its bytes.
-  const HGLOBAL block = reinterpret_cast<HGLOBAL>(static_cast<intptr_t>(encoded));
-  int status = rastrum::kCorruptData;
-  {
-    GlobalLockGuard lock(block);
-    const SIZE_T size = GlobalSize(block);
-    if (lock && size >= 4) {
-      const uint32_t length = dib::LoadU32(lock.bytes());
-      if (length <= size - 4) {
-        try {
-          file.assign(lock.bytes() + 4, lock.bytes() + 4 + length);
-          status = kEncoded;
-        } catch (const std::bad_alloc&) {
-          status = rastrum::kOutOfMemory;
-        }
-      }
-    }
-  }
-  NimboFreeMemory(encoded);
-  return status;
+  return file.Hold(encoded) ? kEncoded : rastrum::kCorruptData;
 }
 
 std::string FormatName(std::wstring_view path) {
@@ -244,10 +259,11 @@ STDMETHODIMP VuPicture::SaveBytes(BSTR extension, VARIANT* data) {
   const std::wstring ext(BstrView(extension));
   const std::wstring name = L"picture" + (ext.empty() || ext[0] == L'.' ? ext : L"." + ext);
   RefreshExifFromSource();
-  std::vector<uint8_t> file;
+  EncodedFile encodedFile;
   const HRESULT encoded =
-      EncodeForSave(name, !m_exif.exifBlock().empty() && NamesJpeg(extension), file, L"\"" + ext + L"\"");
+      EncodeForSave(name, !m_exif.exifBlock().empty() && NamesJpeg(extension), encodedFile, L"\"" + ext + L"\"");
   if (FAILED(encoded)) return encoded;
+  const std::span<const uint8_t> file = encodedFile.bytes();
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(file.size()));
   if (!array) return PlainFailure(E_OUTOFMEMORY);
   {

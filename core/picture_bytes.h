@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,10 +17,34 @@ namespace qb {
 // What EncodeBlock returns when the file was made.
 constexpr int kEncoded = 0;
 
+// The bytes of a file the library encoded: where the library put them (its
+// block, locked while the holder lives, so that a save writes them without
+// another copy), or the module's own bytes once something replaced them.
+class EncodedFile {
+ public:
+  EncodedFile() = default;
+  EncodedFile(const EncodedFile&) = delete;
+  EncodedFile& operator=(const EncodedFile&) = delete;
+  ~EncodedFile() { Release(); }
+
+  std::span<const uint8_t> bytes() const { return m_own.empty() ? m_held : std::span<const uint8_t>(m_own); }
+  // The file becomes `made`.
+  void Replace(std::vector<uint8_t> made);
+  // Holds the library's block of an encoded file (its length, then its
+  // bytes); false, holding nothing, when the block says otherwise.
+  bool Hold(int32_t encoded);
+
+ private:
+  void Release();
+  HGLOBAL m_block = nullptr;
+  std::span<const uint8_t> m_held;
+  std::vector<uint8_t> m_own;
+};
+
 // Encodes a block as a file named `name` would be written (the format from
-// its extension), lossy formats at `quality`; the file's bytes go to an
-// empty `file`. kEncoded or the library's failure value.
-int EncodeBlock(int32_t handle, const char* name, int quality, std::vector<uint8_t>& file);
+// its extension), lossy formats at `quality`, into `file`. kEncoded or the
+// library's failure value.
+int EncodeBlock(int32_t handle, const char* name, int quality, EncodedFile& file);
 
 // A narrow name carrying the extension of a path's last component, for the
 // library to choose the format by ("x.jpg"); "x" when it has none, or one

@@ -46,15 +46,16 @@ std::vector<uint8_t> ThumbnailJpeg(int32_t handle) {
   const int64_t longSide = std::max(width, height), side = std::min<int64_t>(160, longSide);
   const auto scaled = [&](int64_t n) { return static_cast<int32_t>(std::max<int64_t>(1, (n * side + longSide / 2) / longSide)); };
   const PictureBlock small(NimboResize(scaled(width), scaled(height), handle, 1));
-  std::vector<uint8_t> jpeg;
+  EncodedFile jpeg;
   if (small.get() < 0 || EncodeBlock(small.get(), "thumbnail.jpg", kThumbnailQuality, jpeg) != kEncoded) return {};
-  return jpeg;
+  return std::vector<uint8_t>(jpeg.bytes().begin(), jpeg.bytes().end());
 }
 
 // Writes the source's ICC profile into a JPEG or a PNG the library encoded
 // without camera data, so that colours look the same after an edit in
 // every colour-managed viewer. Other formats stay as the library made them.
-void AddColourProfile(std::span<const exif::JpegSegment> carried, std::vector<uint8_t>& file) {
+void AddColourProfile(std::span<const exif::JpegSegment> carried, EncodedFile& encoded) {
+  const std::span<const uint8_t> file = encoded.bytes();
   if (!exif::HasIccProfile(carried) || file.size() < 2) return;
   std::vector<uint8_t> out;
   bool made = false;
@@ -64,7 +65,7 @@ void AddColourProfile(std::span<const exif::JpegSegment> carried, std::vector<ui
     const std::vector<uint8_t> profile = exif::AssembleIccProfile(carried);
     made = !profile.empty() && exif::InsertPngIccProfile(file, profile, out);
   }
-  if (made) file.swap(out);
+  if (made) encoded.Replace(std::move(out));
 }
 
 // The folder part of a path (up to its last separator), empty for a bare
@@ -77,7 +78,7 @@ std::wstring FolderOf(const std::wstring& path) {
 }  // namespace
 
 // The library encodes the picture as the target's extension names.
-HRESULT VuPicture::EncodePlainly(const std::wstring& target, std::vector<uint8_t>& file, std::wstring_view named) {
+HRESULT VuPicture::EncodePlainly(const std::wstring& target, EncodedFile& file, std::wstring_view named) {
   const int status = EncodeBlock(m_handle.get(), FormatName(target).c_str(), m_quality, file);
   if (status != kEncoded) {
     if (status == rastrum::kUnknownFormat)
@@ -95,8 +96,8 @@ HRESULT VuPicture::EncodePlainly(const std::wstring& target, std::vector<uint8_t
 // The library encodes a JPEG; the file becomes the start-of-image marker,
 // the kept EXIF segment, the source's XMP, IPTC and ICC profile segments and
 // the library's JPEG after its own leading application segments.
-HRESULT VuPicture::EncodeSpliced(std::vector<uint8_t>& file) {
-  std::vector<uint8_t> jpeg;
+HRESULT VuPicture::EncodeSpliced(EncodedFile& file) {
+  EncodedFile jpeg;
   const int status = EncodeBlock(m_handle.get(), "picture.jpg", m_quality, jpeg);
   if (status != kEncoded) {
     if (m_handle.get() <= 0 || status == rastrum::kBadArgument)
@@ -119,14 +120,16 @@ HRESULT VuPicture::EncodeSpliced(std::vector<uint8_t>& file) {
   exif::FitExifToPicture(segment, static_cast<uint32_t>(DibWidth(m_handle.get())),
                          static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height),
                          ThumbnailJpeg(m_handle.get()));
-  if (!exif::SpliceExifSegment(segment, m_exif.carriedSegments(), jpeg, file)) {
+  std::vector<uint8_t> spliced;
+  if (!exif::SpliceExifSegment(segment, m_exif.carriedSegments(), jpeg.bytes(), spliced)) {
     SetDetail(IDS_DETAIL_ENCODE_FAILED, {}, std::to_wstring(rastrum::kCorruptData));
     return PlainFailure(E_FAIL);
   }
+  file.Replace(std::move(spliced));
   return S_OK;
 }
 
-HRESULT VuPicture::EncodeForSave(const std::wstring& target, bool splice, std::vector<uint8_t>& file,
+HRESULT VuPicture::EncodeForSave(const std::wstring& target, bool splice, EncodedFile& file,
                                  std::wstring_view named) {
   return splice ? EncodeSpliced(file) : EncodePlainly(target, file, named);
 }
@@ -138,10 +141,10 @@ HRESULT VuPicture::SaveTo(const std::wstring& target, bool splice) {
     SetDetail(IDS_DETAIL_NO_PATH);
     return PlainFailure(E_FAIL);
   }
-  std::vector<uint8_t> file;
+  EncodedFile file;
   const HRESULT encoded = EncodeForSave(target, splice, file);
   if (FAILED(encoded)) return encoded;
-  switch (ReplaceFileWith(target.c_str(), file)) {
+  switch (ReplaceFileWith(target.c_str(), file.bytes())) {
     case ReplaceResult::kWritten:
       m_errorDetail.clear();
       return S_OK;

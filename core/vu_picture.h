@@ -21,6 +21,8 @@
 
 namespace qb {
 
+class EncodedFile;
+
 // Error information is given for the picture's interface in both its
 // versions.
 class PictureErrorInfo : public ISupportErrorInfo {
@@ -115,10 +117,10 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   // plain, or the library's JPEG with the kept EXIF segment and the
   // source's other metadata spliced in.
   // A failure's sentence names `named` when given, otherwise the target.
-  HRESULT EncodeForSave(const std::wstring& target, bool splice, std::vector<uint8_t>& file,
+  HRESULT EncodeForSave(const std::wstring& target, bool splice, EncodedFile& file,
                         std::wstring_view named = {});
-  HRESULT EncodePlainly(const std::wstring& target, std::vector<uint8_t>& file, std::wstring_view named);
-  HRESULT EncodeSpliced(std::vector<uint8_t>& file);
+  HRESULT EncodePlainly(const std::wstring& target, EncodedFile& file, std::wstring_view named);
+  HRESULT EncodeSpliced(EncodedFile& file);
   HRESULT SaveTo(const std::wstring& target, bool splice);
   void RefreshExifFromSource();
 
