@@ -1098,6 +1098,7 @@ int EncodeFrom(Compressor& c, const dib::ConstImageView& pixels, int32_t firstRo
 constexpr int32_t kMcuRows = 16;       // rows of an MCU at the default 2x2 luma sampling
 constexpr int32_t kMcuColumns = 16;
 constexpr int64_t kMaxRestartInterval = 65535;  // MCUs: the DRI field is 16 bits
+constexpr int32_t kBandsPerThread = 3;
 
 struct BandPlan {
   int32_t bands = 1;
@@ -1113,7 +1114,10 @@ BandPlan PlanBands(int32_t width, int32_t height) {
   const int64_t mcuRows = (int64_t{height} + kMcuRows - 1) / kMcuRows;
   const int64_t mcusPerRow = (int64_t{width} + kMcuColumns - 1) / kMcuColumns;
   if (mcusPerRow > kMaxRestartInterval || mcuRows < 2) return plan;
-  int64_t bandMcuRows = (mcuRows + threads - 1) / threads;
+  // A few bands a thread, taken in turn, so that a thread given the sky
+  // does not wait for the one given the trees.
+  const int64_t wanted = int64_t{threads} * kBandsPerThread;
+  int64_t bandMcuRows = (mcuRows + wanted - 1) / wanted;
   bandMcuRows = std::min(bandMcuRows, kMaxRestartInterval / mcusPerRow);
   plan.bands = static_cast<int32_t>((mcuRows + bandMcuRows - 1) / bandMcuRows);
   plan.bandRows = static_cast<int32_t>(bandMcuRows * kMcuRows);
@@ -1146,7 +1150,7 @@ int EncodeBand(const Source24& source, int32_t firstRow, int32_t rows, int quali
 // and, for the first band, where its frame header's height lies. Our own
 // encoder wrote the file, so its segments are well formed; a surprise is
 // still a failure rather than a bad file.
-bool FindScan(const std::vector<uint8_t>& f, size_t& data, size_t& heightAt) {
+bool FindScan(std::span<const uint8_t> f, size_t& data, size_t& heightAt) {
   heightAt = 0;
   size_t p = 2;
   while (p + 4 <= f.size() && f[p] == 0xFF) {
@@ -1162,26 +1166,34 @@ bool FindScan(const std::vector<uint8_t>& f, size_t& data, size_t& heightAt) {
   return false;
 }
 
-int JoinBands(const std::vector<std::vector<uint8_t>>& bands, int32_t height, std::vector<uint8_t>& file) {
-  size_t total = 0;
-  for (const auto& b : bands) {
-    if (b.size() < 4 || b[b.size() - 2] != 0xFF || b[b.size() - 1] != 0xD9) return kCorruptData;
-    total += b.size();
+// Whether a band ends with its end-of-image marker, as every band libjpeg
+// finished does.
+bool EndsWhole(std::span<const uint8_t> band) {
+  return band.size() >= 4 && band[band.size() - 2] == 0xFF && band[band.size() - 1] == 0xD9;
+}
+
+// The first band is in `file` from `start`; the entropy-coded data of the
+// others (bands[1] on) follow it, each behind the next restart marker, and
+// the first band's frame header gets the whole picture's height.
+int JoinBands(std::vector<uint8_t>& file, size_t start, const std::vector<std::vector<uint8_t>>& bands,
+              int32_t height) {
+  size_t data = 0, heightAt = 0;
+  const std::span<const uint8_t> first = std::span<const uint8_t>(file).subspan(start);
+  if (!EndsWhole(first) || !FindScan(first, data, heightAt)) return kCorruptData;
+  size_t total = file.size();
+  for (size_t i = 1; i < bands.size(); ++i) {
+    if (!EndsWhole(bands[i])) return kCorruptData;
+    total += bands[i].size();
   }
-  file.reserve(file.size() + total);
-  const size_t start = file.size();
-  for (size_t i = 0; i < bands.size(); ++i) {
-    size_t data = 0, heightAt = 0;
+  file[start + heightAt] = static_cast<uint8_t>(height >> 8);
+  file[start + heightAt + 1] = static_cast<uint8_t>(height);
+  file.resize(file.size() - 2);
+  file.reserve(total);
+  for (size_t i = 1; i < bands.size(); ++i) {
     if (!FindScan(bands[i], data, heightAt)) return kCorruptData;
-    if (i == 0) {
-      file.insert(file.end(), bands[0].begin(), bands[0].end() - 2);
-      file[start + heightAt] = static_cast<uint8_t>(height >> 8);
-      file[start + heightAt + 1] = static_cast<uint8_t>(height);
-    } else {
-      file.push_back(0xFF);
-      file.push_back(static_cast<uint8_t>(0xD0 + ((i - 1) & 7)));
-      file.insert(file.end(), bands[i].begin() + static_cast<std::ptrdiff_t>(data), bands[i].end() - 2);
-    }
+    file.push_back(0xFF);
+    file.push_back(static_cast<uint8_t>(0xD0 + ((i - 1) & 7)));
+    file.insert(file.end(), bands[i].begin() + static_cast<std::ptrdiff_t>(data), bands[i].end() - 2);
   }
   file.push_back(0xFF);
   file.push_back(0xD9);
@@ -1233,21 +1245,25 @@ int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>
   if (plan.bands <= 1) {
     result = EncodeBand(source, 0, pixels.height(), quality, 0, file);
   } else {
-    // Each band is encoded as a file of its own on the workers, then the
-    // bands' entropy-coded data are joined behind the first band's headers.
+    // Each band is encoded as a file of its own on the workers, the first
+    // straight into `file`, where there is room for the rest (about what
+    // quality 90 makes of a photograph); then the other bands' entropy-coded
+    // data are joined behind it.
+    file.reserve(start + std::max<size_t>(size_t{1} << 16, static_cast<size_t>(pixels.width()) *
+                                                               static_cast<size_t>(pixels.height()) / 2));
     std::vector<std::vector<uint8_t>> bands(static_cast<size_t>(plan.bands));
     std::vector<int> results(bands.size(), kOk);
     qb::work::ForEachRange(plan.bands, 1, [&](int64_t begin, int64_t end) {
       for (int64_t b = begin; b < end; ++b) {
         const int32_t first = static_cast<int32_t>(b) * plan.bandRows;
         const int32_t rows = std::min(plan.bandRows, pixels.height() - first);
-        results[static_cast<size_t>(b)] =
-            EncodeBand(source, first, rows, quality, plan.restartInterval, bands[static_cast<size_t>(b)]);
+        results[static_cast<size_t>(b)] = EncodeBand(source, first, rows, quality, plan.restartInterval,
+                                                     b == 0 ? file : bands[static_cast<size_t>(b)]);
       }
     });
     for (int r : results)
       if (r != kOk && result == kOk) result = r;
-    if (result == kOk) result = JoinBands(bands, pixels.height(), file);
+    if (result == kOk) result = JoinBands(file, start, bands, pixels.height());
   }
   if (result != kOk) file.resize(start);
   return result;

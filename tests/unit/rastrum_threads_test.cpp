@@ -54,8 +54,11 @@ TEST(JpegOnThreads, DecodesToTheSingleThreadedPixels) {
       banded.clear();
       ASSERT_EQ(rastrum::kOk, rastrum::EncodeImage(block, rastrum::FileFormat::kJpeg, 85, banded));
       EXPECT_EQ(0u, CountRestartMarkers(single));
-      EXPECT_EQ(static_cast<size_t>(threads - 1), CountRestartMarkers(banded)) << w << "x" << h;
-      EXPECT_LE(banded.size(), single.size() + 8u * threads) << w << "x" << h;
+      // A few bands a thread (three at most), one restart marker between two.
+      const size_t markers = CountRestartMarkers(banded);
+      EXPECT_GE(markers, static_cast<size_t>(threads - 1)) << w << "x" << h;
+      EXPECT_LE(markers, static_cast<size_t>(3 * threads - 1)) << w << "x" << h;
+      EXPECT_LE(banded.size(), single.size() + 8u * (markers + 1)) << w << "x" << h;
       EXPECT_EQ(Decoded(single), Decoded(banded)) << w << "x" << h << " on " << threads << " threads";
     }
   }
