@@ -166,37 +166,68 @@ void RotateFree(const dib::ConstImageView& src, const dib::ImageView& dst, SinCo
   const double halfW = w / 2.0 - 0.5, halfH = h / 2.0 - 0.5;
   const int64_t stepX = std::llround(sc.cos * kFixedOne);
   const int64_t stepY = std::llround(-sc.sin * kFixedOne);
+  // Source row iy starts at row0 + iy * down.
+  const uint8_t* const row0 = src.Row(0);
+  const ptrdiff_t down = h > 1 ? src.Row(1) - src.Row(0) : 0;
   qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
     for (int32_t y = first; y < first + count; ++y) {
       const double dx = 0.5 - halfOutW;
       const double dy = y + 0.5 - halfOutH;
-      int64_t sx = std::llround((dx * sc.cos + dy * sc.sin + halfW) * kFixedOne);
-      int64_t sy = std::llround((-dx * sc.sin + dy * sc.cos + halfH) * kFixedOne);
+      const int64_t sx0 = std::llround((dx * sc.cos + dy * sc.sin + halfW) * kFixedOne);
+      const int64_t sy0 = std::llround((-dx * sc.sin + dy * sc.cos + halfH) * kFixedOne);
+      // Whether output pixel x samples four pixels inside the source. The
+      // positions move along a line, so the pixels that do are one run
+      // [inside, beyond): found from a floating estimate, then checked at
+      // both of its ends.
+      const auto within = [&](int32_t x) {
+        const int64_t ix = (sx0 + x * stepX) >> kFracBits, iy = (sy0 + x * stepY) >> kFracBits;
+        return ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h;
+      };
+      double lo = 0, hi = dst.width();
+      const auto clip = [&](double start, double step, double limit) {  // 0 <= start + x step < limit
+        if (step == 0) {
+          if (start < 0 || start >= limit) hi = lo;
+          return;
+        }
+        double a = -start / step, b = (limit - start) / step;
+        if (a > b) std::swap(a, b);
+        lo = std::max(lo, a);
+        hi = std::min(hi, b);
+      };
+      clip(static_cast<double>(sx0) / kFixedOne, static_cast<double>(stepX) / kFixedOne, w - 1);
+      clip(static_cast<double>(sy0) / kFixedOne, static_cast<double>(stepY) / kFixedOne, h - 1);
+      int32_t inside = static_cast<int32_t>(std::clamp(std::ceil(lo), 0.0, static_cast<double>(dst.width())));
+      int32_t beyond = static_cast<int32_t>(std::clamp(std::floor(hi), 0.0, static_cast<double>(dst.width())));
+      while (inside < beyond && !within(inside)) ++inside;
+      while (beyond > inside && !within(beyond - 1)) --beyond;
+
+      int64_t sx = sx0, sy = sy0;
       uint8_t* out = dst.Row(y);
       for (int32_t x = 0; x < dst.width(); ++x, out += 3, sx += stepX, sy += stepY) {
+        const uint32_t fx = static_cast<uint32_t>(sx >> (kFracBits - 8)) & 255;
+        const uint32_t fy = static_cast<uint32_t>(sy >> (kFracBits - 8)) & 255;
+        const uint32_t w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy);
+        const uint32_t w01 = (256 - fx) * fy, w11 = fx * fy;
+        if (x >= inside && x < beyond) {
+          const uint8_t* p0 = row0 + static_cast<ptrdiff_t>(sy >> kFracBits) * down +
+                              static_cast<ptrdiff_t>(sx >> kFracBits) * 3;
+          const uint8_t* p1 = p0 + down;
+          for (int c = 0; c < 3; ++c) {
+            out[c] = static_cast<uint8_t>(
+                (p0[c] * w00 + p0[c + 3] * w10 + p1[c] * w01 + p1[c + 3] * w11 + 32768) >> 16);
+          }
+          continue;
+        }
         const int64_t ix = sx >> kFracBits, iy = sy >> kFracBits;
         if (ix < -1 || iy < -1 || ix >= w || iy >= h) {
           out[0] = out[1] = out[2] = 255;
           continue;
         }
-        const uint32_t fx = static_cast<uint32_t>(sx >> (kFracBits - 8)) & 255;
-        const uint32_t fy = static_cast<uint32_t>(sy >> (kFracBits - 8)) & 255;
-        const uint32_t w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy);
-        const uint32_t w01 = (256 - fx) * fy, w11 = fx * fy;
-        if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
-          const uint8_t* p0 = src.Row(static_cast<int32_t>(iy)) + static_cast<size_t>(ix) * 3;
-          const uint8_t* p1 = src.Row(static_cast<int32_t>(iy + 1)) + static_cast<size_t>(ix) * 3;
-          for (int c = 0; c < 3; ++c) {
-            out[c] = static_cast<uint8_t>(
-                (p0[c] * w00 + p0[c + 3] * w10 + p1[c] * w01 + p1[c + 3] * w11 + 32768) >> 16);
-          }
-        } else {
-          const Bgr a = PixelOrWhite(src, ix, iy), b = PixelOrWhite(src, ix + 1, iy);
-          const Bgr c = PixelOrWhite(src, ix, iy + 1), d = PixelOrWhite(src, ix + 1, iy + 1);
-          out[0] = static_cast<uint8_t>((a.b * w00 + b.b * w10 + c.b * w01 + d.b * w11 + 32768) >> 16);
-          out[1] = static_cast<uint8_t>((a.g * w00 + b.g * w10 + c.g * w01 + d.g * w11 + 32768) >> 16);
-          out[2] = static_cast<uint8_t>((a.r * w00 + b.r * w10 + c.r * w01 + d.r * w11 + 32768) >> 16);
-        }
+        const Bgr a = PixelOrWhite(src, ix, iy), b = PixelOrWhite(src, ix + 1, iy);
+        const Bgr c = PixelOrWhite(src, ix, iy + 1), d = PixelOrWhite(src, ix + 1, iy + 1);
+        out[0] = static_cast<uint8_t>((a.b * w00 + b.b * w10 + c.b * w01 + d.b * w11 + 32768) >> 16);
+        out[1] = static_cast<uint8_t>((a.g * w00 + b.g * w10 + c.g * w01 + d.g * w11 + 32768) >> 16);
+        out[2] = static_cast<uint8_t>((a.r * w00 + b.r * w10 + c.r * w01 + d.r * w11 + 32768) >> 16);
       }
     }
   });
