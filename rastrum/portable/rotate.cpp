@@ -15,6 +15,10 @@
 #include <span>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/portable/work_pool.h"
 #include "rastrum/portable/alpha.h"
 #include "rastrum/portable/block_io.h"
@@ -157,6 +161,42 @@ Bgr PixelOrWhite(const dib::ConstImageView& src, int64_t x, int64_t y) {
   return {p[0], p[1], p[2]};
 }
 
+#if defined(__SSE2__)
+// The bilinear blend of two neighbouring pixels at p0 and the two below
+// them at p1, the three channels at once:
+//   (p00 w00 + p10 w10 + p01 w01 + p11 w11 + 32768) >> 16
+// with w00 = (256 - fx)(256 - fy) and so on, summed as
+//   ((p00 (256 - fx) + p10 fx) (256 - fy) + (p01 (256 - fx) + p11 fx) fy + 32768) >> 16,
+// which is the same whole number: each row's sum fits 16 bits, the
+// products with the vertical weights 32.
+inline void BlendFour(const uint8_t* p0, const uint8_t* p1, uint32_t fx, uint32_t fy, uint8_t* out) {
+  const auto six = [](const uint8_t* p) {  // the six bytes, widened to 16 bits
+    uint32_t first;
+    uint16_t second;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&second, p + 4, 2);
+    return _mm_unpacklo_epi8(_mm_insert_epi16(_mm_cvtsi32_si128(static_cast<int>(first)), second, 2),
+                             _mm_setzero_si128());
+  };
+  // Lanes 0-2 (the left pixel) weigh 256 - fx, lanes 3-5 (the right) fx.
+  const auto w = [](uint32_t v) { return static_cast<int16_t>(v); };
+  const __m128i weights = _mm_set_epi16(0, 0, w(fx), w(fx), w(fx), w(256 - fx), w(256 - fx), w(256 - fx));
+  const __m128i t0 = _mm_mullo_epi16(six(p0), weights), t1 = _mm_mullo_epi16(six(p1), weights);
+  const __m128i a = _mm_add_epi16(t0, _mm_srli_si128(t0, 6));  // lanes 0-2: the upper row's sums
+  const __m128i b = _mm_add_epi16(t1, _mm_srli_si128(t1, 6));
+  const __m128i up = _mm_set1_epi16(static_cast<int16_t>(256 - fy)), low = _mm_set1_epi16(static_cast<int16_t>(fy));
+  const __m128i products =
+      _mm_add_epi32(_mm_unpacklo_epi16(_mm_mullo_epi16(a, up), _mm_mulhi_epu16(a, up)),
+                    _mm_unpacklo_epi16(_mm_mullo_epi16(b, low), _mm_mulhi_epu16(b, low)));
+  const __m128i blended = _mm_srli_epi32(_mm_add_epi32(products, _mm_set1_epi32(32768)), 16);
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(blended, blended), blended);
+  const uint32_t v = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+  out[0] = static_cast<uint8_t>(v);
+  out[1] = static_cast<uint8_t>(v >> 8);
+  out[2] = static_cast<uint8_t>(v >> 16);
+}
+#endif
+
 void RotateFree(const dib::ConstImageView& src, const dib::ImageView& dst, SinCos sc) {
   const int32_t w = src.width(), h = src.height();
   // Output pixel centres, measured from the output's centre and turned back,
@@ -169,65 +209,91 @@ void RotateFree(const dib::ConstImageView& src, const dib::ImageView& dst, SinCo
   // Source row iy starts at row0 + iy * down.
   const uint8_t* const row0 = src.Row(0);
   const ptrdiff_t down = h > 1 ? src.Row(1) - src.Row(0) : 0;
+  // Where output row y starts in the source, and its run of pixels
+  // [inside, beyond) whose four samples all lie inside the source.
+  struct RowStart {
+    int64_t sx, sy;
+    int32_t inside, beyond;
+  };
+  const auto rowStart = [&](int32_t y) {
+    const double dx = 0.5 - halfOutW;
+    const double dy = y + 0.5 - halfOutH;
+    RowStart r;
+    r.sx = std::llround((dx * sc.cos + dy * sc.sin + halfW) * kFixedOne);
+    r.sy = std::llround((-dx * sc.sin + dy * sc.cos + halfH) * kFixedOne);
+    // The positions move along a line, so the pixels inside are one run:
+    // found from a floating estimate, then checked at both of its ends.
+    const auto within = [&](int32_t x) {
+      const int64_t ix = (r.sx + x * stepX) >> kFracBits, iy = (r.sy + x * stepY) >> kFracBits;
+      return ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h;
+    };
+    double lo = 0, hi = dst.width();
+    const auto clip = [&](double start, double step, double limit) {  // 0 <= start + x step < limit
+      if (step == 0) {
+        if (start < 0 || start >= limit) hi = lo;
+        return;
+      }
+      double a = -start / step, b = (limit - start) / step;
+      if (a > b) std::swap(a, b);
+      lo = std::max(lo, a);
+      hi = std::min(hi, b);
+    };
+    clip(static_cast<double>(r.sx) / kFixedOne, static_cast<double>(stepX) / kFixedOne, w - 1);
+    clip(static_cast<double>(r.sy) / kFixedOne, static_cast<double>(stepY) / kFixedOne, h - 1);
+    r.inside = static_cast<int32_t>(std::clamp(std::ceil(lo), 0.0, static_cast<double>(dst.width())));
+    r.beyond = static_cast<int32_t>(std::clamp(std::floor(hi), 0.0, static_cast<double>(dst.width())));
+    while (r.inside < r.beyond && !within(r.inside)) ++r.inside;
+    while (r.beyond > r.inside && !within(r.beyond - 1)) --r.beyond;
+    return r;
+  };
+  // Output pixels x0 .. x1 - 1 of row y.
+  const auto sampleRun = [&](const RowStart& r, int32_t y, int32_t x0, int32_t x1) {
+    int64_t sx = r.sx + x0 * stepX, sy = r.sy + x0 * stepY;
+    uint8_t* out = dst.Row(y) + static_cast<size_t>(x0) * 3;
+    for (int32_t x = x0; x < x1; ++x, out += 3, sx += stepX, sy += stepY) {
+      const uint32_t fx = static_cast<uint32_t>(sx >> (kFracBits - 8)) & 255;
+      const uint32_t fy = static_cast<uint32_t>(sy >> (kFracBits - 8)) & 255;
+      const uint32_t w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy);
+      const uint32_t w01 = (256 - fx) * fy, w11 = fx * fy;
+      if (x >= r.inside && x < r.beyond) {
+        const uint8_t* p0 = row0 + static_cast<ptrdiff_t>(sy >> kFracBits) * down +
+                            static_cast<ptrdiff_t>(sx >> kFracBits) * 3;
+        const uint8_t* p1 = p0 + down;
+#if defined(__SSE2__)
+        BlendFour(p0, p1, fx, fy, out);
+#else
+        for (int c = 0; c < 3; ++c) {
+          out[c] = static_cast<uint8_t>(
+              (p0[c] * w00 + p0[c + 3] * w10 + p1[c] * w01 + p1[c + 3] * w11 + 32768) >> 16);
+        }
+#endif
+        continue;
+      }
+      const int64_t ix = sx >> kFracBits, iy = sy >> kFracBits;
+      if (ix < -1 || iy < -1 || ix >= w || iy >= h) {
+        out[0] = out[1] = out[2] = 255;
+        continue;
+      }
+      const Bgr a = PixelOrWhite(src, ix, iy), b = PixelOrWhite(src, ix + 1, iy);
+      const Bgr c = PixelOrWhite(src, ix, iy + 1), d = PixelOrWhite(src, ix + 1, iy + 1);
+      out[0] = static_cast<uint8_t>((a.b * w00 + b.b * w10 + c.b * w01 + d.b * w11 + 32768) >> 16);
+      out[1] = static_cast<uint8_t>((a.g * w00 + b.g * w10 + c.g * w01 + d.g * w11 + 32768) >> 16);
+      out[2] = static_cast<uint8_t>((a.r * w00 + b.r * w10 + c.r * w01 + d.r * w11 + 32768) >> 16);
+    }
+  };
+  // In tiles of output pixels, so that what a tile reads of the source (a
+  // slanted patch of it) is a few hundred rows' worth of a few hundred
+  // bytes, in the cache and the address translation's reach; a whole
+  // output row would touch thousands of source rows.
+  constexpr int32_t kTileRows = 32, kTileColumns = 256;
   qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
-    for (int32_t y = first; y < first + count; ++y) {
-      const double dx = 0.5 - halfOutW;
-      const double dy = y + 0.5 - halfOutH;
-      const int64_t sx0 = std::llround((dx * sc.cos + dy * sc.sin + halfW) * kFixedOne);
-      const int64_t sy0 = std::llround((-dx * sc.sin + dy * sc.cos + halfH) * kFixedOne);
-      // Whether output pixel x samples four pixels inside the source. The
-      // positions move along a line, so the pixels that do are one run
-      // [inside, beyond): found from a floating estimate, then checked at
-      // both of its ends.
-      const auto within = [&](int32_t x) {
-        const int64_t ix = (sx0 + x * stepX) >> kFracBits, iy = (sy0 + x * stepY) >> kFracBits;
-        return ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h;
-      };
-      double lo = 0, hi = dst.width();
-      const auto clip = [&](double start, double step, double limit) {  // 0 <= start + x step < limit
-        if (step == 0) {
-          if (start < 0 || start >= limit) hi = lo;
-          return;
-        }
-        double a = -start / step, b = (limit - start) / step;
-        if (a > b) std::swap(a, b);
-        lo = std::max(lo, a);
-        hi = std::min(hi, b);
-      };
-      clip(static_cast<double>(sx0) / kFixedOne, static_cast<double>(stepX) / kFixedOne, w - 1);
-      clip(static_cast<double>(sy0) / kFixedOne, static_cast<double>(stepY) / kFixedOne, h - 1);
-      int32_t inside = static_cast<int32_t>(std::clamp(std::ceil(lo), 0.0, static_cast<double>(dst.width())));
-      int32_t beyond = static_cast<int32_t>(std::clamp(std::floor(hi), 0.0, static_cast<double>(dst.width())));
-      while (inside < beyond && !within(inside)) ++inside;
-      while (beyond > inside && !within(beyond - 1)) --beyond;
-
-      int64_t sx = sx0, sy = sy0;
-      uint8_t* out = dst.Row(y);
-      for (int32_t x = 0; x < dst.width(); ++x, out += 3, sx += stepX, sy += stepY) {
-        const uint32_t fx = static_cast<uint32_t>(sx >> (kFracBits - 8)) & 255;
-        const uint32_t fy = static_cast<uint32_t>(sy >> (kFracBits - 8)) & 255;
-        const uint32_t w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy);
-        const uint32_t w01 = (256 - fx) * fy, w11 = fx * fy;
-        if (x >= inside && x < beyond) {
-          const uint8_t* p0 = row0 + static_cast<ptrdiff_t>(sy >> kFracBits) * down +
-                              static_cast<ptrdiff_t>(sx >> kFracBits) * 3;
-          const uint8_t* p1 = p0 + down;
-          for (int c = 0; c < 3; ++c) {
-            out[c] = static_cast<uint8_t>(
-                (p0[c] * w00 + p0[c + 3] * w10 + p1[c] * w01 + p1[c + 3] * w11 + 32768) >> 16);
-          }
-          continue;
-        }
-        const int64_t ix = sx >> kFracBits, iy = sy >> kFracBits;
-        if (ix < -1 || iy < -1 || ix >= w || iy >= h) {
-          out[0] = out[1] = out[2] = 255;
-          continue;
-        }
-        const Bgr a = PixelOrWhite(src, ix, iy), b = PixelOrWhite(src, ix + 1, iy);
-        const Bgr c = PixelOrWhite(src, ix, iy + 1), d = PixelOrWhite(src, ix + 1, iy + 1);
-        out[0] = static_cast<uint8_t>((a.b * w00 + b.b * w10 + c.b * w01 + d.b * w11 + 32768) >> 16);
-        out[1] = static_cast<uint8_t>((a.g * w00 + b.g * w10 + c.g * w01 + d.g * w11 + 32768) >> 16);
-        out[2] = static_cast<uint8_t>((a.r * w00 + b.r * w10 + c.r * w01 + d.r * w11 + 32768) >> 16);
+    RowStart starts[kTileRows];
+    for (int32_t y0 = first; y0 < first + count; y0 += kTileRows) {
+      const int32_t rows = std::min(kTileRows, first + count - y0);
+      for (int32_t k = 0; k < rows; ++k) starts[k] = rowStart(y0 + k);
+      for (int32_t x0 = 0; x0 < dst.width(); x0 += kTileColumns) {
+        const int32_t x1 = std::min(x0 + kTileColumns, dst.width());
+        for (int32_t k = 0; k < rows; ++k) sampleRun(starts[k], y0 + k, x0, x1);
       }
     }
   });
