@@ -173,17 +173,14 @@ void VuPicture::SetDetail(UINT id, std::wstring_view first, std::wstring_view se
   m_errorDetail = std::move(sentence);
 }
 
-bool VuPicture::TakeLoaded(int32_t loaded) {
-  PictureBlock copy = PictureBlock::CopyOf(loaded);
-  if (!copy) return false;
-  m_handle = std::move(copy);
+void VuPicture::TakeLoaded(PictureBlock loaded) {
+  m_handle = std::move(loaded);
   GlobalLockGuard lock(ToHGlobal(m_handle.get()));
   if (lock && GlobalSize(ToHGlobal(m_handle.get())) >= dib::kInfoHeaderSize) {
     m_width = dib::LoadI32(lock.bytes() + 4);
     m_height = dib::LoadI32(lock.bytes() + 8);
     m_bitCount = dib::LoadU16(lock.bytes() + 14);
   }
-  return true;
 }
 
 // Takes the array (a Variant holding it, or a reference to either, as
@@ -225,15 +222,12 @@ STDMETHODIMP VuPicture::LoadBytes(VARIANT data) {
     return LoadFailed();
   }
   const std::span<const uint8_t> file(bytes.bytes(), static_cast<size_t>(count));
-  const PictureBlock loaded(NimboLoadMemory(file.data(), static_cast<uint32_t>(count)));
+  PictureBlock loaded(NimboLoadMemory(file.data(), static_cast<uint32_t>(count)));
   if (!loaded) {
     SetDetail(BytesLoadDetail(loaded.get()), {}, std::to_wstring(loaded.get()));
     return LoadFailed();
   }
-  if (!TakeLoaded(loaded.get())) {
-    SetDetail(IDS_DETAIL_BYTES_FAILED, {}, std::to_wstring(rastrum::kOutOfMemory));
-    return LoadFailed();
-  }
+  TakeLoaded(std::move(loaded));
   // The picture now describes these bytes alone: what an earlier file or
   // array carried is dropped. The reader tells the format by the bytes.
   m_exif.Forget();

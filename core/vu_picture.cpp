@@ -132,18 +132,14 @@ STDMETHODIMP VuPicture::LoadFile(BSTR path) {
   m_handle.reset();
   const std::wstring wide(BstrView(path));
   const AnsiReadPath narrow(wide);
-  // The picture never holds the library's own block.
-  const PictureBlock loaded(NimboLoadFile(path ? narrow.get() : nullptr));
+  PictureBlock loaded(NimboLoadFile(path ? narrow.get() : nullptr));
   if (!loaded) {
     std::wstring number;
     const UINT detail = FileLoadDetail(loaded.get(), wide, number);
     SetDetail(detail, wide, number);
     return LoadFailed();
   }
-  if (!TakeLoaded(loaded.get())) {
-    SetDetail(IDS_DETAIL_NO_MEMORY, wide);
-    return LoadFailed();
-  }
+  TakeLoaded(std::move(loaded));
   UniqueBstr name(path ? SysAllocString(path) : nullptr);
   m_fileName = std::move(name);
   m_orientation = OrientationOfFile(path);

@@ -110,9 +110,10 @@ class VuPicture final : public ComObject<IVuPicture2, PictureErrorInfo> {
   // Records the English sentence of a failure (the string-table text `id`
   // with %1 and %2 filled in) for ErrorDetail.
   void SetDetail(UINT id, std::wstring_view first = {}, std::wstring_view second = {});
-  // Takes a block the library decoded as the held picture; false when no
-  // copy can be made.
-  bool TakeLoaded(int32_t loaded);
+  // Takes a block the library decoded as the held picture: the library's
+  // block itself, handed on as the modifiers hand on theirs (a copy would
+  // cost a pass over the picture and its fresh memory on every load).
+  void TakeLoaded(PictureBlock loaded);
   // The bytes of a save to `target` (its extension names the format):
   // plain, or the library's JPEG with the kept EXIF segment and the
   // source's other metadata spliced in.
