@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/portable/work_pool.h"
@@ -97,6 +99,33 @@ TEST_F(WorkPool, RowGrainKeepsSmallPicturesWhole) {
   EXPECT_EQ(375, qb::work::RowGrain(500, 375));
   EXPECT_EQ(65, qb::work::RowGrain(4000, 3000));
   EXPECT_EQ(1, qb::work::RowGrain(1 << 20, 2));
+}
+
+// Bands sized for the cache: each row in exactly one band of the asked
+// height (the last one shorter), a small picture's bands all on the caller,
+// a large one's shared.
+TEST_F(WorkPool, BandsOfRowsCoverEachRowOnce) {
+  const std::thread::id caller = std::this_thread::get_id();
+  for (int threads : {1, 2, 3}) {
+    qb::work::SetThreadCount(threads);
+    for (auto [width, height, bandRows] : {std::tuple{500, 375, 14}, std::tuple{4000, 3001, 14},
+                                          std::tuple{4000, 3000, 0}, std::tuple{9, 1, 5}}) {
+      std::vector<std::atomic<int>> seen(static_cast<size_t>(height));
+      std::atomic<int> elsewhere{0};
+      qb::work::ForEachBandOfRows(width, height, bandRows, [&](int32_t first, int32_t count) {
+        const int32_t rows = bandRows > 1 ? bandRows : 1;
+        EXPECT_EQ(0, first % rows);
+        EXPECT_EQ(std::min(rows, height - first), count);
+        for (int32_t y = first; y < first + count; ++y) ++seen[static_cast<size_t>(y)];
+        if (std::this_thread::get_id() != caller) ++elsewhere;
+      });
+      for (int32_t y = 0; y < height; ++y) ASSERT_EQ(1, seen[static_cast<size_t>(y)].load()) << y;
+      if (int64_t{width} * height < qb::work::kParallelPixels || threads == 1) {
+        EXPECT_EQ(0, elsewhere.load()) << width << "x" << height << " on " << threads;
+      }
+    }
+  }
+  qb::work::ForEachBandOfRows(10, 0, 4, [](int32_t, int32_t) { FAIL() << "no rows, no band"; });
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "com/error_report.h"
 #include "core/picture_block.h"
 #include "modifiers/portable/mirror.h"
+#include "modifiers/portable/tone.h"
+#include "rastrum/rastrum.h"
 #include "test_blocks.h"
 #include "test_support.h"
 
@@ -215,8 +217,10 @@ TEST(Mirror, DirectionsPalettesAndTheKeptSource) {
 // A picture of several bands of rows, stored bottom-up and top-down, with
 // slack after its rows: each direction gives MirrorDib's flip of the whole
 // block, and the kept copy is the source.
+// Over a megapixel, so that the bands are shared on the pool: the same
+// bytes at one thread and at two.
 TEST(Mirror, BandsGiveTheWholeBlocksFlip) {
-  const int32_t w = 701, h = 400;
+  const int32_t w = 1201, h = 900;
   const size_t stride = (w * 3 + 3) & ~3;
   std::vector<uint8_t> bottomUp = Bytes(PhotoLike(w, h)), topDown(bottomUp);
   for (int32_t y = 0; y < h; ++y)
@@ -229,13 +233,42 @@ TEST(Mirror, BandsGiveTheWholeBlocksFlip) {
       std::vector<uint8_t> expected(source->size());
       ASSERT_EQ(qb::dib::DibStatus::kOk, qb::mirror::MirrorDib(*source, expected, direction));
       m->put_Direction(direction);
-      EXPECT_TRUE(ApplyBytes(m.Get(), BlockOf(*source)) == expected)
-          << "direction " << direction << (source == &topDown ? " top-down" : " bottom-up");
+      for (int32_t threads : {1, 2}) {
+        NimboSetThreadCount(threads);
+        EXPECT_TRUE(ApplyBytes(m.Get(), BlockOf(*source)) == expected)
+            << "direction " << direction << (source == &topDown ? " top-down" : " bottom-up") << " on "
+            << threads << " threads";
+      }
+      NimboSetThreadCount(0);
       LONG kept = 0;
       ASSERT_EQ(S_OK, m->get_PreHnd(&kept));
       EXPECT_TRUE(Bytes(kept) == *source);
     }
   }
+}
+
+// Bright and Contrast copy and change bands of rows, shared on the pool for
+// a large picture: the kernel's result on the whole picture, at one thread
+// and at two.
+TEST(ToneModifiers, BandsGiveTheKernelsPicture) {
+  const int32_t block = PhotoLike(1201, 900);
+  const std::vector<uint8_t> source = Bytes(block);
+  ComPtr<IBright> bright = Make<IBright>(CLSID_Bright);
+  ComPtr<IContrast> contrast = Make<IContrast>(CLSID_Contrast);
+  bright->put_Brightness(23);
+  contrast->put_Contrast(-17);
+  std::vector<uint8_t> brighter = source, flatter = source;
+  qb::dib::DibLayout layout;
+  ASSERT_EQ(qb::dib::DibStatus::kOk, qb::dib::Validate(source, qb::dib::kAllDepths, layout));
+  qb::tone::ShiftChannels(qb::dib::PixelsOf(brighter.data(), layout), 23);
+  qb::tone::StretchChannels(qb::dib::PixelsOf(flatter.data(), layout), -17);
+  for (int32_t threads : {1, 2}) {
+    NimboSetThreadCount(threads);
+    EXPECT_TRUE(ApplyBytes(bright.Get(), block) == brighter) << threads << " threads";
+    EXPECT_TRUE(ApplyBytes(contrast.Get(), block) == flatter) << threads << " threads";
+  }
+  NimboSetThreadCount(0);
+  FreeBlocks({block});
 }
 
 TEST(Crop, RectanglesAndTheResultsHeader) {
