@@ -115,37 +115,44 @@ FrameLayer PrepareFrame(const dib::ConstImageView& frame, int32_t width, int32_t
           StretchTaps(frame.width(), width), StretchTaps(frame.height(), height), alpha};
 }
 
+// Calls pixel(tx, ty, out) for every pixel of `dst` (`step` bytes apart)
+// with the frame's taps for its column and row, the rows in bands on the
+// pool.
+template <class Pixel>
+void ForEachFramedPixel(const FrameLayer& layer, const dib::ImageView& dst, size_t step, Pixel pixel) {
+  qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+      const Taps& ty = layer.rows[static_cast<size_t>(y)];
+      uint8_t* out = dst.Row(y);
+      for (int32_t x = 0; x < dst.width(); ++x, out += step) pixel(layer.columns[static_cast<size_t>(x)], ty, out);
+    }
+  });
+}
+
 // A frame with alpha over 24-bit rows, or 32-bit rows with alpha (`step`
 // 4): the frame laid over the photo as one transparent picture over
 // another.
 void LayAlphaFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
   const dib::ConstImageView& frame = layer.frame;
-  qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
-    for (int32_t y = first; y < first + count; ++y) {
-      const Taps& ty = layer.rows[static_cast<size_t>(y)];
-      uint8_t* out = dst.Row(y);
-      for (int32_t x = 0; x < dst.width(); ++x, out += step) {
-        const Taps& tx = layer.columns[static_cast<size_t>(x)];
-        const uint8_t* corner[4] = {frame.Row(ty.first) + 4 * static_cast<size_t>(tx.first),
-                                    frame.Row(ty.first) + 4 * static_cast<size_t>(tx.second),
-                                    frame.Row(ty.second) + 4 * static_cast<size_t>(tx.first),
-                                    frame.Row(ty.second) + 4 * static_cast<size_t>(tx.second)};
-        const double weight[4] = {(256.0 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256.0 - ty.fraction),
-                                  (256.0 - tx.fraction) * ty.fraction, double(tx.fraction) * ty.fraction};
-        // Alpha and premultiplied colours, 0..1 and 0..255.
-        double a = 0, c[3] = {0, 0, 0};
-        for (int k = 0; k < 4; ++k) {
-          const double ak = weight[k] * corner[k][3] / (65536.0 * 255);
-          a += ak;
-          for (int n = 0; n < 3; ++n) c[n] += ak * corner[k][n];
-        }
-        if (a <= 0) continue;
-        const double below = step == 4 ? out[3] / 255.0 * (1 - a) : 1 - a;
-        const double cover = a + below;
-        for (int n = 0; n < 3; ++n) out[n] = static_cast<uint8_t>(std::lround((c[n] + out[n] * below) / cover));
-        if (step == 4) out[3] = static_cast<uint8_t>(std::lround(cover * 255));
-      }
+  ForEachFramedPixel(layer, dst, step, [&](const Taps& tx, const Taps& ty, uint8_t* out) {
+    const uint8_t* corner[4] = {frame.Row(ty.first) + 4 * static_cast<size_t>(tx.first),
+                                frame.Row(ty.first) + 4 * static_cast<size_t>(tx.second),
+                                frame.Row(ty.second) + 4 * static_cast<size_t>(tx.first),
+                                frame.Row(ty.second) + 4 * static_cast<size_t>(tx.second)};
+    const double weight[4] = {(256.0 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256.0 - ty.fraction),
+                              (256.0 - tx.fraction) * ty.fraction, double(tx.fraction) * ty.fraction};
+    // Alpha and premultiplied colours, 0..1 and 0..255.
+    double a = 0, c[3] = {0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+      const double ak = weight[k] * corner[k][3] / (65536.0 * 255);
+      a += ak;
+      for (int n = 0; n < 3; ++n) c[n] += ak * corner[k][n];
     }
+    if (a <= 0) return;
+    const double below = step == 4 ? out[3] / 255.0 * (1 - a) : 1 - a;
+    const double cover = a + below;
+    for (int n = 0; n < 3; ++n) out[n] = static_cast<uint8_t>(std::lround((c[n] + out[n] * below) / cover));
+    if (step == 4) out[3] = static_cast<uint8_t>(std::lround(cover * 255));
   });
 }
 
@@ -153,32 +160,25 @@ void LayAlphaFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t st
 // frame covers becomes opaque.
 void LayFrame(const FrameLayer& layer, const dib::ImageView& dst, size_t step) {
   const dib::ConstImageView& frame = layer.frame;
-  qb::work::ForEachRowBand(dst.width(), dst.height(), [&](int32_t first, int32_t count) {
-    for (int32_t y = first; y < first + count; ++y) {
-      const Taps& ty = layer.rows[static_cast<size_t>(y)];
-      uint8_t* out = dst.Row(y);
-      for (int32_t x = 0; x < dst.width(); ++x, out += step) {
-        const Taps& tx = layer.columns[static_cast<size_t>(x)];
-        if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) continue;
-        const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
-                               PixelAt(frame, tx.first, ty.second), PixelAt(frame, tx.second, ty.second)};
-        const uint32_t weight[4] = {(256 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256 - ty.fraction),
-                                    (256 - tx.fraction) * ty.fraction, tx.fraction * ty.fraction};
-        uint32_t total = 0, b = 0, g = 0, r = 0;
-        for (int k = 0; k < 4; ++k) {
-          if (corner[k] == layer.hole) continue;
-          total += weight[k];
-          b += weight[k] * corner[k].b;
-          g += weight[k] * corner[k].g;
-          r += weight[k] * corner[k].r;
-        }
-        // The nearest pixel is not the hole's colour and always has weight.
-        out[0] = static_cast<uint8_t>((b + total / 2) / total);
-        out[1] = static_cast<uint8_t>((g + total / 2) / total);
-        out[2] = static_cast<uint8_t>((r + total / 2) / total);
-        if (step == 4) out[3] = 255;
-      }
+  ForEachFramedPixel(layer, dst, step, [&](const Taps& tx, const Taps& ty, uint8_t* out) {
+    if (PixelAt(frame, tx.nearest, ty.nearest) == layer.hole) return;
+    const Bgr corner[4] = {PixelAt(frame, tx.first, ty.first), PixelAt(frame, tx.second, ty.first),
+                           PixelAt(frame, tx.first, ty.second), PixelAt(frame, tx.second, ty.second)};
+    const uint32_t weight[4] = {(256 - tx.fraction) * (256 - ty.fraction), tx.fraction * (256 - ty.fraction),
+                                (256 - tx.fraction) * ty.fraction, tx.fraction * ty.fraction};
+    uint32_t total = 0, b = 0, g = 0, r = 0;
+    for (int k = 0; k < 4; ++k) {
+      if (corner[k] == layer.hole) continue;
+      total += weight[k];
+      b += weight[k] * corner[k].b;
+      g += weight[k] * corner[k].g;
+      r += weight[k] * corner[k].r;
     }
+    // The nearest pixel is not the hole's colour and always has weight.
+    out[0] = static_cast<uint8_t>((b + total / 2) / total);
+    out[1] = static_cast<uint8_t>((g + total / 2) / total);
+    out[2] = static_cast<uint8_t>((r + total / 2) / total);
+    if (step == 4) out[3] = 255;
   });
 }
 
