@@ -56,6 +56,14 @@ int EncodeJpeg(std::span<const uint8_t> block, int quality, std::vector<uint8_t>
 // sides, 1 for one piece; 0 for a file whose headers do not read). For
 // tests and benchmarks.
 int JpegDecodePieces(std::span<const uint8_t> file);
+// A single-scan file without restart markers whose entropy decoding is
+// most of the work has that decoding cut in two instead: a second decoder
+// starts inside the data, and the first takes its MCUs from where the two
+// meet. For tests: where the second starts, in hundredths of the data
+// (0, the default: as each file's make-up suggests, or not at all), and
+// how many decodes so far met.
+void SetJpegSplitPoint(int percent);
+uint64_t JpegSplitMeetings();
 
 // PNG through libpng: every bit depth and colour type (16-bit channels
 // reduced to 8; an alpha channel or tRNS gives a 32-bit block with alpha);

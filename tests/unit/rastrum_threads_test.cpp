@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -157,6 +158,47 @@ INSTANTIATE_TEST_SUITE_P(
                     BandCase{"MarkerMissing", 22, false, 1, 0, Split::kTwoSides},
                     BandCase{"MarkerOutOfTurn", 22, false, 1, 0, Split::kTwoSides}),
     [](const testing::TestParamInfo<BandCase>& info) { return std::string(info.param.name); });
+
+// The entropy-coded data of a file without restart markers: from the end of
+// the scan header to the end of the picture.
+std::pair<size_t, size_t> ScanDataOf(const Bytes& f) {
+  size_t at = 2;
+  while (!(f[at] == 0xFF && f[at + 1] == 0xDA)) at += 2 + (size_t(f[at + 2]) << 8 | f[at + 3]);
+  return {at + 2 + (size_t(f[at + 2]) << 8 | f[at + 3]), f.size() - 2};
+}
+
+// Entropy decoding cut in two: the bottom decoder, started anywhere in the
+// data, meets the top one and the pixels are the ordinary decode's, for
+// every sampling; a file damaged after the cut (cut short, or its bits
+// changed) fails, or gives the same pixels, as the ordinary decode does.
+TEST(JpegSplitDecode, GivesTheOrdinaryDecodeWhereverTheCutFalls) {
+  for (int sampling : {22, 11, 21, 0}) {
+    const Bytes file = WriteJpeg(BandCase{"", sampling, false, 0, 0, Split::kTwoSides}, 1205, 883);
+    const auto [start, end] = ScanDataOf(file);
+    Bytes cut(file.begin(), file.begin() + std::ptrdiff_t(start + (end - start) * 4 / 5));
+    cut.insert(cut.end(), {0xFF, 0xD9});
+    Bytes garbled = file;
+    for (size_t i = start + (end - start) * 3 / 4, n = 0; n < 40; ++i)
+      if (garbled[i] != 0xFF && garbled[i - 1] != 0xFF && garbled[i] != 0x00) garbled[i] ^= 0x5A, ++n;
+    for (const Bytes* f : std::initializer_list<const Bytes*>{&file, &cut, &garbled}) {
+      qb::work::SetThreadCount(1);
+      rastrum::VectorAllocator single;
+      const int singleResult = rastrum::DecodeImage(*f, single);
+      EXPECT_EQ(singleResult == rastrum::kOk, f != &cut) << sampling;
+      qb::work::SetThreadCount(2);
+      for (int percent : {1, 37, 95}) {
+        rastrum::SetJpegSplitPoint(percent);
+        const uint64_t meetings = rastrum::JpegSplitMeetings();
+        rastrum::VectorAllocator split;
+        EXPECT_EQ(singleResult, rastrum::DecodeImage(*f, split)) << sampling << " at " << percent;
+        if (singleResult == rastrum::kOk) EXPECT_TRUE(single.block == split.block) << sampling << " at " << percent;
+        if (f == &file) EXPECT_EQ(meetings + 1, rastrum::JpegSplitMeetings()) << sampling << " at " << percent;
+      }
+    }
+  }
+  rastrum::SetJpegSplitPoint(0);
+  qb::work::SetThreadCount(0);
+}
 
 TEST(TiffOnThreads, StripsReadOnEveryThreadGiveThePictureSaved) {
   for (uint16_t bits : {24, 8}) {
