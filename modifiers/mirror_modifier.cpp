@@ -27,7 +27,8 @@ PictureBlock Flipped(const LockedDib& source, int32_t direction) {
 
 // The kept copy and the flipped picture made together, band by band of
 // rows: each band of the source copied into the copy, then flipped from
-// there while it is still in the cache. The same bytes as the copy and
+// the source while the copy's reading has it in the cache; a large
+// picture's two are written past the caches. The same bytes as the copy and
 // MirrorDib's flip of it; for a sound block of plain rows (no RLE stream)
 // and direction 1 or 2 only. False, with `kept` emptied, when it does not
 // apply or memory fails.
@@ -53,16 +54,21 @@ bool CopyAndFlipInBands(int32_t handle, int32_t direction, PictureBlock& kept, P
   std::memcpy(to.bytes(), from.bytes(), l.pixelOffset);
   std::memset(to.bytes() + rowsEnd, 0, from.size() - rowsEnd);
   const int32_t bandRows = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / std::max<uint32_t>(l.stride, 1)));
+  const bool large = l.imageBytes >= mirror::kStreamingBytes;
+  const mirror::Stores stores = large ? mirror::Stores::kStreamed : mirror::Stores::kCached;
   work::ForEachBandOfRows(l.width, l.height, bandRows, [&](int32_t first, int32_t rows) {
     const size_t offset = l.pixelOffset + size_t{l.stride} * static_cast<size_t>(first);
-    std::memcpy(copy.bytes() + offset, from.bytes() + offset, size_t{l.stride} * static_cast<size_t>(rows));
-    const dib::ConstImageView band(copy.bytes() + offset, l.width, rows, l.stride, l.bottomUp);
+    const size_t bytes = size_t{l.stride} * static_cast<size_t>(rows);
+    if (large) mirror::CopyPastCaches(from.bytes() + offset, copy.bytes() + offset, bytes);
+    else std::memcpy(copy.bytes() + offset, from.bytes() + offset, bytes);
+    const dib::ConstImageView band(from.bytes() + offset, l.width, rows, l.stride, l.bottomUp);
     if (direction == mirror::kLeftRight) {
       mirror::MirrorLeftRight(band, dib::ImageView(to.bytes() + offset, l.width, rows, l.stride, l.bottomUp),
-                              l.bitCount);
+                              l.bitCount, stores);
     } else {  // the band's rows go to the mirrored band, in reverse order
       const size_t mirrored = l.pixelOffset + size_t{l.stride} * static_cast<size_t>(l.height - first - rows);
-      mirror::MirrorTopBottom(band, dib::ImageView(to.bytes() + mirrored, l.width, rows, l.stride, l.bottomUp));
+      mirror::MirrorTopBottom(band, dib::ImageView(to.bytes() + mirrored, l.width, rows, l.stride, l.bottomUp),
+                              stores);
     }
   });
   flipped = std::move(made);

@@ -57,6 +57,57 @@ void Reverse24(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   if (x < n) ReverseUnits<3>(src, dst, n - x);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+#define QB_HAVE_AVX2_PATH 1
+// The same sixteen pixels (48 bytes) at a time with byte shuffles: output
+// byte j is source byte 45 - 3 (j / 3) + j % 3, so output vector q is made
+// of the bytes of source vector r that kReverse24.m[q][r] names (-128:
+// none).
+struct Reverse24Masks {
+  alignas(16) std::int8_t m[3][3][16];
+};
+constexpr Reverse24Masks MakeReverse24Masks() {
+  Reverse24Masks t{};
+  for (int q = 0; q < 3; ++q)
+    for (int r = 0; r < 3; ++r)
+      for (int k = 0; k < 16; ++k) {
+        const int j = 16 * q + k, from = 45 - 3 * (j / 3) + j % 3 - 16 * r;
+        t.m[q][r][k] = static_cast<std::int8_t>(from >= 0 && from < 16 ? from : -128);
+      }
+  return t;
+}
+constexpr Reverse24Masks kReverse24 = MakeReverse24Masks();
+
+template <bool kStream>
+QB_AVX2_ENTRY void Reverse24Vector(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+  if (kStream) {  // the first few output pixels one by one, up to a 16-byte boundary
+    std::size_t lead = 0;
+    while (lead < n && (reinterpret_cast<std::uintptr_t>(dst + 3 * lead) & 15) != 0) ++lead;
+    Reverse24(src + 3 * (n - lead), dst, lead);
+    dst += 3 * lead;
+    n -= lead;
+  }
+  __m128i mask[3][3];
+  for (int q = 0; q < 3; ++q)
+    for (int r = 0; r < 3; ++r) mask[q][r] = _mm_load_si128(reinterpret_cast<const __m128i*>(kReverse24.m[q][r]));
+  std::size_t x = 0;
+  for (; x + 16 <= n; x += 16, dst += 48) {
+    const std::uint8_t* s = src + 3 * (n - x - 16);
+    const __m128i v[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32))};
+    for (int q = 0; q < 3; ++q) {
+      const __m128i out =
+          _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v[0], mask[q][0]), _mm_shuffle_epi8(v[1], mask[q][1])),
+                       _mm_shuffle_epi8(v[2], mask[q][2]));
+      if (kStream) _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16 * q), out);
+      else _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * q), out);
+    }
+  }
+  if (x < n) Reverse24(src, dst, n - x);  // the source's first pixels, last in the row
+}
+#endif
+
 // Pixels of `bits` (1 or 4) packed from the high end of each byte; the row
 // `dst` starts zeroed.
 void ReversePacked(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, unsigned bits) {
@@ -69,11 +120,6 @@ void ReversePacked(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, un
     dst[x / perByte] = static_cast<std::uint8_t>((dst[x / perByte] & ~(mask << to)) | (value << to));
   }
 }
-
-// Pictures this large are written past the caches, as a large memcpy
-// does: the result would not stay in them anyway, and the stores then need
-// not read the destination first.
-constexpr std::size_t kStreamingBytes = std::size_t{8} << 20;
 
 void CopyStreaming(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   const std::size_t head = std::min(n, (16 - (reinterpret_cast<std::uintptr_t>(dst) & 15)) & 15);
@@ -95,8 +141,7 @@ void CopyStreaming(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   std::memcpy(dst + i, src + i, n - i);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define QB_HAVE_AVX2_PATH 1
+#if defined(QB_HAVE_AVX2_PATH)
 // The same with 32-byte stores, which some processors combine much better.
 QB_AVX2_ENTRY void CopyStreamingAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
   const std::size_t head = std::min(n, (32 - (reinterpret_cast<std::uintptr_t>(dst) & 31)) & 31);
@@ -117,12 +162,20 @@ QB_AVX2_ENTRY void CopyStreamingAvx2(const std::uint8_t* src, std::uint8_t* dst,
 
 }  // namespace
 
-void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uint16_t bitCount) {
+void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uint16_t bitCount, Stores stores) {
   const std::size_t n = static_cast<std::size_t>(source.width());
   const std::size_t stride = result.stride();
   const std::size_t used = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32
                                ? std::min(stride, (n * bitCount + 7) / 8)
                                : 0;
+  auto reverse24 = Reverse24;
+  bool streamed = false;
+#ifdef QB_HAVE_AVX2_PATH
+  if (simd::Current() == simd::Level::kAvx2) {
+    streamed = stores == Stores::kStreamed;
+    reverse24 = streamed ? Reverse24Vector<true> : Reverse24Vector<false>;
+  }
+#endif
   work::ForEachRowBand(source.width(), result.height(), [&](std::int32_t first, std::int32_t count) {
     for (std::int32_t y = first; y < first + count; ++y) {
       const std::uint8_t* src = source.Row(y);
@@ -137,18 +190,31 @@ void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uin
         case 4: ReversePacked(src, dst, n, 4); break;
         case 8: ReverseBytes(src, dst, n); break;
         case 16: ReverseUnits<2>(src, dst, n); break;
-        case 24: Reverse24(src, dst, n); break;
+        case 24: reverse24(src, dst, n); break;
         case 32: ReverseUnits<4>(src, dst, n); break;
         default: break;
       }
     }
+    if (streamed) _mm_sfence();  // each band's streamed stores, by the thread that made them
   });
 }
 
-void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result) {
+void CopyPastCaches(const std::uint8_t* source, std::uint8_t* target, std::size_t bytes) {
+#ifdef QB_HAVE_AVX2_PATH
+  if (simd::Current() == simd::Level::kAvx2) {
+    CopyStreamingAvx2(source, target, bytes);
+    _mm_sfence();
+    return;
+  }
+#endif
+  CopyStreaming(source, target, bytes);
+  _mm_sfence();
+}
+
+void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result, Stores stores) {
   const std::int32_t h = result.height();
   const std::size_t stride = result.stride();
-  if (stride * static_cast<std::size_t>(h) < kStreamingBytes) {
+  if (stores == Stores::kCached && stride * static_cast<std::size_t>(h) < kStreamingBytes) {
     work::ForEachRowBand(result.width(), h, [&](std::int32_t first, std::int32_t count) {
       for (std::int32_t y = first; y < first + count; ++y) std::memcpy(result.Row(h - 1 - y), source.Row(y), stride);
     });
@@ -183,7 +249,7 @@ dib::DibStatus MirrorDib(std::span<const std::uint8_t> source, std::span<std::ui
   const dib::ConstImageView from = dib::PixelsOf(source.data(), layout);
   const dib::ImageView to = dib::PixelsOf(result.data(), layout);
   if (direction == kLeftRight) {
-    MirrorLeftRight(from, to, layout.bitCount);
+    MirrorLeftRight(from, to, layout.bitCount, layout.imageBytes >= kStreamingBytes ? Stores::kStreamed : Stores::kCached);
   } else {
     MirrorTopBottom(from, to);
   }

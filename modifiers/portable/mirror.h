@@ -8,6 +8,7 @@
 // each stored row whole (padding included) to the mirrored row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -18,11 +19,23 @@ namespace qb::mirror {
 inline constexpr std::int32_t kLeftRight = 1;
 inline constexpr std::int32_t kTopBottom = 2;
 
+// How the rows are written: through the caches, or past them, as a large
+// memcpy does, for a picture too large to stay in them (the stores then
+// need not read the destination first). Stores past the caches are fenced
+// before the call returns. Top to bottom streams by itself from
+// kStreamingBytes on.
+enum class Stores { kCached, kStreamed };
+inline constexpr std::size_t kStreamingBytes = std::size_t{8} << 20;
+
 // Writes every byte of every `result` row. source and result have the same
 // width, height and stride and do not overlap; bitCount is 1, 4, 8, 16,
 // 24 or 32 (any other leaves the result rows 0).
-void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uint16_t bitCount);
-void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result);
+void MirrorLeftRight(dib::ConstImageView source, dib::ImageView result, std::uint16_t bitCount,
+                     Stores stores = Stores::kCached);
+void MirrorTopBottom(dib::ConstImageView source, dib::ImageView result, Stores stores = Stores::kCached);
+
+// memcpy's bytes, written past the caches.
+void CopyPastCaches(const std::uint8_t* source, std::uint8_t* target, std::size_t bytes);
 
 // `result` has the size of `source`. Direction 1 or 2: the source must be
 // a sound block of any depth; result gets zeros, then the header, bit

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "base/portable/simd_level.h"
 #include "tests/unit/modifier_blocks.h"
 
 namespace qb::mirror {
@@ -52,6 +53,31 @@ TEST(Mirror, WorkedRows) {
     ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, result, kLeftRight));
     EXPECT_EQ(c.out, RowOf(result)) << c.bits << " bits, width " << c.width;
   }
+}
+
+// A 24-bit row reversed pixel by pixel, with the vector form (sixteen
+// pixels at a time) and without, written through the caches and past them
+// (from rows at every alignment), at widths on both sides of its steps.
+TEST(Mirror, TrueColourRowsReverseOnEveryLevel) {
+  for (const simd::Level level : {simd::Level::kSse2, simd::Available()}) {
+    simd::Limit(level);
+    for (std::int32_t width : {15, 16, 17, 31, 48, 70}) {
+      const size_t bytes = static_cast<size_t>(width) * 3;
+      Bytes row(bytes);
+      for (size_t i = 0; i < bytes; ++i) row[i] = static_cast<std::uint8_t>(i * 7 + 1);
+      for (const Stores stores : {Stores::kCached, Stores::kStreamed})
+        for (size_t at : {0, 1, 5, 12}) {
+          Bytes out(bytes + 32, 0xEE);
+          MirrorLeftRight(dib::ConstImageView(row.data(), width, 1, static_cast<std::uint32_t>(bytes), false),
+                          dib::ImageView(out.data() + at, width, 1, static_cast<std::uint32_t>(bytes), false), 24, stores);
+          for (std::int32_t x = 0; x < width; ++x)
+            ASSERT_EQ(0, std::memcmp(&out[at + size_t(x) * 3], &row[size_t(width - 1 - x) * 3], 3))
+                << width << " at " << x << " from " << at;
+          EXPECT_EQ(0xEE, out[at + bytes]) << width;
+        }
+    }
+  }
+  simd::Limit(simd::Available());
 }
 
 // Flipping twice gives the picture back, at every depth and width class
