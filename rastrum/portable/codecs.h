@@ -61,8 +61,9 @@ int JpegDecodePieces(std::span<const uint8_t> file);
 // starts inside the data, and the first takes its MCUs from where the two
 // meet. For tests: where the second starts, in hundredths of the data
 // (0, the default: as each file's make-up suggests, or not at all), and
-// how many decodes so far met.
-void SetJpegSplitPoint(int percent);
+// whether the first waits for the second to finish (so that they surely
+// meet); how many decodes so far met.
+void SetJpegSplitPoint(int percent, bool bottomFirst = false);
 uint64_t JpegSplitMeetings();
 
 // PNG through libpng: every bit depth and colour type (16-bit channels

@@ -1301,6 +1301,7 @@ int DecodeFromTop(SplitTop& t, std::span<const uint8_t> file, const jpeg_decompr
 }
 
 std::atomic<int> splitPointForTests{0};
+std::atomic<bool> bottomFirstForTests{false};
 std::atomic<uint64_t> splitMeetings{0};
 
 // Where the bottom decoder starts, as a share of the data; 0 when the
@@ -1361,6 +1362,10 @@ bool TryDecodeSplit(const jpeg_decompress_struct& whole, std::span<const uint8_t
       if (begin == 1) {
         results[1] = RunSplitBottom(file, whole, data, from, share);
         return;
+      }
+      if (bottomFirstForTests) {
+        std::unique_lock<std::mutex> hold(share.lock);
+        share.changed.wait_for(hold, std::chrono::seconds(10), [&] { return share.finished.load(); });
       }
       SplitTop t;
       t.share = &share;
@@ -1703,7 +1708,10 @@ int DecodeJpeg(std::span<const uint8_t> file, BlockAllocator& out) {
   return result;
 }
 
-void SetJpegSplitPoint(int percent) { splitPointForTests = std::clamp(percent, 0, 99); }
+void SetJpegSplitPoint(int percent, bool bottomFirst) {
+  splitPointForTests = std::clamp(percent, 0, 99);
+  bottomFirstForTests = bottomFirst;
+}
 
 uint64_t JpegSplitMeetings() { return splitMeetings.load(); }
 

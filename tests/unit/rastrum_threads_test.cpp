@@ -186,15 +186,51 @@ TEST(JpegSplitDecode, GivesTheOrdinaryDecodeWhereverTheCutFalls) {
       const int singleResult = rastrum::DecodeImage(*f, single);
       EXPECT_EQ(singleResult == rastrum::kOk, f != &cut) << sampling;
       qb::work::SetThreadCount(2);
-      for (int percent : {1, 37, 95}) {
-        rastrum::SetJpegSplitPoint(percent);
-        const uint64_t meetings = rastrum::JpegSplitMeetings();
-        rastrum::VectorAllocator split;
-        EXPECT_EQ(singleResult, rastrum::DecodeImage(*f, split)) << sampling << " at " << percent;
-        if (singleResult == rastrum::kOk) EXPECT_TRUE(single.block == split.block) << sampling << " at " << percent;
-        if (f == &file) EXPECT_EQ(meetings + 1, rastrum::JpegSplitMeetings()) << sampling << " at " << percent;
-      }
+      // Side by side, and with the bottom decoder done first: then the
+      // two surely meet, whatever the threads' timing.
+      for (int percent : {1, 37, 95})
+        for (bool bottomFirst : {false, true}) {
+          rastrum::SetJpegSplitPoint(percent, bottomFirst);
+          const uint64_t meetings = rastrum::JpegSplitMeetings();
+          rastrum::VectorAllocator split;
+          EXPECT_EQ(singleResult, rastrum::DecodeImage(*f, split)) << sampling << " at " << percent;
+          if (singleResult == rastrum::kOk) EXPECT_TRUE(single.block == split.block) << sampling << " at " << percent;
+          if (f == &file && bottomFirst) EXPECT_EQ(meetings + 1, rastrum::JpegSplitMeetings()) << sampling << " at " << percent;
+        }
     }
+  }
+  rastrum::SetJpegSplitPoint(0);
+  qb::work::SetThreadCount(0);
+}
+
+// Damaged at random (bytes changed, markers made, the data cut short or
+// lengthened), a file whose entropy decoding is cut in two fails, or gives
+// the same pixels, as the ordinary decode does.
+TEST(JpegSplitDecode, RandomDamageEndsAsTheOrdinaryDecode) {
+  const Bytes file = WriteJpeg(BandCase{"", 22, false, 0, 0, Split::kTwoSides}, 1205, 883);
+  const auto [start, end] = ScanDataOf(file);
+  uint32_t seed = 12345;
+  const auto next = [&seed](uint32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % below;
+  };
+  for (int round = 0; round < 24; ++round) {
+    Bytes f = file;
+    const auto at = [&] { return start + next(uint32_t(end - start)); };
+    switch (round % 4) {
+      case 0: for (int i = 0; i < 1 + round; ++i) f[at()] = uint8_t(next(256)); break;
+      case 1: f[at()] = 0xFF; f[at()] = 0xFF; break;  // a marker, or a stuffed byte lost
+      case 2: f.erase(f.begin() + std::ptrdiff_t(at()), f.end() - 2); break;
+      case 3: f.insert(f.begin() + std::ptrdiff_t(at()), 40 + next(400), uint8_t(next(256))); break;
+    }
+    qb::work::SetThreadCount(1);
+    rastrum::VectorAllocator single;
+    const int singleResult = rastrum::DecodeImage(f, single);
+    qb::work::SetThreadCount(2);
+    rastrum::SetJpegSplitPoint(1 + int(next(98)));
+    rastrum::VectorAllocator split;
+    EXPECT_EQ(singleResult, rastrum::DecodeImage(f, split)) << round;
+    if (singleResult == rastrum::kOk) EXPECT_TRUE(single.block == split.block) << round;
   }
   rastrum::SetJpegSplitPoint(0);
   qb::work::SetThreadCount(0);
