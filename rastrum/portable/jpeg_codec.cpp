@@ -278,6 +278,19 @@ uint64_t CoefficientBufferBytes(const jpeg_decompress_struct& cinfo) {
   return blocks * 128;
 }
 
+// Reads the decompressor's rows, top scanline first, into Row(0) on: the
+// rows of the bottom-up block. kCorruptData when libjpeg gives none.
+int ReadScanlinesInto(j_decompress_ptr cinfo, const dib::ImageView& pixels) {
+  JSAMPROW rows[kRowsPerCall];
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION first = cinfo->output_scanline;
+    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels.Row(static_cast<int32_t>(first + i));
+    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
+  }
+  return kOk;
+}
+
 // ---- Decoding in bands at restart markers ----
 //
 // At a restart marker the entropy decoder starts afresh (DC predictions
@@ -836,14 +849,7 @@ int WriteFromRing(RingSide& s, std::span<const uint8_t> file, const jpeg_decompr
   s.coef = *cinfo->coef;
   s.coef.decompress_data = SamplesFromRing;
   cinfo->coef = &s.coef;
-  JSAMPROW rows[kRowsPerCall];
-  while (cinfo->output_scanline < cinfo->output_height) {
-    const JDIMENSION first = cinfo->output_scanline;
-    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
-    for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels.Row(static_cast<int32_t>(first + i));
-    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
-  }
-  return kOk;
+  return ReadScanlinesInto(cinfo, pixels);
 }
 
 // One side of the decode on its own decompressor; a failure makes the
@@ -1283,13 +1289,7 @@ int DecodeFromTop(SplitTop& t, std::span<const uint8_t> file, const jpeg_decompr
   t.coef = *cinfo->coef;
   t.coef.decompress_data = SamplesOfSplitRow;
   cinfo->coef = &t.coef;
-  JSAMPROW rows[kRowsPerCall];
-  while (cinfo->output_scanline < cinfo->output_height) {
-    const JDIMENSION firstRow = cinfo->output_scanline;
-    const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - firstRow);
-    for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels.Row(static_cast<int32_t>(firstRow + i));
-    if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
-  }
+  if (ReadScanlinesInto(cinfo, pixels) != kOk) return kCorruptData;
   // Decoded alone, the data must end where the picture does, as in an
   // ordinary decode (which reads on to the end of the picture).
   if (!t.met) {
@@ -1454,16 +1454,8 @@ int DecodeInto(Decompressor& d, std::span<const uint8_t> file, BlockAllocator& o
                 TryDecodeInPipeline(*cinfo, file, block.pixels)))
     return kOk;
 
-  JSAMPROW rows[kRowsPerCall];
   if (!cmyk) {
-    // Top scanline first into Row(0): the rows of the bottom-up block.
-    while (cinfo->output_scanline < cinfo->output_height) {
-      const JDIMENSION first = cinfo->output_scanline;
-      const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
-      for (JDIMENSION i = 0; i < count; ++i)
-        rows[i] = block.pixels.Row(static_cast<int32_t>(first + i));
-      if (jpeg_read_scanlines(cinfo, rows, count) == 0) return kCorruptData;
-    }
+    if (ReadScanlinesInto(cinfo, block.pixels) != kOk) return kCorruptData;
   } else {
     const bool inverted = cinfo->saw_Adobe_marker;
     JOCTET* icc = nullptr;
