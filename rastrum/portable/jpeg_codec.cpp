@@ -1021,6 +1021,7 @@ struct SplitShare {
       std::unique_lock<std::mutex> hold(lock);
       if (spare.empty() && ownedBytes + chunkBytes > kKeptBytesAtMost) {
         blocked = true;
+        changed.notify_all();  // a top decoder waiting for MCUs would wait for ever
         changed.wait(hold, [&] { return stop || !spare.empty(); });
         blocked = false;
       }
@@ -1049,14 +1050,17 @@ struct SplitShare {
     if (topWaits.load() && count >= topNeeds.load()) Notify();
   }
 
-  // The top decoder: waits until MCU k is kept (or will not be), waking
-  // only once `batch` more are, so as not to pay for a wake-up every MCU.
+  // The top decoder: waits until MCU k is kept (or will not be: the bottom
+  // decoder ended, or waits for room), waking only once `batch` more are,
+  // so as not to pay for a wake-up every MCU.
   bool WaitFor(size_t k, size_t batch) {
     if (kept.load() > k) return true;
     std::unique_lock<std::mutex> hold(lock);
     topNeeds = k + batch;
     topWaits = true;
-    changed.wait(hold, [&] { return kept.load() >= topNeeds.load() || finished.load() || stop.load(); });
+    changed.wait(hold, [&] {
+      return kept.load() >= topNeeds.load() || finished.load() || stop.load() || blocked.load();
+    });
     topWaits = false;
     return kept.load() > k;
   }
@@ -1225,12 +1229,15 @@ JBLOCK* NextMcu(SplitTop& t) {
     return t.own;
   }
   const size_t k = t.mcu - t.metAt + t.keptAt;
+  // The chunks before this MCU's are used up: given back before any wait,
+  // so that the bottom decoder never waits for room while this one waits
+  // for it.
+  share.GiveBackBefore(k / kChunkMcus, t.givenBack);
   if (k >= t.available) {
     if (!share.WaitFor(k, 4 * size_t{cinfo->MCUs_per_row})) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
     t.available = share.kept.load();
   }
   if (share.warned[k]) Fail(reinterpret_cast<j_common_ptr>(cinfo), kCorruptData);
-  share.GiveBackBefore(k / kChunkMcus, t.givenBack);
   JBLOCK* blocks = share.Mcu(k);
   for (int b = 0; b < cinfo->blocks_in_MCU; ++b) {
     JCOEF& dc = blocks[b][0];
@@ -1365,7 +1372,8 @@ bool TryDecodeSplit(const jpeg_decompress_struct& whole, std::span<const uint8_t
       }
       if (bottomFirstForTests) {
         std::unique_lock<std::mutex> hold(share.lock);
-        share.changed.wait_for(hold, std::chrono::seconds(10), [&] { return share.finished.load(); });
+        share.changed.wait_for(hold, std::chrono::seconds(10),
+                               [&] { return share.finished.load() || share.blocked.load(); });
       }
       SplitTop t;
       t.share = &share;
