@@ -80,6 +80,27 @@ TEST(Mirror, TrueColourRowsReverseOnEveryLevel) {
   simd::Limit(simd::Available());
 }
 
+// A picture large enough to be written past the caches flips to the same
+// bytes with the vector forms as without them, and back to its pixels.
+TEST(Mirror, LargePicturesFlipAlikeOnEveryLevel) {
+  const Bytes source = MakeBlock(1501, 2000, 24, 9);  // 9 MB of rows, each with padding
+  Bytes flipped[2];
+  for (int i = 0; i < 2; ++i) {
+    simd::Limit(i == 0 ? simd::Level::kSse2 : simd::Available());
+    flipped[i].assign(source.size(), 0xEE);
+    ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(source, flipped[i], kLeftRight));
+  }
+  simd::Limit(simd::Available());
+  EXPECT_TRUE(flipped[0] == flipped[1]);
+  Bytes back(source.size());
+  ASSERT_EQ(dib::DibStatus::kOk, MirrorDib(flipped[1], back, kLeftRight));
+  const dib::DibLayout layout = test_blocks::LayoutOf(source);
+  for (std::int32_t y = 0; y < 2000; ++y) {
+    const size_t row = layout.pixelOffset + size_t(y) * layout.stride;
+    ASSERT_EQ(0, std::memcmp(&back[row], &source[row], 1501 * 3)) << "row " << y;
+  }
+}
+
 // Flipping twice gives the picture back, at every depth and width class
 // (the four-pixel steps of 24 bits and the eight-byte steps of 8 bits
 // with their tails), for both row orders. The new block keeps the header

@@ -172,7 +172,7 @@ std::pair<size_t, size_t> ScanDataOf(const Bytes& f) {
 // every sampling; a file damaged after the cut (cut short, or its bits
 // changed) fails, or gives the same pixels, as the ordinary decode does.
 TEST(JpegSplitDecode, GivesTheOrdinaryDecodeWhereverTheCutFalls) {
-  for (int sampling : {22, 11, 21, 0}) {
+  for (int sampling : {22, 11, 21, 12, 0}) {
     const Bytes file = WriteJpeg(BandCase{"", sampling, false, 0, 0, Split::kTwoSides}, 1205, 883);
     const auto [start, end] = ScanDataOf(file);
     Bytes cut(file.begin(), file.begin() + std::ptrdiff_t(start + (end - start) * 4 / 5));

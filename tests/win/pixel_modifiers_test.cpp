@@ -218,9 +218,10 @@ TEST(Mirror, DirectionsPalettesAndTheKeptSource) {
 // slack after its rows: each direction gives MirrorDib's flip of the whole
 // block, and the kept copy is the source.
 // Over a megapixel, so that the bands are shared on the pool: the same
-// bytes at one thread and at two.
+// bytes at one thread and at two; and past 8 MB, so that the copy and the
+// flipped rows are written around the caches.
 TEST(Mirror, BandsGiveTheWholeBlocksFlip) {
-  const int32_t w = 1201, h = 900;
+  const int32_t w = 1201, h = 2400;
   const size_t stride = (w * 3 + 3) & ~3;
   std::vector<uint8_t> bottomUp = Bytes(PhotoLike(w, h)), topDown(bottomUp);
   for (int32_t y = 0; y < h; ++y)
